@@ -1,0 +1,78 @@
+#include "QtOperator.h"
+
+#include <QFileDialog>
+#include <QInputDialog>
+#include <QMessageBox>
+#include <QPushButton>
+
+namespace hylo::app {
+namespace {
+constexpr std::size_t kNoticeLimit = 3999;
+QString Q(std::string_view s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
+}  // namespace
+
+QtOperator::QtOperator(QObject* parent) : QObject(parent) {}
+
+void QtOperator::ShowNotice(std::string_view text) {
+  if (!open_) return;
+  QString copy = Q(text.substr(0, kNoticeLimit));
+  QMetaObject::invokeMethod(this, [this, copy = std::move(copy)] { Enqueue(copy); }, Qt::QueuedConnection);
+}
+
+void QtOperator::Enqueue(QString text) {
+  if (!open_) return;
+  pending_.push_back(std::move(text));
+  if (!showing_) ShowPending();
+}
+
+void QtOperator::ShowPending() {
+  showing_ = true;
+  while (!pending_.empty() && open_) {
+    const QString text = pending_.front();
+    pending_.pop_front();
+    QMessageBox box(QMessageBox::NoIcon, "Hylo", text, QMessageBox::Ok, dialogParent_);
+    box.exec();
+  }
+  showing_ = false;
+}
+
+int QtOperator::Confirm(std::string_view title, std::string_view text, const std::vector<std::string>& buttons) {
+  QMessageBox box(QMessageBox::Question, Q(title), Q(text), QMessageBox::NoButton, dialogParent_);
+  std::vector<QAbstractButton*> made;
+  for (const auto& label : buttons) made.push_back(box.addButton(Q(label), QMessageBox::AcceptRole));
+  if (made.empty()) made.push_back(box.addButton(QMessageBox::Ok));
+  box.exec();
+  for (std::size_t i = 0; i < made.size(); ++i) {
+    if (box.clickedButton() == made[i]) return static_cast<int>(i);
+  }
+  return static_cast<int>(made.size()) - 1;  // closed: the last (safe) button
+}
+
+std::optional<std::filesystem::path> QtOperator::ChooseFile(std::string_view title, const std::filesystem::path& folder,
+                                                            std::string_view pattern, bool forSaving) {
+  const QString dir = QString::fromStdString(folder.string());
+  const QString filter = pattern.empty() ? QString() : Q(pattern);
+  const QString chosen = forSaving ? QFileDialog::getSaveFileName(dialogParent_, Q(title), dir, filter)
+                                   : QFileDialog::getOpenFileName(dialogParent_, Q(title), dir, filter);
+  if (chosen.isEmpty()) return std::nullopt;
+  return std::filesystem::path(chosen.toStdString());
+}
+
+std::optional<std::filesystem::path> QtOperator::ChooseFolder(std::string_view title,
+                                                              const std::filesystem::path& folder) {
+  const QString chosen =
+      QFileDialog::getExistingDirectory(dialogParent_, Q(title), QString::fromStdString(folder.string()));
+  if (chosen.isEmpty()) return std::nullopt;
+  return std::filesystem::path(chosen.toStdString());
+}
+
+std::optional<std::string> QtOperator::PromptText(std::string_view title, std::string_view text,
+                                                  std::string_view initial) {
+  bool ok = false;
+  const QString answer =
+      QInputDialog::getText(dialogParent_, Q(title), Q(text), QLineEdit::Normal, Q(initial), &ok);
+  if (!ok) return std::nullopt;
+  return answer.toStdString();
+}
+
+}  // namespace hylo::app

@@ -1,0 +1,44 @@
+#pragma once
+// The operator port as Qt dialogs. Notices are queued to the UI thread and shown one at
+// a time, in the order they were posted, only while the event loop runs.
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QWidget>
+#include <atomic>
+#include <deque>
+
+#include "shell/OperatorPort.h"
+
+namespace hylo::app {
+
+class QtOperator final : public QObject, public OperatorPort {
+  Q_OBJECT
+ public:
+  explicit QtOperator(QObject* parent = nullptr);
+
+  // Call just before the event loop runs, and when it has ended.
+  void Open() { open_ = true; }
+  void Close() { open_ = false; }
+  void SetDialogParent(QWidget* parent) { dialogParent_ = parent; }
+
+  void ShowNotice(std::string_view text) override;
+  int Confirm(std::string_view title, std::string_view text, const std::vector<std::string>& buttons) override;
+  std::optional<std::filesystem::path> ChooseFile(std::string_view title, const std::filesystem::path& folder,
+                                                  std::string_view pattern, bool forSaving) override;
+  std::optional<std::filesystem::path> ChooseFolder(std::string_view title,
+                                                    const std::filesystem::path& folder) override;
+  std::optional<std::string> PromptText(std::string_view title, std::string_view text,
+                                        std::string_view initial) override;
+
+ private:
+  void Enqueue(QString text);
+  void ShowPending();
+
+  std::atomic<bool> open_{false};
+  QPointer<QWidget> dialogParent_;
+  std::deque<QString> pending_;  // UI thread only
+  bool showing_ = false;
+};
+
+}  // namespace hylo::app

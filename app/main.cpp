@@ -1,0 +1,36 @@
+// hylo: the desktop application.
+#include <QApplication>
+#include <QCoreApplication>
+#include <QEventLoop>
+
+#include "MainWindow.h"
+#include "QtOperator.h"
+#include "core/Hylo.h"
+
+int main(int argc, char** argv) {
+  QApplication app(argc, argv);
+  hylo::app::QtOperator notices;
+  hylo::HyloOptions options;
+  const QStringList args = app.arguments();
+  // Demo and test runs keep their files out of the user's own folders.
+  for (qsizetype i = 1; i + 1 < args.size(); ++i) {
+    if (args[i] == "--settings-dir") options.settingsFolder = args[i + 1].toStdString();
+    if (args[i] == "--data-dir") options.dataFolder = args[i + 1].toStdString();
+  }
+  hylo::Hylo hylo(notices, options);
+  hylo.Threads().SetEventPump([] { QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents); });
+  hylo.Start();
+
+  hylo::app::MainWindow window(hylo);
+  notices.SetDialogParent(&window);
+  hylo.SetEndEventLoop([&notices] {
+    notices.Close();
+    QCoreApplication::quit();
+  });
+  window.show();
+  hylo.RecordUiThread();
+  notices.Open();
+  const int result = QApplication::exec();
+  notices.Close();
+  return result == 0 ? 0 : result;
+}

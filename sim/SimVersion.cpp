@@ -1,0 +1,3 @@
+namespace hylo::sim {
+const char* SimVersion() { return "0.1"; }
+}  // namespace hylo::sim

@@ -1,0 +1,82 @@
+#pragma once
+// The application context: owns one instance of every module, runs start-up and the one
+// shutdown sequence in their fixed orders. No globals, so tests build fresh contexts.
+#include <atomic>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <thread>
+
+#include "core/HyloNodes.h"
+#include "core/HyloThreadControl.h"
+#include "core/MainWorkThread.h"
+#include "shell/OperatorPort.h"
+#include "shell/PanelModel.h"
+#include "shell/StatusLog.h"
+
+namespace hylo {
+
+struct HyloOptions {
+  // Empty: the platform's documents folder + Quendal/Hylo.
+  std::filesystem::path dataFolder;
+  // Empty: the platform's per-user configuration folder + Hylo.
+  std::filesystem::path settingsFolder;
+  // Pause after the workers start before the first posts.
+  int startupSettleMs = 1000;
+};
+
+class Hylo {
+ public:
+  Hylo(OperatorPort& operatorPort, HyloOptions options);
+  ~Hylo();
+  Hylo(const Hylo&) = delete;
+  Hylo& operator=(const Hylo&) = delete;
+
+  // Entry steps up to the event loop: folders, settings, initialisation, workers.
+  int Start();
+  // The UI thread calls this just before its event loop runs.
+  void RecordUiThread() { uiThreadId_ = std::this_thread::get_id(); }
+  bool OnUiThread() const { return std::this_thread::get_id() == uiThreadId_; }
+  std::thread::id UiThreadId() const { return uiThreadId_; }
+
+  // The exit control: −1 when shutdown has already begun, else 0.
+  int MainExit();
+  void ShutdownAll();
+  bool Exiting() const { return exiting_.load(); }
+
+  // Ends the front end's event loop (the app's or the CLI's).
+  void SetEndEventLoop(std::function<void()> end) { endEventLoop_ = std::move(end); }
+
+  const std::filesystem::path& DataFolder() const { return dataFolder_; }
+  const std::filesystem::path& SettingsFolder() const { return settingsFolder_; }
+  bool SettingsLoaded() const { return settingsLoaded_; }
+
+  OperatorPort& Operator() { return operator_; }
+  HyloNodes& Nodes() { return nodes_; }
+  HyloThreadControl& Threads() { return threads_; }
+  MainWorkThread& MainWork() { return mainWork_; }
+  PanelModel& MainPanel() { return mainPanel_; }
+  StatusLog& Status() { return statusLog_; }
+
+ private:
+  void RunInitialisation();
+  void ShutdownModules();
+
+  OperatorPort& operator_;
+  HyloOptions options_;
+  std::filesystem::path dataFolder_;
+  std::filesystem::path settingsFolder_;
+  bool settingsLoaded_ = false;
+  std::thread::id uiThreadId_;
+  std::atomic<bool> exiting_{false};
+  bool started_ = false;
+  std::function<void()> endEventLoop_;
+
+  HyloNodes nodes_;
+  HyloThreadControl threads_{nodes_};
+  MainWorkThread mainWork_;
+  PanelModel mainPanel_{"main"};
+  StatusLog statusLog_{mainPanel_};
+};
+
+}  // namespace hylo

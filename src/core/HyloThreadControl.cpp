@@ -1,0 +1,172 @@
+#include "core/HyloThreadControl.h"
+
+#include <cassert>
+#include <chrono>
+#include <thread>
+
+namespace hylo {
+namespace {
+constexpr auto kRetryStep = std::chrono::milliseconds(100);
+constexpr auto kPauseStep = std::chrono::milliseconds(1000);
+}  // namespace
+
+HyloThreadControl::HyloThreadControl(HyloNodes& nodes) : nodes_(nodes) {}
+
+HyloThreadControl::~HyloThreadControl() {
+  if (pool_) StopWorkerThreads();
+}
+
+void HyloThreadControl::SetWorker(int slot, Worker* worker) { workers_.at(static_cast<std::size_t>(slot)) = worker; }
+
+int HyloThreadControl::StartWorkerThreads() {
+  if (pool_) return 0;
+  for (auto& flag : running_) flag = false;
+  pool_ = std::make_unique<ThreadPool>(kPoolPlaces);
+  // Queues are made before any worker runs, so an early post cannot find a missing queue.
+  for (int slot = 0; slot < kWorkerSlots; ++slot) {
+    queue_[static_cast<std::size_t>(slot)] = std::make_unique<NodeQueue>();
+  }
+  for (int slot = 0; slot < kWorkerSlots; ++slot) {
+    running_[static_cast<std::size_t>(slot)] = true;
+    pool_->Schedule(slot, [this, slot] { WorkerLoop(slot); });
+  }
+  if (serialReaderTask_) {
+    running_[SERIAL_READER_TASK] = true;
+    pool_->Schedule(SERIAL_READER_TASK, serialReaderTask_);
+  }
+  return 0;
+}
+
+void HyloThreadControl::WorkerLoop(int slot) {
+  Worker* worker = workers_[static_cast<std::size_t>(slot)];
+  for (;;) {
+    MessageNode* node = nullptr;
+    const int timeout = worker ? worker->ReceiveTimeoutMs() : -1;
+    const int got = ReceiveNode(slot, node, timeout);
+    if (got < 0) {
+      // A queue error does not end the worker; don't spin on it either.
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      continue;
+    }
+    if (!node) {
+      if (worker) worker->OnTimeout();
+      continue;
+    }
+    if (node->type == MSG_QUIT) {
+      if (worker) worker->OnQuit();
+      nodes_.ReleaseNode(node);
+      return;
+    }
+    const bool passedOn = worker && worker->Handle(*node);
+    if (!passedOn) nodes_.ReleaseNode(node);
+  }
+}
+
+void HyloThreadControl::WaitWhilePaused(std::int32_t type) {
+  if (!IsDataRecord(type)) return;
+  std::unique_lock guard(pauseMutex_);
+  // Re-read after each step; a resume wakes the wait early.
+  while (scanPaused_) pauseChanged_.wait_for(guard, kPauseStep);
+}
+
+int HyloThreadControl::PostNode(int slot, MessageNode* node) {
+  if (!node || slot < 0 || slot >= kWorkerSlots) return -1;
+  WaitWhilePaused(node->type);
+  if (scanStopped_ && IsDataRecord(node->type)) return 0;
+  auto& queue = queue_[static_cast<std::size_t>(slot)];
+  assert(queue && "PostNode before start or after the queues were drained");
+  if (!queue) return -1;
+  std::lock_guard guard(slotLock_[static_cast<std::size_t>(slot)]);
+  return queue->Write(node);
+}
+
+int HyloThreadControl::ReceiveNode(int slot, MessageNode*& node, int timeoutMs) {
+  node = nullptr;
+  auto& queue = queue_.at(static_cast<std::size_t>(slot));
+  if (!queue) return -1;
+  MessageNode* got = nullptr;
+  const int result = queue->Read(got, timeoutMs);
+  if (!got) return result;
+  WaitWhilePaused(got->type);
+  if (scanStopped_ && IsDataRecord(got->type)) {
+    nodes_.ReleaseNode(got);
+    return 0;
+  }
+  node = got;
+  return result;
+}
+
+void HyloThreadControl::StartTask(int place, std::function<void()> task) {
+  assert(place >= kWorkerSlots && place < kPoolPlaces);
+  if (!pool_ || place < kWorkerSlots || place >= kPoolPlaces) return;
+  running_[static_cast<std::size_t>(place)] = true;
+  pool_->Schedule(place, std::move(task));
+}
+
+void HyloThreadControl::WaitPlace(int place) {
+  if (pool_) pool_->Wait(place, eventPump_);
+}
+
+void HyloThreadControl::WaitTask(int place) {
+  WaitPlace(place);
+  running_.at(static_cast<std::size_t>(place)) = false;
+}
+
+int HyloThreadControl::StopWorkerThreads() {
+  if (!pool_) return 0;
+  for (const auto& hook : {stopHooks_.closeDataStreams, stopHooks_.stopSerialReader, stopHooks_.closeEpochStream,
+                           stopHooks_.stopReplyParser, stopHooks_.disposeDiscovery, stopHooks_.endAudio}) {
+    if (hook) hook();
+  }
+  for (int slot = 0; slot < kWorkerSlots; ++slot) {
+    MessageNode* quit = nullptr;
+    // An exhausted pool only delays the stop; no worker is ever skipped.
+    while (!(quit = nodes_.AllocNode(MSG_QUIT, 1))) {
+      if (eventPump_) eventPump_();
+      std::this_thread::sleep_for(kRetryStep);
+    }
+    while (PostNode(slot, quit) != 1) {
+      if (eventPump_) eventPump_();
+      std::this_thread::sleep_for(kRetryStep);
+    }
+    if (running_[static_cast<std::size_t>(slot)]) {
+      WaitPlace(slot);
+      running_[static_cast<std::size_t>(slot)] = false;
+    }
+  }
+  for (int place = kWorkerSlots; place < kPoolPlaces; ++place) {
+    if (running_[static_cast<std::size_t>(place)]) {
+      WaitPlace(place);
+      running_[static_cast<std::size_t>(place)] = false;
+    }
+  }
+  pool_.reset();
+  return 0;
+}
+
+void HyloThreadControl::DrainQueues() {
+  for (auto& queue : queue_) {
+    if (!queue) continue;
+    MessageNode* node = nullptr;
+    while (queue->Read(node, 0) == 1) nodes_.ReleaseNode(node);
+    queue->Discard();
+    queue.reset();
+  }
+}
+
+void HyloThreadControl::SetScanPaused(bool paused) {
+  {
+    std::lock_guard guard(pauseMutex_);
+    scanPaused_ = paused;
+  }
+  pauseChanged_.notify_all();
+}
+
+void HyloThreadControl::SetScanStopped(bool stopped) { scanStopped_ = stopped; }
+
+std::size_t HyloThreadControl::QueueSize(int slot) const {
+  const auto& queue = queue_.at(static_cast<std::size_t>(slot));
+  return queue ? queue->Size() : 0;
+}
+
+}  // namespace hylo

@@ -1,0 +1,74 @@
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QTimer>
+#include <thread>
+
+#include "MainWindow.h"
+#include "QtOperator.h"
+#include "core/Hylo.h"
+#include "support/TempDir.h"
+
+using namespace hylo;
+
+TEST(MainWindowGui, NoticesFromAWorkerAreShownInOrderAndExitEndsTheLoop) {
+  int argc = 1;
+  char name[] = "hylo_gui_tests";
+  char* argv[] = {name, nullptr};
+  QApplication app(argc, argv);
+
+  test::TempDir dir;
+  app::QtOperator notices;
+  HyloOptions options;
+  options.dataFolder = dir.Path() / "data";
+  options.settingsFolder = dir.Path() / "settings";
+  options.startupSettleMs = 0;
+  Hylo hylo(notices, options);
+  hylo.Threads().SetEventPump([] { QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents); });
+  ASSERT_EQ(hylo.Start(), 0);
+  notices.ShowNotice("before the loop");  // never shown: the loop isn't running yet
+
+  app::MainWindow window(hylo);
+  notices.SetDialogParent(&window);
+  hylo.SetEndEventLoop([&] {
+    notices.Close();
+    QCoreApplication::quit();
+  });
+  window.show();
+  EXPECT_EQ(window.windowTitle(), "Hylo v4.4.0");
+
+  QStringList shown;
+  QStringList titles;
+  QTimer dismisser;
+  QObject::connect(&dismisser, &QTimer::timeout, [&] {
+    if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+      shown << box->text();
+      titles << box->windowTitle();
+      box->accept();
+    }
+    if (shown.size() == 2) {
+      dismisser.stop();
+      window.ExitButton()->click();
+    }
+  });
+  QTimer::singleShot(0, [&] {
+    std::thread worker([&] {
+      notices.ShowNotice("first notice");
+      notices.ShowNotice("second notice");
+    });
+    worker.join();
+    dismisser.start(20);
+  });
+  QTimer::singleShot(20000, [&] { QCoreApplication::exit(3); });  // a hang fails, not blocks
+  hylo.RecordUiThread();
+  notices.Open();
+  const int result = QApplication::exec();
+  notices.Close();
+
+  EXPECT_EQ(result, 0) << "the exit control must end the loop";
+  EXPECT_EQ(shown, (QStringList{"first notice", "second notice"}));
+  EXPECT_EQ(titles, (QStringList{"Hylo", "Hylo"}));
+  EXPECT_TRUE(hylo.Exiting());
+  EXPECT_FALSE(hylo.Threads().Started());
+}

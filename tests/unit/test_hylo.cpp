@@ -1,0 +1,69 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "core/Hylo.h"
+#include "shell/MainPanel.h"
+#include "shell/ScriptedOperator.h"
+#include "support/TempDir.h"
+
+using namespace hylo;
+
+namespace {
+HyloOptions Options(const test::TempDir& dir) {
+  HyloOptions options;
+  options.dataFolder = dir.Path() / "docs" / "Quendal" / "Hylo";
+  options.settingsFolder = dir.Path() / "config" / "Hylo";
+  options.startupSettleMs = 0;
+  return options;
+}
+}  // namespace
+
+TEST(HyloContext, StartCreatesFoldersAndShowsTheShell) {
+  test::TempDir dir;
+  ScriptedOperator op;
+  Hylo hylo(op, Options(dir));
+  ASSERT_EQ(hylo.Start(), 0);
+  EXPECT_TRUE(std::filesystem::is_directory(hylo.DataFolder()));
+  EXPECT_TRUE(std::filesystem::is_directory(hylo.SettingsFolder()));
+  EXPECT_EQ(hylo.MainPanel().Text(mainpanel::kTitle), "Hylo v4.4.0");
+  EXPECT_EQ(hylo.MainPanel().Get(mainpanel::kLogIndicator).tooltip, "0%");
+  EXPECT_EQ(hylo.MainPanel().Get(mainpanel::kSyncIndicator).tooltip, "Not Synced");
+  EXPECT_TRUE(hylo.Threads().Started());
+  EXPECT_EQ(hylo.MainExit(), 0);
+}
+
+TEST(HyloContext, SecondExitDoesNothing) {
+  test::TempDir dir;
+  ScriptedOperator op;
+  Hylo hylo(op, Options(dir));
+  ASSERT_EQ(hylo.Start(), 0);
+  int loopEnds = 0;
+  hylo.SetEndEventLoop([&] { ++loopEnds; });
+  EXPECT_EQ(hylo.MainExit(), 0);
+  EXPECT_EQ(hylo.MainExit(), -1);
+  EXPECT_EQ(loopEnds, 1);
+  const auto lines = hylo.MainPanel().Get(mainpanel::kStatusField).items;
+  const auto shutdowns = std::count_if(lines.begin(), lines.end(), [](const std::string& line) {
+    return line.size() > 11 && line.substr(8) == " - Application Shutdown";
+  });
+  EXPECT_EQ(shutdowns, 1);
+  EXPECT_FALSE(hylo.Threads().Started());
+}
+
+TEST(HyloContext, ExitWhileRecordsAreInFlightDropsThemAndReturnsEverything) {
+  test::TempDir dir;
+  ScriptedOperator op;
+  Hylo hylo(op, Options(dir));
+  ASSERT_EQ(hylo.Start(), 0);
+  HyloNodes& nodes = hylo.Nodes();
+  for (int i = 0; i < 200; ++i) {
+    MessageNode* record = nodes.AllocNode(i % 2 ? MSG_WAVEFORM : MSG_SPECTRUM, 1);
+    ASSERT_NE(record, nullptr);
+    if (record->type == MSG_WAVEFORM) WaveformSampleBuffer(*record) = nodes.AcquireSampleBuffer();
+    if (hylo.Threads().PostNode(i % kWorkerSlots, record) != 1) nodes.ReleaseNode(record);
+  }
+  // MainExit returns only once every node is back in the pool.
+  EXPECT_EQ(hylo.MainExit(), 0);
+  EXPECT_EQ(nodes.TotalCount(), 0) << "the pool was destroyed after all nodes came back";
+}
