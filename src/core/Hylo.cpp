@@ -1,6 +1,8 @@
 #include "core/Hylo.h"
 
 #include <chrono>
+#include <fstream>
+#include <sstream>
 #include <system_error>
 
 #include "platform/Folders.h"
@@ -30,20 +32,59 @@ int Hylo::Start() {
   dataFolder_ = options_.dataFolder.empty() ? platform::DocumentsFolder() / "Quendal" / "Hylo" : options_.dataFolder;
   std::error_code error;
   platform::CreateFolderPath(dataFolder_, error);
+  sessionPath_ = dataFolder_;
   settingsFolder_ =
       options_.settingsFolder.empty() ? platform::UserConfigFolder() / "Hylo" : options_.settingsFolder;
-  platform::CreateFolderPath(settingsFolder_, error);
-  settingsLoaded_ = false;  // the settings module fills this in
+  groups_.emplace(dataFolder_, platform::ProgramFolder());
+
+  ini_.SettingsInit(settingsFolder_);
+  const int loaded = ini_.SettingsLoad(ini_.SettingsPath());
+  settingsLoaded_ = loaded == HyloIni::kLoaded;
+  settingsUnreadable_ = !settingsLoaded_;
+  if (loaded == HyloIni::kUnreadable) KeepUnreadableSettings();
 
   RunInitialisation();
+  StartThreads();
+  return 0;
+}
+
+void Hylo::StartThreads() {
+  threads_.SetScanStopped(false);
+  threads_.SetScanPaused(false);
   threads_.StartWorkerThreads();
   started_ = true;
   if (options_.startupSettleMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(options_.startupSettleMs));
-  return 0;
+}
+
+// The defaults are written at exit; keep what the operator had before they replace it.
+void Hylo::KeepUnreadableSettings() {
+  const auto original = ini_.SettingsPath();
+  auto copy = original;
+  copy += ".unreadable";
+  std::error_code error;
+  for (int n = 1; std::filesystem::exists(copy, error) && n < 1000; ++n) {
+    copy = original;
+    copy += ".unreadable." + std::to_string(n);
+  }
+  std::filesystem::copy_file(original, copy, error);
+  startupNotices_.push_back(error ? "The settings file " + original.string() +
+                                        " could not be read. Default settings are in use."
+                                  : "The settings file could not be read. It was kept as " + copy.string() +
+                                        " and default settings are in use.");
+}
+
+void Hylo::RecordUiThread() {
+  uiThreadId_ = std::this_thread::get_id();
+  for (const auto& text : startupNotices_) operator_.ShowNotice(text);
+  startupNotices_.clear();
 }
 
 // Each module's initialise step, in the one fixed order. Modules appear here as they are built.
 void Hylo::RunInitialisation() {
+  // Groups whose modules are not built yet still load and save, so the file stays complete.
+  // Saving after a load also fills in keys a partial file lacked.
+  if (!settingsUnreadable_) groups_->LoadAll(ini_);
+  groups_->SaveAll(ini_);
   nodes_.CreateNodePool();
   nodes_.CreateSampleBufferPool();
 }
@@ -52,7 +93,10 @@ void Hylo::RunInitialisation() {
 void Hylo::ShutdownModules() {
   nodes_.DestroySampleBufferPool();
   nodes_.DestroyNodePool();
+  ini_.SettingsShutdown();
 }
+
+void Hylo::SaveSettingsGroups() { groups_->SaveAll(ini_); }
 
 int Hylo::MainExit() {
   if (exiting_.exchange(true)) return -1;
@@ -72,11 +116,52 @@ void Hylo::ShutdownAll() {
   }
   threads_.SetScanStopped(true);
   threads_.SetScanPaused(false);
+  SaveSettingsGroups();
+  ini_.SettingsWrite();
   threads_.StopWorkerThreads();
   nodes_.CloseNodePool();
   threads_.DrainQueues();
   ShutdownModules();
   started_ = false;
+}
+
+int Hylo::SaveSession() {
+  if (operator_.Confirm("Continue", "Saving Session will apply all settings changes.\nWould you like to continue?",
+                        {"Yes", "No"}) != 0) {
+    return 0;
+  }
+  const auto chosen = operator_.ChooseFile("Save Session File", sessionPath_, "*.ini", true);
+  if (!chosen) return 0;
+  sessionPath_ = *chosen;
+  SaveSettingsGroups();
+  if (ini_.SettingsWriteTo(*chosen) != 0) {
+    operator_.ShowNotice("The session file " + chosen->string() + " could not be written.");
+    return -1;
+  }
+  return 0;
+}
+
+int Hylo::LoadSession() {
+  const auto chosen = operator_.ChooseFile("Select Session File", sessionPath_, "*.ini", false);
+  std::error_code error;
+  if (!chosen || !std::filesystem::is_regular_file(*chosen, error)) return 0;
+  sessionPath_ = *chosen;
+  // Vet the file first: an unreadable session must not replace the settings in force.
+  std::ifstream in(*chosen, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  if (!in || !HyloIni::Parses(text.str())) {
+    operator_.ShowNotice("The session file " + chosen->string() +
+                         " could not be read. The current settings remain in force.");
+    return -1;
+  }
+  ShutdownAll();
+  const int loaded = ini_.SettingsLoad(*chosen);
+  settingsUnreadable_ = loaded != HyloIni::kLoaded;
+  groups_.emplace(dataFolder_, platform::ProgramFolder());
+  RunInitialisation();
+  StartThreads();
+  return 0;
 }
 
 }  // namespace hylo

@@ -5,11 +5,16 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
+#include <string>
+#include <vector>
 #include <thread>
 
 #include "core/HyloNodes.h"
 #include "core/HyloThreadControl.h"
 #include "core/MainWorkThread.h"
+#include "files/HyloIni.h"
+#include "files/SettingsGroups.h"
 #include "shell/OperatorPort.h"
 #include "shell/PanelModel.h"
 #include "shell/StatusLog.h"
@@ -34,8 +39,8 @@ class Hylo {
 
   // Entry steps up to the event loop: folders, settings, initialisation, workers.
   int Start();
-  // The UI thread calls this just before its event loop runs.
-  void RecordUiThread() { uiThreadId_ = std::this_thread::get_id(); }
+  // The UI thread calls this just before its event loop runs; start-up notices go out then.
+  void RecordUiThread();
   bool OnUiThread() const { return std::this_thread::get_id() == uiThreadId_; }
   std::thread::id UiThreadId() const { return uiThreadId_; }
 
@@ -50,6 +55,12 @@ class Hylo {
   const std::filesystem::path& DataFolder() const { return dataFolder_; }
   const std::filesystem::path& SettingsFolder() const { return settingsFolder_; }
   bool SettingsLoaded() const { return settingsLoaded_; }
+  bool SettingsUnreadable() const { return settingsUnreadable_; }
+
+  // Session buttons: the whole settings document to a file of the operator's choice, and back.
+  int SaveSession();
+  int LoadSession();
+  const std::filesystem::path& SessionPath() const { return sessionPath_; }
 
   OperatorPort& Operator() { return operator_; }
   HyloNodes& Nodes() { return nodes_; }
@@ -57,21 +68,31 @@ class Hylo {
   MainWorkThread& MainWork() { return mainWork_; }
   PanelModel& MainPanel() { return mainPanel_; }
   StatusLog& Status() { return statusLog_; }
+  HyloIni& Settings() { return ini_; }
+  SettingsGroups& Groups() { return *groups_; }
 
  private:
   void RunInitialisation();
   void ShutdownModules();
+  void StartThreads();
+  void SaveSettingsGroups();
+  void KeepUnreadableSettings();
 
   OperatorPort& operator_;
   HyloOptions options_;
   std::filesystem::path dataFolder_;
   std::filesystem::path settingsFolder_;
   bool settingsLoaded_ = false;
+  bool settingsUnreadable_ = false;
+  std::filesystem::path sessionPath_;
+  std::vector<std::string> startupNotices_;
   std::thread::id uiThreadId_;
   std::atomic<bool> exiting_{false};
   bool started_ = false;
   std::function<void()> endEventLoop_;
 
+  HyloIni ini_;
+  std::optional<SettingsGroups> groups_;
   HyloNodes nodes_;
   HyloThreadControl threads_{nodes_};
   MainWorkThread mainWork_;

@@ -41,6 +41,12 @@ std::filesystem::path DocumentsFolder() {
   return Home() / "Documents";
 }
 
+std::filesystem::path ProgramFolder() {
+  std::error_code error;
+  const auto exe = std::filesystem::read_symlink("/proc/self/exe", error);
+  return error ? std::filesystem::current_path(error) : exe.parent_path();
+}
+
 bool CreateFolderPath(const std::filesystem::path& folder, std::error_code& error) {
   std::filesystem::create_directories(folder, error);
   return std::filesystem::is_directory(folder);
