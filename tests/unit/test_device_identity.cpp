@@ -1,0 +1,144 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+#include "link/DeviceIdentity.h"
+
+using namespace hylo;
+
+namespace {
+
+// An identify reply laid out byte by byte, independent of the decoder.
+std::vector<std::uint8_t> HfReply(std::uint8_t model, std::uint8_t level, std::size_t length) {
+  std::vector<std::uint8_t> r(length, 0);
+  auto put16 = [&](std::size_t at, int v) {
+    if (at + 2 <= r.size()) {
+      r[at] = static_cast<std::uint8_t>(v & 0xFF);
+      r[at + 1] = static_cast<std::uint8_t>((v >> 8) & 0xFF);
+    }
+  };
+  auto text = [&](std::size_t at, const char* s) {
+    for (std::size_t i = 0; s[i] && at + i < r.size(); ++i) r[at + i] = static_cast<std::uint8_t>(s[i]);
+  };
+  put16(0, 1234);
+  text(2, "v2.1.0");
+  text(10, "Hydrophone HF");
+  if (r.size() > 28) r[28] = model;
+  if (r.size() > 29) r[29] = 0;
+  if (r.size() > 32) r[32] = level;
+  put16(33, -1715);  // −171.5 dB in tenths
+  put16(35, 215);    // 21.5 °C
+  put16(37, 453);    // 45.3 %
+  if (r.size() > 40) {
+    r[39] = 1;
+    r[40] = 87;
+  }
+  if (r.size() > 42) {
+    r[41] = 2;
+    r[42] = 3;
+  }
+  text(43, "2.1.0-r7");
+  if (r.size() > 52) {
+    r[51] = 1;
+    r[52] = 9;
+  }
+  text(53, "Board rev B 2024");
+  return r;
+}
+
+}  // namespace
+
+TEST(VersionReply, HfAtEachDetailLevelReadsOnlyItsFields) {
+  auto level0 = ParseVersionReply(HfReply(5, 0, 30));
+  ASSERT_TRUE(level0);
+  EXPECT_EQ(level0->identity.unitNumber, 1234);
+  EXPECT_EQ(level0->identity.firmwareText, "v2.1.0");
+  EXPECT_EQ(level0->identity.productText, "Hydrophone HF");
+  EXPECT_EQ(level0->identity.modelCode, 5);
+  EXPECT_EQ(level0->identity.detailLevel, 0);
+  EXPECT_FALSE(level0->status.sensitivityDb);
+
+  auto level3 = ParseVersionReply(HfReply(5, 3, 43));
+  ASSERT_TRUE(level3);
+  EXPECT_EQ(level3->status.sensitivityDb, -171);
+  EXPECT_DOUBLE_EQ(*level3->status.temperatureC, 21.5);
+  EXPECT_DOUBLE_EQ(*level3->status.humidityPercent, 45.3);
+  EXPECT_EQ(level3->status.batteryLevel, 87);
+  EXPECT_EQ(level3->identity.hardwareRevision, 2);
+  EXPECT_EQ(level3->identity.interfaceCode, 3);
+  EXPECT_TRUE(level3->identity.releaseText.empty()) << "release text comes only from level 4";
+
+  auto level5 = ParseVersionReply(HfReply(7, 5, 69));
+  ASSERT_TRUE(level5);
+  EXPECT_EQ(level5->identity.modelCode, 7);
+  EXPECT_EQ(level5->identity.releaseText, "2.1.0-r7");
+  EXPECT_EQ(level5->identity.hardwareText, "Board rev B 2024");
+  EXPECT_EQ(level5->status.syncState, 1);
+  EXPECT_EQ(level5->status.setupByte, 9);
+}
+
+TEST(VersionReply, ALevelClaimingMoreThanTheReplyHoldsReadsNothingPastIt) {
+  // Level 5 claimed, but the reply ends inside the release text.
+  auto reply = ParseVersionReply(HfReply(5, 5, 47));
+  ASSERT_TRUE(reply);
+  EXPECT_EQ(reply->identity.interfaceCode, 3);
+  EXPECT_TRUE(reply->identity.releaseText.empty());
+  EXPECT_TRUE(reply->identity.hardwareText.empty());
+  EXPECT_FALSE(reply->status.syncState);
+  // Shorter than the fixed head: refused.
+  EXPECT_FALSE(ParseVersionReply(HfReply(5, 0, 29)));
+  EXPECT_FALSE(ParseVersionReply({}));
+}
+
+TEST(VersionReply, LfLayoutAndUnknownModels) {
+  std::vector<std::uint8_t> r(45, 0);
+  r[0] = 0x39;
+  r[1] = 0x30;  // 12345
+  std::memcpy(&r[2], "v2.7.99", 7);
+  r[28] = 2;
+  r[32] = 2;
+  r[33] = 0x34;
+  r[34] = 0x12;
+  r[35] = static_cast<std::uint8_t>(-165 & 0xFF);
+  r[36] = static_cast<std::uint8_t>((-165 >> 8) & 0xFF);
+  r[37] = 0x5A;
+  r[38] = 1;
+  r[43] = 2;
+  auto lf = ParseVersionReply(r);
+  ASSERT_TRUE(lf);
+  EXPECT_EQ(lf->identity.modelCode, 2);
+  EXPECT_EQ(lf->identity.unitNumber, 12345);
+  EXPECT_EQ(lf->identity.extraWord, 0x1234);
+  EXPECT_EQ(lf->status.sensitivityDb, -165);
+  EXPECT_EQ(lf->identity.lfStatusByte, 0x5A);
+  EXPECT_EQ(lf->identity.interfaceCode, 1);
+  EXPECT_EQ(lf->status.syncState, 2);
+  EXPECT_EQ(FirmwareVersion(lf->identity.firmwareText), 0x20763U);
+
+  r[28] = 3;
+  auto other = ParseVersionReply(r);
+  ASSERT_TRUE(other);
+  EXPECT_EQ(other->identity.modelCode, kModelUnknown);
+  EXPECT_EQ(DescribeUnit(other->identity), "Aurisond not found. Data not valid");
+}
+
+TEST(UnitTexts, DescriptionFirmwareNumbersAndLabels) {
+  DeviceIdentity id;
+  id.modelCode = 5;
+  id.unitNumber = 77;
+  id.unitStatus = 0;
+  id.firmwareText = "v2.1.0";
+  EXPECT_EQ(DescribeUnit(id), "Aurisond HF # 77 Ready   Firmware v2.1.0");
+  id.releaseText = "2.1.3";
+  id.unitStatus = 9;
+  EXPECT_EQ(DescribeUnit(id), "Aurisond HF # 77 Unknown   Firmware R2.1.3");
+  EXPECT_EQ(FirmwareVersion("v1.5.0"), 0x10500U);
+  EXPECT_EQ(FirmwareVersion("v2.1.0"), 0x20100U);
+  EXPECT_EQ(FirmwareVersion("2.1.0"), 0U);
+  EXPECT_EQ(ModelLabel(5, 12), "Aurisond HF 12");
+  EXPECT_EQ(ModelLabel(14, 3), "Extender 3");
+  EXPECT_EQ(ModelLabel(99, 3), "Unknown 3");
+  EXPECT_EQ(ModelShortCode(7), "Wn3");
+  EXPECT_EQ(InterfaceName(4), "SER");
+}
