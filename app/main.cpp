@@ -2,10 +2,12 @@
 #include <QApplication>
 #include <QCoreApplication>
 #include <QEventLoop>
+#include <QTimer>
 
 #include "MainWindow.h"
 #include "QtOperator.h"
 #include "core/Hylo.h"
+#include "platform/TerminationSignal.h"
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
@@ -27,10 +29,17 @@ int main(int argc, char** argv) {
     notices.Close();
     QCoreApplication::quit();
   });
+  // A terminal's Ctrl-C or a SIGTERM runs the same shutdown as the exit control.
+  hylo::platform::WatchTerminationSignals();
+  QTimer signalWatch;
+  QObject::connect(&signalWatch, &QTimer::timeout, [&hylo] {
+    if (hylo::platform::TerminationRequested()) hylo.MainExit();
+  });
+  signalWatch.start(100);
   window.show();
   hylo.RecordUiThread();
   notices.Open();
   const int result = QApplication::exec();
   notices.Close();
-  return result == 0 ? 0 : result;
+  return result;
 }

@@ -1,0 +1,20 @@
+#include "platform/TerminationSignal.h"
+
+#include <atomic>
+#include <csignal>
+
+namespace hylo::platform {
+namespace {
+std::atomic<bool> requested{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
+extern "C" void OnSignal(int) { requested.store(true); }
+}  // namespace
+
+void WatchTerminationSignals() {
+  std::signal(SIGINT, OnSignal);
+  std::signal(SIGTERM, OnSignal);
+}
+
+bool TerminationRequested() { return requested.load(); }
+
+}  // namespace hylo::platform
