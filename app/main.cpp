@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QTimer>
+#include <clocale>
 
 #include "MainWindow.h"
 #include "QtOperator.h"
@@ -11,6 +12,8 @@
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
+  // Qt adopts the user's locale; our text files and headers always use a decimal point.
+  std::setlocale(LC_NUMERIC, "C");
   hylo::app::QtOperator notices;
   hylo::HyloOptions options;
   const QStringList args = app.arguments();
