@@ -11,6 +11,7 @@
 namespace hylo {
 
 Hylo::Hylo(OperatorPort& operatorPort, HyloOptions options) : operator_(operatorPort), options_(std::move(options)) {
+  statusLog_.SetFileWriter([this](std::string_view text) { files_.WriteJobStatus(text, false); });
   nodes_.SetOutOfMemoryReporter([](void* self, const char* text) { static_cast<Hylo*>(self)->operator_.ShowNotice(text); },
                                 this);
   threads_.SetWorker(MAIN_WORK_THREAD, &mainWork_);
@@ -36,6 +37,7 @@ int Hylo::Start() {
   settingsFolder_ =
       options_.settingsFolder.empty() ? platform::UserConfigFolder() / "Hylo" : options_.settingsFolder;
   groups_.emplace(dataFolder_, platform::ProgramFolder());
+  wav_.emplace(ini_, operator_, groups_->wav);
 
   ini_.SettingsInit(settingsFolder_);
   const int loaded = ini_.SettingsLoad(ini_.SettingsPath());
@@ -85,12 +87,15 @@ void Hylo::RunInitialisation() {
   // Saving after a load also fills in keys a partial file lacked.
   if (!settingsUnreadable_) groups_->LoadAll(ini_);
   groups_->SaveAll(ini_);
+  files_.OpenJobFiles(settingsFolder_);
+  wav_->WavLogInit(settingsUnreadable_);
   nodes_.CreateNodePool();
   nodes_.CreateSampleBufferPool();
 }
 
 // Each module's shutdown step, in the one fixed order.
 void Hylo::ShutdownModules() {
+  wav_->WavLogShutdown();
   nodes_.DestroySampleBufferPool();
   nodes_.DestroyNodePool();
   ini_.SettingsShutdown();
@@ -101,7 +106,9 @@ void Hylo::SaveSettingsGroups() { groups_->SaveAll(ini_); }
 int Hylo::MainExit() {
   if (exiting_.exchange(true)) return -1;
   ShutdownAll();
+  // The job files stay open until this last line is in.
   statusLog_.Append("Application Shutdown");
+  files_.CloseJobFiles();
   if (endEventLoop_) endEventLoop_();
   return 0;
 }
@@ -158,7 +165,9 @@ int Hylo::LoadSession() {
   ShutdownAll();
   const int loaded = ini_.SettingsLoad(*chosen);
   settingsUnreadable_ = loaded != HyloIni::kLoaded;
+  wav_.reset();
   groups_.emplace(dataFolder_, platform::ProgramFolder());
+  wav_.emplace(ini_, operator_, groups_->wav);
   RunInitialisation();
   StartThreads();
   return 0;

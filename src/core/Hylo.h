@@ -13,7 +13,9 @@
 #include "core/HyloNodes.h"
 #include "core/HyloThreadControl.h"
 #include "core/MainWorkThread.h"
+#include "files/HyloFiles.h"
 #include "files/HyloIni.h"
+#include "files/HyloWav.h"
 #include "files/SettingsGroups.h"
 #include "shell/OperatorPort.h"
 #include "shell/PanelModel.h"
@@ -70,6 +72,8 @@ class Hylo {
   StatusLog& Status() { return statusLog_; }
   HyloIni& Settings() { return ini_; }
   SettingsGroups& Groups() { return *groups_; }
+  HyloFiles& Files() { return files_; }
+  HyloWav& Wav() { return *wav_; }
 
  private:
   void RunInitialisation();
@@ -93,6 +97,8 @@ class Hylo {
 
   HyloIni ini_;
   std::optional<SettingsGroups> groups_;
+  HyloFiles files_;
+  std::optional<HyloWav> wav_;
   HyloNodes nodes_;
   HyloThreadControl threads_{nodes_};
   MainWorkThread mainWork_;

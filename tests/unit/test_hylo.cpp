@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <fstream>
+#include <regex>
 
 #include "core/Hylo.h"
 #include "shell/MainPanel.h"
@@ -66,4 +68,24 @@ TEST(HyloContext, ExitWhileRecordsAreInFlightDropsThemAndReturnsEverything) {
   // MainExit returns only once every node is back in the pool.
   EXPECT_EQ(hylo.MainExit(), 0);
   EXPECT_EQ(nodes.TotalCount(), 0) << "the pool was destroyed after all nodes came back";
+}
+
+TEST(HyloContext, StatusLinesReachTheJobStatusFileWithOneHeader) {
+  test::TempDir dir;
+  for (int run = 0; run < 2; ++run) {
+    ScriptedOperator op;
+    Hylo hylo(op, Options(dir));
+    ASSERT_EQ(hylo.Start(), 0);
+    hylo.Status().Append("Scanning Started");
+    EXPECT_EQ(hylo.MainExit(), 0);
+  }
+  std::ifstream in(dir.Path() / "config" / "Hylo" / "JobStatusFile.txt", std::ios::binary);
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  ASSERT_EQ(lines.size(), 5U) << "one header, then two lines per run";
+  EXPECT_EQ(lines[0], "  Date   \tTime - Status\r");
+  // date ⇥ HH:MM:SS - text
+  const std::regex shape(R"(\d{1,2} [A-Z][a-z]{2}\.\d{4} \t\d{2}:\d{2}:\d{2} - (Scanning Started|Application Shutdown)\r)");
+  for (std::size_t i = 1; i < lines.size(); ++i) EXPECT_TRUE(std::regex_match(lines[i], shape)) << lines[i];
+  EXPECT_NE(lines[4].find("Application Shutdown"), std::string::npos);
 }
