@@ -53,7 +53,8 @@ void MainWindow::Render(const std::string& id) {
     setWindowTitle(QString::fromStdString(model.Text(id)));
   } else if (id == mainpanel::kStatusField) {
     // Append only what is new; the field only ever grows.
-    const auto shown = static_cast<std::size_t>(statusField_->blockCount() - (statusField_->toPlainText().isEmpty() ? 1 : 0));
+    const auto shown =
+        static_cast<std::size_t>(statusField_->blockCount() - (statusField_->toPlainText().isEmpty() ? 1 : 0));
     for (std::size_t i = shown; i < control.items.size(); ++i) {
       statusField_->appendPlainText(QString::fromStdString(control.items[i]));
     }

@@ -17,7 +17,12 @@ class PanelBinding {
     QPointer<QObject> guard(owner);
     token_ = model_.Subscribe([guard, render](const std::string& id) {
       if (!guard) return;
-      QMetaObject::invokeMethod(guard.data(), [guard, render, id] { if (guard) render(id); }, Qt::QueuedConnection);
+      QMetaObject::invokeMethod(
+          guard.data(),
+          [guard, render, id] {
+            if (guard) render(id);
+          },
+          Qt::QueuedConnection);
     });
   }
   ~PanelBinding() { model_.Unsubscribe(token_); }

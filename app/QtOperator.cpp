@@ -16,7 +16,8 @@ QtOperator::QtOperator(QObject* parent) : QObject(parent) {}
 void QtOperator::ShowNotice(std::string_view text) {
   if (!open_) return;
   QString copy = Q(text.substr(0, kNoticeLimit));
-  QMetaObject::invokeMethod(this, [this, copy = std::move(copy)] { Enqueue(copy); }, Qt::QueuedConnection);
+  QMetaObject::invokeMethod(
+      this, [this, copy = std::move(copy)] { Enqueue(copy); }, Qt::QueuedConnection);
 }
 
 void QtOperator::Enqueue(QString text) {
@@ -69,8 +70,7 @@ std::optional<std::filesystem::path> QtOperator::ChooseFolder(std::string_view t
 std::optional<std::string> QtOperator::PromptText(std::string_view title, std::string_view text,
                                                   std::string_view initial) {
   bool ok = false;
-  const QString answer =
-      QInputDialog::getText(dialogParent_, Q(title), Q(text), QLineEdit::Normal, Q(initial), &ok);
+  const QString answer = QInputDialog::getText(dialogParent_, Q(title), Q(text), QLineEdit::Normal, Q(initial), &ok);
   if (!ok) return std::nullopt;
   return answer.toStdString();
 }

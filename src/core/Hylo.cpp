@@ -12,8 +12,8 @@ namespace hylo {
 
 Hylo::Hylo(OperatorPort& operatorPort, HyloOptions options) : operator_(operatorPort), options_(std::move(options)) {
   statusLog_.SetFileWriter([this](std::string_view text) { files_.WriteJobStatus(text, false); });
-  nodes_.SetOutOfMemoryReporter([](void* self, const char* text) { static_cast<Hylo*>(self)->operator_.ShowNotice(text); },
-                                this);
+  nodes_.SetOutOfMemoryReporter(
+      [](void* self, const char* text) { static_cast<Hylo*>(self)->operator_.ShowNotice(text); }, this);
   threads_.SetWorker(MAIN_WORK_THREAD, &mainWork_);
 }
 
@@ -34,8 +34,7 @@ int Hylo::Start() {
   std::error_code error;
   platform::CreateFolderPath(dataFolder_, error);
   sessionPath_ = dataFolder_;
-  settingsFolder_ =
-      options_.settingsFolder.empty() ? platform::UserConfigFolder() / "Hylo" : options_.settingsFolder;
+  settingsFolder_ = options_.settingsFolder.empty() ? platform::UserConfigFolder() / "Hylo" : options_.settingsFolder;
   groups_.emplace(dataFolder_, platform::ProgramFolder());
   wav_.emplace(ini_, operator_, groups_->wav);
 

@@ -7,8 +7,8 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <vector>
 #include <thread>
+#include <vector>
 
 #include "core/HyloNodes.h"
 #include "core/HyloThreadControl.h"

@@ -15,9 +15,9 @@ inline constexpr int kTransportCommandLink = 3;
 class MainWorkThread final : public Worker {
  public:
   struct Port {
-    std::function<int()> fftTransport;           // job setup's FFT stream transport code
-    std::function<int()> waveTransport;          // job setup's waveform stream transport code
-    std::function<void()> countStatusRequest;    // +1 on the status-reply handler's counter
+    std::function<int()> fftTransport;              // job setup's FFT stream transport code
+    std::function<int()> waveTransport;             // job setup's waveform stream transport code
+    std::function<void()> countStatusRequest;       // +1 on the status-reply handler's counter
     std::function<int(std::uint16_t)> sendEnquiry;  // "C", no wait, forwarded
   };
 

@@ -17,11 +17,16 @@ std::string Fmt(const char* format, auto... args) {
 
 std::string_view FileTypeName(int code) {
   switch (code) {
-    case 0: return "Spectrum";
-    case 1: return "Time_Series";
-    case 2: return "Calibration";
-    case 3: return "SEL-Third Octave";
-    default: return "Unknown";
+    case 0:
+      return "Spectrum";
+    case 1:
+      return "Time_Series";
+    case 2:
+      return "Calibration";
+    case 3:
+      return "SEL-Third Octave";
+    default:
+      return "Unknown";
   }
 }
 
@@ -29,12 +34,16 @@ std::string_view PowerCalcName(int code) {
   switch (code) {
     case 0:
     case 1:
-    case 4: return "Mean";
+    case 4:
+      return "Mean";
     case 2:
-    case 5: return "Peak";
+    case 5:
+      return "Peak";
     case 3:
-    case 6: return "Moving Average";
-    default: return "UNKNOWN";
+    case 6:
+      return "Moving Average";
+    default:
+      return "UNKNOWN";
   }
 }
 
@@ -106,8 +115,9 @@ int HyloFiles::WriteJobHistory(const JobHistoryRow& row) {
   if (!history_) return -1;
   std::string line;
   if (historyNeedsHeader_) {
-    line = std::string("  Date   \tTime    \tData    \tSerial and FW         \tSW       \tTemp\tHumid.\tDataFile       "
-                       "\tClient       \tJobId\tPersonnel") +
+    line = std::string(
+               "  Date   \tTime    \tData    \tSerial and FW         \tSW       \tTemp\tHumid.\tDataFile       "
+               "\tClient       \tJobId\tPersonnel") +
            kEol;
     historyNeedsHeader_ = false;
   }

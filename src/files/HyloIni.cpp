@@ -204,8 +204,8 @@ void HyloIni::SetInt(std::string_view section, std::string_view key, std::int64_
 void HyloIni::SetDouble(std::string_view section, std::string_view key, double value) {
   // to_chars/from_chars ignore the process locale, so a point is always the separator.
   char text[40];
-  const auto written = std::to_chars(text, text + sizeof text, std::isfinite(value) ? value : 0.0,
-                                     std::chars_format::general, 16);
+  const auto written =
+      std::to_chars(text, text + sizeof text, std::isfinite(value) ? value : 0.0, std::chars_format::general, 16);
   std::string raw(text, written.ptr);
   // Keep a double recognisable as one even when it is whole.
   if (raw.find_first_of(".eE") == std::string::npos) raw += ".0";

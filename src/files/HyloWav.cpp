@@ -218,8 +218,7 @@ int HyloWav::WavLogWrite(const WavBlock& block) {
   const std::uint64_t count = block.sampleCount > 0 ? static_cast<std::uint64_t>(block.sampleCount) : 0;
   // A block without a usable rate or width, or claiming more samples than it carries, is not written.
   if (width == 0 || width > 4 || block.sampleRate <= 0 || count * width > block.samples.size()) return -1;
-  if (!file_ || bytesWritten_ >= bytesPerFile_ || block.newFile != 0 ||
-      bytesWritten_ + count * width > kMaxDataBytes) {
+  if (!file_ || bytesWritten_ >= bytesPerFile_ || block.newFile != 0 || bytesWritten_ + count * width > kMaxDataBytes) {
     switch (WavLogOpen(block, width)) {
       case OpenResult::kOpened:
         break;

@@ -72,9 +72,12 @@ std::vector<SettingField> ReplaySettings::Fields() {
 }
 
 std::vector<SettingField> WavSettings::Fields() {
-  return {{"Wav", "Wav Capture Enabled", &captureEnabled},  {"Wav", "Wavfile Next Index", &nextIndex},
-          {"Wav", "Wavfile Min Per File", &minutesPerFile}, {"Wav", "Wavfile Name Format", &nameFormat},
-          {"Wav", "Wavfile Prefix", &prefix, 12},           {"Wav", "Wavfile Filename", &fileName, 260},
+  return {{"Wav", "Wav Capture Enabled", &captureEnabled},
+          {"Wav", "Wavfile Next Index", &nextIndex},
+          {"Wav", "Wavfile Min Per File", &minutesPerFile},
+          {"Wav", "Wavfile Name Format", &nameFormat},
+          {"Wav", "Wavfile Prefix", &prefix, 12},
+          {"Wav", "Wavfile Filename", &fileName, 260},
           {"Wav", "Wavfile Path", &path, 260}};
 }
 

@@ -9,7 +9,8 @@ constexpr std::array<std::uint16_t, 256> MakeTable() {
   std::array<std::uint16_t, 256> table{};
   for (unsigned i = 0; i < 256; ++i) {
     std::uint16_t c = static_cast<std::uint16_t>(i);
-    for (int bit = 0; bit < 8; ++bit) c = (c & 1U) ? static_cast<std::uint16_t>((c >> 1) ^ 0xA001U) : static_cast<std::uint16_t>(c >> 1);
+    for (int bit = 0; bit < 8; ++bit)
+      c = (c & 1U) ? static_cast<std::uint16_t>((c >> 1) ^ 0xA001U) : static_cast<std::uint16_t>(c >> 1);
     table[i] = c;
   }
   return table;

@@ -101,20 +101,45 @@ std::uint32_t FirmwareVersion(std::string_view text) {
 std::string ModelLabel(int modelCode, int unitNumber) {
   const char* pattern = "Unknown %d";
   switch (modelCode) {
-    case 1: pattern = "Vocaris LF %d"; break;
-    case 2: pattern = "Aurisond LF %d"; break;
-    case 4: pattern = "Vocaris HF %d"; break;
-    case 5: pattern = "Aurisond HF %d"; break;
-    case 7: pattern = "Aurisond AF %d"; break;
-    case 8: pattern = "Host Controller %d"; break;
-    case 9: pattern = "Host Link %d"; break;
-    case 10: pattern = "Linkara %d"; break;
+    case 1:
+      pattern = "Vocaris LF %d";
+      break;
+    case 2:
+      pattern = "Aurisond LF %d";
+      break;
+    case 4:
+      pattern = "Vocaris HF %d";
+      break;
+    case 5:
+      pattern = "Aurisond HF %d";
+      break;
+    case 7:
+      pattern = "Aurisond AF %d";
+      break;
+    case 8:
+      pattern = "Host Controller %d";
+      break;
+    case 9:
+      pattern = "Host Link %d";
+      break;
+    case 10:
+      pattern = "Linkara %d";
+      break;
     case 11:
-    case 14: pattern = "Extender %d"; break;
-    case 12: pattern = "Link Board %d"; break;
-    case 13: pattern = "Tamber %d"; break;
-    case 15: pattern = "Aurisond Skiff %d"; break;
-    default: break;
+    case 14:
+      pattern = "Extender %d";
+      break;
+    case 12:
+      pattern = "Link Board %d";
+      break;
+    case 13:
+      pattern = "Tamber %d";
+      break;
+    case 15:
+      pattern = "Aurisond Skiff %d";
+      break;
+    default:
+      break;
   }
   char text[64];
   std::snprintf(text, sizeof text, pattern, unitNumber);
@@ -123,31 +148,46 @@ std::string ModelLabel(int modelCode, int unitNumber) {
 
 std::string_view ModelName(int modelCode) {
   switch (modelCode) {
-    case kModelLf: return "Aurisond LF";
-    case kModelHf: return "Aurisond HF";
-    case kModelAf: return "Aurisond AF";
-    default: return "Unknown";
+    case kModelLf:
+      return "Aurisond LF";
+    case kModelHf:
+      return "Aurisond HF";
+    case kModelAf:
+      return "Aurisond AF";
+    default:
+      return "Unknown";
   }
 }
 
 std::string_view ModelShortCode(int modelCode) {
   switch (modelCode) {
-    case kModelLf: return "Wn1";
-    case kModelHf: return "Wn2";
-    case kModelAf: return "Wn3";
-    default: return "Unknown";
+    case kModelLf:
+      return "Wn1";
+    case kModelHf:
+      return "Wn2";
+    case kModelAf:
+      return "Wn3";
+    default:
+      return "Unknown";
   }
 }
 
 std::string_view UnitStatusText(int unitStatus) {
   switch (unitStatus) {
-    case 0: return "Ready";
-    case 1: return "Waiting For Data";
-    case 2: return "Not Ready";
-    case 3: return "Unit Not Configured";
-    case 4: return "Baud Reconfiguring";
-    case 5: return "FileSystem Error";
-    default: return "Unknown";
+    case 0:
+      return "Ready";
+    case 1:
+      return "Waiting For Data";
+    case 2:
+      return "Not Ready";
+    case 3:
+      return "Unit Not Configured";
+    case 4:
+      return "Baud Reconfiguring";
+    case 5:
+      return "FileSystem Error";
+    default:
+      return "Unknown";
   }
 }
 
@@ -165,10 +205,14 @@ std::string_view InterfaceName(int interfaceCode) {
   switch (interfaceCode) {
     case 1:
     case 4:
-    case 5: return "SER";
-    case 2: return "USB";
-    case 3: return "ETH";
-    default: return "";
+    case 5:
+      return "SER";
+    case 2:
+      return "USB";
+    case 3:
+      return "ETH";
+    default:
+      return "";
   }
 }
 

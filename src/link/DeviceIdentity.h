@@ -30,7 +30,7 @@ struct DeviceIdentity {
 
 // Status values an identify reply may carry, each present only when the reply holds it.
 struct VersionStatus {
-  std::optional<int> sensitivityDb;      // whole dB re 1 V/µPa
+  std::optional<int> sensitivityDb;  // whole dB re 1 V/µPa
   std::optional<double> temperatureC;
   std::optional<double> humidityPercent;
   std::optional<std::uint8_t> batteryState;

@@ -26,10 +26,18 @@ inline std::uint32_t GetU32BE(std::span<const std::uint8_t> b, std::size_t at) {
   return (static_cast<std::uint32_t>(b[at]) << 24) | (static_cast<std::uint32_t>(b[at + 1]) << 16) |
          (static_cast<std::uint32_t>(b[at + 2]) << 8) | static_cast<std::uint32_t>(b[at + 3]);
 }
-inline std::int16_t GetI16LE(std::span<const std::uint8_t> b, std::size_t at) { return static_cast<std::int16_t>(GetU16LE(b, at)); }
-inline std::int32_t GetI32LE(std::span<const std::uint8_t> b, std::size_t at) { return static_cast<std::int32_t>(GetU32LE(b, at)); }
-inline std::int16_t GetI16BE(std::span<const std::uint8_t> b, std::size_t at) { return static_cast<std::int16_t>(GetU16BE(b, at)); }
-inline std::int32_t GetI32BE(std::span<const std::uint8_t> b, std::size_t at) { return static_cast<std::int32_t>(GetU32BE(b, at)); }
+inline std::int16_t GetI16LE(std::span<const std::uint8_t> b, std::size_t at) {
+  return static_cast<std::int16_t>(GetU16LE(b, at));
+}
+inline std::int32_t GetI32LE(std::span<const std::uint8_t> b, std::size_t at) {
+  return static_cast<std::int32_t>(GetU32LE(b, at));
+}
+inline std::int16_t GetI16BE(std::span<const std::uint8_t> b, std::size_t at) {
+  return static_cast<std::int16_t>(GetU16BE(b, at));
+}
+inline std::int32_t GetI32BE(std::span<const std::uint8_t> b, std::size_t at) {
+  return static_cast<std::int32_t>(GetU32BE(b, at));
+}
 
 inline void PutU16LE(std::span<std::uint8_t> b, std::size_t at, std::uint16_t v) {
   assert(at + 2 <= b.size());

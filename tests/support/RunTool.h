@@ -23,9 +23,7 @@ inline ToolResult RunTool(const std::string& command) {
   return result;
 }
 
-inline bool HaveTool(const std::string& name) {
-  return RunTool("command -v " + name + " >/dev/null").status == 0;
-}
+inline bool HaveTool(const std::string& name) { return RunTool("command -v " + name + " >/dev/null").status == 0; }
 
 inline std::string Quoted(const std::filesystem::path& path) { return "'" + path.string() + "'"; }
 

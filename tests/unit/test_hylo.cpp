@@ -85,7 +85,8 @@ TEST(HyloContext, StatusLinesReachTheJobStatusFileWithOneHeader) {
   ASSERT_EQ(lines.size(), 5U) << "one header, then two lines per run";
   EXPECT_EQ(lines[0], "  Date   \tTime - Status\r");
   // date ⇥ HH:MM:SS - text
-  const std::regex shape(R"(\d{1,2} [A-Z][a-z]{2}\.\d{4} \t\d{2}:\d{2}:\d{2} - (Scanning Started|Application Shutdown)\r)");
+  const std::regex shape(
+      R"(\d{1,2} [A-Z][a-z]{2}\.\d{4} \t\d{2}:\d{2}:\d{2} - (Scanning Started|Application Shutdown)\r)");
   for (std::size_t i = 1; i < lines.size(); ++i) EXPECT_TRUE(std::regex_match(lines[i], shape)) << lines[i];
   EXPECT_NE(lines[4].find("Application Shutdown"), std::string::npos);
 }

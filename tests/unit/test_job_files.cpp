@@ -38,7 +38,8 @@ TEST(JobFiles, HistoryRowsDescribeTheUnitAndQuoteTheJob) {
   const auto lines = Lines(dir.Path() / "JobHistoryFile.txt");
   ASSERT_EQ(lines.size(), 3U);
   EXPECT_EQ(lines[0].rfind("  Date   \tTime    \tData    \tSerial and FW", 0), 0U);
-  EXPECT_NE(lines[1].find("\tAcou only \tunit 321 v2.1.0 \tHylo V4.4.0\t12.5 C\t45.3 \tHylo_00001.txt\t\"\"\t \"\"\t \"\" \r"),
+  EXPECT_NE(lines[1].find(
+                "\tAcou only \tunit 321 v2.1.0 \tHylo V4.4.0\t12.5 C\t45.3 \tHylo_00001.txt\t\"\"\t \"\"\t \"\" \r"),
             std::string::npos)
       << lines[1];
   EXPECT_NE(lines[2].find("\tNone\tUnit 000\t"), std::string::npos);
@@ -51,7 +52,8 @@ TEST(JobFiles, StatusLinesFromManyThreadsNeverInterleave) {
   std::vector<std::thread> writers;
   for (int t = 0; t < 4; ++t) {
     writers.emplace_back([&files, t] {
-      for (int i = 0; i < 200; ++i) files.WriteJobStatus("writer " + std::to_string(t) + " event " + std::to_string(i), false);
+      for (int i = 0; i < 200; ++i)
+        files.WriteJobStatus("writer " + std::to_string(t) + " event " + std::to_string(i), false);
     });
   }
   for (auto& w : writers) w.join();

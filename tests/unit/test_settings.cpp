@@ -96,11 +96,10 @@ TEST(HyloIniDocument, ValueKindsSurviveAWriteAndARead) {
 }
 
 TEST(HyloIniDocument, BrokenFilesAreUnreadableNotHalfLoaded) {
-  for (std::string_view bad : {std::string_view("[Wav]\nWavfile Prefix = \"Data\nno equals here\n"),
-                               std::string_view("key = 1 before any section\n"),
-                               std::string_view("[Wav]\nWavfile Prefix = \"unterminated\n"),
-                               std::string_view("[Wav\nx = 1\n"),
-                               std::string_view("[Wav]\0x = 1\n", 12)}) {
+  for (std::string_view bad :
+       {std::string_view("[Wav]\nWavfile Prefix = \"Data\nno equals here\n"),
+        std::string_view("key = 1 before any section\n"), std::string_view("[Wav]\nWavfile Prefix = \"unterminated\n"),
+        std::string_view("[Wav\nx = 1\n"), std::string_view("[Wav]\0x = 1\n", 12)}) {
     EXPECT_FALSE(HyloIni::Parses(bad)) << bad;
   }
   EXPECT_TRUE(HyloIni::Parses("; comment\n\n[A]\nx = 1\r\n"));

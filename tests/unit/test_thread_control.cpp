@@ -246,3 +246,19 @@ TEST(MainWorkThreadEnquiry, StartsWithStreamOnlyEnquiriesThenSendsTheFullMask) {
   EXPECT_EQ(work.ReceiveTimeoutMs(), -1);
   nodes.FreeNode(period);
 }
+
+#ifdef NDEBUG
+TEST(ThreadControlMisuse, PostAfterShutdownFailsAndLeavesTheNodeWithTheCaller) {
+  HyloNodes nodes;
+  ASSERT_EQ(nodes.CreateNodePool(), 0);
+  HyloThreadControl threads(nodes);
+  ASSERT_EQ(threads.StartWorkerThreads(), 0);
+  MessageNode* late = nodes.AllocNode(MSG_TEXT, 1);
+  threads.StopWorkerThreads();
+  threads.DrainQueues();
+  EXPECT_LT(threads.PostNode(UI_UPDATE_THREAD, late), 0);
+  EXPECT_EQ(nodes.FreeCount(), kNodeCount - 1);
+  nodes.FreeNode(late);
+  EXPECT_EQ(nodes.FreeCount(), kNodeCount);
+}
+#endif

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <fstream>
-#include <sys/stat.h>
 #include <vector>
 
 #include "files/HyloIni.h"
@@ -119,7 +119,8 @@ TEST_F(Wav, RealReadersAgreeOnFormatSamplesAndInfo) {
   EXPECT_NE(exif.output.find("8388608 = Max Count"), std::string::npos) << exif.output;
   // libsndfile (through python3-soundfile) reads back the very samples.
   const fs::path raw = dir.Path() / "expected.raw";
-  std::ofstream(raw, std::ios::binary).write(reinterpret_cast<const char*>(all.data()), static_cast<std::streamsize>(all.size()));
+  std::ofstream(raw, std::ios::binary)
+      .write(reinterpret_cast<const char*>(all.data()), static_cast<std::streamsize>(all.size()));
   const std::string script =
       "import soundfile, numpy, sys\n"
       "d, r = soundfile.read(sys.argv[1], dtype='int32')\n"
