@@ -1,0 +1,68 @@
+#pragma once
+// Cuts data-stream bytes into stream messages (type byte, "*", big-endian length,
+// payload), one state machine per stream, and dispatches them by type.
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <span>
+#include <string>
+
+namespace hylo {
+
+enum StreamKind : int { STREAM_WAVE = 0, STREAM_FFT = 1, STREAM_EPOCH = 2, STREAM_STATUS = 3 };
+inline constexpr int kStreamKinds = 4;
+inline constexpr std::size_t kStreamReadBytes = 1460;
+// Header plus the longest payload a length field may announce, so 1457..1460 still fit.
+inline constexpr std::size_t kStreamMessageBytes = 4 + kStreamReadBytes;
+
+// Data-stream ports of the instrument, from portBase.
+inline int WaveUdpPort(int portBase) { return portBase + 51676; }
+inline int FftUdpPort(int portBase) { return portBase + 51677; }
+inline int WaveTcpPort(int portBase) { return portBase + 51678; }
+inline int FftTcpPort(int portBase) { return portBase + 51679; }
+inline int EpochTcpPort(int portBase) { return portBase + 51680; }
+inline int StatusTcpPort(int portBase) { return portBase + 51681; }
+
+// "3*" start request (status channel: last word 0xFFFF) and the "4*" stop request.
+std::array<std::uint8_t, 8> StreamStartRequest(bool statusChannel);
+std::array<std::uint8_t, 4> StreamStopRequest();
+
+std::string_view StreamName(int stream);
+// The notice for a type "0" message: code 1..3 by stream, else "… Stream Message: %lu".
+std::string StreamConnectionNotice(int stream, std::uint32_t code);
+
+// One received stream message: type byte, length (host order) and payload.
+struct StreamMessage {
+  std::uint8_t type = 0;
+  std::span<const std::uint8_t> payload;
+};
+
+class ParseStreams {
+ public:
+  using Handler = std::function<void(int stream, const StreamMessage&)>;
+
+  // Handler per message type "0".."5"; an unset type is ignored.
+  void SetHandler(char type, Handler handler);
+  // Feeds one block of stream bytes; whole messages are dispatched as they complete.
+  void ReassembleStream(int stream, std::span<const std::uint8_t> bytes);
+  void DispatchStreamMessage(int stream, const StreamMessage& message) const;
+  void Reset();
+
+  // Messages dropped for a length past the slot.
+  std::uint64_t Oversized() const { return oversized_; }
+
+ private:
+  struct Reassembler {
+    int state = 0;
+    std::array<std::uint8_t, kStreamMessageBytes> buffer{};
+    std::size_t length = 0;
+    std::size_t received = 0;
+  };
+  void Deliver(int stream, Reassembler& slot) const;
+
+  std::array<Reassembler, kStreamKinds> slots_{};
+  std::array<Handler, 6> handlers_{};
+  std::uint64_t oversized_ = 0;
+};
+
+}  // namespace hylo

@@ -1,0 +1,100 @@
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "processing/ParseStreams.h"
+
+using namespace hylo;
+
+namespace {
+
+std::vector<std::uint8_t> Message(char type, std::vector<std::uint8_t> payload) {
+  std::vector<std::uint8_t> m(4 + payload.size());
+  m[0] = static_cast<std::uint8_t>(type);
+  m[1] = '*';
+  m[2] = static_cast<std::uint8_t>(payload.size() >> 8);
+  m[3] = static_cast<std::uint8_t>(payload.size() & 0xFF);
+  std::copy(payload.begin(), payload.end(), m.begin() + 4);
+  return m;
+}
+
+struct Seen {
+  int stream;
+  char type;
+  std::vector<std::uint8_t> payload;
+};
+
+struct Streams : ::testing::Test {
+  ParseStreams parser;
+  std::vector<Seen> seen;
+  void SetUp() override {
+    for (char t = '0'; t <= '5'; ++t) {
+      parser.SetHandler(t, [this](int stream, const StreamMessage& m) {
+        seen.push_back({stream, static_cast<char>(m.type), {m.payload.begin(), m.payload.end()}});
+      });
+    }
+  }
+};
+
+}  // namespace
+
+TEST_F(Streams, MessageSplitOverThreeReadsIsDeliveredOnceWhole) {
+  std::vector<std::uint8_t> payload(1000);
+  for (std::size_t i = 0; i < payload.size(); ++i) payload[i] = static_cast<std::uint8_t>(i * 7);
+  const auto m = Message('1', payload);
+  parser.ReassembleStream(STREAM_WAVE, std::span(m).subspan(0, 3));
+  parser.ReassembleStream(STREAM_WAVE, std::span(m).subspan(3, 500));
+  EXPECT_TRUE(seen.empty());
+  parser.ReassembleStream(STREAM_WAVE, std::span(m).subspan(503));
+  ASSERT_EQ(seen.size(), 1U);
+  EXPECT_EQ(seen[0].type, '1');
+  EXPECT_EQ(seen[0].payload, payload);
+}
+
+TEST_F(Streams, GarbageIsSkippedUntilATypeByteAndStar) {
+  std::vector<std::uint8_t> block = {'x', 'y', '1', '2'};  // "2" then "*" starts the message
+  const auto m = Message('2', {1, 2, 3});
+  block.insert(block.end(), m.begin(), m.end());
+  const auto z = Message('4', {});
+  block.insert(block.end(), z.begin(), z.end());
+  parser.ReassembleStream(STREAM_FFT, block);
+  ASSERT_EQ(seen.size(), 2U);
+  EXPECT_EQ(seen[0].type, '2');
+  EXPECT_EQ(seen[0].payload, (std::vector<std::uint8_t>{1, 2, 3}));
+  EXPECT_EQ(seen[1].type, '4');
+  EXPECT_TRUE(seen[1].payload.empty()) << "a zero-length message is dispatched at once";
+  EXPECT_EQ(seen[1].stream, STREAM_FFT);
+}
+
+TEST_F(Streams, StreamsKeepTheirOwnStateAndLongestPayloadFits) {
+  const auto wave = Message('1', std::vector<std::uint8_t>(1460, 0xAB));
+  const auto status = Message('5', {9, 9});
+  parser.ReassembleStream(STREAM_WAVE, std::span(wave).subspan(0, 700));
+  parser.ReassembleStream(STREAM_STATUS, status);
+  parser.ReassembleStream(STREAM_WAVE, std::span(wave).subspan(700));
+  ASSERT_EQ(seen.size(), 2U);
+  EXPECT_EQ(seen[0].stream, STREAM_STATUS);
+  EXPECT_EQ(seen[1].payload.size(), 1460U);
+}
+
+TEST_F(Streams, OversizedLengthIsDroppedAndTheNextMessageStillArrives) {
+  std::vector<std::uint8_t> block = {'1', '*', 0x05, 0xB5};  // 1461: too long
+  const auto m = Message('2', {7});
+  block.insert(block.end(), m.begin(), m.end());
+  parser.ReassembleStream(STREAM_WAVE, block);
+  EXPECT_EQ(parser.Oversized(), 1U);
+  ASSERT_FALSE(seen.empty());
+  EXPECT_EQ(seen.back().type, '2');
+  EXPECT_EQ(seen.back().payload, (std::vector<std::uint8_t>{7}));
+}
+
+TEST(StreamTexts, NoticesPortsAndRequests) {
+  EXPECT_EQ(StreamConnectionNotice(STREAM_WAVE, 1), "Error: No Free Wave Stream Connections");
+  EXPECT_EQ(StreamConnectionNotice(STREAM_FFT, 2), "FFT Stream Connection Timed Out");
+  EXPECT_EQ(StreamConnectionNotice(STREAM_STATUS, 3), "Status Stream Connection Stopped");
+  EXPECT_EQ(StreamConnectionNotice(7, 42), "Unknown Stream Message: 42");
+  EXPECT_EQ(WaveUdpPort(10), 51686);
+  EXPECT_EQ(StatusTcpPort(0), 51681);
+  EXPECT_EQ(StreamStartRequest(true), (std::array<std::uint8_t, 8>{0x33, 0x2A, 0, 4, 0, 0, 0xFF, 0xFF}));
+  EXPECT_EQ(StreamStopRequest(), (std::array<std::uint8_t, 4>{0x34, 0x2A, 0, 0}));
+}
