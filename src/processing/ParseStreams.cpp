@@ -15,21 +15,30 @@ std::array<std::uint8_t, 4> StreamStopRequest() { return {0x34, 0x2A, 0x00, 0x00
 
 std::string_view StreamName(int stream) {
   switch (stream) {
-    case STREAM_WAVE: return "Wave";
-    case STREAM_FFT: return "FFT";
-    case STREAM_EPOCH: return "Epoch";
-    case STREAM_STATUS: return "Status";
-    default: return "Unknown";
+    case STREAM_WAVE:
+      return "Wave";
+    case STREAM_FFT:
+      return "FFT";
+    case STREAM_EPOCH:
+      return "Epoch";
+    case STREAM_STATUS:
+      return "Status";
+    default:
+      return "Unknown";
   }
 }
 
 std::string StreamConnectionNotice(int stream, std::uint32_t code) {
   const std::string name(StreamName(stream));
   switch (code) {
-    case 1: return "Error: No Free " + name + " Stream Connections";
-    case 2: return name + " Stream Connection Timed Out";
-    case 3: return name + " Stream Connection Stopped";
-    default: return name + " Stream Message: " + std::to_string(code);
+    case 1:
+      return "Error: No Free " + name + " Stream Connections";
+    case 2:
+      return name + " Stream Connection Timed Out";
+    case 3:
+      return name + " Stream Connection Stopped";
+    default:
+      return name + " Stream Message: " + std::to_string(code);
   }
 }
 
@@ -45,6 +54,7 @@ void ParseStreams::Deliver(int stream, Reassembler& slot) const {
   StreamMessage message;
   message.type = slot.buffer[0];
   message.payload = std::span<const std::uint8_t>(slot.buffer).subspan(4, slot.length);
+  message.whole = std::span<const std::uint8_t>(slot.buffer).subspan(0, 4 + slot.length);
   DispatchStreamMessage(stream, message);
 }
 

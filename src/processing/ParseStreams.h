@@ -35,6 +35,7 @@ std::string StreamConnectionNotice(int stream, std::uint32_t code);
 struct StreamMessage {
   std::uint8_t type = 0;
   std::span<const std::uint8_t> payload;
+  std::span<const std::uint8_t> whole;  // header and payload: offsets count from the type byte
 };
 
 class ParseStreams {

@@ -1,0 +1,48 @@
+#pragma once
+// The records that travel in message nodes of types 0 (spectrum) and 1 (waveform).
+#include <cstdint>
+
+#include "core/HyloNodes.h"
+
+namespace hylo {
+
+inline constexpr int kWaveformRecordSamples = 1000;
+inline constexpr int kSpectrumBins = 512;
+
+struct WaveformRecord {
+  SampleBuffer* sampleBuffer = nullptr;  // must stay first: the pools find it there
+  std::uint8_t gain = 0;
+  std::uint8_t sampleFormat = 0;  // bit 7: little-endian on the wire; bits 0..6: bytes per sample
+  std::uint32_t timeStamp = 0;
+  std::uint32_t sampleRate = 0;
+  std::uint32_t blockOffset = 0;
+  std::uint64_t firstSample = 0;
+  std::uint64_t missedSamples = 0;
+  std::uint32_t sampleCount = 0;
+  double voltsPerCount = 0;
+  double rangeVolts = 0;
+  std::int32_t samples[kWaveformRecordSamples];
+};
+
+struct SpectrumRecord {
+  std::uint8_t bins[kSpectrumBins];
+  std::uint8_t reference = 0;
+  std::uint32_t timeStamp = 0;
+  std::uint64_t firstSample = 0;
+  std::uint64_t recordIndex = 0;
+  std::uint64_t missedRecords = 0;
+  std::uint32_t binCount = 0;
+  std::uint32_t sampleRate = 0;
+  std::uint16_t fftLength = 0;
+  std::uint16_t accumulation = 0;
+  std::uint16_t fftStep = 0;
+  std::uint16_t fftType = 0;
+  std::uint16_t weight = 0;
+  double recordSeconds = 0;
+  double timeSeconds = 0;
+};
+
+static_assert(offsetof(WaveformRecord, sampleBuffer) == 0);
+static_assert(sizeof(WaveformRecord) <= kNodePayloadBytes && sizeof(SpectrumRecord) <= kNodePayloadBytes);
+
+}  // namespace hylo

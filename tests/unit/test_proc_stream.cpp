@@ -1,0 +1,246 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <vector>
+
+#include "processing/HyloProcStream.h"
+
+using namespace hylo;
+
+namespace {
+
+// An independent writer of stream messages, byte by byte from the wire layout.
+struct Writer {
+  std::vector<std::uint8_t> b;
+  explicit Writer(char type) : b{static_cast<std::uint8_t>(type), '*', 0, 0} {}
+  Writer& U8(int v) {
+    b.push_back(static_cast<std::uint8_t>(v));
+    return *this;
+  }
+  Writer& U16(int v) { return U8(v >> 8).U8(v); }
+  Writer& U32(std::int64_t v) { return U16(static_cast<int>((v >> 16) & 0xFFFF)).U16(static_cast<int>(v & 0xFFFF)); }
+  Writer& Pad(std::size_t to) {
+    b.resize(to, 0);
+    return *this;
+  }
+  std::vector<std::uint8_t> Done() {
+    const std::size_t n = b.size() - 4;
+    b[2] = static_cast<std::uint8_t>(n >> 8);
+    b[3] = static_cast<std::uint8_t>(n);
+    return b;
+  }
+};
+
+Writer DescriptionHead() {
+  Writer w('2');
+  w.U8(0x01).U8(0).U16(12).U32(1700000000).U32(0).U32(0);                      // time block, 4..19
+  w.U8(0x02).U8(0).U16(8).U8(1).U8(2).U8(3).U8(4).U16(0).U16(-1715 & 0xFFFF);  // 20..31
+  w.U8(0x03).U8(0).U16(6).U16(215).U16(453).U8(87).U8(1);                      // environment 32..41
+  return w.Pad(56);
+}
+
+std::vector<std::uint8_t> WaveDescription(std::int64_t rate, std::int64_t largest, std::int64_t smallest,
+                                          std::size_t cut = 100) {
+  Writer w = DescriptionHead();
+  w.U8(0x10).U8(0).U16(8).U32(rate).U16(12).Pad(68);        // waveform block 56..67
+  w.U8(0x11).U8(0).U16(20).U8(0).U8(1).U8(0).U8(0);         // channel descriptor 68..
+  w.U32(largest).U32(smallest).U32(2500000).U32(-2500000);  // counts and microvolts
+  w.Pad(cut);
+  return w.Done();
+}
+
+std::vector<std::uint8_t> FftDescription(int step, int accumulation, int refLevel = -20) {
+  Writer w = DescriptionHead();
+  w.U8(0x12).U8(0).U16(16).U32(64000).U16(1024).U16(refLevel & 0xFFFF).U16(0).U16(step).U16(accumulation).U16(0);
+  w.U8(0x11).U8(0).U16(20).U8(0).U8(4).U8(0).U8(0).U32(255).U32(0).U32(0).U32(0);
+  return w.Done();
+}
+
+Writer DataHead(std::uint32_t blockOffset, int channels, int format, int count, std::uint64_t counter = 0) {
+  Writer w('1');
+  w.U8(0x01).U8(0).U16(12).U32(1700000001).U32(static_cast<std::int64_t>(counter >> 32)).U32(counter & 0xFFFFFFFF);
+  w.U8(0x20).U8(0).U16(8).U32(blockOffset).U8(channels).U8(format).U16(count);
+  return w;
+}
+
+struct Proc : ::testing::Test {
+  HyloNodes nodes;
+  std::vector<MessageNode*> posted;
+  HyloProcStream proc{nodes, [this](MessageNode* n) {
+                        posted.push_back(n);
+                        return 1;
+                      }};
+  ParseStreams parser;
+  std::vector<std::string> notices;
+  int sensitivity = 0;
+  void SetUp() override {
+    ASSERT_EQ(nodes.CreateNodePool(), 0);
+    proc.Attach(parser);
+    StreamStatusSink sink;
+    sink.notice = [this](std::string_view n) { notices.emplace_back(n); };
+    sink.sensitivity = [this](int db) { sensitivity = db; };
+    proc.SetStatusSink(sink);
+  }
+  void TearDown() override {
+    for (auto* n : posted) nodes.FreeNode(n);
+    EXPECT_EQ(nodes.FreeCount(), kNodeCount);
+  }
+  void Feed(int stream, const std::vector<std::uint8_t>& bytes) { parser.ReassembleStream(stream, bytes); }
+};
+
+}  // namespace
+
+TEST_F(Proc, WaveformSamplesDecodeInBothByteOrdersAndWidths) {
+  Feed(STREAM_WAVE, WaveDescription(512000, 8388607, -8388608));
+  EXPECT_EQ(sensitivity, -171);
+  // 24-bit big-endian: 0x7FFFFF, -1, -8388608
+  Writer w = DataHead(250, 1, 3, 3, (1ULL << 32) + 5);
+  w.U8(0x7F).U8(0xFF).U8(0xFF).U8(0xFF).U8(0xFF).U8(0xFF).U8(0x80).U8(0).U8(0);
+  Feed(STREAM_WAVE, w.Done());
+  // 16-bit little-endian (bit 7 set): 0x1234, -2
+  Writer le = DataHead(0, 1, 0x82, 2);
+  le.U8(0x34).U8(0x12).U8(0xFE).U8(0xFF);
+  Feed(STREAM_WAVE, le.Done());
+  ASSERT_EQ(posted.size(), 2U);
+  const auto& r = posted[0]->As<WaveformRecord>();
+  EXPECT_EQ(posted[0]->type, MSG_WAVEFORM);
+  EXPECT_EQ(r.sampleBuffer, nullptr);
+  EXPECT_EQ(r.gain, 12);
+  EXPECT_EQ(r.sampleRate, 512000U);
+  EXPECT_EQ(r.blockOffset, 250U);
+  EXPECT_EQ(r.firstSample, (1ULL << 32) + 5 + 250);
+  EXPECT_EQ(r.sampleCount, 3U);
+  EXPECT_EQ(r.samples[0], 8388607);
+  EXPECT_EQ(r.samples[1], -1);
+  EXPECT_EQ(r.samples[2], -8388608);
+  EXPECT_DOUBLE_EQ(r.rangeVolts, 5.0);
+  EXPECT_DOUBLE_EQ(r.voltsPerCount, 5.0 / 16777216.0);
+  const auto& l = posted[1]->As<WaveformRecord>();
+  EXPECT_EQ(l.samples[0], 0x1234);
+  EXPECT_EQ(l.samples[1], -2);
+  EXPECT_EQ(proc.Malformed(), 0U);
+}
+
+TEST_F(Proc, SampleCountsBeyondTheMessageOrTheRecordAreDropped) {
+  Feed(STREAM_WAVE, WaveDescription(48000, 32767, -32768));
+  Writer lying = DataHead(0, 1, 2, 500);  // claims 1000 bytes, carries 4
+  lying.U16(1).U16(2);
+  Feed(STREAM_WAVE, lying.Done());
+  // Longer than a stream slot: only the command link could carry it, so feed it directly.
+  Writer tooMany = DataHead(0, 1, 2, 1001);
+  tooMany.Pad(4 + 28 + 2002);
+  const auto tooManyBytes = tooMany.Done();
+  StreamMessage direct{'1', std::span(tooManyBytes).subspan(4), tooManyBytes};
+  EXPECT_LT(proc.HandleDataMessage(STREAM_WAVE, direct), 0);
+  Writer badWidth = DataHead(0, 1, 5, 1);
+  badWidth.Pad(40);
+  Feed(STREAM_WAVE, badWidth.Done());
+  EXPECT_TRUE(posted.empty());
+  EXPECT_EQ(proc.Malformed(), 3U);
+}
+
+TEST_F(Proc, OnlyDescriptorsInsideTheStoredDescriptionAreUsed) {
+  Feed(STREAM_WAVE, WaveDescription(48000, 32767, -32768));
+  Writer twoChannels = DataHead(0, 2, 2, 1);  // channel 1 would sit past byte 100
+  twoChannels.U16(7);
+  Feed(STREAM_WAVE, twoChannels.Done());
+  EXPECT_EQ(proc.Malformed(), 1U);
+  // A description cut short of its channel descriptor makes data on that stream invalid.
+  Feed(STREAM_WAVE, WaveDescription(48000, 32767, -32768, 80));
+  Writer one = DataHead(0, 1, 2, 1);
+  one.U16(7);
+  Feed(STREAM_WAVE, one.Done());
+  EXPECT_EQ(proc.Malformed(), 2U);
+  EXPECT_TRUE(posted.empty()) << "a message with a bad channel posts nothing";
+  // Data on a stream that has no description at all.
+  Writer orphan = DataHead(0, 1, 2, 1);
+  orphan.U16(7);
+  Feed(STREAM_FFT, orphan.Done());
+  EXPECT_EQ(proc.Malformed(), 3U);
+}
+
+TEST_F(Proc, DivisorsFromOutsideAreCheckedAndWideCountSpansHeld) {
+  Feed(STREAM_WAVE, WaveDescription(0, 32767, -32768));
+  EXPECT_FALSE(proc.HasDescription(STREAM_WAVE));
+  Feed(STREAM_FFT, FftDescription(0, 4));
+  Feed(STREAM_FFT, FftDescription(512, 0));
+  EXPECT_FALSE(proc.HasDescription(STREAM_FFT));
+  EXPECT_EQ(proc.Malformed(), 3U);
+  // A 4-byte descriptor's full range: the span is 2^32, not an overflowed 0.
+  Feed(STREAM_WAVE, WaveDescription(48000, 2147483647, -2147483648LL));
+  Writer w = DataHead(0, 1, 4, 1);
+  w.U32(-5);
+  Feed(STREAM_WAVE, w.Done());
+  ASSERT_EQ(posted.size(), 1U);
+  const auto& r = posted[0]->As<WaveformRecord>();
+  EXPECT_EQ(r.samples[0], -5);
+  EXPECT_DOUBLE_EQ(r.voltsPerCount, 5.0 / 4294967296.0);
+  EXPECT_TRUE(std::isfinite(r.voltsPerCount));
+}
+
+TEST_F(Proc, SpectrumRecordsMapBinsAndPadTo512) {
+  Feed(STREAM_FFT, FftDescription(512, 4, -20));
+  Writer w = DataHead(32000, 1, 1, 3, 4096);
+  w.U8(255).U8(0).U8(201);
+  Feed(STREAM_FFT, w.Done());
+  ASSERT_EQ(posted.size(), 1U);
+  EXPECT_EQ(posted[0]->type, MSG_SPECTRUM);
+  const auto& r = posted[0]->As<SpectrumRecord>();
+  EXPECT_EQ(r.reference, 156);  // −120 − (−20) as a byte
+  EXPECT_EQ(r.bins[0], 32);     // trunc(256 / 2) − 156 + 60
+  EXPECT_EQ(r.bins[1], 0);      // clamped at 0
+  EXPECT_EQ(r.bins[2], 5);      // trunc(202 / 2) − 96
+  EXPECT_EQ(r.binCount, 512U);
+  EXPECT_EQ(r.bins[511], 0);
+  EXPECT_EQ(r.firstSample, 4096U + 32000U);
+  EXPECT_EQ(r.recordIndex, (4096U + 32000U) / (512U * 4U));
+  EXPECT_DOUBLE_EQ(r.timeSeconds, 1700000001.5);
+  EXPECT_DOUBLE_EQ(r.recordSeconds, 4.0 * 512 / 64000);
+  Writer big = DataHead(0, 1, 1, 513);
+  big.Pad(4 + 28 + 513);
+  Feed(STREAM_FFT, big.Done());
+  EXPECT_EQ(posted.size(), 1U);
+  EXPECT_EQ(proc.Malformed(), 1U);
+}
+
+TEST_F(Proc, StatusRecordWalkStopsAtTheMessageEndAndSkipsShortRecords) {
+  proc.SetFirmwareVersion(0x20201);
+  std::vector<std::pair<int, int>> env;
+  std::vector<std::uint32_t> syncStates;
+  StreamStatusSink sink;
+  sink.environment = [&](int t, int h) { env.emplace_back(t, h); };
+  sink.sync = [&](const std::array<std::uint8_t, 24>& rec, std::uint32_t state) {
+    syncStates.push_back(state);
+    EXPECT_EQ(rec[8] | (rec[9] << 8) | (rec[10] << 16) | (rec[11] << 24), 0x01020304);
+  };
+  proc.SetStatusSink(sink);
+  Writer w('5');
+  w.U8('J').U8(0).U16(2).U16(0);             // too short for a sync record: skipped
+  w.U8('H').U8(0).U16(4).U16(200).U16(500);  // taken
+  w.U8('J').U8(0).U16(20).U8(1).U8(2).U8(0).U8(0).U32(0x01020304).U32(0).U32(0).U32(0);
+  w.U8('H').U8(0).U16(40).U16(1).U16(1);  // runs past the end: ends the walk
+  Feed(STREAM_STATUS, w.Done());
+  ASSERT_EQ(env.size(), 1U);
+  EXPECT_EQ(env[0], std::make_pair(200, 500));
+  ASSERT_EQ(syncStates.size(), 1U);
+  EXPECT_EQ(syncStates[0], 0x0201U) << "sync mode in the low byte, time source next";
+  // Older firmware sends the record lengths little-endian.
+  proc.SetFirmwareVersion(0x20200);
+  Writer old('5');
+  old.U8('H').U8(0).U8(4).U8(0).U16(-15 & 0xFFFF).U16(300);
+  Feed(STREAM_STATUS, old.Done());
+  ASSERT_EQ(env.size(), 2U);
+  EXPECT_EQ(env[1], std::make_pair(-15, 300));
+}
+
+TEST_F(Proc, NonZeroFormatBytesInvalidateAndNoticesAreShown) {
+  auto bad = WaveDescription(48000, 32767, -32768);
+  bad[33] = 1;  // environment block format
+  Feed(STREAM_WAVE, bad);
+  EXPECT_FALSE(proc.HasDescription(STREAM_WAVE));
+  Writer notice('0');
+  notice.U32(2);
+  Feed(STREAM_FFT, notice.Done());
+  Feed(STREAM_WAVE, Writer('4').Done());
+  EXPECT_EQ(notices, (std::vector<std::string>{"FFT Stream Connection Timed Out", "Stream stopped by Aurisond."}));
+}
