@@ -21,6 +21,7 @@ struct WaveformRecord {
   std::uint32_t sampleCount = 0;
   double voltsPerCount = 0;
   double rangeVolts = 0;
+  std::int32_t restart = 0;  // 1 when this record changed the current format
   std::int32_t samples[kWaveformRecordSamples];
 };
 
@@ -40,6 +41,12 @@ struct SpectrumRecord {
   std::uint16_t weight = 0;
   double recordSeconds = 0;
   double timeSeconds = 0;
+  // Signal levels of the waveform, in dB, put on by WaveThread.
+  double rmsLevel = 0;
+  double peakToPeakLevel = 0;
+  double zeroToPeakLevel = 0;
+  double energyLevel = 0;
+  std::int32_t levelsValid = 0;
 };
 
 static_assert(offsetof(WaveformRecord, sampleBuffer) == 0);

@@ -1,0 +1,211 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <fstream>
+#include <sstream>
+#include <vector>
+
+#include "processing/HyloProcWave.h"
+#include "support/RunTool.h"
+#include "support/TempDir.h"
+
+using namespace hylo;
+
+namespace {
+
+struct Wave : ::testing::Test {
+  HyloNodes nodes;
+  HyloProcWave wave{nodes};
+  std::vector<SpectrumRecord> spectra;
+  int fftTransport = 0;
+  int waveTransport = 1;
+  double scanInterval = 0.0625;
+  void SetUp() override {
+    ASSERT_EQ(nodes.CreateNodePool(), 0);
+    HyloProcWave::Context c;
+    c.fftTransport = [this] { return fftTransport; };
+    c.waveTransport = [this] { return waveTransport; };
+    c.scanInterval = [this] { return scanInterval; };
+    c.setScanInterval = [this](double t) { scanInterval = t; };
+    c.postFft = [this](MessageNode* n) {
+      spectra.push_back(n->As<SpectrumRecord>());
+      nodes.FreeNode(n);
+      return 1;
+    };
+    wave.SetContext(c);
+  }
+  WaveformRecord Record(std::uint32_t rate, std::uint64_t first, const std::vector<std::int32_t>& samples,
+                        double range = 5.0, std::uint8_t format = 3) {
+    WaveformRecord r{};
+    r.sampleFormat = format;
+    r.sampleRate = rate;
+    r.firstSample = first;
+    r.timeStamp = 1700000000;
+    r.rangeVolts = range;
+    r.sampleCount = static_cast<std::uint32_t>(samples.size());
+    std::copy(samples.begin(), samples.end(), r.samples);
+    return r;
+  }
+};
+
+std::vector<std::int32_t> Tone(int n, double freq, double rate, double amplitude, int offset = 0) {
+  std::vector<std::int32_t> x(static_cast<std::size_t>(n));
+  for (int i = 0; i < n; ++i) {
+    x[static_cast<std::size_t>(i)] =
+        static_cast<std::int32_t>(std::lround(amplitude * std::sin(2 * M_PI * freq * (i + offset) / rate)));
+  }
+  return x;
+}
+
+std::string Numpy(const test::TempDir& dir, const std::string& script, const std::vector<std::int32_t>& samples) {
+  const auto data = dir.Path() / "samples.txt";
+  std::ofstream out(data);
+  for (auto v : samples) out << v << "\n";
+  out.close();
+  const auto py = dir.Path() / "check.py";
+  std::ofstream(py) << "import numpy as np, sys\nx = np.loadtxt(sys.argv[1], dtype=np.int64)\n" << script;
+  return test::RunTool(std::string(HYLO_PYTHON) + " " + test::Quoted(py) + " " + test::Quoted(data)).output;
+}
+
+}  // namespace
+
+TEST(BlockStatistics, FullScaleSquareWavesMatchNumpy) {
+  test::TempDir dir;
+  for (std::int64_t amplitude : {std::int64_t{8388607}, std::int64_t{2147483647}}) {
+    std::vector<std::int32_t> square(1000);
+    for (std::size_t i = 0; i < square.size(); ++i) {
+      square[i] = static_cast<std::int32_t>(i % 10 < 5 ? amplitude : -amplitude - 1);
+    }
+    const BlockStats s = ComputeBlockStats(square);
+    const std::string out = Numpy(dir, "print(repr(float(np.std(x.astype(np.float64), ddof=1))))", square);
+    const double expected = std::stod(out);
+    EXPECT_NEAR(s.standardDeviation, expected, expected * 1e-12) << "amplitude " << amplitude;
+    EXPECT_EQ(s.peakToPeak, 2 * amplitude + 1);
+    EXPECT_EQ(s.mean, -1) << "a mean of −0.5 rounds away from zero";
+    EXPECT_NEAR(s.energyDb, 10 * std::log10(500.0 * amplitude * amplitude + 500.0 * (amplitude + 1) * (amplitude + 1)),
+                1e-9);
+  }
+  const BlockStats silent = ComputeBlockStats(std::vector<std::int32_t>(100, 42));
+  EXPECT_EQ(silent.standardDeviation, 0);
+  EXPECT_EQ(silent.mean, 42);
+  EXPECT_EQ(ComputeBlockStats(std::vector<std::int32_t>{7}).standardDeviation, 0);
+}
+
+TEST(BlockStatistics, IndexGapWrapsAndScanSnapping) {
+  EXPECT_EQ(IndexGap(500, 0), 0U);
+  EXPECT_EQ(IndexGap(1500, 1000), 500U);
+  EXPECT_EQ(IndexGap(5000, 70000), 5000U + 65535U - 70000U);
+  EXPECT_EQ(IndexGap(10, 70000), 0U) << "a wrap that would count negative samples counts none";
+  EXPECT_EQ(IndexGap(10, 1000), 0U);
+  EXPECT_EQ(IndexGap((1ULL << 32) + 10, (1ULL << 32) + 20), 10 + ((1ULL << 32) - 1) - 20);
+  EXPECT_DOUBLE_EQ(SnapScanInterval(0.2), 0.125);
+  EXPECT_DOUBLE_EQ(SnapScanInterval(0.0005), 0.0005);
+}
+
+TEST_F(Wave, HostFftMatchesNumpyOnTheByteScale) {
+  test::TempDir dir;
+  const auto x = Tone(1024, 125.0, 1000.0, 2000000.0);
+  std::vector<std::int32_t> first(x.begin(), x.begin() + 1000), rest(x.begin() + 1000, x.end());
+  auto a = Record(1000, 0, first);
+  auto b = Record(1000, 1000, rest);
+  wave.ProcessWaveform(a);
+  wave.ProcessWaveform(b);
+  ASSERT_EQ(spectra.size(), 1U);
+  EXPECT_EQ(wave.FramesPerRecord(), 1);
+  const SpectrumRecord& s = spectra[0];
+  EXPECT_EQ(s.accumulation, 1);
+  EXPECT_EQ(s.fftType, 4);
+  EXPECT_DOUBLE_EQ(s.recordSeconds, 1.024);
+  const std::string out = Numpy(dir,
+                                "bits=24; rng=5.0\n"
+                                "ref = 4.259 + 3.0103 + (-60.206 - 20*np.log10(2**bits/(rng*1e9)))\n"
+                                "w = 0.5 - 0.5*np.cos(2*np.pi*np.arange(1024)/1024)\n"
+                                "X = np.fft.rfft((x - x.mean())*w)[:512]\n"
+                                "p = np.abs(X)**2\n"
+                                "L = np.where(p != 0, ref + 10*np.log10(np.where(p != 0, p, 1)), 0)\n"
+                                "b = np.where(L < 0, 0, np.where(L >= 254.5, 255, np.floor(L + 0.5)))\n"
+                                "print(' '.join(str(int(v)) for v in b))\n",
+                                x);
+  std::istringstream in(out);
+  int mismatches = 0, peak = 0;
+  for (int k = 0; k < 512; ++k) {
+    int expected = -1;
+    in >> expected;
+    ASSERT_GE(expected, 0) << out;
+    if (std::abs(expected - s.bins[k]) > 0) ++mismatches;
+    if (s.bins[k] > s.bins[peak]) peak = k;
+  }
+  EXPECT_EQ(mismatches, 0);
+  EXPECT_EQ(peak, 128) << "125 Hz at 1000 S/s with 1024 points";
+}
+
+TEST_F(Wave, FramesPerRecordAndTimesWhenFramesBeganInEarlierRecords) {
+  const std::uint32_t rate = 8192;  // two frames per host record
+  for (int i = 0; i < 3; ++i) {
+    auto r = Record(rate, 1000ULL * static_cast<unsigned>(i), Tone(1000, 100, rate, 1e6, 1000 * i));
+    wave.ProcessWaveform(r);
+  }
+  ASSERT_EQ(spectra.size(), 1U);
+  EXPECT_EQ(wave.FramesPerRecord(), 2);
+  const SpectrumRecord& s = spectra[0];
+  EXPECT_EQ(s.firstSample, 0U);
+  EXPECT_EQ(s.recordIndex, 0U);
+  // The record ends 48 samples into the third block: its frames began 2000 samples before that block.
+  EXPECT_NEAR(s.timeSeconds, 1700000000.0 + (48.0 - 2048.0) / rate, 1e-9);
+  EXPECT_EQ(s.timeStamp, 1699999999U);
+  auto fast = Record(64000, 0, Tone(1000, 100, 64000, 1e6), 6.0);
+  wave.ProcessWaveform(fast);
+  for (int i = 1; i < 17; ++i) {
+    auto r = Record(64000, 1000ULL * static_cast<unsigned>(i), Tone(1000, 100, 64000, 1e6, 1000 * i), 6.0);
+    wave.ProcessWaveform(r);
+  }
+  EXPECT_EQ(wave.FramesPerRecord(), 16);
+}
+
+TEST_F(Wave, MissedSamplesRestartTheHostFrameAndAreCounted) {
+  auto a = Record(1000, 0, Tone(1000, 50, 1000, 1e6));
+  wave.ProcessWaveform(a);
+  EXPECT_EQ(a.missedSamples, 0U);
+  EXPECT_EQ(a.restart, 1);
+  auto b = Record(1000, 1500, Tone(1000, 50, 1000, 1e6, 1500));
+  wave.ProcessWaveform(b);
+  EXPECT_EQ(b.missedSamples, 500U);
+  EXPECT_EQ(b.restart, 0);
+  EXPECT_TRUE(spectra.empty()) << "the partial frame was dropped with the gap";
+  auto c = Record(1000, 2500, Tone(1000, 50, 1000, 1e6, 2500));
+  wave.ProcessWaveform(c);
+  EXPECT_EQ(spectra.size(), 1U);
+  EXPECT_EQ(spectra[0].firstSample, 1500U);
+}
+
+TEST_F(Wave, LevelsRepeatOverSilenceAndFormatChangesAreRangeNotGain) {
+  SpectrumRecord s{};
+  wave.AttachLevels(s);
+  EXPECT_EQ(s.levelsValid, 0) << "no value yet";
+  auto loud = Record(1000, 0, Tone(1000, 50, 1000, 1e6));
+  wave.ProcessWaveform(loud);
+  wave.AttachLevels(s);
+  EXPECT_EQ(s.levelsValid, 1);
+  const double rms = s.rmsLevel;
+  EXPECT_NEAR(rms, 20 * std::log10(5.0 / 16777216.0) + 20 * std::log10(1e6 / std::sqrt(2.0)), 0.05);
+  auto silent = Record(1000, 1000, std::vector<std::int32_t>(1000, 3));
+  silent.gain = 12;  // gain alone is not a format change
+  wave.ProcessWaveform(silent);
+  EXPECT_EQ(silent.restart, 0);
+  wave.AttachLevels(s);
+  EXPECT_EQ(s.levelsValid, 1);
+  EXPECT_GT(s.peakToPeakLevel, -1000.0);
+  auto rerange = Record(1000, 2000, Tone(1000, 50, 1000, 1e6), 2.5);
+  wave.ProcessWaveform(rerange);
+  EXPECT_EQ(rerange.restart, 1);
+}
+
+TEST_F(Wave, FasterWaveformOverTheCommandLinkTightensTheScanInterval) {
+  waveTransport = 3;
+  auto r = Record(8000, 0, Tone(500, 50, 8000, 1e6));
+  wave.ProcessWaveform(r);
+  EXPECT_DOUBLE_EQ(scanInterval, 0.0625) << "500 / 8000 is not below the current interval";
+  auto faster = Record(16000, 500, Tone(500, 50, 16000, 1e6));
+  wave.ProcessWaveform(faster);
+  EXPECT_DOUBLE_EQ(scanInterval, 0.03125);
+}
