@@ -47,6 +47,26 @@ struct SpectrumRecord {
   double zeroToPeakLevel = 0;
   double energyLevel = 0;
   std::int32_t levelsValid = 0;
+  // Put on by FftThread.
+  double clickScore = 0;
+  std::int32_t clickScoreValid = 0;
+  std::int32_t startsSecond = 0;
+  std::int32_t restart = 0;
+};
+
+// Payload of a type 27 node: one output of the long-term average pyramid.
+struct PyramidOutput {
+  std::int32_t level = 0;  // 1..7; combines 4^level records
+  std::int32_t binCount = kSpectrumBins;
+  std::uint8_t meanBins[kSpectrumBins];
+  std::uint8_t maxBins[kSpectrumBins];
+  double meanScore = 0;
+  double maxScore = 0;
+  double rmsLevel = 0;
+  double peakToPeakLevel = 0;
+  double zeroToPeakLevel = 0;
+  std::int32_t peakValid = 0;
+  std::uint64_t missedGroups = 0;
 };
 
 static_assert(offsetof(WaveformRecord, sampleBuffer) == 0);
