@@ -1,0 +1,137 @@
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "config/HyloTrigger.h"
+
+using namespace hylo;
+
+namespace {
+
+struct Forwarding : ::testing::Test {
+  HyloNodes nodes;
+  std::unique_ptr<HyloTrigger> trigger;
+  struct Block {
+    std::uint64_t firstSample;
+    std::uint32_t timeStamp;
+    int restart;
+    std::vector<std::int32_t> samples;
+  };
+  std::vector<Block> shown;
+  std::vector<std::vector<std::uint8_t>> logged;
+  std::vector<SpectrumRecord> spectra;
+  void SetUp() override {
+    ASSERT_EQ(nodes.CreateNodePool(), 0);
+    ASSERT_EQ(nodes.CreateSampleBufferPool(), 0);
+    trigger = std::make_unique<HyloTrigger>(nodes);
+    HyloTrigger::Context c;
+    c.postDisplay = [this](MessageNode* n) {
+      if (n->type == MSG_SPECTRUM) {
+        spectra.push_back(n->As<SpectrumRecord>());
+      } else {
+        const auto& r = n->As<WaveformRecord>();
+        const auto* s = reinterpret_cast<const std::int32_t*>(r.sampleBuffer->data);
+        shown.push_back({r.firstSample, r.timeStamp, r.restart, {s, s + r.sampleCount}});
+      }
+      nodes.ReleaseNode(n);
+      return 1;
+    };
+    c.postLog = [this](MessageNode* n) {
+      const auto& r = n->As<WaveformRecord>();
+      const auto* b = reinterpret_cast<const std::uint8_t*>(r.sampleBuffer->data);
+      logged.emplace_back(b, b + r.sampleCount * (r.sampleFormat & 0x7F));
+      nodes.ReleaseNode(n);
+      return 1;
+    };
+    trigger->SetContext(c);
+  }
+  void TearDown() override {
+    EXPECT_EQ(nodes.FreeCount(), kNodeCount);
+    EXPECT_EQ(nodes.FreeSampleBuffers(), kSampleBufferCount);
+  }
+  // Samples carry their own running index, so order and gaps are visible.
+  static WaveformRecord Wave(std::uint64_t first, std::uint32_t rate, std::uint32_t count = 1000) {
+    WaveformRecord r{};
+    r.sampleFormat = 3;
+    r.sampleRate = rate;
+    r.firstSample = first;
+    r.timeStamp = static_cast<std::uint32_t>(1700000000 + first / rate);
+    r.sampleCount = count;
+    for (std::uint32_t i = 0; i < count; ++i) r.samples[i] = static_cast<std::int32_t>((first + i) % 8000000) - 4000000;
+    return r;
+  }
+};
+
+}  // namespace
+
+TEST_F(Forwarding, WaveBlocksStartOnWholeSecondsAndAreContiguous) {
+  const std::uint32_t rate = 8000;
+  for (std::uint64_t first = 3500; first < 3500 + 40000; first += 1000) trigger->ForwardWaveform(Wave(first, rate));
+  ASSERT_GE(shown.size(), 3U);
+  for (std::size_t b = 0; b < shown.size(); ++b) {
+    EXPECT_EQ(shown[b].firstSample % rate, 0U);
+    EXPECT_EQ(shown[b].samples.size(), rate);
+    EXPECT_EQ(shown[b].timeStamp, 1700000000 + shown[b].firstSample / rate);
+    if (b > 0) {
+      EXPECT_EQ(shown[b].firstSample, shown[b - 1].firstSample + rate) << "no gap, no repeat";
+    }
+    for (std::size_t i = 0; i < rate; ++i) {
+      ASSERT_EQ(shown[b].samples[i], static_cast<std::int32_t>((shown[b].firstSample + i) % 8000000) - 4000000);
+    }
+  }
+  EXPECT_EQ(shown[0].firstSample, 8000U);
+  EXPECT_EQ(shown[0].restart, 1);
+  EXPECT_EQ(shown[1].restart, 0);
+  // The log copy holds the same samples as 3-byte little-endian values.
+  ASSERT_EQ(logged.size(), shown.size());
+  const auto& bytes = logged[0];
+  ASSERT_EQ(bytes.size(), 3U * rate);
+  for (std::size_t i = 0; i < rate; ++i) {
+    std::int32_t v = bytes[3 * i] | (bytes[3 * i + 1] << 8) | (bytes[3 * i + 2] << 16);
+    if (v & 0x800000) v -= 0x1000000;
+    ASSERT_EQ(v, shown[0].samples[i]);
+  }
+}
+
+TEST_F(Forwarding, MissedSamplesResyncToTheNextWholeSecond) {
+  const std::uint32_t rate = 4000;
+  for (std::uint64_t first = 0; first < 12000; first += 1000) trigger->ForwardWaveform(Wave(first, rate));
+  const std::size_t before = shown.size();
+  EXPECT_EQ(before, 3U);
+  auto gap = Wave(14500, rate);
+  gap.missedSamples = 2500;
+  trigger->ForwardWaveform(gap);
+  for (std::uint64_t first = 15500; first < 30000; first += 1000) trigger->ForwardWaveform(Wave(first, rate));
+  ASSERT_GT(shown.size(), before);
+  EXPECT_EQ(shown[before].firstSample, 16000U);
+  EXPECT_EQ(shown[before].restart, 1);
+}
+
+TEST_F(Forwarding, SpectraWaitForASecondStartAndCarryWhatWasDropped) {
+  auto rec = [](std::uint64_t index, bool starts) {
+    SpectrumRecord r{};
+    r.sampleRate = 4096;
+    r.fftLength = 1024;
+    r.fftStep = 1024;
+    r.accumulation = 1;
+    r.recordIndex = index;
+    r.firstSample = index * 1024;
+    r.timeStamp = static_cast<std::uint32_t>(1000 + index / 4);
+    r.startsSecond = starts ? 1 : 0;
+    return r;
+  };
+  auto first = rec(1, false);
+  first.restart = 1;
+  trigger->ForwardSpectrum(first);  // dropped: not at a second
+  trigger->ForwardSpectrum(rec(2, false));
+  EXPECT_TRUE(spectra.empty());
+  for (std::uint64_t i = 4; i < 12; ++i) trigger->ForwardSpectrum(rec(i, i % 4 == 0));
+  ASSERT_FALSE(spectra.empty());
+  EXPECT_EQ(spectra[0].recordIndex, 4U);
+  EXPECT_EQ(spectra[0].restart, 1) << "the restart travels with the first forwarded record";
+  EXPECT_EQ(spectra[0].missedRecords, 2U) << "the two dropped while waiting";
+  for (std::size_t i = 1; i < spectra.size(); ++i) {
+    EXPECT_EQ(spectra[i].recordIndex, spectra[i - 1].recordIndex + 1);
+    EXPECT_EQ(spectra[i].restart, 0);
+  }
+}
