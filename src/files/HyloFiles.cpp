@@ -133,3 +133,41 @@ int HyloFiles::WriteJobHistory(const JobHistoryRow& row) {
 }
 
 }  // namespace hylo
+
+namespace hylo {
+
+std::string LogFileName(std::string_view prefix, int nameFormat, int index, std::uint32_t time,
+                        std::string_view extension) {
+  const std::string p(prefix);
+  const std::string e(extension);
+  if (nameFormat == 0) return Fmt("%s_%05d.%s", p.c_str(), index, e.c_str());
+  const std::time_t t = time;
+  std::tm utc{};
+  gmtime_r(&t, &utc);
+  return Fmt("%s_%04d%02d%02d_%02d%02d%02d.%s", p.c_str(), utc.tm_year + 1900, utc.tm_mon + 1, utc.tm_mday, utc.tm_hour,
+             utc.tm_min, utc.tm_sec, e.c_str());
+}
+
+std::filesystem::path NextFreeLogPath(const std::filesystem::path& folder, std::string_view prefix, int nameFormat,
+                                      int& nextIndex, std::uint32_t time, std::string_view extension,
+                                      std::string& fileName) {
+  std::error_code error;
+  if (nameFormat == 0) {
+    for (int tries = 0; tries < 1000000; ++tries) {
+      fileName = LogFileName(prefix, 0, nextIndex, time, extension);
+      ++nextIndex;
+      if (!std::filesystem::exists(folder / fileName, error)) return folder / fileName;
+    }
+    return {};
+  }
+  const std::string base = LogFileName(prefix, nameFormat, 0, time, extension);
+  const std::string stem = base.substr(0, base.size() - extension.size() - 1);
+  fileName = base;
+  for (int n = 1; std::filesystem::exists(folder / fileName, error); ++n) {
+    if (n > 9999) return {};
+    fileName = stem + "_" + std::to_string(n) + "." + std::string(extension);
+  }
+  return folder / fileName;
+}
+
+}  // namespace hylo

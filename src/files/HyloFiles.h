@@ -65,3 +65,18 @@ class HyloFiles {
 };
 
 }  // namespace hylo
+
+namespace hylo {
+
+// "%s_%05d.ext" (sequential) or "%s_YYYYMMDD_HHMMSS.ext" (time-stamped, UTC).
+std::string LogFileName(std::string_view prefix, int nameFormat, int index, std::uint32_t time,
+                        std::string_view extension);
+
+// The next name of a log that exists nowhere yet in `folder`: sequential names move the
+// index on past taken ones, time-stamped names get "_1", "_2" … A recording is never
+// replaced. Empty when no free name is found.
+std::filesystem::path NextFreeLogPath(const std::filesystem::path& folder, std::string_view prefix, int nameFormat,
+                                      int& nextIndex, std::uint32_t time, std::string_view extension,
+                                      std::string& fileName);
+
+}  // namespace hylo

@@ -4,6 +4,7 @@
 #include <ctime>
 #include <system_error>
 
+#include "files/HyloFiles.h"
 #include "files/HyloIni.h"
 #include "platform/Bytes.h"
 #include "platform/Folders.h"
@@ -35,16 +36,7 @@ std::tm Utc(std::uint32_t t) {
 }  // namespace
 
 std::string WavFileName(std::string_view prefix, int nameFormat, int index, std::uint32_t blockTime) {
-  char name[320];
-  const std::string p(prefix);
-  if (nameFormat == 0) {
-    std::snprintf(name, sizeof name, "%s_%05d.wav", p.c_str(), index);
-  } else {
-    const std::tm t = Utc(blockTime);
-    std::snprintf(name, sizeof name, "%s_%04d%02d%02d_%02d%02d%02d.wav", p.c_str(), t.tm_year + 1900, t.tm_mon + 1,
-                  t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec);
-  }
-  return name;
+  return LogFileName(prefix, nameFormat, index, blockTime, "wav");
 }
 
 WavHeader BuildWavHeader(const WavHeaderInfo& info, const WavBlock& first, std::string_view fileName,
@@ -162,27 +154,6 @@ std::uint64_t HyloWav::BytesPerFile() const {
   return bytesPerFile_;
 }
 
-// A recording is never replaced: a taken name moves the index on (or gets a suffix).
-std::filesystem::path HyloWav::NextFreePath(const std::filesystem::path& folder, std::uint32_t blockTime) {
-  std::error_code error;
-  if (settings_.nameFormat == 0) {
-    for (int guard = 0; guard < 1000000; ++guard) {
-      settings_.fileName = WavFileName(settings_.prefix, 0, settings_.nextIndex, blockTime);
-      ++settings_.nextIndex;
-      const auto path = folder / settings_.fileName;
-      if (!std::filesystem::exists(path, error)) return path;
-    }
-    return {};
-  }
-  const std::string base = WavFileName(settings_.prefix, settings_.nameFormat, 0, blockTime);
-  settings_.fileName = base;
-  for (int n = 1; std::filesystem::exists(folder / settings_.fileName, error); ++n) {
-    if (n > 9999) return {};
-    settings_.fileName = base.substr(0, base.size() - 4) + "_" + std::to_string(n) + ".wav";
-  }
-  return folder / settings_.fileName;
-}
-
 HyloWav::OpenResult HyloWav::WavLogOpen(const WavBlock& block, std::uint32_t width) {
   if (!settings_.captureEnabled) return OpenResult::kDisabled;
   WavLogClose();
@@ -196,7 +167,8 @@ HyloWav::OpenResult HyloWav::WavLogOpen(const WavBlock& block, std::uint32_t wid
   const std::filesystem::path folder = settings_.path;
   std::error_code error;
   platform::CreateFolderPath(folder, error);
-  filePath_ = NextFreePath(folder, block.blockTime);
+  filePath_ = NextFreeLogPath(folder, settings_.prefix, settings_.nameFormat, settings_.nextIndex, block.blockTime,
+                              "wav", settings_.fileName);
   bytesWritten_ = 0;
   SaveSettings();
   if (filePath_.empty()) return OpenResult::kFailed;

@@ -77,7 +77,6 @@ class HyloWav {
  private:
   enum class OpenResult { kOpened, kDisabled, kFailed };
   OpenResult WavLogOpen(const WavBlock& block, std::uint32_t width);
-  std::filesystem::path NextFreePath(const std::filesystem::path& folder, std::uint32_t blockTime);
   void SaveSettings();
 
   HyloIni& ini_;
