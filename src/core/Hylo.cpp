@@ -35,8 +35,7 @@ int Hylo::Start() {
   platform::CreateFolderPath(dataFolder_, error);
   sessionPath_ = dataFolder_;
   settingsFolder_ = options_.settingsFolder.empty() ? platform::UserConfigFolder() / "Hylo" : options_.settingsFolder;
-  groups_.emplace(dataFolder_, platform::ProgramFolder());
-  wav_.emplace(ini_, operator_, groups_->wav);
+  BuildModules();
 
   ini_.SettingsInit(settingsFolder_);
   const int loaded = ini_.SettingsLoad(ini_.SettingsPath());
@@ -47,6 +46,16 @@ int Hylo::Start() {
   RunInitialisation();
   StartThreads();
   return 0;
+}
+
+// Module objects that hold settings groups are made anew with them (start, session load).
+void Hylo::BuildModules() {
+  dataPath_.reset();
+  wav_.reset();
+  groups_.emplace(dataFolder_, platform::ProgramFolder());
+  wav_.emplace(ini_, operator_, groups_->wav);
+  dataPath_.emplace(nodes_, threads_, ini_, operator_, *groups_, *wav_);
+  dataPath_->RegisterWorkers();
 }
 
 void Hylo::StartThreads() {
@@ -88,6 +97,7 @@ void Hylo::RunInitialisation() {
   groups_->SaveAll(ini_);
   files_.OpenJobFiles(settingsFolder_);
   wav_->WavLogInit(settingsUnreadable_);
+  dataPath_->Initialise();
   nodes_.CreateNodePool();
   nodes_.CreateSampleBufferPool();
 }
@@ -164,9 +174,7 @@ int Hylo::LoadSession() {
   ShutdownAll();
   const int loaded = ini_.SettingsLoad(*chosen);
   settingsUnreadable_ = loaded != HyloIni::kLoaded;
-  wav_.reset();
-  groups_.emplace(dataFolder_, platform::ProgramFolder());
-  wav_.emplace(ini_, operator_, groups_->wav);
+  BuildModules();
   RunInitialisation();
   StartThreads();
   return 0;

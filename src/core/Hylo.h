@@ -17,6 +17,7 @@
 #include "files/HyloIni.h"
 #include "files/HyloWav.h"
 #include "files/SettingsGroups.h"
+#include "processing/DataPath.h"
 #include "shell/OperatorPort.h"
 #include "shell/PanelModel.h"
 #include "shell/StatusLog.h"
@@ -74,11 +75,13 @@ class Hylo {
   SettingsGroups& Groups() { return *groups_; }
   HyloFiles& Files() { return files_; }
   HyloWav& Wav() { return *wav_; }
+  DataPath& Data() { return *dataPath_; }
 
  private:
   void RunInitialisation();
   void ShutdownModules();
   void StartThreads();
+  void BuildModules();
   void SaveSettingsGroups();
   void KeepUnreadableSettings();
 
@@ -99,6 +102,7 @@ class Hylo {
   std::optional<SettingsGroups> groups_;
   HyloFiles files_;
   std::optional<HyloWav> wav_;
+  std::optional<DataPath> dataPath_;
   HyloNodes nodes_;
   HyloThreadControl threads_{nodes_};
   MainWorkThread mainWork_;

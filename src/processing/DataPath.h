@@ -1,0 +1,86 @@
+#pragma once
+// The live data path, wired: stream bytes → records → WaveThread → FftThread and
+// TriggerThread → LogThread and the displays. One object so the context stays small.
+#include <atomic>
+#include <memory>
+
+#include "config/HyloTrigger.h"
+#include "core/HyloThreadControl.h"
+#include "files/HyloLogging.h"
+#include "files/HyloWav.h"
+#include "files/SettingsGroups.h"
+#include "processing/HyloProcFft.h"
+#include "processing/HyloProcStream.h"
+#include "processing/HyloProcWave.h"
+#include "processing/HyloReference.h"
+#include "processing/ParseStreams.h"
+#include "processing/StatusReply.h"
+#include "processing/StatusStore.h"
+
+namespace hylo {
+
+class HyloIni;
+class OperatorPort;
+
+class DataPath {
+ public:
+  DataPath(HyloNodes& nodes, HyloThreadControl& threads, HyloIni& ini, OperatorPort& op, SettingsGroups& groups,
+           HyloWav& wav);
+  DataPath(const DataPath&) = delete;
+  DataPath& operator=(const DataPath&) = delete;
+
+  // After the settings are loaded: values that come from them.
+  void Initialise();
+  // Gives the worker slots their objects; call before the workers start.
+  void RegisterWorkers();
+  // MsgProcThread's share of stream bytes (types 4, 5, 6).
+  void HandleStreamBytes(MessageNode& node);
+  // MsgProcThread: stream bytes here, reply frames (type 10) to the link's dispatch.
+  void SetReplyDispatch(std::function<void(MessageNode&)> dispatch) { msgProc_.replies = std::move(dispatch); }
+  // Where the scanning stop procedure plugs in (open-failure of a log stops collection).
+  void SetStopDataCollection(std::function<void()> stop) { stopDataCollection_ = std::move(stop); }
+  void SetIdentity(const DeviceIdentity& identity);
+
+  ParseStreams& Streams() { return streams_; }
+  HyloProcStream& StreamMessages() { return streamMessages_; }
+  StatusReplyHandler& StatusReplies() { return statusReplies_; }
+  StatusStore& Status() { return status_; }
+  HyloReference& Reference() { return reference_; }
+  HyloProcWave& Wave() { return wave_; }
+  HyloProcFft& Fft() { return fft_; }
+  HyloTrigger& Trigger() { return trigger_; }
+  HyloLogging& Logging() { return logging_; }
+
+  bool ReplayInProgress() const { return replayInProgress_.load(); }
+  bool ReplayActive() const { return replayActive_.load(); }
+
+ private:
+  int Post(int slot, MessageNode* node) { return threads_.PostNode(slot, node); }
+  StreamStatusSink StatusSink();
+
+  HyloNodes& nodes_;
+  HyloThreadControl& threads_;
+  OperatorPort& operator_;
+  SettingsGroups& groups_;
+  ParseStreams streams_;
+  HyloProcStream streamMessages_;
+  StatusReplyHandler statusReplies_;
+  StatusStore status_;
+  HyloReference reference_;
+  HyloProcWave wave_;
+  HyloProcFft fft_;
+  HyloTrigger trigger_;
+  HyloLogging logging_;
+  struct MsgProcWorker final : Worker {
+    DataPath* path = nullptr;
+    std::function<void(MessageNode&)> replies;
+    bool Handle(MessageNode& node) override;
+  } msgProc_;
+  std::atomic<bool> replayInProgress_{false};
+  std::atomic<bool> replayActive_{false};
+  std::function<void()> stopDataCollection_;
+  mutable std::mutex identityLock_;
+  DeviceIdentity identity_;
+};
+
+}  // namespace hylo
