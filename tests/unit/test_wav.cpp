@@ -172,7 +172,8 @@ TEST_F(Wav, EarlierRecordingsSurviveAResetIndex) {
 TEST_F(Wav, TimeStampedNamesLeaveTheIndexAndNeverCollide) {
   settings.nameFormat = 1;
   settings.nextIndex = 7;
-  auto block = Block(Ramp24(100, 0), 100);
+  const auto samples = Ramp24(100, 0);
+  auto block = Block(samples, 100);
   ASSERT_EQ(wav.WavLogWrite(block), 0);
   EXPECT_EQ(wav.FilePath().filename(), "Data_20210304_050607.wav");
   block.newFile = 1;  // a second file in the same second
