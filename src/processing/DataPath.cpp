@@ -153,6 +153,7 @@ void DataPath::Initialise() {
 void DataPath::RegisterWorkers() {
   msgProc_.path = this;
   threads_.SetWorker(MSG_PROC_THREAD, &msgProc_);
+  threads_.SetWorker(UI_UPDATE_THREAD, &ui_);
   threads_.SetWorker(LOG_THREAD, &logging_);
   threads_.SetWorker(TRIGGER_THREAD, &trigger_);
   threads_.SetWorker(WAVE_THREAD, &wave_);

@@ -13,6 +13,7 @@
 #include "processing/HyloProcStream.h"
 #include "processing/HyloProcWave.h"
 #include "processing/HyloReference.h"
+#include "processing/HyloUIUpdate.h"
 #include "processing/ParseStreams.h"
 #include "processing/StatusReply.h"
 #include "processing/StatusStore.h"
@@ -50,6 +51,8 @@ class DataPath {
   HyloProcFft& Fft() { return fft_; }
   HyloTrigger& Trigger() { return trigger_; }
   HyloLogging& Logging() { return logging_; }
+  HyloUIUpdate& Displays() { return ui_; }
+  PanelModel& StatusPanel() { return statusPanel_; }
 
   bool ReplayInProgress() const { return replayInProgress_.load(); }
   bool ReplayActive() const { return replayActive_.load(); }
@@ -71,6 +74,8 @@ class DataPath {
   HyloProcFft fft_;
   HyloTrigger trigger_;
   HyloLogging logging_;
+  PanelModel statusPanel_{"status"};
+  HyloUIUpdate ui_{status_, statusPanel_};
   struct MsgProcWorker final : Worker {
     DataPath* path = nullptr;
     std::function<void(MessageNode&)> replies;

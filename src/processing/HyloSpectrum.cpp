@@ -1,0 +1,204 @@
+#include "processing/HyloSpectrum.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+namespace hylo {
+
+std::string_view SpectrumUnitText(int unit) {
+  switch (unit) {
+    case UNIT_AMBIENT:
+      return "dB re Ambient";
+    case UNIT_DBV:
+      return "dBV";
+    case UNIT_UPA_DENSITY:
+      return "dB re µPa^2/Hz";
+    case UNIT_DBV_DENSITY:
+      return "dBV^2/Hz";
+    default:
+      return "dB re 1 µPa";
+  }
+}
+
+void LineFilter(std::uint8_t* bins, std::uint32_t binCount, std::uint32_t sampleRate) {
+  if (binCount == 0) return;
+  const double w = sampleRate / (2.0 * binCount);
+  std::vector<bool> clear(binCount, false);
+  for (std::uint32_t i = 0; i < binCount; ++i) {
+    const auto f = static_cast<long>(i * w);
+    if (f < 10) clear[i] = true;
+    if (i == 0) continue;
+    const auto previous = static_cast<long>((i - 1) * w);
+    if (f % 60 < previous % 60) {
+      clear[i] = true;
+      if (i > 4) {
+        for (std::uint32_t k = i - 4; k < i; ++k) clear[k] = true;
+      }
+      if (i + 4 < binCount) {
+        for (std::uint32_t k = i + 1; k <= i + 4; ++k) clear[k] = true;
+      }
+    }
+  }
+  for (std::uint32_t i = 0; i < binCount; ++i) {
+    if (clear[i]) bins[i] = 0;
+  }
+}
+
+int ClampColourMap(int span) { return std::clamp(span, 15, 200); }
+
+HyloSpectrum::HyloSpectrum() : image_(512 * kSpectrogramColumns, 0) {
+  for (auto& level : levels_) {
+    for (auto& v : level.columns) v.assign(512 * kSpectrogramColumns, 0);
+  }
+}
+
+void HyloSpectrum::Reset() {
+  std::lock_guard guard(lock_);
+  for (auto& level : levels_) {
+    for (auto& v : level.columns) std::fill(v.begin(), v.end(), 0);
+    level.write = 0;
+  }
+  std::fill(image_.begin(), image_.end(), 0);
+  traces_.clear();
+}
+
+void HyloSpectrum::StoreColumn(int level, const std::uint8_t* maxBins, const std::uint8_t* meanBins) {
+  LevelStore& store = levels_[static_cast<std::size_t>(level)];
+  const std::size_t at = static_cast<std::size_t>(store.write) * 512;
+  std::memcpy(&store.columns[0][at], maxBins, 512);
+  std::memcpy(&store.columns[1][at], meanBins, 512);
+  store.write = (store.write + 1) % kSpectrogramColumns;
+}
+
+void HyloSpectrum::ScrollIn(const std::uint8_t* bins) {
+  std::memmove(image_.data(), image_.data() + 512, image_.size() - 512);
+  std::uint8_t* column = image_.data() + image_.size() - 512;
+  for (int i = 0; i < 512; ++i) column[i] = static_cast<std::uint8_t>(std::clamp(bins[i] + offsets_[i], 0, 255));
+}
+
+void HyloSpectrum::Blank(int level, std::uint64_t n) {
+  static const std::array<std::uint8_t, 512> zeros{};
+  LevelStore& store = levels_[static_cast<std::size_t>(level)];
+  if (n >= kSpectrogramColumns) {
+    for (auto& v : store.columns) std::fill(v.begin(), v.end(), 0);
+  } else {
+    for (std::uint64_t i = 0; i < n; ++i) StoreColumn(level, zeros.data(), zeros.data());
+  }
+  if (level == zoom_) {
+    const std::uint64_t shift = std::min<std::uint64_t>(n, kSpectrogramColumns);
+    for (std::uint64_t i = 0; i < shift; ++i) {
+      std::memmove(image_.data(), image_.data() + 512, image_.size() - 512);
+      std::fill(image_.end() - 512, image_.end(), 0);
+    }
+  }
+}
+
+void HyloSpectrum::AddSpectrum(const SpectrumRecord& in) {
+  std::lock_guard guard(lock_);
+  SpectrumRecord r = in;
+  const std::uint32_t binCount = std::min<std::uint32_t>(r.binCount, 512);
+  if (lineFilter_) LineFilter(r.bins, binCount, r.sampleRate);
+  if (r.restart) traces_.clear();
+  if (r.recordSeconds > 0) columnSeconds_ = r.recordSeconds;
+  if (r.missedRecords) Blank(0, r.missedRecords);
+  StoreColumn(0, r.bins, r.bins);
+  if (zoom_ == 0) ScrollIn(r.bins);
+
+  SpectrumTrace trace;
+  const int shown = toNyquist_ ? 512 : 410;
+  trace.binWidthHz = binCount ? r.sampleRate / (2.0 * binCount) : 0;
+  trace.levels.resize(static_cast<std::size_t>(shown));
+  for (int i = 0; i < shown; ++i) trace.levels[static_cast<std::size_t>(i)] = r.bins[i] + offsets_[i];
+  traces_.push_back(std::move(trace));
+  while (traces_.size() > kSpectrumTraces) traces_.pop_front();
+}
+
+void HyloSpectrum::AddPyramidColumn(const PyramidOutput& out) {
+  std::lock_guard guard(lock_);
+  if (out.level < 1 || out.level >= kZoomLevels) return;
+  if (out.missedGroups) Blank(out.level, out.missedGroups);
+  StoreColumn(out.level, out.maxBins, out.meanBins);
+  if (zoom_ == out.level) ScrollIn(variant_ == 0 ? out.maxBins : out.meanBins);
+}
+
+void HyloSpectrum::Rebuild() {
+  const LevelStore& store = levels_[static_cast<std::size_t>(zoom_)];
+  const auto& columns = store.columns[static_cast<std::size_t>(zoom_ == 0 ? 0 : variant_)];
+  for (int c = 0; c < kSpectrogramColumns; ++c) {
+    const std::size_t from = static_cast<std::size_t>((store.write + c) % kSpectrogramColumns) * 512;
+    std::uint8_t* to = image_.data() + static_cast<std::size_t>(c) * 512;
+    for (int i = 0; i < 512; ++i)
+      to[i] = static_cast<std::uint8_t>(std::clamp(columns[from + i] + offsets_[i], 0, 255));
+  }
+}
+
+void HyloSpectrum::SetReferenceTable(const ReferenceTable& table) {
+  std::lock_guard guard(lock_);
+  std::copy(table.offsets, table.offsets + 512, offsets_.begin());
+  unit_ = table.unit;
+  displayReference_ = table.displayReference;
+  densityCorrection_ = table.densityCorrection;
+  Rebuild();
+}
+
+void HyloSpectrum::SelectZoom(double span) {
+  std::lock_guard guard(lock_);
+  const double c = std::trunc(kSpectrogramColumns * columnSeconds_);
+  int level = 0;
+  while (level < 6 && span > c * std::pow(4.0, level)) ++level;
+  if (level != zoom_) {
+    zoom_ = level;
+    Rebuild();
+  }
+}
+
+void HyloSpectrum::SelectVariant(int variant) {
+  std::lock_guard guard(lock_);
+  variant_ = variant == 0 ? 0 : 1;
+  if (zoom_ > 0) Rebuild();
+}
+
+void HyloSpectrum::SetColourMap(int span) {
+  std::lock_guard guard(lock_);
+  colourMap_ = ClampColourMap(span);
+}
+
+void HyloSpectrum::SetLineFilter(bool on) {
+  std::lock_guard guard(lock_);
+  lineFilter_ = on;
+}
+
+void HyloSpectrum::SetDisplayToNyquist(bool on) {
+  std::lock_guard guard(lock_);
+  toNyquist_ = on;
+}
+
+int HyloSpectrum::ZoomLevel() const {
+  std::lock_guard guard(lock_);
+  return zoom_;
+}
+
+std::uint8_t HyloSpectrum::StoredBin(int level, int variant, int back, int bin) const {
+  std::lock_guard guard(lock_);
+  const LevelStore& store = levels_.at(static_cast<std::size_t>(level));
+  const int column = ((store.write - 1 - back) % kSpectrogramColumns + kSpectrogramColumns) % kSpectrogramColumns;
+  return store.columns.at(
+      static_cast<std::size_t>(variant))[static_cast<std::size_t>(column) * 512 + static_cast<std::size_t>(bin)];
+}
+
+SpectrogramView HyloSpectrum::View() const {
+  std::lock_guard guard(lock_);
+  SpectrogramView view;
+  view.image = image_;
+  view.traces.assign(traces_.begin(), traces_.end());
+  view.unitText = std::string(SpectrumUnitText(unit_));
+  view.zoomLevel = zoom_;
+  view.variant = variant_;
+  view.colourMapSpan = colourMap_;
+  view.displayReference = displayReference_;
+  view.plotOffset = (unit_ == UNIT_DBV || unit_ == UNIT_DBV_DENSITY) ? -120 : 0;
+  return view;
+}
+
+}  // namespace hylo

@@ -1,0 +1,86 @@
+#pragma once
+// The data behind the spectrum graph and the spectrogram: level-0 columns from live
+// spectra, higher zoom levels from the pyramid, and a 512 × 800 display image on the
+// reference scale. Written on UiUpdateThread; the GUI copies what it draws.
+#include <array>
+#include <cstdint>
+#include <deque>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "processing/HyloReference.h"
+#include "processing/Records.h"
+
+namespace hylo {
+
+inline constexpr int kSpectrogramColumns = 800;
+inline constexpr int kZoomLevels = 8;
+inline constexpr int kSpectrumTraces = 10;
+
+// One spectrum graph trace in displayed units.
+struct SpectrumTrace {
+  std::vector<double> levels;  // 410 bins, or 512 up to Nyquist
+  double binWidthHz = 0;
+};
+
+struct SpectrogramView {
+  std::vector<std::uint8_t> image;    // 512 rows × 800 columns, column-major: column c at c × 512
+  std::vector<SpectrumTrace> traces;  // newest last
+  std::string unitText;
+  int zoomLevel = 0;
+  int variant = 1;
+  int colourMapSpan = 100;
+  int displayReference = 0;
+  double plotOffset = 0;
+};
+
+std::string_view SpectrumUnitText(int unit);
+// Zeroes the bins below 10 Hz and around every multiple of 60 Hz.
+void LineFilter(std::uint8_t* bins, std::uint32_t binCount, std::uint32_t sampleRate);
+int ClampColourMap(int span);
+
+class HyloSpectrum {
+ public:
+  HyloSpectrum();
+  void AddSpectrum(const SpectrumRecord& record);
+  void AddPyramidColumn(const PyramidOutput& output);
+  void SetReferenceTable(const ReferenceTable& table);
+  void SelectZoom(double spanSeconds);
+  void SelectVariant(int variant);
+  void SetColourMap(int span);
+  void SetLineFilter(bool on);
+  void SetDisplayToNyquist(bool on);
+  void Reset();
+
+  SpectrogramView View() const;
+  int ZoomLevel() const;
+  std::uint8_t StoredBin(int level, int variant, int columnsBack, int bin) const;
+
+ private:
+  struct LevelStore {
+    std::array<std::vector<std::uint8_t>, 2> columns;  // per variant: 800 × 512
+    int write = 0;
+  };
+  void StoreColumn(int level, const std::uint8_t* maxBins, const std::uint8_t* meanBins);
+  void Blank(int level, std::uint64_t n);
+  void ScrollIn(const std::uint8_t* bins);
+  void Rebuild();
+
+  mutable std::mutex lock_;
+  std::array<LevelStore, kZoomLevels> levels_;
+  std::vector<std::uint8_t> image_;
+  std::array<std::int16_t, 512> offsets_{};
+  int unit_ = UNIT_UPA;
+  int displayReference_ = 0;
+  int densityCorrection_ = 0;
+  int zoom_ = 0;
+  int variant_ = 1;
+  int colourMap_ = 100;
+  bool lineFilter_ = false;
+  bool toNyquist_ = false;
+  double columnSeconds_ = 0.25;
+  std::deque<SpectrumTrace> traces_;
+};
+
+}  // namespace hylo

@@ -1,0 +1,117 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+
+#include "processing/HyloSpectrum.h"
+#include "processing/HyloTimeSeries.h"
+#include "processing/HyloUIUpdate.h"
+
+using namespace hylo;
+
+TEST(StatusTexts, ClockBatterySyncAndPower) {
+  const std::time_t noon = 1700000000 - 1700000000 % 86400 + 12 * 3600;
+  EXPECT_EQ(ClockText(noon, true, 7200), "12:00:00 UTC");
+  EXPECT_EQ(ClockText(noon, false, 7200), "14:00:00 UTC+2.00");
+  EXPECT_EQ(ClockText(noon, false, -5 * 3600), "7:00:00 UTC-5.00");
+  EXPECT_EQ(EnvironmentText(215, 450), "21.5'C 45.0% RH");
+  EXPECT_EQ(EnvironmentText(-5, 0), "-0.5'C  0.0% RH");
+  EXPECT_EQ(BatteryText(5, 0), "<5%");
+  EXPECT_EQ(BatteryText(6, 0), "6%");
+  EXPECT_EQ(BatteryText(80, 1), "80%, Charging");
+  EXPECT_EQ(BatteryGauge(80), 8);
+  EXPECT_EQ(SyncStatusText(5), "Slave Falling Edge, Synced");
+  EXPECT_EQ(SyncStatusText(9), "");
+  EXPECT_EQ(TimeSourceText(0x80 | 5), "Synced by GPS");
+  EXPECT_EQ(SyncTooltip(7), "Syncing");
+  EXPECT_EQ(PowerStatusText(3, 900, 1000), "Not Charging");
+  EXPECT_EQ(PowerStatusText(3, 1000, 1000), "Charge Complete");
+  EXPECT_EQ(LedColour(9), 0xFFFFFFU);
+}
+
+TEST(UiUpdate, RefreshPutsTheStatusOnThePanelAndKeepsAnUnknownSyncMode) {
+  StatusStore store;
+  PanelModel panel("status");
+  HyloUIUpdate ui(store, panel);
+  ui.SetLocalOffset([] { return 0L; });
+  store.SetTemperature(215);
+  store.SetHumidity(450);
+  store.SetBattery(80, 1);
+  std::array<std::uint8_t, 24> sync{};
+  sync[4] = 2;
+  sync[5] = 4;
+  store.SetSyncRecord(sync);
+  ui.Refresh();
+  EXPECT_EQ(panel.Text(statuspanel::kEnvironment), "21.5'C 45.0% RH");
+  EXPECT_EQ(panel.Text(statuspanel::kBattery), "80%, Charging");
+  EXPECT_EQ(panel.Text(statuspanel::kSyncStatus), "Master w/ Time");
+  EXPECT_EQ(panel.Text(statuspanel::kTimeSource), "Synced by NTP");
+  EXPECT_NE(panel.Text(statuspanel::kClock).find(" UTC"), std::string::npos);
+  sync[4] = 9;
+  store.SetSyncRecord(sync);
+  ui.Refresh();
+  EXPECT_EQ(panel.Text(statuspanel::kSyncStatus), "Master w/ Time");
+}
+
+TEST(TimeSeries, LabelDecimalsAndTheFirst768Samples) {
+  EXPECT_EQ(TraceLabel(64000, 768), "64.000000 kS/sec,   1.2 msec/div");
+  EXPECT_EQ(RmsDecimals(0.0123), 2);
+  HyloNodes nodes;
+  ASSERT_EQ(nodes.CreateNodePool(), 0);
+  ASSERT_EQ(nodes.CreateSampleBufferPool(), 0);
+  WaveformRecord r{};
+  r.sampleBuffer = nodes.AcquireSampleBuffer();
+  r.sampleCount = 2000;
+  r.sampleRate = 64000;
+  r.voltsPerCount = 1e-6;
+  auto* s = reinterpret_cast<std::int32_t*>(r.sampleBuffer->data);
+  for (int i = 0; i < 2000; ++i) s[i] = 1000 + (i % 2 ? 500 : -500);
+  HyloTimeSeries series;
+  series.AddTrace(r);
+  const TraceView view = series.DrawTrace();
+  EXPECT_TRUE(view.fresh);
+  ASSERT_EQ(view.volts.size(), 768U);
+  EXPECT_NEAR(view.volts[0], -500e-6, 1e-12) << "mean removed, in volts";
+  EXPECT_NEAR(view.blockMeanVolts, 1000e-6, 1e-12);
+  EXPECT_NEAR(view.smoothedRms, 0.25 * 500e-6, 1e-12);
+  EXPECT_NEAR(view.longTermMean, 1000.0 * 256, 1e-6);
+  EXPECT_FALSE(series.DrawTrace().fresh);
+  nodes.ReleaseSampleBuffer(r.sampleBuffer);
+}
+
+TEST(SpectrumStore, LineFilterBlanksAndZoom) {
+  std::array<std::uint8_t, 512> bins;
+  bins.fill(100);
+  LineFilter(bins.data(), 512, 1000);  // bins of ~0.98 Hz
+  for (int i = 0; i <= 10; ++i) EXPECT_EQ(bins[static_cast<std::size_t>(i)], 0) << i;
+  EXPECT_EQ(bins[11], 100);
+  int cleared = 0;
+  for (int i = 40; i < 80; ++i) cleared += bins[static_cast<std::size_t>(i)] == 0;
+  EXPECT_EQ(cleared, 9) << "nine bins around 60 Hz";
+
+  HyloSpectrum spectrum;
+  SpectrumRecord r{};
+  std::memset(r.bins, 120, 512);
+  r.binCount = 512;
+  r.sampleRate = 64000;
+  r.recordSeconds = 0.25;
+  spectrum.AddSpectrum(r);
+  r.missedRecords = 5;
+  std::memset(r.bins, 130, 512);
+  spectrum.AddSpectrum(r);
+  EXPECT_EQ(spectrum.StoredBin(0, 0, 0, 7), 130);
+  for (int back = 1; back <= 5; ++back) EXPECT_EQ(spectrum.StoredBin(0, 0, back, 7), 0) << "blank column " << back;
+  EXPECT_EQ(spectrum.StoredBin(0, 0, 6, 7), 120);
+  const SpectrogramView view = spectrum.View();
+  EXPECT_EQ(view.image[799 * 512 + 7], 130);
+  EXPECT_EQ(view.image[798 * 512 + 7], 0);
+  EXPECT_EQ(view.traces.size(), 2U);
+  spectrum.SelectZoom(200);
+  EXPECT_EQ(spectrum.ZoomLevel(), 0);
+  spectrum.SelectZoom(201);
+  EXPECT_EQ(spectrum.ZoomLevel(), 1);
+  spectrum.SelectZoom(1e9);
+  EXPECT_EQ(spectrum.ZoomLevel(), 6);
+  EXPECT_EQ(ClampColourMap(5), 15);
+  EXPECT_EQ(ClampColourMap(250), 200);
+}
