@@ -3,7 +3,9 @@
 #include <QCloseEvent>
 #include <QHBoxLayout>
 #include <QVBoxLayout>
+#include <algorithm>
 
+#include "processing/HyloUIUpdate.h"
 #include "shell/MainPanel.h"
 
 namespace hylo::app {
@@ -24,24 +26,75 @@ MainWindow::MainWindow(Hylo& hylo, QWidget* parent) : QMainWindow(parent), hylo_
   top->addWidget(syncIndicator_);
   layout->addLayout(top);
 
+  auto* status = new QHBoxLayout;
+  for (const char* id : {statuspanel::kClock, statuspanel::kDate, statuspanel::kEnvironment, statuspanel::kBattery,
+                         statuspanel::kSyncStatus, statuspanel::kTimeSource}) {
+    auto* label = new QLabel(central);
+    label->setObjectName(id);
+    statusLabels_[id] = label;
+    status->addWidget(label);
+  }
+  status->addStretch(1);
+  layout->addLayout(status);
+
+  auto* graphs = new QHBoxLayout;
+  timeSeries_ = new TimeSeriesWidget(hylo_.Data().Displays().TimeSeries(), central);
+  spectrum_ = new SpectrumWidget(hylo_.Data().Displays().Spectrum(), central);
+  graphs->addWidget(timeSeries_, 1);
+  graphs->addWidget(spectrum_, 1);
+  layout->addLayout(graphs, 3);
+
   statusField_ = new QPlainTextEdit(central);
   statusField_->setObjectName("statusField");
   statusField_->setReadOnly(true);
+  statusField_->setMaximumBlockCount(1000);
   layout->addWidget(statusField_, 1);
 
   exitButton_ = new QPushButton("Exit", central);
   exitButton_->setObjectName("exitButton");
   layout->addWidget(exitButton_, 0, Qt::AlignRight);
-  connect(exitButton_, &QPushButton::clicked, this, [this] { hylo_.MainExit(); });
+  connect(exitButton_, &QPushButton::clicked, this, [this] {
+    refresh_.stop();
+    hylo_.MainExit();
+  });
 
   setCentralWidget(central);
-  resize(900, 600);
+  resize(1100, 700);
 
   binding_ = std::make_unique<PanelBinding>(hylo_.MainPanel(), this, [this](const std::string& id) { Render(id); });
   for (const char* id : {mainpanel::kTitle, mainpanel::kStatusField, mainpanel::kLogIndicator,
                          mainpanel::kSyncIndicator, mainpanel::kUnitLine}) {
     Render(id);
   }
+  statusBinding_ = std::make_unique<PanelBinding>(hylo_.Data().StatusPanel(), this,
+                                                  [this](const std::string& id) { RenderStatus(id); });
+  // The displays pull on their own timer, so the drawing rate never depends on the data rate.
+  const double seconds = std::clamp(hylo_.Groups().display.refreshRate, 0.05, 5.0);
+  refresh_.setInterval(static_cast<int>(seconds * 1000));
+  connect(&refresh_, &QTimer::timeout, this, [this] { RefreshTicker(); });
+  refresh_.start();
+}
+
+QLabel* MainWindow::StatusLabel(const char* id) const {
+  auto it = statusLabels_.find(id);
+  return it == statusLabels_.end() ? nullptr : it->second;
+}
+
+void MainWindow::RenderStatus(const std::string& id) {
+  auto it = statusLabels_.find(id);
+  if (it == statusLabels_.end()) return;
+  const Control control = hylo_.Data().StatusPanel().Get(id);
+  if (const auto* text = std::get_if<std::string>(&control.value)) it->second->setText(QString::fromStdString(*text));
+  it->second->setEnabled(!control.dimmed);
+}
+
+void MainWindow::RefreshTicker() {
+  if (hylo_.Exiting() || !hylo_.Threads().Started()) return;
+  if (MessageNode* node = hylo_.Nodes().AllocNode(MSG_REFRESH, 1)) {
+    if (hylo_.Threads().PostNode(UI_UPDATE_THREAD, node) != 1) hylo_.Nodes().FreeNode(node);
+  }
+  timeSeries_->Pull();
+  spectrum_->Pull();
 }
 
 MainWindow::~MainWindow() = default;
@@ -69,6 +122,7 @@ void MainWindow::Render(const std::string& id) {
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
+  refresh_.stop();
   hylo_.MainExit();
   event->accept();
 }

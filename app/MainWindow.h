@@ -4,9 +4,13 @@
 #include <QMainWindow>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTimer>
+#include <map>
 #include <memory>
 
 #include "PanelBinding.h"
+#include "SpectrumWidget.h"
+#include "TimeSeriesWidget.h"
 #include "core/Hylo.h"
 
 namespace hylo::app {
@@ -19,12 +23,18 @@ class MainWindow final : public QMainWindow {
 
   QPlainTextEdit* StatusField() const { return statusField_; }
   QPushButton* ExitButton() const { return exitButton_; }
+  TimeSeriesWidget* TimeSeries() const { return timeSeries_; }
+  SpectrumWidget* Spectrum() const { return spectrum_; }
+  QLabel* StatusLabel(const char* id) const;
+  // One tick of the refresh timer: a refresh for UiUpdateThread, then the graphs pull.
+  void RefreshTicker();
 
  protected:
   void closeEvent(QCloseEvent* event) override;
 
  private:
   void Render(const std::string& controlId);
+  void RenderStatus(const std::string& controlId);
 
   Hylo& hylo_;
   QPlainTextEdit* statusField_ = nullptr;
@@ -32,7 +42,12 @@ class MainWindow final : public QMainWindow {
   QLabel* syncIndicator_ = nullptr;
   QLabel* unitLine_ = nullptr;
   QPushButton* exitButton_ = nullptr;
+  TimeSeriesWidget* timeSeries_ = nullptr;
+  SpectrumWidget* spectrum_ = nullptr;
+  std::map<std::string, QLabel*> statusLabels_;
+  QTimer refresh_;
   std::unique_ptr<PanelBinding> binding_;
+  std::unique_ptr<PanelBinding> statusBinding_;
 };
 
 }  // namespace hylo::app

@@ -63,6 +63,7 @@ void Hylo::StartThreads() {
   threads_.SetScanPaused(false);
   threads_.StartWorkerThreads();
   started_ = true;
+  dataPath_->WorkersStarted();
   if (options_.startupSettleMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(options_.startupSettleMs));
 }
 

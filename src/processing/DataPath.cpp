@@ -150,6 +150,10 @@ void DataPath::Initialise() {
   statusReplies_.SetScanInterval(groups_.display.scanPeriod);
 }
 
+void DataPath::WorkersStarted() {
+  reference_.PublishReferences({reference_.DisplayReference(), false, reference_.Unit()});
+}
+
 void DataPath::RegisterWorkers() {
   msgProc_.path = this;
   threads_.SetWorker(MSG_PROC_THREAD, &msgProc_);

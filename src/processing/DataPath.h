@@ -32,6 +32,8 @@ class DataPath {
 
   // After the settings are loaded: values that come from them.
   void Initialise();
+  // Once the workers run: the first reference table for the displays.
+  void WorkersStarted();
   // Gives the worker slots their objects; call before the workers start.
   void RegisterWorkers();
   // MsgProcThread's share of stream bytes (types 4, 5, 6).
