@@ -20,12 +20,8 @@ namespace hylo {
 class HyloIni;
 class OperatorPort;
 
-struct LogHeaderInfo {
-  DeviceIdentity identity;
-  int sensitivityDb = -171;
-  int temperatureTenths = 0;
-  int humidityTenths = 0;
-};
+// Text log headers and lines use the same instrument state as the WAV header.
+using LogHeaderInfo = WavHeaderInfo;
 
 // The FFT log's header block and one line, as text with CR LF line ends.
 std::string FftLogHeader(const SpectrumRecord& first, const LogHeaderInfo& info, const LoggingSettings& settings,

@@ -69,23 +69,7 @@ DataPath::DataPath(HyloNodes& nodes, HyloThreadControl& threads, HyloIni& ini, O
   t.replayingFile = w.replayInProgress;
   trigger_.SetContext(t);
 
-  HyloLogging::Context l;
-  l.headerInfo = [this] {
-    LogHeaderInfo info;
-    {
-      std::lock_guard guard(identityLock_);
-      info.identity = identity_;
-    }
-    info.sensitivityDb = reference_.GetSensitivity();
-    info.temperatureTenths = status_.GetTemperature();
-    info.humidityTenths = status_.GetHumidity();
-    return info;
-  };
-  l.stopDataCollection = [this] {
-    if (stopDataCollection_) stopDataCollection_();
-  };
-  logging_.SetContext(l);
-  wav.SetHeaderSource([this] {
+  auto headerInfo = [this] {
     WavHeaderInfo info;
     {
       std::lock_guard guard(identityLock_);
@@ -95,7 +79,14 @@ DataPath::DataPath(HyloNodes& nodes, HyloThreadControl& threads, HyloIni& ini, O
     info.temperatureTenths = status_.GetTemperature();
     info.humidityTenths = status_.GetHumidity();
     return info;
-  });
+  };
+  HyloLogging::Context l;
+  l.headerInfo = headerInfo;
+  l.stopDataCollection = [this] {
+    if (stopDataCollection_) stopDataCollection_();
+  };
+  logging_.SetContext(l);
+  wav.SetHeaderSource(headerInfo);
   wav.SetStopDataCollection([this] {
     if (stopDataCollection_) stopDataCollection_();
   });

@@ -11,23 +11,15 @@
 #include "QtOperator.h"
 #include "core/Hylo.h"
 #include "processing/HyloUIUpdate.h"
+#include "support/GuiContext.h"
 #include "support/StreamWriter.h"
-#include "support/TempDir.h"
 
 using namespace hylo;
 
 TEST(LiveDisplaysGui, StreamDataReachesTheGraphsAndStatusReachesTheLabels) {
-  int argc = 1;
-  char name[] = "hylo_gui_tests";
-  char* argv[] = {name, nullptr};
-  QApplication app(argc, argv);
-  test::TempDir dir;
-  app::QtOperator notices;
-  HyloOptions options;
-  options.dataFolder = dir.Path() / "data";
-  options.settingsFolder = dir.Path() / "settings";
-  options.startupSettleMs = 0;
-  Hylo hylo(notices, options);
+  test::GuiContext gui;
+  Hylo& hylo = *gui.hylo;
+  app::QtOperator& notices = gui.notices;
   ASSERT_EQ(hylo.Start(), 0);
   hylo.Groups().display.collectFftMode = 0;
   hylo.Groups().display.refreshRate = 0.1;

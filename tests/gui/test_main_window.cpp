@@ -8,24 +8,14 @@
 #include "MainWindow.h"
 #include "QtOperator.h"
 #include "core/Hylo.h"
-#include "support/TempDir.h"
+#include "support/GuiContext.h"
 
 using namespace hylo;
 
 TEST(MainWindowGui, NoticesFromAWorkerAreShownInOrderAndExitEndsTheLoop) {
-  int argc = 1;
-  char name[] = "hylo_gui_tests";
-  char* argv[] = {name, nullptr};
-  QApplication app(argc, argv);
-
-  test::TempDir dir;
-  app::QtOperator notices;
-  HyloOptions options;
-  options.dataFolder = dir.Path() / "data";
-  options.settingsFolder = dir.Path() / "settings";
-  options.startupSettleMs = 0;
-  Hylo hylo(notices, options);
-  hylo.Threads().SetEventPump([] { QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents); });
+  test::GuiContext gui;
+  Hylo& hylo = *gui.hylo;
+  app::QtOperator& notices = gui.notices;
   ASSERT_EQ(hylo.Start(), 0);
   notices.ShowNotice("before the loop");  // never shown: the loop isn't running yet
 
