@@ -1,0 +1,296 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <fstream>
+#include <sstream>
+
+#include "config/SetupFile.h"
+#include "link/DeviceIdentity.h"
+#include "support/TempDir.h"
+
+using namespace hylo;
+using namespace hylo::setup;
+
+namespace {
+
+SetupContext Hf210() {
+  SetupContext c;
+  c.model = kModelHf;
+  c.firmware = FirmwareVersion("v2.1.0");
+  c.featureLevel = 2;
+  return c;
+}
+
+bool Contains(const Notices& n, std::string_view text) { return std::find(n.begin(), n.end(), text) != n.end(); }
+
+void WriteText(const std::filesystem::path& p, std::string_view text) {
+  std::ofstream f(p, std::ios::binary);
+  f << text;
+}
+
+std::string ReadText(const std::filesystem::path& p) {
+  std::ifstream f(p, std::ios::binary);
+  std::stringstream ss;
+  ss << f.rdbuf();
+  return ss.str();
+}
+
+}  // namespace
+
+TEST(SetupFile, WrittenKeyLinesExactly) {
+  test::TempDir dir;
+  const auto path = dir.Path() / "a.cfg";
+  JobSetup s;
+  s.waveBandwidthHz = 51200;
+  s.waveLogChoice = kLogDutyCycle;
+  s.waveMaxLogLength = 15;
+  s.dutyRunMinutes = 10;
+  s.dutyCycleMinutes = 60;
+  s.spectrumBandwidthHz = 12800;
+  s.overlap = 0.5;
+  s.accumulationTime = 1;
+  s.fftTypeChoice = kFftFilter;
+  s.refLevel = -150;
+  s.fftLogChoice = kFftEpoch;
+  s.fftMaxLogLength = 20;
+  s.syncPinMode = 1;
+  s.wakeFromStandby = true;
+  s.timeSource = true;
+  Notices n;
+  ASSERT_TRUE(WriteSetupFile(path, s, Hf210(), n));
+  EXPECT_EQ(ReadText(path),
+            "$WAVE_GAIN = 0\n"
+            "$WAVE_SAMPLE_RATE = 128000\n"
+            "$WAVE_LOG_MODE = 1\n"
+            "$WAVE_LOG_LENGTH = 15\n"
+            "$WAVE_BIT_DEPTH = 24\n"
+            "$WAVE_ENDIAN = 1\n"
+            "$FFT_REF_LEVEL = -150\n"
+            "$FFT_SAMPLE_RATE = 32000\n"
+            "$FFT_TYPE = 6\n"
+            "$FFT_ACCUM = 63\n"
+            "$FFT_WEIGHT = 21\n"
+            "$FFT_LOG_MODE = 2\n"
+            "$FFT_LOG_LENGTH = 20\n"
+            "$LOG_START_TIME = -1\n"
+            "$DUTY_RUN_TIME = 10\n"
+            "$DUTY_CYCLE_TIME = 60\n"
+            "$DUTY_IGNORE_TIME_CHANGE = 0\n"
+            "$AUX_PIN = 33\n"
+            "$TIME_SRC = 1\n");
+}
+
+TEST(SetupFile, WrittenAndReadBackGiveTheSameRecords) {
+  test::TempDir dir;
+  const auto path = dir.Path() / "round.cfg";
+  JobSetup s;
+  s.waveBandwidthHz = 25600;
+  s.waveLogChoice = kEpochDutyCycle;
+  s.waveMaxLogLength = 30;
+  s.dutyRunMinutes = 5;
+  s.dutyCycleMinutes = 25;
+  s.spectrumBandwidthHz = 6400;
+  s.accumulationTime = 2;
+  s.fftTypeChoice = kFftPeak;
+  s.refLevel = -140;
+  s.fftLogChoice = kFftLogContinuous;
+  s.fftMaxLogLength = 12;
+  s.enableDelay = true;
+  s.startTime = 1'800'000'000;
+  s.syncPinMode = 2;
+  const auto ctx = Hf210();
+  Notices n;
+  ASSERT_TRUE(WriteSetupFile(path, s, ctx, n));
+  JobSetup t;
+  ReadSetupFile(path, t, ctx, n, 1'700'000'000);
+  EXPECT_TRUE(n.empty()) << n.front();
+  JobSetup a = s;
+  EXPECT_EQ(BuildWaveSetup(a, ctx, n), BuildWaveSetup(t, ctx, n));
+  EXPECT_EQ(BuildFftSetup(a, ctx, n), BuildFftSetup(t, ctx, n));
+  EXPECT_EQ(BuildDutyCycleSetup(a), BuildDutyCycleSetup(t));
+  EXPECT_EQ(BuildStartTimeSetup(a), BuildStartTimeSetup(t));
+  EXPECT_EQ(AuxPinValue(a, ctx), AuxPinValue(t, ctx));
+  EXPECT_EQ(t.waveLogChoice, kEpochDutyCycle);
+}
+
+TEST(SetupFile, RunTimeWithoutCycleTimeFailsDutyCycle) {
+  Notices n;
+  const auto r = SetupFileToRecords(ParseSetupFileText("$DUTY_RUN_TIME = 10\n"), n);
+  EXPECT_FALSE(r.duty);
+  EXPECT_TRUE(Contains(n, kDutyFileErrorText));
+  EXPECT_EQ(kDutyFileErrorText, "Error in duty cycle setup");
+  // The other records still load.
+  EXPECT_TRUE(r.wave);
+  EXPECT_TRUE(r.fft);
+  EXPECT_TRUE(r.startTime);
+  JobSetup s;
+  s.dutyRunMinutes = 3;
+  s.dutyCycleMinutes = 9;
+  ApplySetupFileRecords(s, Hf210(), r, 0);
+  EXPECT_EQ(s.dutyRunMinutes, 3);
+  EXPECT_EQ(s.dutyCycleMinutes, 9);
+}
+
+TEST(SetupFile, DefaultsAndMissingFile) {
+  test::TempDir dir;
+  JobSetup s;
+  s.waveBandwidthHz = 400;
+  Notices n;
+  ReadSetupFile(dir.Path() / "absent.cfg", s, Hf210(), n, 0);
+  EXPECT_TRUE(n.empty());
+  EXPECT_EQ(s.waveBandwidthHz, 12800u);  // 32000 S/s
+  EXPECT_EQ(s.dataFormat, 0x83);
+  EXPECT_EQ(s.fftTypeChoice, kFftMean);  // type 4
+  EXPECT_EQ(s.overlap, 0.5);
+  EXPECT_EQ(s.syncPinMode, 0);
+}
+
+TEST(SetupFile, NoOverlapFileFailsFftCheck) {
+  JobSetup s;
+  s.overlap = 0;
+  Notices n;
+  const std::string text = FormatSetupFile(s, Hf210(), n);
+  EXPECT_NE(text.find("$FFT_TYPE = 0\n"), std::string::npos);
+  const auto r = SetupFileToRecords(ParseSetupFileText(text), n);
+  EXPECT_FALSE(r.fft);
+  EXPECT_TRUE(Contains(n, "Error in FFT setup"));
+}
+
+TEST(SetupFile, OlderNames) {
+  auto v = ParseSetupFileText("$WAVE_DATA_FMT = 130\n");
+  EXPECT_EQ(v.value[kWaveBitDepth], 16);
+  EXPECT_EQ(v.value[kWaveEndian], 1);
+  Notices n;
+  const auto r = SetupFileToRecords(v, n);
+  ASSERT_TRUE(r.wave);
+  EXPECT_EQ(r.wave->dataFormat, 0x82);
+
+  // "$FFT_WEIGHT_FACTOR" contains "$FFT_WEIGHT", which comes first.
+  v = ParseSetupFileText("$FFT_WEIGHT_FACTOR = 3\n");
+  EXPECT_EQ(v.value[kFftWeight], 3);
+  EXPECT_TRUE(v.present.test(kFftWeight));
+  EXPECT_FALSE(v.present.test(kOldFftWeightFactor));
+
+  v = ParseSetupFileText("$FFT_NUM_ACCUM = 9\n$DUTY_RUN_DURATION = 4\n$DUTY_WAIT_DURATION = 6\n"
+                         "$WAVE_LOGGING_MODE = 2\n$FFT_LOGGING_MODE = 1\n");
+  EXPECT_EQ(v.value[kFftAccum], 9);
+  EXPECT_EQ(v.value[kDutyRunTime], 4);
+  EXPECT_EQ(v.value[kDutyCycleTime], 10);
+  EXPECT_EQ(v.value[kWaveLogMode], 2);
+  EXPECT_EQ(v.value[kFftLogMode], 1);
+
+  // Newer names win over older ones.
+  v = ParseSetupFileText("$FFT_NUM_ACCUM = 9\n$FFT_ACCUM = 7\n");
+  EXPECT_EQ(v.value[kFftAccum], 7);
+}
+
+TEST(SetupFile, LineParsing) {
+  const auto v = ParseSetupFileText(
+      "# comment\n"
+      " $WAVE_GAIN = 12\n"           // not at line start: ignored
+      "$WAVE_SAMPLE_RATE=64000\r\n"  // no blanks, CR LF
+      "$FFT_TYPE\n"                  // no "="
+      "$FFT_ACCUM = \n"              // no value
+      "$FFT_REF_LEVEL = -150 dBV\n"
+      "$UNKNOWN_KEY = 5\n"
+      "$TIME_SRC = +1");
+  EXPECT_EQ(v.value[kWaveGain], 0);
+  EXPECT_EQ(v.value[kWaveSampleRate], 64000);
+  EXPECT_FALSE(v.present.test(kFftType));
+  EXPECT_FALSE(v.present.test(kFftAccum));
+  EXPECT_EQ(v.value[kFftAccum], 32);
+  EXPECT_EQ(v.value[kFftRefLevel], -150);
+  EXPECT_EQ(v.value[kTimeSrc], 1);
+}
+
+TEST(SetupFile, SyncPin) {
+  Notices n;
+  auto r = SetupFileToRecords(ParseSetupFileText("$AUX_PIN = 37\n"), n);
+  EXPECT_FALSE(r.syncPinMode);
+  EXPECT_TRUE(Contains(n, "Error in sync setup"));
+  n.clear();
+  r = SetupFileToRecords(ParseSetupFileText("$AUX_PIN = 33\n$TIME_SRC = 1\n"), n);
+  ASSERT_TRUE(r.syncPinMode);
+  EXPECT_EQ(*r.syncPinMode, 1);
+  EXPECT_TRUE(r.wakeFromStandby);
+  EXPECT_TRUE(r.timeSource);
+  EXPECT_TRUE(n.empty());
+  r = SetupFileToRecords(ParseSetupFileText("$AUX_PIN = -1\n"), n);
+  EXPECT_FALSE(r.syncPinMode);
+}
+
+TEST(SetupFile, LogLengthLimitAt512k16Bit) {
+  Notices n;
+  const char* head = "$WAVE_SAMPLE_RATE = 512000\n$WAVE_BIT_DEPTH = 16\n$WAVE_LOG_MODE = 1\n";
+  auto r = SetupFileToRecords(ParseSetupFileText(std::string(head) + "$WAVE_LOG_LENGTH = 17\n"), n);
+  EXPECT_FALSE(r.wave);
+  EXPECT_TRUE(Contains(n, "Error in wave setup"));
+  n.clear();
+  r = SetupFileToRecords(ParseSetupFileText(std::string(head) + "$WAVE_LOG_LENGTH = 16\n"), n);
+  EXPECT_TRUE(r.wave);
+  EXPECT_TRUE(n.empty());
+}
+
+TEST(SetupFile, OutOfFieldValuesFailInsteadOfWrapping) {
+  Notices n;
+  // 65538 would wrap to a valid gain of 2… and 65536 + 6 to 6.
+  auto r = SetupFileToRecords(ParseSetupFileText("$WAVE_GAIN = 65542\n$WAVE_BIT_DEPTH = 16\n"), n);
+  EXPECT_FALSE(r.wave);
+  r = SetupFileToRecords(ParseSetupFileText("$FFT_ACCUM = 65568\n"), n);  // 65536 + 32
+  EXPECT_FALSE(r.fft);
+  r = SetupFileToRecords(ParseSetupFileText("$DUTY_RUN_TIME = 99999999999999999999\n"), n);
+  EXPECT_TRUE(r.duty);  // an unreadable value is no value
+}
+
+TEST(SetupFile, CheckSetupRecordBits) {
+  EXPECT_EQ(CheckSetupRecord(WaveSetup{0, 32000, 0, 0, 0x83, 0}), 0);
+  EXPECT_EQ(CheckSetupRecord(WaveSetup{7, 32000, 0, 0, 0x82, 0}), 1);
+  EXPECT_EQ(CheckSetupRecord(WaveSetup{6, 32000, 0, 0, 0x83, 0}), 1);
+  EXPECT_EQ(CheckSetupRecord(WaveSetup{0, 33000, 0, 0, 0x83, 0}), 2);
+  EXPECT_EQ(CheckSetupRecord(WaveSetup{0, 32000, 0, 0, 0x85, 0}), 4);
+  EXPECT_EQ(CheckSetupRecord(WaveSetup{0, 32000, 1, 0, 0x83, 0}), 16);
+  EXPECT_EQ(CheckSetupRecord(WaveSetup{0, 32000, 1, 10, 0x03, 0}), 4);
+  EXPECT_EQ(CheckSetupRecord(WaveSetup{0, 32000, 1, 10, 0x84, 0}), 4);
+  // Out of range and logged: bit 4 once, never 4 + 4 = the FFT bit.
+  EXPECT_EQ(CheckSetupRecord(WaveSetup{0, 32000, 1, 10, 0x85, 0}), 4);
+  EXPECT_EQ(CheckSetupRecord(FftSetup{-120, 32000, 1024, 4, 512, 32, 0, 0, 0}), 0);
+  EXPECT_EQ(CheckSetupRecord(FftSetup{-120, 32000, 1024, 6, 512, 32, 0, 0, 0}), 8);
+  EXPECT_EQ(CheckSetupRecord(FftSetup{-110, 32000, 1024, 4, 512, 32, 0, 0, 0}), 8);
+  EXPECT_EQ(CheckSetupRecord(FftSetup{-120, 32000, 1024, 4, 512, 0, 0, 0, 0}), 8);
+  EXPECT_EQ(CheckSetupRecord(FftSetup{-120, 31000, 1024, 4, 512, 32, 0, 1, 0}), 2 | 16);
+  // 512000 / (1 × 512) = 1000 spectra a second is too many.
+  EXPECT_EQ(CheckSetupRecord(FftSetup{-120, 512000, 1024, 4, 512, 1, 0, 0, 0}), 8);
+  EXPECT_EQ(CheckSetupRecord(StartTimeSetup{1, 0, 0}), 0xFFF7);
+  EXPECT_EQ(CheckSetupRecord(DutyCycleSetup{0, 0, 0, 1}), 0xFFF7);
+  const auto list = PackSetupParamList({});
+  EXPECT_EQ(CheckSetupRecord(list), 0);
+  const auto lf = Pack(LfSetup{});
+  EXPECT_EQ(CheckSetupRecord(lf), 0xFFFD);
+  const std::vector<std::uint8_t> shortWave = {0x0E, 0x00, 0x0C};
+  EXPECT_EQ(CheckSetupRecord(shortWave), 0xFFFD);
+}
+
+TEST(SetupFile, UnwritableFile) {
+  test::TempDir dir;
+  JobSetup s;
+  Notices n;
+  EXPECT_FALSE(WriteSetupFile(dir.Path() / "no" / "such" / "dir.cfg", s, Hf210(), n));
+  EXPECT_TRUE(Contains(n, "File open failed"));
+}
+
+TEST(SetupFile, NonsenseFilesAreRefusedCleanly) {
+  test::TempDir dir;
+  const auto path = dir.Path() / "junk.cfg";
+  std::string junk(5000, '$');
+  junk += "=\n$=\n$==\n=$\n$AUX_PIN=-99999999999999999999999\n";
+  junk += "$WAVE_GAIN = 6";
+  junk.push_back('\0');
+  junk += "\n$FFT_TYPE = 9\n";
+  WriteText(path, junk);
+  JobSetup s;
+  Notices n;
+  ReadSetupFile(path, s, Hf210(), n, 0);
+  EXPECT_TRUE(Contains(n, "Error in FFT setup"));
+  EXPECT_TRUE(Contains(n, "Error in wave setup"));  // gain 6 with 24-bit data
+  EXPECT_FALSE(Contains(n, "Error in sync setup"));
+}

@@ -1,0 +1,325 @@
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <set>
+#include <vector>
+
+#include "config/Control.h"
+#include "config/SetupRecords.h"
+
+using namespace hylo::setup;
+using Bytes = std::vector<std::uint8_t>;
+
+namespace {
+
+template <std::size_t N>
+Bytes ToVector(const std::array<std::uint8_t, N>& a) {
+  return Bytes(a.begin(), a.end());
+}
+
+// Only the bytes of `b` are ever handed to the unpackers: a copy on the heap, so ASan
+// sees any read past its end.
+Bytes Exact(const Bytes& b) { return Bytes(b.begin(), b.end()); }
+
+}  // namespace
+
+TEST(SetupRecords, WaveSetupLayout) {
+  WaveSetup r{12, 0x0007D000, 1, 60, 0x82, 0};  // 512000
+  const Bytes expected = {0x0E, 0x00, 0x0C, 0x00, 0x00, 0xD0, 0x07, 0x00, 0x01, 0x3C, 0x82, 0x00};
+  EXPECT_EQ(ToVector(Pack(r)), expected);
+  EXPECT_EQ(UnpackWaveSetup(expected), r);
+}
+
+TEST(SetupRecords, FftSetupLayout) {
+  FftSetup r{-120, 64000, 1024, 4, 512, 125, 0, 2, 30};
+  const Bytes expected = {0x0F, 0x00, 0x88, 0xFF, 0x00, 0xFA, 0x00, 0x00, 0x00, 0x04,
+                          0x04, 0x00, 0x00, 0x02, 0x7D, 0x00, 0x00, 0x00, 0x02, 0x1E};
+  EXPECT_EQ(ToVector(Pack(r)), expected);
+  ASSERT_TRUE(UnpackFftSetup(expected));
+  EXPECT_EQ(UnpackFftSetup(expected)->refLevel, -120);
+  EXPECT_EQ(UnpackFftSetup(expected), r);
+}
+
+TEST(SetupRecords, LegacyDutyCycleLayoutWithNegativeDelay) {
+  LegacyDutyCycleSetup r{0, 10, 50, -2};
+  const Bytes expected = {0x10, 0x00, 0x00, 0x00, 0x0A, 0x00, 0x32, 0x00, 0xFE, 0xFF, 0xFF, 0xFF};
+  EXPECT_EQ(ToVector(Pack(r)), expected);
+  EXPECT_EQ(UnpackLegacyDutyCycleSetup(expected), r);
+}
+
+TEST(SetupRecords, StartTimeLayout) {
+  StartTimeSetup r{0, 0x5F5E1000, 0};
+  const Bytes expected = {0x12, 0x00, 0x00, 0x00, 0x00, 0x10, 0x5E, 0x5F, 0x00, 0x00, 0x00, 0x00};
+  EXPECT_EQ(ToVector(Pack(r)), expected);
+  EXPECT_EQ(UnpackStartTimeSetup(expected), r);
+  EXPECT_EQ(ToVector(Pack(StartTimeSetup{})),
+            (Bytes{0x12, 0x00, 0x00, 0x00, 0xFF, 0xFF, 0xFF, 0xFF, 0x00, 0x00, 0x00, 0x00}));
+}
+
+TEST(SetupRecords, DutyCycleLayout) {
+  DutyCycleSetup r{300, 0x0102, 1, 0};
+  const Bytes expected = {0x13, 0x00, 0x2C, 0x01, 0x02, 0x01, 0x01, 0x00};
+  EXPECT_EQ(ToVector(Pack(r)), expected);
+  EXPECT_EQ(UnpackDutyCycleSetup(expected), r);
+}
+
+TEST(SetupRecords, LfSetupLayout) {
+  LfSetup r{18, 4000, 21, 0, 0, 4, 8, 0, 8, 16};
+  const Bytes expected = {0x0C, 0x00, 0x12, 0x00, 0xA0, 0x0F, 0x00, 0x00, 0x15, 0x00, 0x00, 0x00,
+                          0x00, 0x00, 0x04, 0x00, 0x08, 0x00, 0x00, 0x00, 0x08, 0x00, 0x10, 0x00};
+  EXPECT_EQ(ToVector(Pack(r)), expected);
+  EXPECT_EQ(UnpackLfSetup(expected), r);
+}
+
+TEST(SetupRecords, ErrorReply) {
+  const Bytes b = {0xFF, 0xFF, 0x05, 0x00};
+  ASSERT_TRUE(UnpackSetupError(b));
+  EXPECT_EQ(UnpackSetupError(b)->code, 5);
+  EXPECT_FALSE(UnpackSetupError(Bytes{0xFF, 0xFF, 0x05}));
+  const auto p = ParseSetupRecord(b);
+  ASSERT_TRUE(p.record);
+  EXPECT_EQ(std::get<SetupErrorRecord>(*p.record).code, 5);
+  EXPECT_EQ(RetrieveSetupErrorText(5), "An error occurred when retrieving job setup.\r\nError Code: 5.");
+}
+
+TEST(SetupRecords, ParamListLayout) {
+  const std::vector<SetupParamEntry> entries = {{kWaveSampleRate, 512000},
+                                                {kFftRefLevel, static_cast<std::uint32_t>(-120)}};
+  const Bytes expected = {0x14, 0x00, 0x02, 0x00,                          //
+                          0x0E, 0x00, 0x04, 0x00, 0x00, 0xD0, 0x07, 0x00,  //
+                          0x03, 0x00, 0x04, 0x00, 0x88, 0xFF, 0xFF, 0xFF};
+  EXPECT_EQ(PackSetupParamList(entries), expected);
+  const auto v = UnpackSetupParamList(expected);
+  ASSERT_TRUE(v);
+  EXPECT_TRUE(v->Has(kWaveSampleRate));
+  EXPECT_EQ(v->value[kWaveSampleRate], 512000u);
+  EXPECT_EQ(static_cast<std::int32_t>(v->value[kFftRefLevel]), -120);
+  EXPECT_FALSE(v->Has(kAuxPin));
+}
+
+TEST(SetupRecords, ParamListSkipsUnknownIdAndWrongSizeBySize) {
+  const Bytes b = Exact({0x14, 0x00, 0x04, 0x00,
+                         // id 21, size 4: unknown, skipped
+                         0x15, 0x00, 0x04, 0x00, 0x01, 0x02, 0x03, 0x04,
+                         // id 16, size 2: wrong size, skipped by its 2 bytes
+                         0x10, 0x00, 0x02, 0x00, 0x0C, 0x00,
+                         // id 16, size 6: wrong size, skipped by its 6 bytes
+                         0x10, 0x00, 0x06, 0x00, 1, 2, 3, 4, 5, 6,
+                         // id 6 = 5
+                         0x06, 0x00, 0x04, 0x00, 0x05, 0x00, 0x00, 0x00});
+  const auto v = UnpackSetupParamList(b);
+  ASSERT_TRUE(v);
+  EXPECT_FALSE(v->Has(kWaveGain));
+  ASSERT_TRUE(v->Has(kFftType));
+  EXPECT_EQ(v->value[kFftType], 5u);
+  EXPECT_EQ(v->walkedCount, 4);
+  EXPECT_EQ(v->present.count(), 1u);
+}
+
+TEST(SetupRecords, ParamListLyingCountStopsAtEnd) {
+  // Claims 1000 entries, holds one and a half.
+  const Bytes b = Exact({0x14, 0x00, 0xE8, 0x03, 0x06, 0x00, 0x04, 0x00, 0x05, 0x00, 0x00, 0x00, 0x07, 0x00, 0x04,
+                         0x00, 0x09});
+  const auto v = UnpackSetupParamList(b);
+  ASSERT_TRUE(v);
+  EXPECT_EQ(v->claimedCount, 1000);
+  EXPECT_EQ(v->walkedCount, 1);
+  EXPECT_TRUE(v->Has(kFftType));
+  EXPECT_FALSE(v->Has(kFftAccum));
+}
+
+TEST(SetupRecords, ParamListEntrySizePastEndStops) {
+  // An entry whose size field runs past the payload, and a trailing half header.
+  const Bytes b = Exact({0x14, 0x00, 0x02, 0x00, 0x06, 0x00, 0xFF, 0xFF, 0x05, 0x00, 0x00, 0x00});
+  const auto v = UnpackSetupParamList(b);
+  ASSERT_TRUE(v);
+  EXPECT_EQ(v->walkedCount, 0);
+  EXPECT_FALSE(v->Has(kFftType));
+  const Bytes headerOnlyHalf = Exact({0x14, 0x00, 0x01, 0x00, 0x06, 0x00});
+  ASSERT_TRUE(UnpackSetupParamList(headerOnlyHalf));
+  EXPECT_EQ(UnpackSetupParamList(headerOnlyHalf)->walkedCount, 0);
+  EXPECT_FALSE(UnpackSetupParamList(Exact({0x14, 0x00, 0x01})));
+}
+
+TEST(SetupRecords, ShortFixedRecordsRefused) {
+  // A 3-byte payload claiming type 14 is not a WaveSetup.
+  const auto wave3 = ParseSetupRecord(Exact({0x0E, 0x00, 0x0C}));
+  EXPECT_FALSE(wave3.record);
+  EXPECT_EQ(wave3.error, SetupParseError::kTooShort);
+  EXPECT_EQ(wave3.type, 14);
+  for (std::uint16_t type : {12, 14, 15, 16, 18, 19}) {
+    for (std::size_t n = 2; n < 24; ++n) {
+      Bytes b(n, 0);
+      b[0] = static_cast<std::uint8_t>(type);
+      const std::size_t need = type == 12 ? 24 : type == 14 ? 12 : type == 15 ? 20 : type == 19 ? 8 : 12;
+      const auto p = ParseSetupRecord(b);
+      EXPECT_EQ(p.record.has_value(), n >= need) << "type " << type << " size " << n;
+    }
+  }
+  EXPECT_EQ(ParseSetupRecord(Bytes{0x0E}).error, SetupParseError::kTooShort);
+  EXPECT_EQ(ParseSetupRecord(Bytes{}).error, SetupParseError::kTooShort);
+}
+
+TEST(SetupRecords, WrongTypeRefusedByEachUnpacker) {
+  const Bytes fft = ToVector(Pack(FftSetup{}));
+  EXPECT_FALSE(UnpackWaveSetup(fft));
+  EXPECT_FALSE(UnpackLfSetup(Bytes(24, 0)));
+}
+
+TEST(SetupRecords, UnrecognizedTypes) {
+  for (std::uint16_t type : {0, 11, 13, 17, 21, 0xFFFE}) {
+    Bytes b(24, 0);
+    b[0] = static_cast<std::uint8_t>(type & 0xFF);
+    b[1] = static_cast<std::uint8_t>(type >> 8);
+    EXPECT_EQ(ParseSetupRecord(b).error, SetupParseError::kUnrecognized) << type;
+  }
+  EXPECT_EQ(kUnrecognizedSetupText, "An unrecognized setup was received.");
+}
+
+TEST(SetupRecords, EnquiryPayloadHasStatusByte) {
+  Bytes payload = {0x00};
+  const auto dc = Pack(DutyCycleSetup{5, 10, 0, 0});
+  payload.insert(payload.end(), dc.begin(), dc.end());
+  const auto p = ParseSetupEnquiryPayload(payload);
+  ASSERT_TRUE(p && p->record);
+  EXPECT_EQ(std::get<DutyCycleSetup>(*p->record).offMinutes, 10);
+  payload[0] = 1;
+  EXPECT_FALSE(ParseSetupEnquiryPayload(payload));
+  EXPECT_FALSE(ParseSetupEnquiryPayload(Bytes{}));
+}
+
+TEST(SetupRecords, ClassifySetupResult) {
+  EXPECT_EQ(ClassifySetupResult(Bytes{0x0E, 0, 0, 0, 0}), SetupResultAction::kIgnore);
+  EXPECT_EQ(ClassifySetupResult(Bytes{0x0E, 0, 0, 0, 0, 0}), SetupResultAction::kAccepted);
+  EXPECT_EQ(ClassifySetupResult(Bytes{0x11, 0, 0, 0, 0, 0}), SetupResultAction::kJobSetupFailed);
+  EXPECT_EQ(ClassifySetupResult(Bytes{0x15, 0, 0, 0, 0, 0}), SetupResultAction::kJobSetupFailed);
+  EXPECT_EQ(ClassifySetupResult(Bytes{0xFF, 0xFF, 0, 0, 0, 0}), SetupResultAction::kSetupError);
+}
+
+TEST(SetupRecords, ParamNames) {
+  EXPECT_EQ(SetupParamName(kAuxPin), "AUX_PIN");
+  EXPECT_EQ(SetupParamName(kDutyIgnoreTimeChange), "DUTY_IGNORE_TIME_CHANGE");
+  EXPECT_EQ(SetupParamName(kTimeSrc), "TIME_SRC");
+  EXPECT_EQ(SetupParamName(21), "");
+}
+
+TEST(SetupRecords, DescribeSetupErrorTexts) {
+  EXPECT_EQ(DescribeSetupError(1), "Gain error.\nPlease check the gain setting and try again.");
+  EXPECT_EQ(DescribeSetupError(16),
+            "Logging setup error.\nPlease check the logging settings and try again.\n\nNote: Max file size is 1Gb.");
+  EXPECT_EQ(DescribeSetupError(0xFFFD), "Triggered logging is only available up to\n 4kHz sample rate.");
+  EXPECT_EQ(DescribeSetupError(0xFFFF),
+            "Aurisond is not ready to accept a new setup,\nPlease wait 30 seconds and try again.\nIf the issue "
+            "persists, please reboot Aurisond.");
+  EXPECT_EQ(DescribeSetupError(3), "Setup parameter error.\n\nPlease check your parameters and try again. Code: 3");
+  EXPECT_EQ(DescribeSetupError(0), "Setup parameter error.\n\nPlease check your parameters and try again. Code: 0");
+  EXPECT_EQ(DescribeSetupError(0xFFF7),
+            "Setup parameter error.\n\nPlease check your parameters and try again. Code: 65527");
+}
+
+TEST(Control, OperatingModeTable) {
+  using hylo::control::LfModeChoice;
+  // Logging "FFT", wave "Always", FFT "On Epoch Trigger".
+  EXPECT_EQ(hylo::control::LfOperatingMode(LfModeChoice{2, 1, 2}), 21);
+  EXPECT_EQ(hylo::control::LfOperatingMode(LfModeChoice{0, 0, 0}), 11);
+  EXPECT_EQ(hylo::control::LfOperatingMode(LfModeChoice{3, 2, 0}), 35);
+  EXPECT_EQ(hylo::control::LfOperatingMode(LfModeChoice{0, 0, 1}), 0);
+  EXPECT_FALSE(hylo::control::LfOperatingMode(LfModeChoice{4, 0, 0}));
+  // Every choice has exactly one code and decodes back to itself.
+  std::set<int> seen;
+  for (int l = 0; l < 4; ++l)
+    for (int w = 0; w < 3; ++w)
+      for (int f = 0; f < 3; ++f) {
+        const auto mode = hylo::control::LfOperatingMode({l, w, f});
+        ASSERT_TRUE(mode);
+        seen.insert(*mode);
+        EXPECT_EQ(hylo::control::DecodeLfOperatingMode(*mode), (LfModeChoice{l, w, f}));
+      }
+  EXPECT_EQ(seen.size(), 36u);
+  EXPECT_FALSE(hylo::control::DecodeLfOperatingMode(36));
+}
+
+#include "config/SetupDerived.h"
+#include "config/SetupExchange.h"
+#include "link/DeviceIdentity.h"
+
+namespace {
+SetupContext Unit(std::uint8_t model, const char* firmware) {
+  SetupContext c;
+  c.model = model;
+  c.firmware = hylo::FirmwareVersion(firmware);
+  return c;
+}
+}  // namespace
+
+TEST(SetupExchange, ExpectedFrames) {
+  EXPECT_EQ(ExpectedSetupReplyFrames(Unit(hylo::kModelHf, "v1.4.5")), 3);
+  EXPECT_EQ(ExpectedSetupReplyFrames(Unit(hylo::kModelHf, "v1.5.2")), 4);
+  EXPECT_EQ(ExpectedSetupReplyFrames(Unit(hylo::kModelHf, "v2.0.0")), 1);
+  EXPECT_EQ(ExpectedSetupReplyFrames(Unit(hylo::kModelAf, "v1.0.0")), 1);
+  EXPECT_EQ(ExpectedSetupReplyFrames(Unit(hylo::kModelLf, "v2.4.0")), 1);
+}
+
+TEST(SetupExchange, CountsFramesWithinTheBytes) {
+  const Bytes two = {'*', 'F', 2, 0, 0xAA, 0xBB, '*', 'F', 0, 0};
+  EXPECT_EQ(CountReplyFrames(two), 2);
+  // A third frame announced but cut inside its header.
+  Bytes cut = two;
+  cut.insert(cut.end(), {'*', 'F'});
+  EXPECT_EQ(CountReplyFrames(Exact(cut)), 2);
+  // A length that runs past the end ends the walk.
+  EXPECT_EQ(CountReplyFrames(Exact({'*', 'F', 0xFF, 0xFF})), 1);
+  EXPECT_EQ(CountReplyFrames(Bytes{}), 0);
+}
+
+TEST(SetupExchange, StartTimeBelow160AwaitsNoReply) {
+  EXPECT_FALSE(SetupRecordAwaitsReply(Unit(hylo::kModelHf, "v1.5.9"), kStartTimeSetupType));
+  EXPECT_TRUE(SetupRecordAwaitsReply(Unit(hylo::kModelHf, "v1.6.0"), kStartTimeSetupType));
+  EXPECT_TRUE(SetupRecordAwaitsReply(Unit(hylo::kModelHf, "v1.5.9"), kWaveSetupType));
+}
+
+TEST(SetupExchange, EchoCheck) {
+  const auto hf = Unit(hylo::kModelHf, "v2.1.0");
+  const auto wave = Pack(WaveSetup{0, 32000, 1, 30, 0x83, 0});
+  Bytes echo(wave.begin(), wave.end());
+  EXPECT_TRUE(SetupEchoMatches(hf, wave, echo));
+  echo[11] = 0x55;  // the reserved byte is not compared
+  EXPECT_TRUE(SetupEchoMatches(hf, wave, echo));
+  echo[10] = 0x82;
+  EXPECT_FALSE(SetupEchoMatches(hf, wave, echo));
+  EXPECT_TRUE(SetupEchoMatches(Unit(hylo::kModelHf, "v1.2.0"), wave, echo));
+  const auto fft = Pack(FftSetup{});
+  Bytes fftEcho(fft.begin(), fft.end());
+  fftEcho[19] ^= 1;  // all bytes count for other records
+  EXPECT_FALSE(SetupEchoMatches(hf, fft, fftEcho));
+  EXPECT_FALSE(SetupEchoMatches(hf, fft, Exact(Bytes(fft.begin(), fft.begin() + 5))));
+  // LF: the first 16 bytes only.
+  const auto lf = Pack(LfSetup{12, 4000, 21, 0, 0, 4, 8, 0, 8, 16});
+  Bytes lfEcho(lf.begin(), lf.end());
+  lfEcho[20] = 0x99;
+  EXPECT_TRUE(SetupEchoMatches(Unit(hylo::kModelLf, "v2.4.0"), lf, lfEcho));
+  lfEcho[15] = 0x99;
+  EXPECT_FALSE(SetupEchoMatches(Unit(hylo::kModelLf, "v2.4.0"), lf, lfEcho));
+}
+
+TEST(SetupExchange, ReadSetupReply) {
+  auto ctx = Unit(hylo::kModelHf, "v2.2.0");
+  JobSetup s;
+  auto reply = [](const auto& record) {
+    Bytes b = {0x00};
+    b.insert(b.end(), record.begin(), record.end());
+    return b;
+  };
+  EXPECT_TRUE(ReadSetupReply(s, ctx, reply(Pack(WaveSetup{0, 64000, 0, 5, 0x83, 0})), 0).empty());
+  EXPECT_EQ(s.waveBandwidthHz, 25600u);
+  EXPECT_EQ(ReadSetupReply(s, ctx, Bytes{0x00, 0xFF, 0xFF, 0x07, 0x00}, 0),
+            (Notices{"An error occurred when retrieving job setup.\r\nError Code: 7."}));
+  EXPECT_EQ(ReadSetupReply(s, ctx, Bytes{0x00, 0x11, 0x00, 0, 0, 0, 0, 0, 0}, 0),
+            (Notices{std::string(kUnrecognizedSetupText)}));
+  EXPECT_EQ(ReadSetupReply(s, ctx, Bytes{0x00, 0x0E, 0x00, 0x0C}, 0), (Notices{std::string(kUnrecognizedSetupText)}));
+  // 512 kS/s streamed and logged over Ethernet exceeds the link's suggested maximum.
+  s.waveStreaming = true;
+  EXPECT_EQ(ReadSetupReply(s, ctx, reply(Pack(WaveSetup{0, 512000, 1, 5, 0x83, 0})), 0),
+            (Notices{std::string(kDataRateExceedsText)}));
+  EXPECT_TRUE(ReadSetupReply(s, ctx, Bytes{0x01, 0x0E, 0x00}, 0).empty());
+}
