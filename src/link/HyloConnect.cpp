@@ -6,7 +6,6 @@
 #include "platform/Bytes.h"
 #include "shell/MainPanel.h"
 #include "shell/OperatorPort.h"
-#include "shell/StatusLog.h"
 
 namespace hylo {
 namespace {
@@ -92,14 +91,8 @@ std::string_view BaudLabel(int baud) {
 }
 
 HyloConnect::HyloConnect(HyloIni& ini, OperatorPort& op, ConnectionSettings& settings, CommandLink& link,
-                         PanelModel& panel, PanelModel& mainPanel, StatusLog& status)
-    : ini_(ini),
-      operator_(op),
-      settings_(settings),
-      link_(link),
-      panel_(panel),
-      mainPanel_(mainPanel),
-      status_(status) {}
+                         PanelModel& panel, PanelModel& mainPanel)
+    : ini_(ini), operator_(op), settings_(settings), link_(link), panel_(panel), mainPanel_(mainPanel) {}
 
 void HyloConnect::InitConnection() {
   connectionType_ = LINK_NONE;

@@ -19,7 +19,6 @@ namespace hylo {
 
 class HyloIni;
 class OperatorPort;
-class StatusLog;
 
 enum LinkType : int { LINK_ETHERNET = 0, LINK_SERIAL = 1, LINK_NONE = 3 };
 
@@ -59,7 +58,7 @@ struct ConnectRequest {
 class HyloConnect final : public Worker {
  public:
   HyloConnect(HyloIni& ini, OperatorPort& op, ConnectionSettings& settings, CommandLink& link, PanelModel& panel,
-              PanelModel& mainPanel, StatusLog& status);
+              PanelModel& mainPanel);
 
   void InitConnection();
   // Where requests are posted (ConnectThread), the identity goes (data path, stores) and
@@ -103,7 +102,6 @@ class HyloConnect final : public Worker {
   CommandLink& link_;
   PanelModel& panel_;
   PanelModel& mainPanel_;
-  StatusLog& status_;
   std::function<int(const ConnectRequest&)> post_;
   std::function<void(const VersionReply&)> identityListener_;
 

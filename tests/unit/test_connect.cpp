@@ -7,7 +7,6 @@
 #include "link/HyloConnect.h"
 #include "shell/MainPanel.h"
 #include "shell/ScriptedOperator.h"
-#include "shell/StatusLog.h"
 
 using namespace hylo;
 
@@ -69,8 +68,7 @@ struct Connect : ::testing::Test {
   ScriptedLink link;
   PanelModel panel{"connection"};
   PanelModel main{"main"};
-  StatusLog status{main};
-  HyloConnect connect{ini, op, settings, link, panel, main, status};
+  HyloConnect connect{ini, op, settings, link, panel, main};
   void SetUp() override { connect.InitConnection(); }
   ConnectRequest Ethernet(int port) {
     ConnectRequest r;
