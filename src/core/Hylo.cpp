@@ -56,6 +56,9 @@ void Hylo::BuildModules() {
   wav_.emplace(ini_, operator_, groups_->wav);
   dataPath_.emplace(nodes_, threads_, ini_, operator_, *groups_, *wav_);
   dataPath_->RegisterWorkers();
+  StopHooks hooks;
+  hooks.closeDataStreams = [this] { dataPath_->Channels().CloseStreams(); };
+  threads_.SetStopHooks(std::move(hooks));
 }
 
 void Hylo::StartThreads() {

@@ -17,6 +17,7 @@
 #include "processing/ParseStreams.h"
 #include "processing/StatusReply.h"
 #include "processing/StatusStore.h"
+#include "processing/StreamChannels.h"
 
 namespace hylo {
 
@@ -54,6 +55,7 @@ class DataPath {
   HyloTrigger& Trigger() { return trigger_; }
   HyloLogging& Logging() { return logging_; }
   HyloUIUpdate& Displays() { return ui_; }
+  StreamChannels& Channels() { return channels_; }
   PanelModel& StatusPanel() { return statusPanel_; }
 
   bool ReplayInProgress() const { return replayInProgress_.load(); }
@@ -68,6 +70,7 @@ class DataPath {
   OperatorPort& operator_;
   SettingsGroups& groups_;
   ParseStreams streams_;
+  StreamChannels channels_{nodes_, threads_, streams_};
   HyloProcStream streamMessages_;
   StatusReplyHandler statusReplies_;
   StatusStore status_;

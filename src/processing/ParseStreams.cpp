@@ -46,10 +46,6 @@ void ParseStreams::SetHandler(char type, Handler handler) {
   if (type >= '0' && type <= '5') handlers_[static_cast<std::size_t>(type - '0')] = std::move(handler);
 }
 
-void ParseStreams::Reset() {
-  for (auto& slot : slots_) slot.state = 0;
-}
-
 void ParseStreams::Deliver(int stream, Reassembler& slot) const {
   StreamMessage message;
   message.type = slot.buffer[0];
@@ -60,6 +56,9 @@ void ParseStreams::Deliver(int stream, Reassembler& slot) const {
 
 void ParseStreams::ReassembleStream(int stream, std::span<const std::uint8_t> bytes) {
   if (stream < 0 || stream >= kStreamKinds) return;
+  if (resetRequested_.exchange(false)) {
+    for (auto& s : slots_) s.state = 0;
+  }
   Reassembler& slot = slots_[static_cast<std::size_t>(stream)];
   std::size_t at = 0;
   while (at < bytes.size()) {

@@ -2,6 +2,7 @@
 // Cuts data-stream bytes into stream messages (type byte, "*", big-endian length,
 // payload), one state machine per stream, and dispatches them by type.
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <span>
@@ -47,7 +48,8 @@ class ParseStreams {
   // Feeds one block of stream bytes; whole messages are dispatched as they complete.
   void ReassembleStream(int stream, std::span<const std::uint8_t> bytes);
   void DispatchStreamMessage(int stream, const StreamMessage& message) const;
-  void Reset();
+  // Safe from any thread: the reassembly state starts over before the next block.
+  void Reset() { resetRequested_ = true; }
 
   // Messages dropped for a length past the slot.
   std::uint64_t Oversized() const { return oversized_; }
@@ -64,6 +66,7 @@ class ParseStreams {
   std::array<Reassembler, kStreamKinds> slots_{};
   std::array<Handler, 6> handlers_{};
   std::uint64_t oversized_ = 0;
+  std::atomic<bool> resetRequested_{false};
 };
 
 }  // namespace hylo

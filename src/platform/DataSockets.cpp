@@ -1,0 +1,207 @@
+#include "platform/DataSockets.h"
+
+#include <array>
+#include <asio.hpp>
+#include <chrono>
+#include <future>
+#include <map>
+#include <mutex>
+#include <thread>
+
+namespace hylo::platform {
+namespace {
+constexpr std::size_t kReadBytes = 1460;
+}
+
+struct Channel {
+  virtual ~Channel() = default;
+  virtual void Send(std::span<const std::uint8_t> bytes) = 0;
+  virtual void Close() = 0;
+};
+
+struct UdpChannel final : Channel, std::enable_shared_from_this<UdpChannel> {
+  asio::ip::udp::socket socket;
+  asio::ip::udp::endpoint peer;
+  asio::ip::udp::endpoint from;
+  std::array<std::uint8_t, kReadBytes> buffer{};
+  DataSockets::OnData onData;
+  explicit UdpChannel(asio::io_context& io) : socket(io) {}
+  void Read() {
+    socket.async_receive_from(asio::buffer(buffer), from,
+                              [self = shared_from_this()](std::error_code e, std::size_t n) {
+                                if (e) return;
+                                // Only the instrument we asked may feed this stream.
+                                if (self->from.address() == self->peer.address() && n > 0)
+                                  self->onData({self->buffer.data(), n});
+                                self->Read();
+                              });
+  }
+  void Send(std::span<const std::uint8_t> bytes) override {
+    std::error_code e;
+    socket.send_to(asio::buffer(bytes.data(), bytes.size()), peer, 0, e);
+  }
+  void Close() override {
+    std::error_code e;
+    socket.close(e);
+  }
+};
+
+struct TcpChannel final : Channel, std::enable_shared_from_this<TcpChannel> {
+  asio::ip::tcp::socket socket;
+  std::array<std::uint8_t, kReadBytes> buffer{};
+  DataSockets::OnData onData;
+  DataSockets::OnClosed onClosed;
+  explicit TcpChannel(asio::io_context& io) : socket(io) {}
+  void Read() {
+    socket.async_read_some(asio::buffer(buffer), [self = shared_from_this()](std::error_code e, std::size_t n) {
+      if (e) {
+        if (e != asio::error::operation_aborted && self->onClosed) self->onClosed();
+        return;
+      }
+      if (n > 0) self->onData({self->buffer.data(), n});
+      self->Read();
+    });
+  }
+  void Send(std::span<const std::uint8_t> bytes) override {
+    std::error_code e;
+    asio::write(socket, asio::buffer(bytes.data(), bytes.size()), e);
+  }
+  void Close() override {
+    std::error_code e;
+    socket.shutdown(asio::ip::tcp::socket::shutdown_both, e);
+    socket.close(e);
+  }
+};
+
+struct DataSockets::Impl {
+  asio::io_context io;
+  asio::executor_work_guard<asio::io_context::executor_type> work = asio::make_work_guard(io);
+  std::thread thread;
+  std::mutex lock;
+  std::map<int, std::shared_ptr<Channel>> channels;
+  int next = 1;
+
+  // Runs `f` on the socket thread and waits for it, so sockets are only touched there.
+  template <typename F>
+  auto OnThread(F f) {
+    std::packaged_task<decltype(f())()> task(std::move(f));
+    auto result = task.get_future();
+    asio::post(io, [&task] { task(); });
+    return result.get();
+  }
+  int Add(std::shared_ptr<Channel> channel) {
+    std::lock_guard guard(lock);
+    channels[next] = std::move(channel);
+    return next++;
+  }
+};
+
+DataSockets::DataSockets() : impl_(std::make_unique<Impl>()) {
+  impl_->thread = std::thread([this] { impl_->io.run(); });
+}
+
+DataSockets::~DataSockets() {
+  CloseAll();
+  impl_->work.reset();
+  impl_->io.stop();
+  impl_->thread.join();
+}
+
+int DataSockets::OpenUdp(const std::string& host, int port, std::span<const std::uint8_t> request, OnData onData) {
+  std::vector<std::uint8_t> copy(request.begin(), request.end());
+  auto channel = impl_->OnThread([&]() -> std::shared_ptr<UdpChannel> {
+    std::error_code e;
+    const auto address = asio::ip::make_address(host, e);
+    if (e || port <= 0 || port > 65535) return nullptr;
+    auto c = std::make_shared<UdpChannel>(impl_->io);
+    c->peer = asio::ip::udp::endpoint(address, static_cast<unsigned short>(port));
+    c->socket.open(c->peer.protocol(), e);
+    if (!e) c->socket.bind(asio::ip::udp::endpoint(c->peer.protocol(), 0), e);
+    if (e) return nullptr;
+    c->onData = std::move(onData);
+    c->Read();
+    c->Send(copy);
+    return c;
+  });
+  return channel ? impl_->Add(channel) : 0;
+}
+
+int DataSockets::OpenTcp(const std::string& host, int port, int timeoutMs, std::span<const std::uint8_t> request,
+                         OnData onData, OnClosed onClosed) {
+  std::error_code e;
+  const auto address = asio::ip::make_address(host, e);
+  if (e || port <= 0 || port > 65535) return 0;
+  auto c = std::make_shared<TcpChannel>(impl_->io);
+  std::promise<std::error_code> done;
+  auto result = done.get_future();
+  auto timer = std::make_shared<asio::steady_timer>(impl_->io);
+  asio::post(impl_->io, [&, c, timer] {
+    timer->expires_after(std::chrono::milliseconds(std::max(timeoutMs, 1)));
+    timer->async_wait([c](std::error_code te) {
+      if (!te) {
+        std::error_code ignored;
+        c->socket.close(ignored);  // the connect gives up
+      }
+    });
+    c->socket.async_connect({address, static_cast<unsigned short>(port)}, [&done, timer](std::error_code ce) {
+      timer->cancel();
+      done.set_value(ce);
+    });
+  });
+  if (result.get()) return 0;
+  std::vector<std::uint8_t> copy(request.begin(), request.end());
+  c->onData = std::move(onData);
+  c->onClosed = std::move(onClosed);
+  impl_->OnThread([&] {
+    c->Send(copy);
+    c->Read();
+    return 0;
+  });
+  return impl_->Add(c);
+}
+
+bool DataSockets::Send(int handle, std::span<const std::uint8_t> bytes) {
+  std::shared_ptr<Channel> channel;
+  {
+    std::lock_guard guard(impl_->lock);
+    auto it = impl_->channels.find(handle);
+    if (it == impl_->channels.end()) return false;
+    channel = it->second;
+  }
+  std::vector<std::uint8_t> copy(bytes.begin(), bytes.end());
+  impl_->OnThread([&] {
+    channel->Send(copy);
+    return 0;
+  });
+  return true;
+}
+
+void DataSockets::Close(int handle) {
+  std::shared_ptr<Channel> channel;
+  {
+    std::lock_guard guard(impl_->lock);
+    auto it = impl_->channels.find(handle);
+    if (it == impl_->channels.end()) return;
+    channel = it->second;
+    impl_->channels.erase(it);
+  }
+  impl_->OnThread([&] {
+    channel->Close();
+    return 0;
+  });
+}
+
+void DataSockets::CloseAll() {
+  std::map<int, std::shared_ptr<Channel>> all;
+  {
+    std::lock_guard guard(impl_->lock);
+    all.swap(impl_->channels);
+  }
+  if (all.empty()) return;
+  impl_->OnThread([&] {
+    for (auto& [handle, channel] : all) channel->Close();
+    return 0;
+  });
+}
+
+}  // namespace hylo::platform

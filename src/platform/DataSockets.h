@@ -1,0 +1,38 @@
+#pragma once
+// UDP and TCP data channels on one socket event thread. Each channel hands every read
+// (at most 1460 bytes) to its callback on that thread; the callback only copies bytes.
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <span>
+#include <string>
+
+namespace hylo::platform {
+
+class DataSockets {
+ public:
+  using OnData = std::function<void(std::span<const std::uint8_t>)>;
+  using OnClosed = std::function<void()>;
+
+  DataSockets();
+  ~DataSockets();
+  DataSockets(const DataSockets&) = delete;
+  DataSockets& operator=(const DataSockets&) = delete;
+
+  // A UDP channel on any local port that sends `request` to host:port and reads replies.
+  // Returns a handle (> 0), or 0 when the channel cannot be made.
+  int OpenUdp(const std::string& host, int port, std::span<const std::uint8_t> request, OnData onData);
+  // A TCP connection to host:port (time-out in ms) that sends `request` and reads.
+  int OpenTcp(const std::string& host, int port, int timeoutMs, std::span<const std::uint8_t> request, OnData onData,
+              OnClosed onClosed);
+  // Sends on an open channel (the stop request); false when it is gone.
+  bool Send(int handle, std::span<const std::uint8_t> bytes);
+  void Close(int handle);
+  void CloseAll();
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace hylo::platform

@@ -1,0 +1,103 @@
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+#include <thread>
+
+#include "core/Hylo.h"
+#include "shell/ScriptedOperator.h"
+#include "support/StreamWriter.h"
+#include "support/TempDir.h"
+
+using namespace hylo;
+using namespace hylo::test;
+namespace fs = std::filesystem;
+
+namespace {
+
+// A waveform UDP port of an instrument on 127.0.0.1: answers a start request with a stream.
+class UdpInstrument {
+ public:
+  explicit UdpInstrument(int port) {
+    fd_ = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(static_cast<std::uint16_t>(port));
+    bound_ = bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+  }
+  ~UdpInstrument() { close(fd_); }
+  bool Bound() const { return bound_; }
+  // Waits up to 5 s for one datagram; returns it and remembers who sent it.
+  std::vector<std::uint8_t> Receive() {
+    pollfd p{fd_, POLLIN, 0};
+    if (poll(&p, 1, 5000) <= 0) return {};
+    std::vector<std::uint8_t> buffer(2048);
+    socklen_t length = sizeof peer_;
+    const ssize_t n = recvfrom(fd_, buffer.data(), buffer.size(), 0, reinterpret_cast<sockaddr*>(&peer_), &length);
+    buffer.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
+    return buffer;
+  }
+  void SendBack(const std::vector<std::uint8_t>& bytes) {
+    sendto(fd_, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&peer_), sizeof peer_);
+  }
+
+ private:
+  int fd_ = -1;
+  bool bound_ = false;
+  sockaddr_in peer_{};
+};
+
+}  // namespace
+
+TEST(StreamChannels, UdpWaveStreamFromStartRequestToStopRequest) {
+  const int portBase = 7000;  // waveform UDP port 58676 on loopback
+  UdpInstrument instrument(WaveUdpPort(portBase));
+  if (!instrument.Bound()) GTEST_SKIP() << "port " << WaveUdpPort(portBase) << " is taken on 127.0.0.1";
+  TempDir dir;
+  ScriptedOperator op;
+  HyloOptions options;
+  options.dataFolder = dir.Path() / "data";
+  options.settingsFolder = dir.Path() / "settings";
+  options.startupSettleMs = 0;
+  Hylo hylo(op, options);
+  ASSERT_EQ(hylo.Start(), 0);
+  hylo.Groups().display.collectFftMode = 0;
+  hylo.Groups().wav.path = (dir.Path() / "wav").string();
+  hylo.Data().Logging().StartWavLogging();
+
+  StreamChannels::Peer peer{"127.0.0.1", portBase, 100};
+  ASSERT_EQ(hylo.Data().Channels().ConnectWaveStream(peer, TRANSPORT_UDP), 0);
+  const auto start = instrument.Receive();
+  EXPECT_EQ(start, (std::vector<std::uint8_t>{0x33, 0x2A, 0, 4, 0, 0, 0, 0}));
+
+  const std::uint32_t rate = 4000;
+  instrument.SendBack(WaveDescription(rate, 32767, -32768));
+  for (std::uint64_t first = 0; first < 3 * rate; first += 500) {  // one message per datagram
+    Writer w = DataHead(static_cast<std::uint32_t>(first % rate), 1, 2, 500, first - first % rate);
+    for (int i = 0; i < 500; ++i) w.U16(static_cast<int>((first + static_cast<unsigned>(i)) % 30000));
+    instrument.SendBack(w.Done());
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));  // a bounded, paced send
+  }
+  for (int i = 0; i < 300 && !fs::exists(dir.Path() / "wav" / "Data_00001.wav"); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  hylo.Data().Channels().CloseStreams();
+  EXPECT_EQ(instrument.Receive(), (std::vector<std::uint8_t>{0x34, 0x2A, 0, 0}))
+      << "the stop request, to the same port";
+  EXPECT_EQ(hylo.MainExit(), 0);
+
+  std::ifstream in(dir.Path() / "wav" / "Data_00001.wav", std::ios::binary);
+  std::vector<std::uint8_t> bytes{std::istreambuf_iterator<char>(in), {}};
+  ASSERT_GE(bytes.size(), kWavHeaderBytes + 2U * rate);
+  for (std::size_t i = 0; i < rate; ++i) {
+    const int v = static_cast<std::int16_t>(bytes[kWavHeaderBytes + 2 * i] | (bytes[kWavHeaderBytes + 2 * i + 1] << 8));
+    ASSERT_EQ(v, static_cast<int>(i % 30000)) << "sample " << i << " of the first whole second";
+  }
+}
