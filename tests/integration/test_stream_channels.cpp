@@ -13,6 +13,7 @@
 #include "shell/ScriptedOperator.h"
 #include "support/StreamWriter.h"
 #include "support/TempDir.h"
+#include "support/TestOptions.h"
 
 using namespace hylo;
 using namespace hylo::test;
@@ -61,11 +62,7 @@ TEST(StreamChannels, UdpWaveStreamFromStartRequestToStopRequest) {
   if (!instrument.Bound()) GTEST_SKIP() << "port " << WaveUdpPort(portBase) << " is taken on 127.0.0.1";
   TempDir dir;
   ScriptedOperator op;
-  HyloOptions options;
-  options.dataFolder = dir.Path() / "data";
-  options.settingsFolder = dir.Path() / "settings";
-  options.startupSettleMs = 0;
-  Hylo hylo(op, options);
+  Hylo hylo(op, TestOptions(dir));
   ASSERT_EQ(hylo.Start(), 0);
   hylo.Groups().display.collectFftMode = 0;
   hylo.Groups().wav.path = (dir.Path() / "wav").string();

@@ -5,7 +5,7 @@
 
 #include "QtOperator.h"
 #include "core/Hylo.h"
-#include "support/TempDir.h"
+#include "support/TestOptions.h"
 
 namespace hylo::test {
 
@@ -19,11 +19,7 @@ struct GuiContext {
   std::unique_ptr<Hylo> hylo;
 
   GuiContext() {
-    HyloOptions options;
-    options.dataFolder = dir.Path() / "data";
-    options.settingsFolder = dir.Path() / "settings";
-    options.startupSettleMs = 0;
-    hylo = std::make_unique<Hylo>(notices, options);
+    hylo = std::make_unique<Hylo>(notices, TestOptions(dir));
     hylo->Threads().SetEventPump([] { QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents); });
   }
 };

@@ -9,6 +9,7 @@
 #include "shell/ScriptedOperator.h"
 #include "support/StreamWriter.h"
 #include "support/TempDir.h"
+#include "support/TestOptions.h"
 
 using namespace hylo;
 using namespace hylo::test;
@@ -36,11 +37,7 @@ std::int32_t SampleAt(std::uint64_t index) { return static_cast<std::int32_t>((i
 TEST(DataPathThreads, WaveStreamBytesBecomeAContiguousWavFileFromAWholeSecond) {
   TempDir dir;
   ScriptedOperator op;
-  HyloOptions options;
-  options.dataFolder = dir.Path() / "data";
-  options.settingsFolder = dir.Path() / "settings";
-  options.startupSettleMs = 0;
-  Hylo hylo(op, options);
+  Hylo hylo(op, TestOptions(dir));
   ASSERT_EQ(hylo.Start(), 0);
   hylo.Groups().display.collectFftMode = 0;  // no FFT stream: the host computes spectra
   hylo.Groups().wav.path = (dir.Path() / "wav").string();
