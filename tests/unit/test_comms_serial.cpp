@@ -1,0 +1,146 @@
+// The command link over a pty pair opened as a serial port, at 1250000 and at 19200 baud.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+#include "link/HyloComms.h"
+#include "link/HyloSerial.h"
+#include "platform/Pty.h"
+#include "shell/ScriptedOperator.h"
+#include "test_link_support.h"
+
+using namespace hylo;
+using linktest::Bytes;
+using linktest::Frame;
+using namespace std::chrono_literals;
+
+namespace {
+
+// Collects bytes from the master side until one whole frame is there.
+bool ReadFrame(Pty& pty, Bytes& pending, Bytes& frame, std::chrono::milliseconds limit = 5s) {
+  const auto until = std::chrono::steady_clock::now() + limit;
+  for (;;) {
+    if (pending.size() >= 4) {
+      const std::size_t total = 6u + (pending[2] | (pending[3] << 8));
+      if (pending.size() >= total) {
+        frame.assign(pending.begin(), pending.begin() + static_cast<std::ptrdiff_t>(total));
+        pending.erase(pending.begin(), pending.begin() + static_cast<std::ptrdiff_t>(total));
+        return true;
+      }
+    }
+    if (std::chrono::steady_clock::now() >= until) return false;
+    std::array<std::uint8_t, 512> chunk{};
+    const int n = pty.Read(chunk, 20);
+    if (n < 0) return false;
+    pending.insert(pending.end(), chunk.begin(), chunk.begin() + n);
+  }
+}
+
+struct LinkSerial : ::testing::TestWithParam<int> {
+  HyloNodes nodes;
+  HyloThreadControl threads{nodes};
+  ScriptedOperator op;
+  LinkState link;
+  LinkClock clock;
+  HyloParser parser{nodes, threads};
+  HyloSerial serial{link};
+  std::unique_ptr<HyloComms> comms;
+  linktest::CaptureWorker msgProc;
+  Pty pty;
+  std::thread peer;
+
+  void SetUp() override {
+    ASSERT_TRUE(pty.Ok()) << "no pty pair";
+    ASSERT_EQ(nodes.CreateNodePool(), 0);
+    ASSERT_EQ(nodes.CreateSampleBufferPool(), 0);
+    comms = std::make_unique<HyloComms>(nodes, threads, op, link, parser, clock);
+    LinkHooks hooks;
+    hooks.wakeSerialReader = [this] { serial.WakeSerialReader(); };
+    comms->SetHooks(hooks);
+    serial.SetReadLink([this] { return comms->ReadLink(); });
+    threads.SetWorker(COMMS_THREAD, comms.get());
+    threads.SetWorker(MSG_PROC_THREAD, &msgProc);
+    threads.SetSerialReaderTask([this] { serial.SerialReaderThread(); });
+    ASSERT_EQ(threads.StartWorkerThreads(), 0);
+    parser.InitReplyParser();
+    if (!comms->OpenSerial(pty.SlavePath(), GetParam()))
+      GTEST_SKIP() << "libserialport did not open the pty slave " << pty.SlavePath() << " at " << GetParam();
+    EXPECT_EQ(link.serialTimeoutMs.load(), SerialTimeoutForBaud(GetParam()));
+  }
+  void TearDown() override {
+    if (peer.joinable()) peer.join();
+    if (!comms) return;
+    serial.StopReaderAndClose([this] { comms->CloseLink(); });
+    serial.StopSerialReader();
+    threads.StopWorkerThreads();
+  }
+};
+
+TEST_P(LinkSerial, ThreeRepliesOneCommandAtATime) {
+  link.serialTimeoutMs = 3000;  // a pty is fast, but the machine may be busy
+  std::atomic<bool> early{false};
+  peer = std::thread([&] {
+    Bytes pending, f;
+    if (!ReadFrame(pty, pending, f)) return;
+    std::this_thread::sleep_for(80ms);
+    Bytes extra;
+    if (ReadFrame(pty, pending, extra, 50ms)) early = true;
+    for (std::uint8_t i = 1; i <= 3; ++i) {
+      const Bytes reply = Frame('F', Bytes(i, i));
+      pty.Write(reply);
+    }
+    if (!early && ReadFrame(pty, pending, f)) pty.Write(Frame(f[1], {9}));
+  });
+  std::array<std::uint8_t, 8000> a{}, b{};
+  std::atomic<int> second{0};
+  const int first = comms->SendAndWait('F', Bytes{20, 0}, a, 3, false);
+  std::thread other([&] { second = comms->SendAndWait('C', Bytes{1, 0}, b, 1, false); });
+  other.join();
+  EXPECT_FALSE(early.load());
+  EXPECT_EQ(first, 5 + 6 + 7);
+  EXPECT_EQ(Bytes(a.begin(), a.begin() + 5), (Bytes{'*', 'F', 1, 0, 1}));
+  EXPECT_EQ(second.load(), 5);
+}
+
+TEST_P(LinkSerial, UnsolicitedFrameReachesMsgProcWhenTheReaderRuns) {
+  link.serialTimeoutMs = 3000;
+  peer = std::thread([&] {
+    Bytes pending, f;
+    if (!ReadFrame(pty, pending, f)) return;
+    pty.Write(Frame('G', {1}));  // before the answer: nothing outstanding has this letter
+    pty.Write(Frame('E', {2, 2}));
+  });
+  std::array<std::uint8_t, 100> a{};
+  EXPECT_EQ(comms->SendAndWait('E', {}, a, 1, false), 6);
+  ASSERT_TRUE(msgProc.WaitCount(1));
+  EXPECT_EQ(msgProc.Seen()[0].letter, 'G');
+}
+
+TEST_P(LinkSerial, WriteFailureDeclaresTheLinkLost) {
+  pty.CloseMaster();
+  std::array<std::uint8_t, 100> a{};
+  EXPECT_EQ(comms->SendAndWait('E', {}, a, 1, false), -1);
+  ASSERT_TRUE(op.WaitForNotices(1, 5000));
+  EXPECT_EQ(op.Notices()[0], "Serial Comms lost. Please reconnect.");
+  EXPECT_EQ(link.connectionType.load(), LINK_NONE);
+}
+
+TEST_P(LinkSerial, StopHandshakeThenTheLinkWorksAgain) {
+  EXPECT_TRUE(serial.StopReaderAndClose([this] { comms->CloseLink(); }));
+  EXPECT_FALSE(link.serialStop.load());
+  EXPECT_FALSE(link.serialStopAck.load());
+  EXPECT_TRUE(serial.Running());
+  ASSERT_TRUE(comms->OpenSerial(pty.SlavePath(), GetParam()));
+  link.serialTimeoutMs = 3000;
+  peer = std::thread([&] {
+    Bytes pending, f;
+    if (ReadFrame(pty, pending, f)) pty.Write(Frame('A', {1, 2, 3, 4}));
+  });
+  std::array<std::uint8_t, 100> a{};
+  EXPECT_EQ(comms->SendAndWait('A', Bytes{0, 0, 0, 0}, a, 1, false), 8);
+}
+
+INSTANTIATE_TEST_SUITE_P(Bauds, LinkSerial, ::testing::Values(1250000, 19200, 256000));
+
+}  // namespace

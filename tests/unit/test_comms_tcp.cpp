@@ -1,0 +1,172 @@
+// The command link over a real loopback TCP peer on 127.0.0.1 (ephemeral port).
+#include <gtest/gtest.h>
+
+#include <asio.hpp>
+#include <atomic>
+#include <thread>
+
+#include "link/HyloComms.h"
+#include "platform/TcpLink.h"
+#include "shell/ScriptedOperator.h"
+#include "test_link_support.h"
+
+using namespace hylo;
+using linktest::Bytes;
+using linktest::Frame;
+using namespace std::chrono_literals;
+
+namespace {
+
+// Reads whole frames from a socket; gives up after `limit`.
+bool ReadFrame(asio::ip::tcp::socket& s, Bytes& frame, std::chrono::milliseconds limit = 5s) {
+  const auto until = std::chrono::steady_clock::now() + limit;
+  frame.clear();
+  s.non_blocking(true);
+  std::uint8_t b = 0;
+  while (std::chrono::steady_clock::now() < until) {
+    asio::error_code ec;
+    const auto n = s.read_some(asio::buffer(&b, 1), ec);
+    if (ec == asio::error::would_block) {
+      std::this_thread::sleep_for(1ms);
+      continue;
+    }
+    if (ec || n == 0) return false;
+    frame.push_back(b);
+    if (frame.size() >= 4 && frame.size() == 6u + (frame[2] | (frame[3] << 8))) return true;
+  }
+  return false;
+}
+
+void WriteAll(asio::ip::tcp::socket& s, const Bytes& bytes) {
+  asio::error_code ec;
+  s.non_blocking(false);
+  asio::write(s, asio::buffer(bytes), ec);
+}
+
+struct LinkTcp : ::testing::Test {
+  HyloNodes nodes;
+  HyloThreadControl threads{nodes};
+  ScriptedOperator op;
+  LinkState link;
+  LinkClock clock;
+  HyloParser parser{nodes, threads};
+  std::unique_ptr<HyloComms> comms;
+  linktest::CaptureWorker msgProc;
+  asio::io_context peerContext;
+  asio::ip::tcp::acceptor acceptor{peerContext, {asio::ip::make_address("127.0.0.1"), 0}};
+  std::mutex logLock;
+  std::vector<std::string> log;
+  std::unique_ptr<TcpEventLoop> loop = std::make_unique<TcpEventLoop>();
+  std::thread peer;
+
+  void SetUp() override {
+    ASSERT_EQ(nodes.CreateNodePool(), 0);
+    ASSERT_EQ(nodes.CreateSampleBufferPool(), 0);
+    comms = std::make_unique<HyloComms>(nodes, threads, op, link, parser, clock);
+    LinkHooks hooks;
+    hooks.statusLog = [this](std::string_view line) {
+      std::lock_guard guard(logLock);
+      log.emplace_back(line);
+    };
+    comms->SetHooks(hooks);
+    threads.SetWorker(COMMS_THREAD, comms.get());
+    threads.SetWorker(MSG_PROC_THREAD, &msgProc);
+    ASSERT_EQ(threads.StartWorkerThreads(), 0);
+    parser.InitReplyParser();
+  }
+  void TearDown() override {
+    if (peer.joinable()) peer.join();
+    comms->CloseLink();
+    loop.reset();
+    threads.StopWorkerThreads();
+  }
+  int Port() const { return acceptor.local_endpoint().port(); }
+  bool Open() { return comms->OpenTcp(*loop, "127.0.0.1", Port(), 2000); }
+  std::vector<std::string> Log() {
+    std::lock_guard guard(logLock);
+    return log;
+  }
+};
+
+TEST_F(LinkTcp, RepliesAndOneCommandAtATime) {
+  std::atomic<bool> early{false};
+  peer = std::thread([&] {
+    asio::ip::tcp::socket s(peerContext);
+    acceptor.accept(s);
+    for (int i = 0; i < 2; ++i) {
+      Bytes f;
+      if (!ReadFrame(s, f)) return;
+      std::this_thread::sleep_for(80ms);  // room for a second frame to arrive if it were sent early
+      if (s.available() != 0) early = true;
+      WriteAll(s, Frame(f[1], {static_cast<std::uint8_t>(i), 0xEE}));
+    }
+    Bytes rest;
+    ReadFrame(s, rest, 1s);  // until the host closes
+  });
+  ASSERT_TRUE(Open());
+  std::array<std::uint8_t, 100> a{}, b{};
+  std::atomic<int> second{0};
+  std::thread other([&] { second = comms->SendAndWait('C', Bytes{1, 0}, b, 1, false); });
+  const int first = comms->SendAndWait('A', Bytes{0, 0, 0, 0}, a, 1, false);
+  other.join();
+  EXPECT_EQ(first, 6);
+  EXPECT_EQ(second.load(), 6);
+  EXPECT_FALSE(early.load());
+  comms->CloseLink();
+}
+
+TEST_F(LinkTcp, UnsolicitedFrameReachesMsgProc) {
+  peer = std::thread([&] {
+    asio::ip::tcp::socket s(peerContext);
+    acceptor.accept(s);
+    WriteAll(s, Frame('G', {7}));
+    Bytes rest;
+    ReadFrame(s, rest, 1s);
+  });
+  ASSERT_TRUE(Open());
+  ASSERT_TRUE(msgProc.WaitCount(1));
+  EXPECT_EQ(msgProc.Seen()[0].letter, 'G');
+  comms->CloseLink();
+}
+
+TEST_F(LinkTcp, PeerGoneForGoodIsReportedLost) {
+  peer = std::thread([&] {
+    asio::ip::tcp::socket s(peerContext);
+    acceptor.accept(s);
+    acceptor.close();  // the reconnection attempts find nobody
+    s.close();
+  });
+  ASSERT_TRUE(Open());
+  ASSERT_TRUE(op.WaitForNotices(1, 5000));
+  EXPECT_EQ(op.Notices()[0], "Ethernet connection lost.\nPlease check your connection and connect again.");
+  EXPECT_EQ(link.connectionType.load(), LINK_NONE);
+  const auto lines = Log();
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(lines.back(), "Ethernet disconnected");
+}
+
+TEST_F(LinkTcp, DroppedConnectionIsReconnectedAndIdentifySent) {
+  Bytes identify;
+  peer = std::thread([&] {
+    {
+      asio::ip::tcp::socket s(peerContext);
+      acceptor.accept(s);
+      s.close();
+    }
+    asio::ip::tcp::socket again(peerContext);
+    acceptor.accept(again);
+    ReadFrame(again, identify);
+    Bytes rest;
+    ReadFrame(again, rest, 1s);
+  });
+  ASSERT_TRUE(Open());
+  peer.join();
+  EXPECT_EQ(identify, (Bytes{0x2A, 0x45, 0x00, 0x00, 0x19, 0xCD}));
+  EXPECT_EQ(link.connectionType.load(), LINK_ETHERNET);
+  const auto lines = Log();
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(lines[0], "Ethernet reconnected");
+  EXPECT_TRUE(op.Notices().empty());
+}
+
+}  // namespace

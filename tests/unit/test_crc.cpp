@@ -1,0 +1,98 @@
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdio>
+#include <random>
+#include <sstream>
+#include <string>
+
+#include "link/CRC_Update.h"
+#include "link/CommandLetters.h"
+#include "link/LinkRecords.h"
+#include "link/LinkState.h"
+#include "test_link_support.h"
+
+using namespace hylo;
+using linktest::Bytes;
+
+TEST(LinkCrc, CheckValueOfTheNineDigits) {
+  const std::string digits = "123456789";
+  const auto span = std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t*>(digits.data()), digits.size());
+  EXPECT_EQ(CRC_Update(0, span), 0xBB3D);
+}
+
+TEST(LinkCrc, IdentifyFrameBytes) {
+  EXPECT_EQ(linktest::Frame(cmd::kIdentify, {}), (Bytes{0x2A, 0x45, 0x00, 0x00, 0x19, 0xCD}));
+}
+
+TEST(LinkCrc, BaudFrameFor19200) {
+  const Bytes payload{0x00, 0x4B, 0x00, 0x00};  // 19200 little-endian
+  EXPECT_EQ(linktest::Frame(cmd::kBaudRate, payload),
+            (Bytes{0x2A, 0x42, 0x04, 0x00, 0x00, 0x4B, 0x00, 0x00, 0x91, 0xF1}));
+}
+
+TEST(LinkCrc, CrcOverAGoodFrameIsZero) {
+  for (const auto& f :
+       {linktest::Frame('E', {}), linktest::Frame('B', {0x00, 0x4B, 0, 0}), linktest::Frame('[', Bytes(300, 0xA5))})
+    EXPECT_EQ(CRC_Update(0, std::span<const std::uint8_t>(f)), 0);
+  auto bad = linktest::Frame('C', {1, 2});
+  bad[4] ^= 0x01;
+  EXPECT_NE(CRC_Update(0, std::span<const std::uint8_t>(bad)), 0);
+}
+
+TEST(LinkCrc, FrameLimits) {
+  std::array<std::uint8_t, cmd::kFrameArea> area{};
+  const Bytes biggest(cmd::kMaxCommandPayload, 7);
+  EXPECT_EQ(BuildFrame('D', biggest, area), 8004);
+  EXPECT_EQ(BuildFrame('D', Bytes(cmd::kMaxCommandPayload + 1, 7), area), -1);
+  EXPECT_EQ(cmd::kMaxCommandPayload, 7998u);
+}
+
+TEST(LinkCrc, LettersAndSerialTimeouts) {
+  EXPECT_EQ(cmd::kUnitStatus, 0x5B);
+  EXPECT_TRUE(cmd::IsCommandLetter('A'));
+  EXPECT_TRUE(cmd::IsCommandLetter('\\'));
+  EXPECT_FALSE(cmd::IsCommandLetter('@'));
+  EXPECT_FALSE(cmd::IsCommandLetter(']'));
+  EXPECT_EQ(SerialTimeoutForBaud(1200), 1100);
+  EXPECT_EQ(SerialTimeoutForBaud(9600), 228);
+  EXPECT_EQ(SerialTimeoutForBaud(256000), 105);
+  EXPECT_EQ(SerialTimeoutForBaud(1250000), 101);
+  EXPECT_EQ(SerialTimeoutForBaud(57600), 156);
+}
+
+// An independent implementation: python3-crcmod's CRC-16/ARC when it is installed, else a
+// bit-at-a-time CRC in plain Python (no table, so a wrong table entry cannot hide).
+TEST(LinkCrc, AgreesWithAnIndependentCrc) {
+  if (std::system("python3 -c 'pass' >/dev/null 2>&1") != 0) GTEST_SKIP() << "python3 is not available";
+  std::mt19937 rng(4242);
+  for (int round = 0; round < 5; ++round) {
+    Bytes data(1 + rng() % 500);
+    for (auto& b : data) b = static_cast<std::uint8_t>(rng());
+    std::ostringstream hex;
+    for (auto b : data) {
+      char two[3];
+      std::snprintf(two, sizeof two, "%02x", b);
+      hex << two;
+    }
+    const std::string script =
+        "import sys\n"
+        "d=bytes.fromhex(sys.argv[1])\n"
+        "try:\n"
+        " import crcmod.predefined as p; print(p.mkCrcFun('arc')(d))\n"
+        "except ImportError:\n"
+        " c=0\n"
+        " for b in d:\n"
+        "  c^=b\n"
+        "  for _ in range(8): c=(c>>1)^0xA001 if c&1 else c>>1\n"
+        " print(c)\n";
+    const std::string command = "python3 -c \"" + script + "\" " + hex.str();
+    FILE* pipe = popen(command.c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    char line[32] = {};
+    const bool got = std::fgets(line, sizeof line, pipe) != nullptr;
+    pclose(pipe);
+    ASSERT_TRUE(got);
+    EXPECT_EQ(CRC_Update(0, std::span<const std::uint8_t>(data)), std::stoi(line)) << "round " << round;
+  }
+}

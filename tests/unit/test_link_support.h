@@ -1,0 +1,114 @@
+#pragma once
+// Shared pieces of the command-link tests: a started thread set with capturing workers,
+// and a fake link that records what is written and lets a test play the instrument.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "core/HyloThreadControl.h"
+#include "link/CRC_Update.h"
+#include "link/LinkRecords.h"
+#include "link/LinkTransport.h"
+
+namespace linktest {
+
+using Bytes = std::vector<std::uint8_t>;
+using namespace std::chrono_literals;
+
+inline Bytes Frame(std::uint8_t letter, const Bytes& payload) {
+  Bytes out(payload.size() + 6);
+  EXPECT_EQ(hylo::BuildFrame(letter, payload, out), static_cast<int>(out.size()));
+  return out;
+}
+
+struct SeenReply {
+  std::uint8_t letter;
+  Bytes payload;
+};
+
+// Keeps every reply frame it is handed.
+class CaptureWorker final : public hylo::Worker {
+ public:
+  bool Handle(hylo::MessageNode& node) override {
+    std::lock_guard guard(mutex_);
+    if (node.type == hylo::MSG_REPLY_FRAME) {
+      const auto& r = node.As<hylo::ReplyFrame>();
+      seen_.push_back({r.letter, Bytes(r.Payload().begin(), r.Payload().end())});
+    }
+    changed_.notify_all();
+    return false;
+  }
+  bool WaitCount(std::size_t n, std::chrono::milliseconds limit = 5s) {
+    std::unique_lock guard(mutex_);
+    return changed_.wait_for(guard, limit, [&] { return seen_.size() >= n; });
+  }
+  std::vector<SeenReply> Seen() {
+    std::lock_guard guard(mutex_);
+    return seen_;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::vector<SeenReply> seen_;
+};
+
+// A link whose writes are recorded; reads return what the test queued.
+class FakeLink final : public hylo::LinkTransport {
+ public:
+  int Write(std::span<const std::uint8_t> bytes, int) override {
+    std::lock_guard guard(mutex_);
+    if (failWrites_) return -1;
+    writes_.emplace_back(bytes.begin(), bytes.end());
+    changed_.notify_all();
+    return static_cast<int>(bytes.size());
+  }
+  int Read(std::span<std::uint8_t> out, int) override {
+    std::lock_guard guard(mutex_);
+    if (incoming_.empty()) return 0;
+    Bytes next = std::move(incoming_.front());
+    incoming_.pop_front();
+    const std::size_t n = std::min(next.size(), out.size());
+    std::copy_n(next.begin(), n, out.begin());
+    return static_cast<int>(n);
+  }
+  void Close() override {
+    std::lock_guard guard(mutex_);
+    closed_ = true;
+  }
+  void Queue(Bytes bytes) {
+    std::lock_guard guard(mutex_);
+    incoming_.push_back(std::move(bytes));
+  }
+  void FailWrites() {
+    std::lock_guard guard(mutex_);
+    failWrites_ = true;
+  }
+  bool WaitWrites(std::size_t n, std::chrono::milliseconds limit = 5s) {
+    std::unique_lock guard(mutex_);
+    return changed_.wait_for(guard, limit, [&] { return writes_.size() >= n; });
+  }
+  std::vector<Bytes> Writes() {
+    std::lock_guard guard(mutex_);
+    return writes_;
+  }
+  bool Closed() {
+    std::lock_guard guard(mutex_);
+    return closed_;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::vector<Bytes> writes_;
+  std::deque<Bytes> incoming_;
+  bool failWrites_ = false;
+  bool closed_ = false;
+};
+
+}  // namespace linktest

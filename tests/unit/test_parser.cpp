@@ -1,0 +1,134 @@
+#include <gtest/gtest.h>
+
+#include "link/HyloParser.h"
+#include "test_link_support.h"
+
+using namespace hylo;
+using linktest::Bytes;
+using linktest::Frame;
+using namespace std::chrono_literals;
+
+namespace {
+
+struct LinkParser : ::testing::Test {
+  HyloNodes nodes;
+  HyloThreadControl threads{nodes};
+  linktest::CaptureWorker comms;
+  HyloParser parser{nodes, threads};
+
+  void SetUp() override {
+    ASSERT_EQ(nodes.CreateNodePool(), 0);
+    ASSERT_EQ(nodes.CreateSampleBufferPool(), 0);
+    threads.SetWorker(COMMS_THREAD, &comms);
+    ASSERT_EQ(threads.StartWorkerThreads(), 0);
+    parser.InitReplyParser();
+  }
+  void TearDown() override { threads.StopWorkerThreads(); }
+
+  int Feed(const Bytes& b) { return parser.ParseReplyBytes(b); }
+  static Bytes Cat(std::initializer_list<Bytes> parts) {
+    Bytes out;
+    for (const auto& p : parts) out.insert(out.end(), p.begin(), p.end());
+    return out;
+  }
+};
+
+TEST_F(LinkParser, TwoFramesInOneRead) {
+  EXPECT_EQ(Feed(Cat({Frame('C', {1, 2, 3}), Frame('Z', {0, 0, 9, 8})})), 2);
+  ASSERT_TRUE(comms.WaitCount(2));
+  const auto seen = comms.Seen();
+  EXPECT_EQ(seen[0].letter, 'C');
+  EXPECT_EQ(seen[0].payload, (Bytes{1, 2, 3}));
+  EXPECT_EQ(seen[1].letter, 'Z');
+  EXPECT_EQ(seen[1].payload, (Bytes{0, 0, 9, 8}));
+}
+
+TEST_F(LinkParser, OneFrameOverThreeReads) {
+  const Bytes f = Frame('A', {0x10, 0x20, 0x30, 0x40});
+  EXPECT_EQ(Feed(Bytes(f.begin(), f.begin() + 3)), 0);
+  EXPECT_EQ(Feed(Bytes(f.begin() + 3, f.begin() + 6)), 0);
+  EXPECT_EQ(Feed(Bytes(f.begin() + 6, f.end())), 1);
+  ASSERT_TRUE(comms.WaitCount(1));
+  EXPECT_EQ(comms.Seen()[0].payload, (Bytes{0x10, 0x20, 0x30, 0x40}));
+}
+
+TEST_F(LinkParser, LongestPayloadAcceptedOneMoreRejected) {
+  const Bytes longest(7994, 0x5A);
+  EXPECT_EQ(Feed(Frame('F', longest)), 1);
+  ASSERT_TRUE(comms.WaitCount(1));
+  EXPECT_EQ(comms.Seen()[0].payload, longest);
+
+  // N = 7995 goes back to hunting at the length byte; what follows is scanned as noise.
+  Bytes tooLong{0x2A, 'F', 0x3B, 0x1F};
+  tooLong.resize(4 + 7995 + 2, 0x00);
+  EXPECT_EQ(Feed(tooLong), 0);
+  EXPECT_EQ(parser.State(), 0);
+  EXPECT_EQ(Feed(Frame('G', {1})), 1);  // and the parser is hunting again
+}
+
+TEST_F(LinkParser, EchoedIdentifyIsDropped) {
+  EXPECT_EQ(Feed({0x2A, 0x45, 0x00, 0x00, 0x19, 0xCD}), 0);
+  // An identify reply with a payload is a real answer.
+  EXPECT_EQ(Feed(Frame('E', {1, 2})), 1);
+  ASSERT_TRUE(comms.WaitCount(1));
+  EXPECT_EQ(comms.Seen().size(), 1u);
+}
+
+TEST_F(LinkParser, BadCrcDroppedAndNextFrameKept) {
+  Bytes bad = Frame('C', {1, 2, 3});
+  bad.back() ^= 0xFF;
+  EXPECT_EQ(Feed(Cat({bad, Frame('C', {4})})), 1);
+  ASSERT_TRUE(comms.WaitCount(1));
+  EXPECT_EQ(comms.Seen()[0].payload, (Bytes{4}));
+}
+
+TEST_F(LinkParser, GarbageBetweenFrames) {
+  const Bytes noise{0x00, 0xFF, 0x2A, 0x20, 0x13, 0x2A, 0x7F, 0x99};
+  EXPECT_EQ(Feed(Cat({noise, Frame('R', {7}), noise, Frame('T', {8}), noise})), 2);
+  ASSERT_TRUE(comms.WaitCount(2));
+  EXPECT_EQ(comms.Seen()[1].letter, 'T');
+}
+
+// Two start bytes in a row: the parser re-synchronises on the second, so the frame is kept.
+TEST_F(LinkParser, DoubleStartByteKeepsTheFrame) {
+  EXPECT_EQ(Feed(Cat({{0x2A}, Frame('V', {5, 6})})), 1);
+  EXPECT_EQ(Feed(Cat({{0x2A, 0x2A, 0x2A}, Frame('U', {})})), 1);
+  ASSERT_TRUE(comms.WaitCount(2));
+  EXPECT_EQ(comms.Seen()[0].letter, 'V');
+  EXPECT_EQ(comms.Seen()[1].letter, 'U');
+}
+
+TEST_F(LinkParser, LettersOutsideTheRangeAreNeverFrames) {
+  // A CRC-correct frame with letter "]" (0x5D) is not a frame.
+  Bytes f = Frame(']', {1});
+  EXPECT_EQ(Feed(f), 0);
+  f = Frame('@', {1});
+  EXPECT_EQ(Feed(f), 0);
+}
+
+TEST_F(LinkParser, ResetDropsAHalfFrame) {
+  const Bytes f = Frame('C', {1, 2, 3, 4});
+  EXPECT_EQ(Feed(Bytes(f.begin(), f.begin() + 5)), 0);
+  parser.ResetReplyParser();
+  EXPECT_EQ(Feed(Bytes(f.begin() + 5, f.end())), 0);
+  EXPECT_EQ(Feed(f), 1);
+}
+
+TEST_F(LinkParser, StoppedParserAcceptsNothing) {
+  parser.StopReplyParser();
+  EXPECT_EQ(Feed(Frame('C', {1})), -2);
+  parser.InitReplyParser();
+  EXPECT_EQ(Feed(Frame('C', {1})), 1);
+}
+
+TEST_F(LinkParser, NoFreeNodeDropsTheRestOfTheRead) {
+  std::vector<MessageNode*> held;
+  while (MessageNode* n = nodes.AllocNode(MSG_TEXT, 1)) held.push_back(n);
+  EXPECT_EQ(Feed(Cat({Frame('C', {1}), Frame('C', {2})})), 0);
+  for (auto* n : held) nodes.FreeNode(n);
+  EXPECT_EQ(Feed(Frame('C', {3})), 1);
+  ASSERT_TRUE(comms.WaitCount(1));
+  EXPECT_EQ(comms.Seen()[0].payload, (Bytes{3}));
+}
+
+}  // namespace
