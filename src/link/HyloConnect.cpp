@@ -14,34 +14,6 @@ constexpr std::uint8_t kBaudRead = 'B';
 constexpr const char* kSupportLine = "Please contact your Hylo supplier for an update.";
 }  // namespace
 
-int SerialTimeoutForBaud(int baud) {
-  switch (baud) {
-    case 1200:
-      return 1100;
-    case 2400:
-      return 600;
-    case 4800:
-      return 350;
-    case 9600:
-      return 228;
-    case 19200:
-      return 156;
-    case 115200:
-      return 110;
-    case 230400:
-    case 256000:
-      return 105;
-    case 460800:
-      return 103;
-    case 921600:
-      return 102;
-    case 1250000:
-      return 101;
-    default:
-      return 156;
-  }
-}
-
 SerialTiming SerialTimingAfterIdentify(int baud, int interfaceCode, int current) {
   if (baud == 19200) return {baud, 4266};
   if (interfaceCode == 2 || baud == 1250000) return {1250000, 164};

@@ -13,14 +13,13 @@
 #include "files/SettingsGroups.h"
 #include "link/CommandLink.h"
 #include "link/DeviceIdentity.h"
+#include "link/LinkState.h"
 #include "shell/PanelModel.h"
 
 namespace hylo {
 
 class HyloIni;
 class OperatorPort;
-
-enum LinkType : int { LINK_ETHERNET = 0, LINK_SERIAL = 1, LINK_NONE = 3 };
 
 namespace connectpanel {
 inline constexpr const char* kLinkType = "linkType";
@@ -34,8 +33,6 @@ inline constexpr const char* kSerialTimeout = "serialTimeout";
 inline constexpr const char* kStatus = "status";
 }  // namespace connectpanel
 
-// The command time-out of the serial link for a baud rate (before identification).
-int SerialTimeoutForBaud(int baud);
 // After identification: the time-out (and baud) the unit's interface calls for.
 struct SerialTiming {
   int baud;
