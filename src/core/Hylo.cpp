@@ -50,14 +50,17 @@ int Hylo::Start() {
 
 // Module objects that hold settings groups are made anew with them (start, session load).
 void Hylo::BuildModules() {
+  link_.reset();
   dataPath_.reset();
   wav_.reset();
   groups_.emplace(dataFolder_, platform::ProgramFolder());
   wav_.emplace(ini_, operator_, groups_->wav);
   dataPath_.emplace(nodes_, threads_, ini_, operator_, *groups_, *wav_);
   dataPath_->RegisterWorkers();
+  link_ = std::make_unique<LinkModules>(nodes_, threads_, operator_, ini_, *groups_, mainPanel_, *dataPath_, mainWork_);
   StopHooks hooks;
   hooks.closeDataStreams = [this] { dataPath_->Channels().CloseStreams(); };
+  link_->RegisterWorkers(hooks);
   threads_.SetStopHooks(std::move(hooks));
 }
 
@@ -102,12 +105,14 @@ void Hylo::RunInitialisation() {
   files_.OpenJobFiles(settingsFolder_);
   wav_->WavLogInit(settingsUnreadable_);
   dataPath_->Initialise();
+  link_->Initialise();
   nodes_.CreateNodePool();
   nodes_.CreateSampleBufferPool();
 }
 
 // Each module's shutdown step, in the one fixed order.
 void Hylo::ShutdownModules() {
+  link_->Shutdown();
   wav_->WavLogShutdown();
   nodes_.DestroySampleBufferPool();
   nodes_.DestroyNodePool();

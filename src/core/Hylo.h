@@ -17,6 +17,7 @@
 #include "files/HyloIni.h"
 #include "files/HyloWav.h"
 #include "files/SettingsGroups.h"
+#include "link/LinkModules.h"
 #include "processing/DataPath.h"
 #include "shell/OperatorPort.h"
 #include "shell/PanelModel.h"
@@ -76,6 +77,8 @@ class Hylo {
   HyloFiles& Files() { return files_; }
   HyloWav& Wav() { return *wav_; }
   DataPath& Data() { return *dataPath_; }
+  LinkModules& Link() { return *link_; }
+  HyloConnect& Connection() { return link_->Connection(); }
 
  private:
   void RunInitialisation();
@@ -103,6 +106,7 @@ class Hylo {
   HyloFiles files_;
   std::optional<HyloWav> wav_;
   std::optional<DataPath> dataPath_;
+  std::unique_ptr<LinkModules> link_;
   HyloNodes nodes_;
   HyloThreadControl threads_{nodes_};
   MainWorkThread mainWork_;

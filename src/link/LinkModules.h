@@ -1,0 +1,52 @@
+#pragma once
+// The instrument link, wired: parser, comms thread, serial reader, TCP event thread, the
+// reply handlers and connection management on ConnectThread.
+#include <memory>
+
+#include "link/CommsCommandLink.h"
+#include "link/HyloComms.h"
+#include "link/HyloConnect.h"
+#include "link/HyloParser.h"
+#include "link/HyloSerial.h"
+#include "platform/TcpLink.h"
+#include "processing/DataPath.h"
+#include "processing/HyloProcMsg.h"
+
+namespace hylo {
+
+class MainWorkThread;
+
+class LinkModules {
+ public:
+  LinkModules(HyloNodes& nodes, HyloThreadControl& threads, OperatorPort& op, HyloIni& ini, SettingsGroups& groups,
+              PanelModel& mainPanel, DataPath& data, MainWorkThread& mainWork);
+  LinkModules(const LinkModules&) = delete;
+  LinkModules& operator=(const LinkModules&) = delete;
+
+  // Worker slots and stop hooks; before the workers start.
+  void RegisterWorkers(StopHooks& hooks);
+  void Initialise();
+  void WorkersStarted();
+  void Shutdown();
+
+  HyloConnect& Connection() { return connect_; }
+  HyloComms& Comms() { return *comms_; }
+  PanelModel& ConnectionPanel() { return panel_; }
+  LinkState& State() { return state_; }
+
+ private:
+  HyloThreadControl& threads_;
+  DataPath& data_;
+  LinkState state_;
+  LinkClock clock_;
+  HyloParser parser_;
+  std::unique_ptr<HyloComms> comms_;  // large: its pending ring holds 100 frames
+  HyloSerial serial_;
+  TcpEventLoop loop_;
+  CommsCommandLink link_;
+  PanelModel panel_{"connection"};
+  HyloConnect connect_;
+  HyloProcMsg replies_;
+};
+
+}  // namespace hylo

@@ -1,0 +1,110 @@
+"""hylo-cli identify against a unit played by this script on 127.0.0.1 (ephemeral port)."""
+import json
+import os
+import socket
+import struct
+import subprocess
+import sys
+import threading
+
+
+def crc16_arc(data: bytes) -> int:
+    crc = 0
+    for b in data:
+        crc ^= b
+        for _ in range(8):
+            crc = (crc >> 1) ^ 0xA001 if crc & 1 else crc >> 1
+    return crc
+
+
+def frame(letter: str, payload: bytes) -> bytes:
+    head = b"*" + letter.encode() + struct.pack("<H", len(payload)) + payload
+    return head + struct.pack("<H", crc16_arc(head))
+
+
+def identify_payload() -> bytes:
+    p = bytearray(43)
+    p[0:2] = struct.pack("<H", 1234)
+    p[2:8] = b"v2.1.0"
+    p[10:23] = b"Hydrophone HF"
+    p[28] = 5
+    p[32] = 3
+    p[42] = 3
+    return bytes(p)
+
+
+def serve(server: socket.socket, seen: list) -> None:
+    server.settimeout(10)
+    try:
+        conn, _ = server.accept()
+    except OSError:
+        return
+    conn.settimeout(5)
+    with conn:
+        buf = b""
+        try:
+            while True:
+                data = conn.recv(4096)
+                if not data:
+                    break
+                buf += data
+                while len(buf) >= 6:
+                    n = struct.unpack("<H", buf[2:4])[0]
+                    if len(buf) < n + 6:
+                        break
+                    one, buf = buf[: n + 6], buf[n + 6 :]
+                    seen.append(one)
+                    if crc16_arc(one) != 0:
+                        continue
+                    if one[1:2] == b"E":
+                        conn.sendall(frame("E", identify_payload()))
+        except OSError:
+            pass
+
+
+def main() -> int:
+    build = sys.argv[1]
+    cli = os.path.join(build, "cli", "hylo-cli")
+    server = socket.socket()
+    server.bind(("127.0.0.1", 0))
+    server.listen(1)
+    port = server.getsockname()[1]
+    seen: list = []
+    t = threading.Thread(target=serve, args=(server, seen), daemon=True)
+    t.start()
+    settings = os.path.join(build, "interop-cli-settings")
+    result = subprocess.run(
+        [cli, "identify", "--host", "127.0.0.1", "--port", str(port), "--timeout-ms", "500", "--settings-dir", settings],
+        capture_output=True, text=True, timeout=60)
+    server.close()
+    failures = 0
+
+    def check(ok: bool, what: str) -> None:
+        nonlocal failures
+        print(("ok   " if ok else "FAIL ") + what)
+        failures += 0 if ok else 1
+
+    check(result.returncode == 0, f"exit 0 (got {result.returncode}, stderr {result.stderr!r})")
+    check(bool(seen) and seen[0] == bytes.fromhex("2A45000019CD"), "the identify frame is 2A 45 00 00 19 CD")
+    try:
+        out = json.loads(result.stdout)
+    except ValueError:
+        out = {}
+    check(out.get("modelCode") == 5 and out.get("model") == "Aurisond HF", f"model in {out}")
+    check(out.get("unitNumber") == 1234, "unit number")
+    check(out.get("firmware") == "v2.1.0" and out.get("firmwareVersion") == 0x20100, "firmware")
+    check(out.get("status") == "Ready" and out.get("link") == "ethernet" and out.get("port") == port, "status, link, port")
+    check(os.path.exists(os.path.join(settings, "Hylo.ini")), "settings written to --settings-dir")
+    # Nothing answering: a clear message and a non-zero exit.
+    dead = socket.socket()
+    dead.bind(("127.0.0.1", 0))
+    dead_port = dead.getsockname()[1]
+    dead.close()
+    refused = subprocess.run([cli, "identify", "--host", "127.0.0.1", "--port", str(dead_port), "--timeout-ms", "200",
+                              "--settings-dir", settings], capture_output=True, text=True, timeout=60)
+    check(refused.returncode != 0 and "no unit answered" in refused.stderr, "nothing answering fails clearly")
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
