@@ -1,0 +1,71 @@
+#pragma once
+// The instrument behind the command link: answers one command frame at a time. Transport-free,
+// so the TCP link, the pty and the tests all drive the same logic.
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include "SimFrameParser.h"
+#include "SimIdentity.h"
+#include "SimOptions.h"
+#include "SimScene.h"
+#include "SimSetupStore.h"
+
+namespace hylo::sim {
+
+struct SimReply {
+  char letter = 0;
+  std::vector<std::uint8_t> payload;
+};
+
+struct SimAction {
+  std::vector<SimReply> replies;
+  bool reboot = false;                // "Y": drop the link and come back later
+  bool stopStreams = false;           // "Q"
+  std::optional<std::uint32_t> baud;  // "B" with a new rate
+};
+
+struct SimEpochTrigger {
+  std::vector<std::uint8_t> record;  // 16 (LF) or 24 bytes (HF family)
+};
+
+class SimInstrument {
+ public:
+  explicit SimInstrument(const SimOptions& options);
+
+  SimAction Handle(const SimFrame& frame);
+
+  SimSetupStore& Setup() { return setup_; }
+  const SimSetupStore& Setup() const { return setup_; }
+  const SimOptions& Options() const { return o_; }
+  const std::vector<SimEpochTrigger>& EpochTriggers() const { return triggers_; }
+
+  std::uint32_t Now() const;  // instrument clock, seconds since 1970
+  std::uint32_t Baud() const { return baud_; }
+
+  // Status-reply content for a request mask.
+  std::vector<std::uint8_t> StatusReply(std::uint16_t mask);
+
+  static constexpr std::size_t kMaxTriggers = 5;
+
+ private:
+  std::uint8_t AddTrigger(const std::vector<std::uint8_t>& record);
+  std::vector<std::uint8_t> FftBlock();
+  std::vector<std::uint8_t> WaveBlock();
+
+  const SimOptions& o_;
+  SimIdentity identity_;
+  SimSetupStore setup_;
+  std::int64_t clockOffset_ = 0;
+  std::uint32_t baud_;
+  std::vector<SimEpochTrigger> triggers_;
+  // Data carried in status replies comes from its own copy of the scene.
+  SimScene statusScene_;
+  std::uint16_t waveBlockIndex_ = 0;
+  std::uint16_t fftRecordIndex_ = 0;
+  std::uint32_t lastWaveTime_ = 0;
+  std::uint32_t lastWaveStart_ = 0;
+  std::uint32_t lastFftTime_ = 0;
+};
+
+}  // namespace hylo::sim

@@ -1,0 +1,207 @@
+#include "SimOptions.h"
+
+#include <charconv>
+#include <cstdio>
+
+namespace hylo::sim {
+namespace {
+
+template <typename T>
+bool ParseNumber(std::string_view text, T& out) {
+  if (text.empty()) return false;
+  const char* end = text.data() + text.size();
+  if constexpr (std::is_floating_point_v<T>) {
+    try {
+      std::size_t used = 0;
+      const std::string s(text);
+      out = static_cast<T>(std::stod(s, &used));
+      return used == s.size();
+    } catch (...) {
+      return false;
+    }
+  } else {
+    int base = 10;
+    const char* begin = text.data();
+    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+      base = 16;
+      begin += 2;
+    }
+    auto [p, ec] = std::from_chars(begin, end, out, base);
+    return ec == std::errc{} && p == end;
+  }
+}
+
+bool ParsePair(std::string_view text, double& a, double& b) {
+  const auto colon = text.find(':');
+  if (colon == std::string_view::npos) return false;
+  return ParseNumber(text.substr(0, colon), a) && ParseNumber(text.substr(colon + 1), b);
+}
+
+bool ParseModel(std::string_view text, int& model) {
+  if (text == "lf" || text == "LF") {
+    model = 2;
+    return true;
+  }
+  if (text == "hf" || text == "HF") {
+    model = 5;
+    return true;
+  }
+  if (text == "af" || text == "AF") {
+    model = 7;
+    return true;
+  }
+  return ParseNumber(text, model) && model >= 0 && model <= 255;
+}
+
+}  // namespace
+
+std::uint32_t ParseFirmwareNumber(std::string_view text) {
+  unsigned major = 0, minor = 0, patch = 0;
+  const std::string s(text);
+  if (std::sscanf(s.c_str(), "v%u.%u.%u", &major, &minor, &patch) != 3) return 0;
+  if (major > 255 || minor > 255 || patch > 255) return 0;
+  return major * 65536u + minor * 256u + patch;
+}
+
+std::uint32_t SimOptions::FirmwareNumber() const { return ParseFirmwareNumber(firmware); }
+
+std::string SimUsage() {
+  return "usage: hylo-sim [options]\n"
+         "  --model 2|5|7|lf|hf|af     instrument model (default 5, HF; any code 0..255 for link devices)\n"
+         "  --firmware vX.Y.Z          firmware text (default v2.1.0)\n"
+         "  --release TEXT             firmware release text (8 chars)\n"
+         "  --hardware TEXT            hardware text (16 chars)\n"
+         "  --revision N               hardware revision (default 2)\n"
+         "  --interface N              interface code: 1,4,5 serial, 2 USB, 3 Ethernet (default 3)\n"
+         "  --unit N                   unit number (default 1)\n"
+         "  --detail N                 identify detail level (default 5)\n"
+         "  --sensitivity TENTHS       hydrophone sensitivity, tenths of dB (default -1710)\n"
+         "  --temperature TENTHS       --humidity TENTHS   --battery PERCENT   --battery-state N\n"
+         "  --sync-state N             synchronisation state\n"
+         "  --rate N                   start-up waveform (and FFT) sample rate, up to 512000\n"
+         "  --bits 16|24|32            start-up sample width (default 24)\n"
+         "  --byte-order big|little    start-up sample byte order (default big)\n"
+         "  --host ADDR                address to bind (default 127.0.0.1)\n"
+         "  --port N                   command port (default 50000; stream ports follow from it)\n"
+         "  --pty                      serve the command link on a new pseudo-terminal instead of TCP\n"
+         "  --baud N                   initial serial baud rate (default 256000)\n"
+         "  --seconds S                stop by itself after S seconds\n"
+         "  --seed N                   scene seed (default 1)\n"
+         "  --tone HZ:DBFS             add a tone (repeatable)\n"
+         "  --noise DBFS               noise floor (default -70)\n"
+         "  --impulses RATE:DBFS       impulses per second and their peak level\n"
+         "  --drop-udp FRACTION        lose this share of UDP datagrams\n"
+         "  --close-link-after S       drop the command link S seconds after it was accepted\n"
+         "  --reboot-delay S           time the instrument stays away after \"Y\" (default 2)\n"
+         "  --corrupt FRACTION         flip one byte in this share of reply frames\n"
+         "  --delay L:S                answer letter L only after S seconds (repeatable)\n"
+         "  --withhold L               never answer letter L (repeatable)\n"
+         "  --setup-error CODE         refuse every \"D\" with this code (e.g. 0xFFFD, 0xFFFE, 0xFFFF)\n"
+         "  --help                     this text\n";
+}
+
+SimOptionsResult ParseSimOptions(const std::vector<std::string_view>& args) {
+  SimOptionsResult result;
+  SimOptions o;
+  auto fail = [&](std::string msg) {
+    result.error = std::move(msg);
+    return result;
+  };
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string_view a = args[i];
+    if (a == "--help" || a == "-h") {
+      result.help = true;
+      return result;
+    }
+    if (a == "--pty") {
+      o.pty = true;
+      continue;
+    }
+    if (i + 1 >= args.size()) return fail("missing value after " + std::string(a));
+    const std::string_view v = args[++i];
+    bool ok = true;
+    double x = 0, y = 0;
+    if (a == "--model") {
+      ok = ParseModel(v, o.model);
+    } else if (a == "--firmware") {
+      ok = ParseFirmwareNumber(v) != 0 && v.size() <= 8;
+      o.firmware = std::string(v);
+    } else if (a == "--release") {
+      o.release = std::string(v.substr(0, 8));
+    } else if (a == "--hardware") {
+      o.hardware = std::string(v.substr(0, 16));
+    } else if (a == "--revision") {
+      ok = ParseNumber(v, o.hardwareRevision);
+    } else if (a == "--interface") {
+      ok = ParseNumber(v, o.interfaceCode);
+    } else if (a == "--unit") {
+      ok = ParseNumber(v, o.unit);
+    } else if (a == "--detail") {
+      ok = ParseNumber(v, o.detail) && o.detail >= 0 && o.detail <= 255;
+    } else if (a == "--sensitivity") {
+      ok = ParseNumber(v, o.sensitivityTenths);
+    } else if (a == "--temperature") {
+      ok = ParseNumber(v, o.temperatureTenths);
+    } else if (a == "--humidity") {
+      ok = ParseNumber(v, o.humidityTenths);
+    } else if (a == "--battery") {
+      ok = ParseNumber(v, o.batteryLevel);
+    } else if (a == "--battery-state") {
+      ok = ParseNumber(v, o.batteryState);
+    } else if (a == "--sync-state") {
+      ok = ParseNumber(v, o.syncState);
+    } else if (a == "--rate") {
+      ok = ParseNumber(v, o.waveRate) && o.waveRate > 0 && o.waveRate <= 512000;
+    } else if (a == "--bits") {
+      ok = ParseNumber(v, o.waveBits) && (o.waveBits == 16 || o.waveBits == 24 || o.waveBits == 32);
+    } else if (a == "--byte-order") {
+      ok = v == "little" || v == "big";
+      o.waveLittleEndian = v == "little";
+    } else if (a == "--host") {
+      o.host = std::string(v);
+    } else if (a == "--port") {
+      ok = ParseNumber(v, o.port) && o.port > 0;
+    } else if (a == "--baud") {
+      ok = ParseNumber(v, o.baud);
+    } else if (a == "--seconds") {
+      ok = ParseNumber(v, o.seconds) && o.seconds >= 0;
+    } else if (a == "--seed") {
+      ok = ParseNumber(v, o.seed);
+    } else if (a == "--tone") {
+      ok = ParsePair(v, x, y) && x >= 0;
+      o.tones.push_back({x, y});
+    } else if (a == "--noise") {
+      ok = ParseNumber(v, o.noiseDbfs);
+    } else if (a == "--impulses") {
+      ok = ParsePair(v, x, y) && x >= 0;
+      o.impulseRate = x;
+      o.impulseDbfs = y;
+    } else if (a == "--drop-udp") {
+      ok = ParseNumber(v, o.dropUdp) && o.dropUdp >= 0 && o.dropUdp <= 1;
+    } else if (a == "--close-link-after") {
+      ok = ParseNumber(v, o.closeLinkAfter) && o.closeLinkAfter >= 0;
+    } else if (a == "--reboot-delay") {
+      ok = ParseNumber(v, o.rebootDelay) && o.rebootDelay >= 0;
+    } else if (a == "--corrupt") {
+      ok = ParseNumber(v, o.corruptFraction) && o.corruptFraction >= 0 && o.corruptFraction <= 1;
+    } else if (a == "--delay") {
+      const auto colon = v.find(':');
+      ok = colon == 1 && ParseNumber(v.substr(2), x) && x >= 0;
+      if (ok) o.delayLetters[v[0]] = x;
+    } else if (a == "--withhold") {
+      ok = v.size() == 1;
+      if (ok) o.withholdLetters.push_back(v[0]);
+    } else if (a == "--setup-error") {
+      std::uint16_t code = 0;
+      ok = ParseNumber(v, code);
+      o.setupError = code;
+    } else {
+      return fail("unknown option " + std::string(a));
+    }
+    if (!ok) return fail("bad value for " + std::string(a) + ": " + std::string(v));
+  }
+  result.options = std::move(o);
+  return result;
+}
+
+}  // namespace hylo::sim

@@ -1,0 +1,80 @@
+#pragma once
+// Command-line settings of hylo-sim: which instrument it plays, the scene and the faults.
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace hylo::sim {
+
+struct SimTone {
+  double hz = 0;
+  double dbfs = 0;
+};
+
+struct SimOptions {
+  // Identity.
+  int model = 5;
+  std::string firmware = "v2.1.0";
+  std::string release = "r2.1.0";
+  std::string hardware = "HYD-HF rev B";
+  std::uint16_t unit = 1;
+  int detail = 5;
+  int hardwareRevision = 2;
+  int interfaceCode = 3;
+  int unitStatus = 0;
+  int sensitivityTenths = -1710;  // dB re 1 V/uPa, tenths
+  int temperatureTenths = 215;
+  int humidityTenths = 450;
+  int batteryLevel = 80;
+  int batteryState = 1;
+  int syncState = 0;
+  std::vector<std::int16_t> orientation{0, 0, 1000, 0, 0, 0};
+
+  // Start-up job setup (0 = the model default).
+  std::uint32_t waveRate = 0;
+  int waveBits = 0;
+  bool waveLittleEndian = false;
+
+  // Links.
+  std::string host = "127.0.0.1";
+  std::uint16_t port = 50000;
+  bool pty = false;
+  double seconds = 0;  // 0 = run until signalled
+  std::uint32_t baud = 256000;
+
+  // Scene.
+  std::uint64_t seed = 1;
+  std::vector<SimTone> tones;
+  double noiseDbfs = -70;
+  double impulseRate = 0;
+  double impulseDbfs = -6;
+
+  // Faults.
+  double dropUdp = 0;
+  double closeLinkAfter = 0;
+  double rebootDelay = 2;
+  double corruptFraction = 0;               // share of reply frames with one flipped byte
+  std::map<char, double> delayLetters;      // letter -> seconds before the reply
+  std::vector<char> withholdLetters;        // letters never answered
+  std::optional<std::uint16_t> setupError;  // every "D" is refused with this code
+
+  int PortBase() const { return static_cast<int>(port) - 50000; }
+  std::uint32_t FirmwareNumber() const;
+};
+
+struct SimOptionsResult {
+  std::optional<SimOptions> options;
+  std::string error;  // set when options is empty
+  bool help = false;
+};
+
+SimOptionsResult ParseSimOptions(const std::vector<std::string_view>& args);
+std::string SimUsage();
+
+// "v2.7.99" -> 0x020763; 0 when the text is not of that form.
+std::uint32_t ParseFirmwareNumber(std::string_view text);
+
+}  // namespace hylo::sim

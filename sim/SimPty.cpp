@@ -1,0 +1,130 @@
+#include "SimPty.h"
+
+#include <fcntl.h>
+#include <pty.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <system_error>
+
+namespace hylo::sim {
+namespace {
+
+speed_t SpeedOf(std::uint32_t baud) {
+  switch (baud) {
+    case 1200:
+      return B1200;
+    case 2400:
+      return B2400;
+    case 4800:
+      return B4800;
+    case 9600:
+      return B9600;
+    case 19200:
+      return B19200;
+    case 115200:
+      return B115200;
+    case 230400:
+      return B230400;
+    case 460800:
+      return B460800;
+    case 921600:
+      return B921600;
+    default:
+      return B0;  // rates termios has no constant for are kept only in our own state
+  }
+}
+
+}  // namespace
+
+SimPty::SimPty(asio::io_context& io, SimInstrument& instrument)
+    : io_(io), instrument_(instrument), baud_(instrument.Baud()) {}
+
+SimPty::~SimPty() { Stop(); }
+
+void SimPty::Start() {
+  int master = -1, slave = -1;
+  char name[256] = {};
+  if (::openpty(&master, &slave, name, nullptr, nullptr) != 0)
+    throw std::system_error(errno, std::generic_category(), "openpty");
+  termios t{};
+  if (::tcgetattr(slave, &t) == 0) {
+    ::cfmakeraw(&t);
+    ::tcsetattr(slave, TCSANOW, &t);
+  }
+  slaveFd_ = slave;
+  path_ = name;
+  master_.emplace(io_, master);
+  core_ = std::make_unique<SimLinkCore>(
+      io_, instrument_, [this](std::vector<std::uint8_t> f) { Write(std::move(f)); },
+      [this](const SimAction& a) {
+        if (a.baud) SetBaud(*a.baud);
+      });
+  SetBaud(baud_);
+  Read();
+}
+
+void SimPty::SetBaud(std::uint32_t baud) {
+  baud_ = baud;
+  if (slaveFd_ < 0) return;
+  const speed_t s = SpeedOf(baud);
+  if (s == B0) return;
+  termios t{};
+  if (::tcgetattr(slaveFd_, &t) != 0) return;
+  ::cfsetispeed(&t, s);
+  ::cfsetospeed(&t, s);
+  ::tcsetattr(slaveFd_, TCSADRAIN, &t);
+}
+
+void SimPty::Read() {
+  if (!master_) return;
+  master_->async_read_some(asio::buffer(in_), [this](const asio::error_code& ec, std::size_t n) {
+    if (ec == asio::error::operation_aborted || !master_) return;
+    if (!ec) core_->OnBytes(std::span<const std::uint8_t>(in_.data(), n));
+    // EIO between host sessions is normal on a pty; keep listening, slowly.
+    if (ec) {
+      auto t = std::make_shared<asio::steady_timer>(io_, std::chrono::milliseconds(50));
+      t->async_wait([this, t](const asio::error_code& e) {
+        if (!e) Read();
+      });
+      return;
+    }
+    Read();
+  });
+}
+
+void SimPty::Write(std::vector<std::uint8_t> frame) {
+  if (!master_ || out_.size() > 1000) return;
+  out_.push_back(std::move(frame));
+  Flush();
+}
+
+void SimPty::Flush() {
+  if (writing_ || out_.empty() || !master_) return;
+  writing_ = true;
+  asio::async_write(*master_, asio::buffer(out_.front()), [this](const asio::error_code& ec, std::size_t) {
+    writing_ = false;
+    if (ec) {
+      out_.clear();
+      return;
+    }
+    out_.pop_front();
+    Flush();
+  });
+}
+
+void SimPty::Stop() {
+  if (core_) core_->Cancel();
+  if (master_) {
+    asio::error_code ec;
+    master_->close(ec);
+    master_.reset();
+  }
+  if (slaveFd_ >= 0) {
+    ::close(slaveFd_);
+    slaveFd_ = -1;
+  }
+}
+
+}  // namespace hylo::sim

@@ -1,0 +1,84 @@
+#include "SimServer.h"
+
+#include <csignal>
+#include <sstream>
+
+namespace hylo::sim {
+
+SimServer::SimServer(SimOptions options) : options_(std::move(options)), instrument_(options_), limit_(io_) {}
+
+SimServer::~SimServer() {
+  if (streams_) streams_->Stop();
+  if (link_) link_->Stop();
+  if (pty_) pty_->Stop();
+}
+
+void SimServer::OnAction(const SimAction& a) {
+  if (!streams_) return;
+  if (a.stopStreams || a.reboot) streams_->StopAll(!a.reboot);
+  // A refused setup is a 4-byte error record; only a stored one changes the streams.
+  if (!a.replies.empty() && a.replies.front().letter == 'D') {
+    const auto& p = a.replies.front().payload;
+    const bool refused = p.size() == 4 && p[0] == 0xFF && p[1] == 0xFF;
+    if (!refused) streams_->SetupChanged();
+  }
+}
+
+std::string SimServer::Start() {
+  const auto address = asio::ip::make_address(options_.host);
+  std::ostringstream line;
+  line << "listening";
+  if (options_.pty) {
+    pty_ = std::make_unique<SimPty>(io_, instrument_);
+    pty_->Start();
+    line << " pty " << pty_->Path();
+  } else {
+    link_ = std::make_unique<SimCommandLink>(io_, instrument_, asio::ip::tcp::endpoint(address, options_.port),
+                                             [this](const SimAction& a) { OnAction(a); });
+    link_->Start();
+    line << " command " << options_.host << ":" << link_->Port();
+  }
+  // Only the stream-capable models have data channels.
+  const bool streams = options_.model == 5 || options_.model == 7;
+  if (streams && !options_.pty) {
+    const auto ports = SimStreamPorts::FromPortBase(options_.PortBase());
+    streams_ = std::make_unique<SimStreams>(io_, instrument_, address, ports);
+    streams_->Start();
+    line << " wave-udp " << ports.waveUdp << " fft-udp " << ports.fftUdp << " wave-tcp " << ports.waveTcp << " fft-tcp "
+         << ports.fftTcp << " epoch " << ports.epochTcp << " status " << ports.statusTcp;
+  }
+  line << " model " << options_.model << " unit " << options_.unit << " firmware " << options_.firmware;
+  return line.str();
+}
+
+void SimServer::Run(bool handleSignals) {
+  if (handleSignals) {
+    signals_.emplace(io_, SIGINT, SIGTERM);
+    signals_->async_wait([this](const asio::error_code& ec, int) {
+      if (!ec) Shutdown();
+    });
+  }
+  if (options_.seconds > 0) {
+    limit_.expires_after(std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+        std::chrono::duration<double>(options_.seconds)));
+    limit_.async_wait([this](const asio::error_code& ec) {
+      if (!ec) Shutdown();
+    });
+  }
+  io_.run();
+}
+
+void SimServer::Shutdown() {
+  asio::post(io_, [this] {
+    limit_.cancel();
+    if (signals_) signals_->cancel();
+    if (streams_) streams_->Stop();
+    if (link_) link_->Stop();
+    if (pty_) pty_->Stop();
+    // Let queued "stream stopped" messages go out, then end.
+    auto t = std::make_shared<asio::steady_timer>(io_, std::chrono::milliseconds(50));
+    t->async_wait([this, t](const asio::error_code&) { io_.stop(); });
+  });
+}
+
+}  // namespace hylo::sim

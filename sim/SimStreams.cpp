@@ -1,0 +1,460 @@
+#include "SimStreams.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+#include "platform/Bytes.h"
+
+namespace hylo::sim {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr auto kTick = std::chrono::milliseconds(5);
+constexpr double kMaxCatchUpSeconds = 0.05;  // per tick, so a stall is caught up gradually
+constexpr std::size_t kMaxQueuedBytes = 8u << 20;
+constexpr double kFullScaleVolts = 2.5;
+
+double FullScale(int gain) { return kFullScaleVolts / std::pow(10.0, gain / 20.0); }
+
+}  // namespace
+
+struct SimStreams::Client {
+  explicit Client(asio::ip::tcp::socket s, SimStreamKind k) : socket(std::move(s)), kind(k) {}
+  asio::ip::tcp::socket socket;
+  SimStreamKind kind;
+  bool active = false;
+  bool writing = false;
+  bool closed = false;
+  std::size_t queued = 0;
+  std::deque<std::vector<std::uint8_t>> out;
+  std::array<std::uint8_t, 512> in{};
+  std::vector<std::uint8_t> request;
+  Clock::time_point startedAt{};
+};
+
+SimStreamPorts SimStreamPorts::FromPortBase(int b) {
+  auto p = [b](int n) { return static_cast<std::uint16_t>(n + b); };
+  return {p(51676), p(51677), p(51678), p(51679), p(51680), p(51681)};
+}
+
+SimStreams::SimStreams(asio::io_context& io, SimInstrument& instrument, asio::ip::address address, SimStreamPorts ports)
+    : io_(io),
+      instrument_(instrument),
+      address_(address),
+      ports_(ports),
+      tick_(io),
+      statusTimer_(io),
+      rng_(instrument.Options().seed * 0x2545F4914F6CDD1Dull + 7) {}
+
+SimStreams::~SimStreams() { Stop(); }
+
+void SimStreams::Start() {
+  auto openUdp = [&](UdpChannel& ch, std::uint16_t port) {
+    ch.socket.emplace(io_);
+    ch.socket->open(address_.is_v6() ? asio::ip::udp::v6() : asio::ip::udp::v4());
+    ch.socket->set_option(asio::socket_base::reuse_address(true));
+    ch.socket->set_option(asio::socket_base::send_buffer_size(1 << 21));
+    ch.socket->bind({address_, port});
+  };
+  openUdp(udpWave_, ports_.waveUdp);
+  openUdp(udpFft_, ports_.fftUdp);
+  const std::array<std::uint16_t, 4> tcpPorts{ports_.waveTcp, ports_.fftTcp, ports_.epochTcp, ports_.statusTcp};
+  for (std::size_t i = 0; i < 4; ++i) {
+    auto& a = acceptors_[i].emplace(io_);
+    asio::ip::tcp::endpoint ep(address_, tcpPorts[i]);
+    a.open(ep.protocol());
+    a.set_option(asio::socket_base::reuse_address(true));
+    a.bind(ep);
+    a.listen();
+  }
+  ResetGenerators();
+  ReceiveUdp(SimStreamKind::kWave);
+  ReceiveUdp(SimStreamKind::kFft);
+  for (int k = 0; k < 4; ++k) Accept(static_cast<SimStreamKind>(k));
+  ScheduleTick();
+  ScheduleStatus();
+}
+
+void SimStreams::Stop() {
+  if (stopped_) return;
+  stopped_ = true;
+  StopAll(true);
+  tick_.cancel();
+  statusTimer_.cancel();
+  asio::error_code ec;
+  for (auto* ch : {&udpWave_, &udpFft_})
+    if (ch->socket) ch->socket->close(ec);
+  for (auto& a : acceptors_)
+    if (a) a->close(ec);
+  for (auto& c : std::vector(clients_)) DropClient(c);
+}
+
+SimWaveFormat SimStreams::WaveFormat() const {
+  const auto& s = instrument_.Setup();
+  return {s.WaveSampleRate(), s.BytesPerSample(), s.LittleEndian(), s.Gain(), FullScale(s.Gain())};
+}
+
+SimFftFormat SimStreams::FftFormat() const {
+  const auto& s = instrument_.Setup();
+  const int type = s.FftType();
+  SimFftFormat f;
+  f.sampleRate = s.FftSampleRate();
+  f.refLevel = s.FftRefLevel();
+  f.fftType = static_cast<std::uint16_t>(type);
+  f.fftStep = static_cast<std::uint16_t>(type <= 3 ? 1024 : s.FftStep());
+  f.accumulation = static_cast<std::uint16_t>(type == 1 ? 1 : s.FftAccumulation());
+  f.weight = static_cast<std::uint16_t>(s.FftWeight());
+  return f;
+}
+
+void SimStreams::ResetGenerators() {
+  const auto& o = instrument_.Options();
+  const auto wf = WaveFormat();
+  wave_.rate = std::max<std::uint32_t>(1, wf.sampleRate);
+  wave_.scene.emplace(o, wave_.rate);
+  wave_.running = false;
+  const auto ff = FftFormat();
+  fft_.rate = std::max<std::uint32_t>(1, ff.sampleRate);
+  fft_.scene.emplace(o, fft_.rate);
+  fft_.spectrum.emplace(ff.fftType, ff.fftStep, ff.accumulation, ff.weight, wf.fullScaleVolts);
+  fft_.running = false;
+}
+
+void SimStreams::SetupChanged() {
+  ResetGenerators();
+  for (auto kind : {SimStreamKind::kWave, SimStreamKind::kFft})
+    if (HasConsumers(kind)) Publish(kind, Description(kind));
+}
+
+std::vector<std::uint8_t> SimStreams::Description(SimStreamKind kind) const {
+  const auto& g = kind == SimStreamKind::kWave ? wave_ : fft_;
+  const auto t = TimeOfSample(g.t0 ? g.t0 : instrument_.Now(), g.scene ? g.scene->SampleIndex() : 0, g.rate);
+  return kind == SimStreamKind::kWave ? SimStreamMessages::WaveDescription(instrument_.Options(), WaveFormat(), t)
+                                      : SimStreamMessages::FftDescription(instrument_.Options(), FftFormat(), t);
+}
+
+bool SimStreams::HasConsumers(SimStreamKind kind) const {
+  if (kind == SimStreamKind::kWave && udpWave_.peer) return true;
+  if (kind == SimStreamKind::kFft && udpFft_.peer) return true;
+  return std::any_of(clients_.begin(), clients_.end(),
+                     [kind](const auto& c) { return c->kind == kind && c->active && !c->closed; });
+}
+
+void SimStreams::ReceiveUdp(SimStreamKind kind) {
+  auto& ch = kind == SimStreamKind::kWave ? udpWave_ : udpFft_;
+  if (!ch.socket) return;
+  ch.socket->async_receive_from(asio::buffer(ch.in), ch.from,
+                                [this, kind, &ch](const asio::error_code& ec, std::size_t n) {
+                                  if (ec == asio::error::operation_aborted || stopped_) return;
+                                  if (!ec)
+                                    OnRequest(kind, std::span<const std::uint8_t>(ch.in.data(), n), nullptr, ch.from);
+                                  ReceiveUdp(kind);
+                                });
+}
+
+// Start "3*" len=4 then 4 bytes; stop "4*" len=0. Anything else is ignored.
+void SimStreams::OnRequest(SimStreamKind kind, std::span<const std::uint8_t> bytes,
+                           const std::shared_ptr<Client>& client, const std::optional<asio::ip::udp::endpoint>& from) {
+  std::vector<std::uint8_t> local;
+  std::vector<std::uint8_t>& buf = client ? client->request : local;
+  buf.insert(buf.end(), bytes.begin(), bytes.end());
+  while (buf.size() >= 4) {
+    if (!((buf[0] == '3' || buf[0] == '4') && buf[1] == '*')) {
+      buf.erase(buf.begin());
+      continue;
+    }
+    const std::size_t len = hylo::bytes::GetU16BE(buf, 2);
+    if (len > 16) {
+      buf.erase(buf.begin());
+      continue;
+    }
+    if (buf.size() < 4 + len) break;
+    const bool start = buf[0] == '3';
+    const std::vector<std::uint8_t> msg(buf.begin(), buf.begin() + static_cast<std::ptrdiff_t>(4 + len));
+    buf.erase(buf.begin(), buf.begin() + static_cast<std::ptrdiff_t>(4 + len));
+    if (start && len != 4) continue;
+    if (kind == SimStreamKind::kStatus || kind == SimStreamKind::kEpoch) {
+      if (client) client->active = start;
+      if (client && start) {
+        client->startedAt = Clock::now();
+        SendClient(client, msg);  // echo of the start request
+        SendClient(client, SimStreamMessages::StatusRecords(instrument_.Options(), instrument_.Now()));
+      }
+      continue;
+    }
+    if (client) {
+      client->active = start;
+      if (start) {
+        client->startedAt = Clock::now();
+        SendClient(client, msg);
+        SendClient(client, Description(kind));
+      }
+    } else if (from) {
+      auto& ch = kind == SimStreamKind::kWave ? udpWave_ : udpFft_;
+      if (start) {
+        ch.peer = *from;  // only ever the peer that asked
+        ch.startedAt = Clock::now();
+        asio::error_code ec;
+        ch.socket->send_to(asio::buffer(msg), *from, 0, ec);
+        const auto d = Description(kind);
+        ch.socket->send_to(asio::buffer(d), *from, 0, ec);
+      } else if (ch.peer && *ch.peer == *from) {
+        ch.peer.reset();
+      }
+    }
+  }
+}
+
+void SimStreams::Accept(SimStreamKind kind) {
+  auto& a = acceptors_[static_cast<std::size_t>(kind)];
+  if (!a) return;
+  a->async_accept([this, kind](const asio::error_code& ec, asio::ip::tcp::socket s) {
+    if (ec == asio::error::operation_aborted || stopped_) return;
+    if (!ec) {
+      asio::error_code e2;
+      s.set_option(asio::ip::tcp::no_delay(true), e2);
+      auto c = std::make_shared<Client>(std::move(s), kind);
+      if (kind == SimStreamKind::kEpoch) {
+        c->active = true;  // the epoch channel needs no start request
+        c->startedAt = Clock::now();
+      }
+      const auto same =
+          std::count_if(clients_.begin(), clients_.end(), [kind](const auto& x) { return x->kind == kind; });
+      clients_.push_back(c);
+      if (same >= 4) {
+        SendClient(c, SimStreamMessages::Notice(1));  // no free connections
+        c->active = false;
+      }
+      ReadClient(c);
+    }
+    Accept(kind);
+  });
+}
+
+void SimStreams::ReadClient(const std::shared_ptr<Client>& c) {
+  c->socket.async_read_some(asio::buffer(c->in), [this, c](const asio::error_code& ec, std::size_t n) {
+    if (c->closed || stopped_) return;
+    if (ec) {
+      DropClient(c);
+      return;
+    }
+    OnRequest(c->kind, std::span<const std::uint8_t>(c->in.data(), n), c, std::nullopt);
+    ReadClient(c);
+  });
+}
+
+void SimStreams::SendClient(const std::shared_ptr<Client>& c, std::vector<std::uint8_t> bytes) {
+  if (c->closed) return;
+  if (c->queued + bytes.size() > kMaxQueuedBytes) return;  // a slow reader loses data, as on the wire
+  c->queued += bytes.size();
+  c->out.push_back(std::move(bytes));
+  FlushClient(c);
+}
+
+void SimStreams::FlushClient(const std::shared_ptr<Client>& c) {
+  if (c->writing || c->out.empty() || c->closed) return;
+  c->writing = true;
+  asio::async_write(c->socket, asio::buffer(c->out.front()), [this, c](const asio::error_code& ec, std::size_t) {
+    c->writing = false;
+    if (c->closed) return;
+    if (ec) {
+      DropClient(c);
+      return;
+    }
+    c->queued -= c->out.front().size();
+    c->out.pop_front();
+    FlushClient(c);
+  });
+}
+
+void SimStreams::DropClient(const std::shared_ptr<Client>& c) {
+  c->closed = true;
+  asio::error_code ec;
+  c->socket.close(ec);
+  std::erase(clients_, c);
+}
+
+void SimStreams::SendUdp(SimStreamKind kind, const std::vector<std::uint8_t>& m) {
+  auto& ch = kind == SimStreamKind::kWave ? udpWave_ : udpFft_;
+  if (!ch.peer || !ch.socket) return;
+  const double drop = instrument_.Options().dropUdp;
+  if (drop > 0) {
+    rng_ ^= rng_ << 13;
+    rng_ ^= rng_ >> 7;
+    rng_ ^= rng_ << 17;
+    if (static_cast<double>(rng_ >> 11) / 9007199254740992.0 < drop) {
+      ++udpDropped_;
+      return;
+    }
+  }
+  asio::error_code ec;
+  ch.socket->send_to(asio::buffer(m), *ch.peer, 0, ec);
+}
+
+void SimStreams::Publish(SimStreamKind kind, const std::vector<std::uint8_t>& m) {
+  if (kind == SimStreamKind::kWave || kind == SimStreamKind::kFft) SendUdp(kind, m);
+  for (auto& c : std::vector(clients_))
+    if (c->kind == kind && c->active) SendClient(c, m);
+}
+
+void SimStreams::StopAll(bool notify) {
+  udpWave_.peer.reset();
+  udpFft_.peer.reset();
+  for (auto& c : std::vector(clients_)) {
+    if (c->active && notify && c->kind != SimStreamKind::kEpoch) SendClient(c, SimStreamMessages::Stopped());
+    if (c->kind != SimStreamKind::kEpoch) c->active = false;
+  }
+  wave_.running = false;
+  fft_.running = false;
+}
+
+void SimStreams::ScheduleTick() {
+  tick_.expires_after(kTick);
+  tick_.async_wait([this](const asio::error_code& ec) {
+    if (ec || stopped_) return;
+    Tick();
+    ScheduleTick();
+  });
+}
+
+void SimStreams::ScheduleStatus() {
+  statusTimer_.expires_after(std::chrono::seconds(1));
+  statusTimer_.async_wait([this](const asio::error_code& ec) {
+    if (ec || stopped_) return;
+    if (HasConsumers(SimStreamKind::kStatus))
+      Publish(SimStreamKind::kStatus, SimStreamMessages::StatusRecords(instrument_.Options(), instrument_.Now()));
+    ScheduleStatus();
+  });
+}
+
+void SimStreams::ExpireStreams(Clock::time_point now) {
+  const auto limit = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(kStreamLimitSeconds));
+  for (auto* ch : {&udpWave_, &udpFft_})
+    if (ch->peer && now - ch->startedAt > limit) ch->peer.reset();
+  for (auto& c : std::vector(clients_))
+    if (c->active && now - c->startedAt > limit) {
+      SendClient(c, SimStreamMessages::Stopped());
+      c->active = false;
+    }
+}
+
+void SimStreams::Tick() {
+  const auto now = Clock::now();
+  ExpireStreams(now);
+  RunWave(now);
+  RunFft(now);
+}
+
+void SimStreams::RunWave(Clock::time_point now) {
+  if (!HasConsumers(SimStreamKind::kWave)) {
+    wave_.running = false;
+    return;
+  }
+  if (!wave_.running) {
+    wave_.running = true;
+    wave_.paceStart = now;
+    wave_.paced = 0;
+    if (wave_.t0 == 0)
+      wave_.t0 = instrument_.Now() - static_cast<std::uint32_t>(wave_.scene->SampleIndex() / wave_.rate);
+  }
+  const double elapsed = std::chrono::duration<double>(now - wave_.paceStart).count();
+  const auto target = static_cast<std::uint64_t>(elapsed * wave_.rate);
+  std::uint64_t need = target > wave_.paced ? target - wave_.paced : 0;
+  need = std::min<std::uint64_t>(need, static_cast<std::uint64_t>(kMaxCatchUpSeconds * wave_.rate) + 1);
+  const auto f = WaveFormat();
+  const std::size_t per = SimStreamMessages::SamplesPerMessage(f.bytesPerSample);
+  std::vector<double> chunk;
+  while (need > 0) {
+    const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(need, per));
+    chunk.resize(n);
+    const auto t = TimeOfSample(wave_.t0, wave_.scene->SampleIndex(), wave_.rate);
+    wave_.scene->Next(chunk);
+    Publish(SimStreamKind::kWave, SimStreamMessages::WaveData(f, t, chunk));
+    wave_.paced += n;
+    wave_.sent += n;
+    need -= n;
+  }
+}
+
+void SimStreams::RunFft(Clock::time_point now) {
+  const bool epochs = !instrument_.EpochTriggers().empty() &&
+                      std::any_of(clients_.begin(), clients_.end(),
+                                  [](const auto& c) { return c->kind == SimStreamKind::kEpoch && !c->closed; });
+  if (!HasConsumers(SimStreamKind::kFft) && !epochs) {
+    fft_.running = false;
+    return;
+  }
+  if (!fft_.running) {
+    fft_.running = true;
+    fft_.paceStart = now;
+    fft_.paced = 0;
+    if (fft_.t0 == 0) fft_.t0 = instrument_.Now() - static_cast<std::uint32_t>(fft_.scene->SampleIndex() / fft_.rate);
+  }
+  const double elapsed = std::chrono::duration<double>(now - fft_.paceStart).count();
+  const auto target = static_cast<std::uint64_t>(elapsed * fft_.rate);
+  std::uint64_t need = target > fft_.paced ? target - fft_.paced : 0;
+  need = std::min<std::uint64_t>(need, static_cast<std::uint64_t>(kMaxCatchUpSeconds * fft_.rate) + 1);
+  const auto ff = FftFormat();
+  std::vector<double> chunk;
+  std::vector<SimSpectrumRecord> records;
+  while (need > 0) {
+    const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(need, 4096));
+    chunk.resize(n);
+    fft_.scene->Next(chunk);
+    fft_.spectrum->Push(chunk, records);
+    fft_.paced += n;
+    need -= n;
+  }
+  for (const auto& r : records) {
+    std::array<std::uint8_t, 512> bins{};
+    for (std::size_t k = 0; k < 512; ++k) bins[k] = SimSpectrum::WireByte(r.dbv[k], ff.refLevel);
+    if (HasConsumers(SimStreamKind::kFft))
+      Publish(SimStreamKind::kFft, SimStreamMessages::FftData(TimeOfSample(fft_.t0, r.firstSample, fft_.rate), bins));
+    ++fft_.sent;
+    if (epochs) CheckEpochs(r);
+  }
+}
+
+// Fires an HF-family trigger when the strongest bin of its band stays above the threshold
+// (dB re 1 uPa) for its duration; reports once per event, then holds for the extension.
+void SimStreams::CheckEpochs(const SimSpectrumRecord& r) {
+  const auto& triggers = instrument_.EpochTriggers();
+  const auto ff = FftFormat();
+  const double recordSeconds =
+      static_cast<double>(ff.fftStep) * std::max<int>(1, ff.accumulation) / std::max<std::uint32_t>(1, ff.sampleRate);
+  const double sensitivity = instrument_.Options().sensitivityTenths / 10.0;
+  for (std::size_t i = 0; i < triggers.size() && i < epochs_.size(); ++i) {
+    const auto& rec = triggers[i].record;
+    auto& st = epochs_[i];
+    if (rec.size() != 24 || rec[3] == 0) continue;
+    const auto lo = hylo::bytes::GetU32LE(rec, 8), hi = hylo::bytes::GetU32LE(rec, 12);
+    const double binHz = static_cast<double>(ff.sampleRate) / 1024.0;
+    const auto b0 = std::min<std::size_t>(511, static_cast<std::size_t>(lo / binHz));
+    const auto b1 = std::min<std::size_t>(511, static_cast<std::size_t>(hi / binHz));
+    double peak = -400;
+    for (std::size_t k = b0; k <= b1; ++k) peak = std::max(peak, r.dbv[k]);
+    const double level = peak - sensitivity;  // dB re 1 uPa
+    const auto threshold = static_cast<std::int16_t>(hylo::bytes::GetU16LE(rec, 18));
+    if (level >= threshold) {
+      st.aboveSeconds += recordSeconds;
+      st.holdSeconds = hylo::bytes::GetU16LE(rec, 6);
+    } else {
+      st.aboveSeconds = 0;
+      st.holdSeconds -= recordSeconds;
+      if (st.holdSeconds <= 0) st.firing = false;
+    }
+    if (!st.firing && st.aboveSeconds >= hylo::bytes::GetU16LE(rec, 4)) {
+      st.firing = true;
+      char text[160];
+      const int n = std::snprintf(text, sizeof text, "Epoch Trigger %zu fired at %u: %u-%u Hz, %.1f dB re 1uPa", i + 1,
+                                  instrument_.Now(), lo, hi, level);
+      std::vector<std::uint8_t> m(text, text + std::max(0, std::min<int>(n, sizeof text - 1)));
+      m.push_back(0);
+      for (auto& c : std::vector(clients_))
+        if (c->kind == SimStreamKind::kEpoch) SendClient(c, m);
+    }
+  }
+}
+
+}  // namespace hylo::sim

@@ -1,0 +1,106 @@
+#pragma once
+// The data channels: waveform and FFT over UDP or TCP, the status channel and the epoch message
+// channel, all on ports derived from the command port. Samples are paced by the steady clock so
+// the streams run in real time; every stream stops by itself at the stream time limit.
+#include <array>
+#include <asio.hpp>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "SimInstrument.h"
+#include "SimScene.h"
+#include "SimSpectrum.h"
+#include "SimStreamMessages.h"
+
+namespace hylo::sim {
+
+struct SimStreamPorts {
+  std::uint16_t waveUdp, fftUdp, waveTcp, fftTcp, epochTcp, statusTcp;
+  static SimStreamPorts FromPortBase(int portBase);
+};
+
+class SimStreams {
+ public:
+  SimStreams(asio::io_context& io, SimInstrument& instrument, asio::ip::address address, SimStreamPorts ports);
+  ~SimStreams();
+
+  void Start();  // throws when a port cannot be bound
+  void Stop();
+  void StopAll(bool notify);  // "Q", reboot, end of run
+  void SetupChanged();        // a new job setup: new formats, new descriptions
+
+  std::uint64_t WaveSamplesSent() const { return wave_.sent; }
+  std::uint64_t UdpDatagramsDropped() const { return udpDropped_; }
+
+  static constexpr double kStreamLimitSeconds = 6 * 3600.0;
+
+ private:
+  struct Client;
+  struct Generator {
+    std::optional<SimScene> scene;
+    std::optional<SimSpectrum> spectrum;
+    std::uint32_t rate = 0;
+    std::uint32_t t0 = 0;  // instrument time of sample 0
+    std::uint64_t paced = 0;
+    std::chrono::steady_clock::time_point paceStart{};
+    bool running = false;
+    std::uint64_t sent = 0;
+  };
+  struct UdpChannel {
+    std::optional<asio::ip::udp::socket> socket;
+    std::optional<asio::ip::udp::endpoint> peer;
+    std::chrono::steady_clock::time_point startedAt{};
+    std::array<std::uint8_t, 1500> in{};
+    asio::ip::udp::endpoint from;
+  };
+
+  void ReceiveUdp(SimStreamKind kind);
+  void OnRequest(SimStreamKind kind, std::span<const std::uint8_t> bytes, const std::shared_ptr<Client>& client,
+                 const std::optional<asio::ip::udp::endpoint>& from);
+  void Accept(SimStreamKind kind);
+  void ReadClient(const std::shared_ptr<Client>& c);
+  void SendClient(const std::shared_ptr<Client>& c, std::vector<std::uint8_t> bytes);
+  void FlushClient(const std::shared_ptr<Client>& c);
+  void DropClient(const std::shared_ptr<Client>& c);
+  void SendUdp(SimStreamKind kind, const std::vector<std::uint8_t>& m);
+  void Publish(SimStreamKind kind, const std::vector<std::uint8_t>& m);
+  bool HasConsumers(SimStreamKind kind) const;
+  std::vector<std::uint8_t> Description(SimStreamKind kind) const;
+  SimWaveFormat WaveFormat() const;
+  SimFftFormat FftFormat() const;
+  void ResetGenerators();
+  void Tick();
+  void RunWave(std::chrono::steady_clock::time_point now);
+  void RunFft(std::chrono::steady_clock::time_point now);
+  void CheckEpochs(const SimSpectrumRecord& r);
+  void ScheduleTick();
+  void ScheduleStatus();
+  void ExpireStreams(std::chrono::steady_clock::time_point now);
+
+  asio::io_context& io_;
+  SimInstrument& instrument_;
+  asio::ip::address address_;
+  SimStreamPorts ports_;
+  UdpChannel udpWave_, udpFft_;
+  std::array<std::optional<asio::ip::tcp::acceptor>, 4> acceptors_;
+  std::vector<std::shared_ptr<Client>> clients_;
+  Generator wave_, fft_;
+  asio::steady_timer tick_;
+  asio::steady_timer statusTimer_;
+  std::uint64_t rng_;
+  std::uint64_t udpDropped_ = 0;
+  std::vector<std::uint8_t> scratch_;
+  struct EpochState {
+    double aboveSeconds = 0;
+    double holdSeconds = 0;
+    bool firing = false;
+  };
+  std::array<EpochState, SimInstrument::kMaxTriggers> epochs_{};
+  bool stopped_ = false;
+};
+
+}  // namespace hylo::sim
