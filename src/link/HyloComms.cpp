@@ -45,8 +45,9 @@ bool HyloComms::OpenTcp(TcpEventLoop& loop, const std::string& host, int port, i
   });
   if (!tcp) return false;
   link_.tcpTimeoutMs.store(timeoutMs);
-  SetTransport(std::move(tcp));
+  SetTransport(tcp);
   link_.connectionType.store(LINK_ETHERNET);
+  tcp->Watch();
   return true;
 }
 

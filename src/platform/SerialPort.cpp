@@ -4,11 +4,13 @@
 
 #include <algorithm>
 
+#include "platform/TermiosPort.h"
+
 namespace hylo {
 
-std::shared_ptr<SerialPort> SerialPort::Open(const std::string& device, int baud) {
+std::shared_ptr<LinkTransport> SerialPort::Open(const std::string& device, int baud) {
   sp_port* port = nullptr;
-  if (sp_get_port_by_name(device.c_str(), &port) != SP_OK) return nullptr;
+  if (sp_get_port_by_name(device.c_str(), &port) != SP_OK) return TermiosPort::Open(device, baud);
   if (sp_open(port, SP_MODE_READ_WRITE) != SP_OK) {
     sp_free_port(port);
     return nullptr;

@@ -1,5 +1,6 @@
 #pragma once
 // A serial port through libserialport: 8N1, no flow control, any baud the driver takes.
+// Devices libserialport cannot look up (pseudo terminals) open through TermiosPort.
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -15,7 +16,7 @@ namespace hylo {
 class SerialPort final : public LinkTransport {
  public:
   // None when the device cannot be opened or configured at `baud`.
-  static std::shared_ptr<SerialPort> Open(const std::string& device, int baud);
+  static std::shared_ptr<LinkTransport> Open(const std::string& device, int baud);
   ~SerialPort() override;
   SerialPort(const SerialPort&) = delete;
   SerialPort& operator=(const SerialPort&) = delete;

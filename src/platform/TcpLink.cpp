@@ -118,13 +118,16 @@ std::shared_ptr<TcpLink> TcpLink::Connect(TcpEventLoop& loop, const std::string&
   if (!impl->ConnectSocket()) return nullptr;
   auto link = std::make_shared<TcpLink>(std::move(impl));
   link->impl_->self = link;
-  asio::post(loop.Context(), [weak = std::weak_ptr<TcpLink>(link)] {
+  return link;
+}
+
+void TcpLink::Watch() {
+  asio::post(impl_->loop.Context(), [weak = impl_->self] {
     if (auto l = weak.lock()) {
       std::lock_guard guard(l->impl_->lock);
       if (l->impl_->open) l->impl_->Arm();
     }
   });
-  return link;
 }
 
 TcpLink::~TcpLink() {
@@ -165,12 +168,7 @@ bool TcpLink::Reconnect() {
   if (impl_->loop.InThisThread()) {
     impl_->Arm();
   } else {
-    asio::post(impl_->loop.Context(), [weak = impl_->self] {
-      if (auto l = weak.lock()) {
-        std::lock_guard g(l->impl_->lock);
-        if (l->impl_->open) l->impl_->Arm();
-      }
-    });
+    Watch();
   }
   return true;
 }

@@ -35,10 +35,12 @@ enum class TcpNotice { DataReady, Disconnected };
 class TcpLink final : public LinkTransport, public std::enable_shared_from_this<TcpLink> {
  public:
   using Handler = std::function<void(TcpNotice)>;
-  // None when no connection could be made within timeoutMs.
+  // None when no connection could be made within timeoutMs. No notice arrives before Watch(),
+  // so the owner can publish the link first and a peer that hangs up at once is not missed.
   static std::shared_ptr<TcpLink> Connect(TcpEventLoop& loop, const std::string& host, int port, int timeoutMs,
                                           Handler handler);
   ~TcpLink() override;
+  void Watch();
 
   int Write(std::span<const std::uint8_t> bytes, int timeoutMs) override;
   int Read(std::span<std::uint8_t> out, int timeoutMs) override;

@@ -140,8 +140,7 @@ TEST_F(LinkComms, CancelReleasesEveryWaiter) {
   EXPECT_EQ(c.length, -1);
 }
 
-// Disabled: failed once under ThreadSanitizer (cause not yet found); see the closing note.
-TEST_F(LinkComms, DISABLED_FullPendingRingAnswersMinusOneAtOnce) {
+TEST_F(LinkComms, FullPendingRingAnswersMinusOneAtOnce) {
   Waiter outstanding;
   ASSERT_EQ(Send('R', &outstanding), 0);
   ASSERT_TRUE(fake->WaitWrites(1));

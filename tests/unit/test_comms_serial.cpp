@@ -8,6 +8,7 @@
 #include "link/HyloSerial.h"
 #include "platform/Pty.h"
 #include "shell/ScriptedOperator.h"
+#include "support/RunTool.h"
 #include "test_link_support.h"
 
 using namespace hylo;
@@ -64,9 +65,15 @@ struct LinkSerial : ::testing::TestWithParam<int> {
     threads.SetSerialReaderTask([this] { serial.SerialReaderThread(); });
     ASSERT_EQ(threads.StartWorkerThreads(), 0);
     parser.InitReplyParser();
-    if (!comms->OpenSerial(pty.SlavePath(), GetParam()))
-      GTEST_SKIP() << "libserialport did not open the pty slave " << pty.SlavePath() << " at " << GetParam();
+    ASSERT_TRUE(comms->OpenSerial(pty.SlavePath(), GetParam())) << pty.SlavePath() << " at " << GetParam();
     EXPECT_EQ(link.serialTimeoutMs.load(), SerialTimeoutForBaud(GetParam()));
+    // The line really runs at the asked rate: read back by the kernel's termios2 call from
+    // Python, since stty here cannot show rates without a classic constant.
+    const auto speed =
+        test::RunTool(std::string(HYLO_PYTHON) + " -c \"import fcntl,os,struct;fd=os.open('" + pty.SlavePath() +
+                      "',os.O_RDWR|os.O_NOCTTY);b=fcntl.ioctl(fd,0x802C542A,bytes(44));"
+                      "print(struct.unpack_from('II',b,36))\"");
+    EXPECT_EQ(speed.output, "(" + std::to_string(GetParam()) + ", " + std::to_string(GetParam()) + ")\n");
   }
   void TearDown() override {
     if (peer.joinable()) peer.join();

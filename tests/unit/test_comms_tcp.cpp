@@ -1,6 +1,7 @@
 // The command link over a real loopback TCP peer on 127.0.0.1 (ephemeral port).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <asio.hpp>
 #include <atomic>
 #include <thread>
@@ -33,6 +34,21 @@ bool ReadFrame(asio::ip::tcp::socket& s, Bytes& frame, std::chrono::milliseconds
     if (ec || n == 0) return false;
     frame.push_back(b);
     if (frame.size() >= 4 && frame.size() == 6u + (frame[2] | (frame[3] << 8))) return true;
+  }
+  return false;
+}
+
+// Accepts one connection, or gives up after `limit` so a missing reconnect fails the test
+// instead of hanging it.
+bool AcceptWithin(asio::ip::tcp::acceptor& acceptor, asio::ip::tcp::socket& s, std::chrono::milliseconds limit = 5s) {
+  const auto until = std::chrono::steady_clock::now() + limit;
+  acceptor.non_blocking(true);
+  while (std::chrono::steady_clock::now() < until) {
+    asio::error_code ec;
+    acceptor.accept(s, ec);
+    if (!ec) return true;
+    if (ec != asio::error::would_block && ec != asio::error::try_again) return false;
+    std::this_thread::sleep_for(2ms);
   }
   return false;
 }
@@ -132,7 +148,7 @@ TEST_F(LinkTcp, UnsolicitedFrameReachesMsgProc) {
 TEST_F(LinkTcp, PeerGoneForGoodIsReportedLost) {
   peer = std::thread([&] {
     asio::ip::tcp::socket s(peerContext);
-    acceptor.accept(s);
+    if (!AcceptWithin(acceptor, s)) return;
     acceptor.close();  // the reconnection attempts find nobody
     s.close();
   });
@@ -145,30 +161,55 @@ TEST_F(LinkTcp, PeerGoneForGoodIsReportedLost) {
   EXPECT_EQ(lines.back(), "Ethernet disconnected");
 }
 
-// Disabled: its peer can wait forever in accept when no reconnect comes (seen once in a
-// parallel run); it needs a bounded accept before it runs again.
-TEST_F(LinkTcp, DISABLED_DroppedConnectionIsReconnectedAndIdentifySent) {
+TEST_F(LinkTcp, DroppedConnectionIsReconnectedAndIdentifySent) {
   Bytes identify;
+  std::atomic<bool> reconnected{false};
+  asio::ip::tcp::socket again(peerContext);  // held open until the checks are done
   peer = std::thread([&] {
     {
       asio::ip::tcp::socket s(peerContext);
-      acceptor.accept(s);
+      if (!AcceptWithin(acceptor, s)) return;
       s.close();
     }
-    asio::ip::tcp::socket again(peerContext);
-    acceptor.accept(again);
+    if (!AcceptWithin(acceptor, again)) return;
+    reconnected = true;
     ReadFrame(again, identify);
-    Bytes rest;
-    ReadFrame(again, rest, 1s);
   });
   ASSERT_TRUE(Open());
   peer.join();
+  ASSERT_TRUE(reconnected.load());
   EXPECT_EQ(identify, (Bytes{0x2A, 0x45, 0x00, 0x00, 0x19, 0xCD}));
   EXPECT_EQ(link.connectionType.load(), LINK_ETHERNET);
   const auto lines = Log();
   ASSERT_FALSE(lines.empty());
   EXPECT_EQ(lines[0], "Ethernet reconnected");
   EXPECT_TRUE(op.Notices().empty());
+  comms->CloseLink();
+}
+
+// A peer that keeps hanging up is reconnected at most once a second, then reported lost.
+TEST_F(LinkTcp, RepeatedDropsWithinASecondAreReportedLost) {
+  std::atomic<bool> done{false};
+  peer = std::thread([&] {
+    const auto until = std::chrono::steady_clock::now() + 4s;
+    while (!done && std::chrono::steady_clock::now() < until) {
+      asio::ip::tcp::socket s(peerContext);
+      if (AcceptWithin(acceptor, s, 100ms)) s.close();
+    }
+  });
+  const auto start = std::chrono::steady_clock::now();
+  ASSERT_TRUE(Open());
+  const bool lost = op.WaitForNotices(1, 4000);
+  const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - start);
+  done = true;
+  ASSERT_TRUE(lost);
+  EXPECT_EQ(link.connectionType.load(), LINK_NONE);
+  const auto lines = Log();
+  const auto reconnects = std::count(lines.begin(), lines.end(), std::string("Ethernet reconnected"));
+  EXPECT_GE(reconnects, 1);
+  EXPECT_LE(reconnects, seconds.count() + 1);
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(lines.back(), "Ethernet disconnected");
 }
 
 }  // namespace
