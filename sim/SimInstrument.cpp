@@ -88,9 +88,11 @@ SimAction SimInstrument::Handle(const SimFrame& f) {
     case 'D': {
       const int gainBefore = setup_.Gain();
       auto r = setup_.Write(p);
-      const bool ok = !(r.size() == 4 && GetU16LE(r, 0) == 0xFFFF);
+      const bool stored = !SimSetupStore::IsErrorReply(r);
       reply('D', std::move(r));
-      if (ok && setup_.Gain() != gainBefore) reply('G', {static_cast<std::uint8_t>(setup_.Gain())});
+      if (!stored) break;
+      a.setupChanged = true;
+      if (setup_.Gain() != gainBefore) reply('G', {static_cast<std::uint8_t>(setup_.Gain())});
       statusScene_ = SimScene(o_, setup_.WaveSampleRate());
       break;
     }
@@ -120,6 +122,7 @@ SimAction SimInstrument::Handle(const SimFrame& f) {
       std::uint8_t status = 250;
       if (p.size() >= 1 && p[0] < triggers_.size()) {
         triggers_.erase(triggers_.begin() + p[0]);
+        ++triggerGeneration_;
         status = 0;
       }
       reply('T', {status});
@@ -127,6 +130,7 @@ SimAction SimInstrument::Handle(const SimFrame& f) {
     }
     case 'U':
       triggers_.clear();
+      ++triggerGeneration_;
       reply('U', {0});
       break;
     case 'V':
@@ -179,6 +183,7 @@ std::uint8_t SimInstrument::AddTrigger(const std::vector<std::uint8_t>& r) {
     if (threshold < -200 || threshold > 255) return 16;
   }
   triggers_.push_back({r});
+  ++triggerGeneration_;
   return 0;
 }
 

@@ -22,6 +22,7 @@ struct SimAction {
   std::vector<SimReply> replies;
   bool reboot = false;                // "Y": drop the link and come back later
   bool stopStreams = false;           // "Q"
+  bool setupChanged = false;          // "D" stored a new setup
   std::optional<std::uint32_t> baud;  // "B" with a new rate
 };
 
@@ -39,6 +40,8 @@ class SimInstrument {
   const SimSetupStore& Setup() const { return setup_; }
   const SimOptions& Options() const { return o_; }
   const std::vector<SimEpochTrigger>& EpochTriggers() const { return triggers_; }
+  // Changes whenever the trigger list changes, so watchers can restart their trigger states.
+  std::uint64_t TriggerGeneration() const { return triggerGeneration_; }
 
   std::uint32_t Now() const;  // instrument clock, seconds since 1970
   std::uint32_t Baud() const { return baud_; }
@@ -59,6 +62,7 @@ class SimInstrument {
   std::int64_t clockOffset_ = 0;
   std::uint32_t baud_;
   std::vector<SimEpochTrigger> triggers_;
+  std::uint64_t triggerGeneration_ = 0;
   // Data carried in status replies comes from its own copy of the scene.
   SimScene statusScene_;
   std::uint16_t waveBlockIndex_ = 0;

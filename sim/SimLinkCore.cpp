@@ -49,6 +49,7 @@ void SimLinkCore::OnBytes(std::span<const std::uint8_t> bytes) {
       }
     }
     if (onAction_) onAction_(action);
+    if (action.reboot) break;  // a rebooting unit does not act on what followed "Y"
   }
 }
 

@@ -29,6 +29,7 @@ class SimLinkCore {
   void Cancel();
 
   std::uint64_t BadFrames() const { return parser_.BadFrames(); }
+  std::size_t Buffered() const { return parser_.Buffered(); }
 
  private:
   void Send(const SimReply& r);

@@ -91,7 +91,11 @@ std::string SimUsage() {
          "  --noise DBFS               noise floor (default -70)\n"
          "  --impulses RATE:DBFS       impulses per second and their peak level\n"
          "  --drop-udp FRACTION        lose this share of UDP datagrams\n"
-         "  --close-link-after S       drop the command link S seconds after it was accepted\n"
+         "  --close-link-after S       drop the command link S seconds after it was accepted (pty: after\n"
+         "                             the host's first bytes the pty goes away, as an unplugged unit)\n"
+         "  --start-timeout S          time out a TCP data connection without a start request (default 10)\n"
+         "  --stream-limit S           time out every stream after S seconds (default 21600, 0 = never)\n"
+         "  --stop-streams-after S     stop every stream S seconds after it started (notice 3)\n"
          "  --reboot-delay S           time the instrument stays away after \"Y\" (default 2)\n"
          "  --corrupt FRACTION         flip one byte in this share of reply frames\n"
          "  --delay L:S                answer letter L only after S seconds (repeatable)\n"
@@ -180,6 +184,12 @@ SimOptionsResult ParseSimOptions(const std::vector<std::string_view>& args) {
       ok = ParseNumber(v, o.dropUdp) && o.dropUdp >= 0 && o.dropUdp <= 1;
     } else if (a == "--close-link-after") {
       ok = ParseNumber(v, o.closeLinkAfter) && o.closeLinkAfter >= 0;
+    } else if (a == "--start-timeout") {
+      ok = ParseNumber(v, o.startTimeout) && o.startTimeout >= 0;
+    } else if (a == "--stream-limit") {
+      ok = ParseNumber(v, o.streamLimit) && o.streamLimit >= 0;
+    } else if (a == "--stop-streams-after") {
+      ok = ParseNumber(v, o.stopStreamsAfter) && o.stopStreamsAfter >= 0;
     } else if (a == "--reboot-delay") {
       ok = ParseNumber(v, o.rebootDelay) && o.rebootDelay >= 0;
     } else if (a == "--corrupt") {

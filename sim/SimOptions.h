@@ -54,7 +54,10 @@ struct SimOptions {
 
   // Faults.
   double dropUdp = 0;
-  double closeLinkAfter = 0;
+  double closeLinkAfter = 0;      // TCP: after each accept; pty: after the host's first bytes
+  double startTimeout = 10;       // a TCP data connection without a start request is timed out
+  double streamLimit = 6 * 3600;  // a stream is timed out after this long (0 = never)
+  double stopStreamsAfter = 0;    // the instrument stops each stream this long after its start
   double rebootDelay = 2;
   double corruptFraction = 0;               // share of reply frames with one flipped byte
   std::map<char, double> delayLetters;      // letter -> seconds before the reply

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <system_error>
 
 namespace hylo::sim {
@@ -39,7 +40,7 @@ speed_t SpeedOf(std::uint32_t baud) {
 }  // namespace
 
 SimPty::SimPty(asio::io_context& io, SimInstrument& instrument)
-    : io_(io), instrument_(instrument), baud_(instrument.Baud()) {}
+    : io_(io), instrument_(instrument), baud_(instrument.Baud()), unplugTimer_(io), rebootTimer_(io) {}
 
 SimPty::~SimPty() { Stop(); }
 
@@ -60,6 +61,7 @@ void SimPty::Start() {
       io_, instrument_, [this](std::vector<std::uint8_t> f) { Write(std::move(f)); },
       [this](const SimAction& a) {
         if (a.baud) SetBaud(*a.baud);
+        if (a.reboot) Reboot();
       });
   SetBaud(baud_);
   Read();
@@ -81,7 +83,11 @@ void SimPty::Read() {
   if (!master_) return;
   master_->async_read_some(asio::buffer(in_), [this](const asio::error_code& ec, std::size_t n) {
     if (ec == asio::error::operation_aborted || !master_) return;
-    if (!ec) core_->OnBytes(std::span<const std::uint8_t>(in_.data(), n));
+    if (!ec && !rebooting_) {
+      ArmUnplug();
+      core_->OnBytes(std::span<const std::uint8_t>(in_.data(), n));
+      if (!master_) return;
+    }
     // EIO between host sessions is normal on a pty; keep listening, slowly.
     if (ec) {
       auto t = std::make_shared<asio::steady_timer>(io_, std::chrono::milliseconds(50));
@@ -95,7 +101,7 @@ void SimPty::Read() {
 }
 
 void SimPty::Write(std::vector<std::uint8_t> frame) {
-  if (!master_ || out_.size() > 1000) return;
+  if (!master_ || rebooting_ || out_.size() > 1000) return;
   out_.push_back(std::move(frame));
   Flush();
 }
@@ -114,7 +120,41 @@ void SimPty::Flush() {
   });
 }
 
+// The time runs from the host's first bytes, the pty's counterpart of an accepted connection.
+void SimPty::ArmUnplug() {
+  const double after = instrument_.Options().closeLinkAfter;
+  if (unplugArmed_ || after <= 0) return;
+  unplugArmed_ = true;
+  unplugTimer_.expires_after(
+      std::chrono::duration_cast<std::chrono::steady_clock::duration>(std::chrono::duration<double>(after)));
+  unplugTimer_.async_wait([this](const asio::error_code& ec) {
+    if (!ec) Unplug();
+  });
+}
+
+// The serial line stays, but the unit is away for the reboot delay: what the host sends then is
+// lost, and replies still pending are dropped.
+void SimPty::Reboot() {
+  if (!master_) return;
+  core_->Cancel();
+  // A frame being written stays until its write ends; the rest are dropped.
+  out_.erase(writing_ && !out_.empty() ? out_.begin() + 1 : out_.begin(), out_.end());
+  rebooting_ = true;
+  rebootTimer_.expires_after(std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+      std::chrono::duration<double>(instrument_.Options().rebootDelay)));
+  rebootTimer_.async_wait([this](const asio::error_code& ec) {
+    if (!ec) rebooting_ = false;
+  });
+}
+
+void SimPty::Unplug() {
+  Stop();
+  std::fprintf(stderr, "hylo-sim: pty %s unplugged\n", path_.c_str());
+}
+
 void SimPty::Stop() {
+  unplugTimer_.cancel();
+  rebootTimer_.cancel();
   if (core_) core_->Cancel();
   if (master_) {
     asio::error_code ec;

@@ -1,6 +1,8 @@
 #pragma once
 // The command link over a pseudo-terminal: the simulator holds the master side, the host opens
 // the printed slave path like a serial port. "B" changes the line speed the pty reports.
+// --close-link-after unplugs the unit: the pty is closed, so the host's port hangs up (reads end,
+// writes fail) and the device path goes away, as with a USB serial unit pulled out.
 #include <asio.hpp>
 #include <deque>
 #include <memory>
@@ -23,12 +25,16 @@ class SimPty {
   void Stop();
   const std::string& Path() const { return path_; }
   std::uint32_t Baud() const { return baud_; }
+  bool Open() const { return master_.has_value(); }
 
  private:
   void Read();
   void Write(std::vector<std::uint8_t> frame);
   void Flush();
   void SetBaud(std::uint32_t baud);
+  void ArmUnplug();
+  void Unplug();
+  void Reboot();
 
   asio::io_context& io_;
   SimInstrument& instrument_;
@@ -40,6 +46,10 @@ class SimPty {
   bool writing_ = false;
   std::array<std::uint8_t, 4096> in_{};
   std::uint32_t baud_;
+  asio::steady_timer unplugTimer_;
+  bool unplugArmed_ = false;
+  asio::steady_timer rebootTimer_;
+  bool rebooting_ = false;  // a rebooting unit hears nothing and says nothing
 };
 
 }  // namespace hylo::sim

@@ -2,6 +2,7 @@
 
 #include <csignal>
 #include <sstream>
+#include <stdexcept>
 
 namespace hylo::sim {
 
@@ -15,13 +16,12 @@ SimServer::~SimServer() {
 
 void SimServer::OnAction(const SimAction& a) {
   if (!streams_) return;
-  if (a.stopStreams || a.reboot) streams_->StopAll(!a.reboot);
-  // A refused setup is a 4-byte error record; only a stored one changes the streams.
-  if (!a.replies.empty() && a.replies.front().letter == 'D') {
-    const auto& p = a.replies.front().payload;
-    const bool refused = p.size() == 4 && p[0] == 0xFF && p[1] == 0xFF;
-    if (!refused) streams_->SetupChanged();
+  if (a.reboot) {
+    streams_->EndConnections(kConnectionStopped);
+  } else if (a.stopStreams) {
+    streams_->StopAll();
   }
+  if (a.setupChanged) streams_->SetupChanged();  // a refused setup changes nothing
 }
 
 std::string SimServer::Start() {
@@ -38,14 +38,19 @@ std::string SimServer::Start() {
     link_->Start();
     line << " command " << options_.host << ":" << link_->Port();
   }
-  // Only the stream-capable models have data channels.
-  const bool streams = options_.model == 5 || options_.model == 7;
-  if (streams && !options_.pty) {
+  // The stream-capable models have data channels; an LF unit on the network has only the epoch
+  // message channel. A unit on a serial line has neither.
+  const bool dataChannels = options_.model == 5 || options_.model == 7;
+  if ((dataChannels || options_.model == 2) && !options_.pty) {
+    if (options_.port + 1681 > 65535) throw std::runtime_error("command port too high for the data channel ports");
     const auto ports = SimStreamPorts::FromPortBase(options_.PortBase());
-    streams_ = std::make_unique<SimStreams>(io_, instrument_, address, ports);
+    streams_ = std::make_unique<SimStreams>(io_, instrument_, address, ports, dataChannels);
     streams_->Start();
-    line << " wave-udp " << ports.waveUdp << " fft-udp " << ports.fftUdp << " wave-tcp " << ports.waveTcp << " fft-tcp "
-         << ports.fftTcp << " epoch " << ports.epochTcp << " status " << ports.statusTcp;
+    if (dataChannels)
+      line << " wave-udp " << ports.waveUdp << " fft-udp " << ports.fftUdp << " wave-tcp " << ports.waveTcp
+           << " fft-tcp " << ports.fftTcp;
+    line << " epoch " << ports.epochTcp;
+    if (dataChannels) line << " status " << ports.statusTcp;
   }
   line << " model " << options_.model << " unit " << options_.unit << " firmware " << options_.firmware;
   return line.str();

@@ -93,6 +93,16 @@ std::vector<std::uint8_t> SimSetupStore::ErrorRecord(std::uint16_t code) {
   return r;
 }
 
+std::vector<std::uint8_t> SimSetupStore::ErrorReply(std::uint16_t code) {
+  auto r = ErrorRecord(code);
+  r.resize(kErrorReplySize, 0);
+  return r;
+}
+
+bool SimSetupStore::IsErrorReply(std::span<const std::uint8_t> reply) {
+  return reply.size() == kErrorReplySize && GetU16LE(reply, 0) == 0xFFFF;
+}
+
 std::vector<std::vector<std::uint8_t>> SimSetupStore::ReadReplies() const {
   auto withStatus = [](const std::vector<std::uint8_t>& rec) {
     std::vector<std::uint8_t> p{0};
@@ -277,8 +287,8 @@ std::uint16_t SimSetupStore::ApplyParamList(std::span<const std::uint8_t> r) {
 }
 
 std::vector<std::uint8_t> SimSetupStore::Write(std::span<const std::uint8_t> r) {
-  if (forced_) return ErrorRecord(*forced_);
-  if (r.size() < 4) return ErrorRecord(kParameterError);
+  if (forced_) return ErrorReply(*forced_);
+  if (r.size() < 4) return ErrorReply(kParameterError);
   const std::uint16_t type = (r[0] == kParamListType && r[1] == 0) ? kParamListType : GetU16LE(r, 0);
   const std::vector<std::uint8_t> echo(r.begin(), r.end());
   std::uint16_t err = kParameterError;
@@ -317,7 +327,7 @@ std::vector<std::uint8_t> SimSetupStore::Write(std::span<const std::uint8_t> r) 
     default:
       break;
   }
-  if (err != 0) return ErrorRecord(err);
+  if (err != 0) return ErrorReply(err);
   return echo;
 }
 

@@ -37,6 +37,12 @@ class SimSetupStore {
   // Makes every following write fail with `code` (or clears that when empty).
   void ForceError(std::optional<std::uint16_t> code) { forced_ = code; }
 
+  // A refused "D": u16 type 0xFFFF, u16 error code, u16 0. Six bytes, because a host takes a
+  // shorter "D" reply for noise and ignores it.
+  static std::vector<std::uint8_t> ErrorReply(std::uint16_t code);
+  static constexpr std::size_t kErrorReplySize = 6;
+  static bool IsErrorReply(std::span<const std::uint8_t> reply);
+  // The error record inside an "F" reply: u16 type 0xFFFF, u16 error code.
   static std::vector<std::uint8_t> ErrorRecord(std::uint16_t code);
 
   // What the streams need.

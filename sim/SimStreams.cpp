@@ -17,6 +17,10 @@ constexpr double kFullScaleVolts = 2.5;
 
 double FullScale(int gain) { return kFullScaleVolts / std::pow(10.0, gain / 20.0); }
 
+Clock::duration Seconds(double s) {
+  return std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(s));
+}
+
 }  // namespace
 
 struct SimStreams::Client {
@@ -24,12 +28,15 @@ struct SimStreams::Client {
   asio::ip::tcp::socket socket;
   SimStreamKind kind;
   bool active = false;
+  bool started = false;  // a start request arrived at some time
   bool writing = false;
   bool closed = false;
+  bool closing = false;  // closes once its queued bytes are out; takes nothing new
   std::size_t queued = 0;
   std::deque<std::vector<std::uint8_t>> out;
   std::array<std::uint8_t, 512> in{};
   std::vector<std::uint8_t> request;
+  Clock::time_point connectedAt{};
   Clock::time_point startedAt{};
 };
 
@@ -38,14 +45,16 @@ SimStreamPorts SimStreamPorts::FromPortBase(int b) {
   return {p(51676), p(51677), p(51678), p(51679), p(51680), p(51681)};
 }
 
-SimStreams::SimStreams(asio::io_context& io, SimInstrument& instrument, asio::ip::address address, SimStreamPorts ports)
+SimStreams::SimStreams(asio::io_context& io, SimInstrument& instrument, asio::ip::address address, SimStreamPorts ports,
+                       bool dataChannels)
     : io_(io),
       instrument_(instrument),
       address_(address),
       ports_(ports),
       tick_(io),
       statusTimer_(io),
-      rng_(instrument.Options().seed * 0x2545F4914F6CDD1Dull + 7) {}
+      rng_(instrument.Options().seed * 0x2545F4914F6CDD1Dull + 7),
+      dataChannels_(dataChannels) {}
 
 SimStreams::~SimStreams() { Stop(); }
 
@@ -57,10 +66,13 @@ void SimStreams::Start() {
     ch.socket->set_option(asio::socket_base::send_buffer_size(1 << 21));
     ch.socket->bind({address_, port});
   };
-  openUdp(udpWave_, ports_.waveUdp);
-  openUdp(udpFft_, ports_.fftUdp);
+  if (dataChannels_) {
+    openUdp(udpWave_, ports_.waveUdp);
+    openUdp(udpFft_, ports_.fftUdp);
+  }
   const std::array<std::uint16_t, 4> tcpPorts{ports_.waveTcp, ports_.fftTcp, ports_.epochTcp, ports_.statusTcp};
   for (std::size_t i = 0; i < 4; ++i) {
+    if (!dataChannels_ && static_cast<SimStreamKind>(i) != SimStreamKind::kEpoch) continue;
     auto& a = acceptors_[i].emplace(io_);
     asio::ip::tcp::endpoint ep(address_, tcpPorts[i]);
     a.open(ep.protocol());
@@ -76,10 +88,12 @@ void SimStreams::Start() {
   ScheduleStatus();
 }
 
+// The connections close once their notices are out (the caller keeps the io_context running
+// briefly); the sockets go with this object at the latest.
 void SimStreams::Stop() {
   if (stopped_) return;
+  EndConnections(kConnectionStopped);
   stopped_ = true;
-  StopAll(true);
   tick_.cancel();
   statusTimer_.cancel();
   asio::error_code ec;
@@ -87,7 +101,6 @@ void SimStreams::Stop() {
     if (ch->socket) ch->socket->close(ec);
   for (auto& a : acceptors_)
     if (a) a->close(ec);
-  for (auto& c : std::vector(clients_)) DropClient(c);
 }
 
 SimWaveFormat SimStreams::WaveFormat() const {
@@ -174,9 +187,12 @@ void SimStreams::OnRequest(SimStreamKind kind, std::span<const std::uint8_t> byt
     const std::vector<std::uint8_t> msg(buf.begin(), buf.begin() + static_cast<std::ptrdiff_t>(4 + len));
     buf.erase(buf.begin(), buf.begin() + static_cast<std::ptrdiff_t>(4 + len));
     if (start && len != 4) continue;
-    if (kind == SimStreamKind::kStatus || kind == SimStreamKind::kEpoch) {
+    if (kind == SimStreamKind::kEpoch) continue;  // the epoch channel only carries texts out
+    if (client && client->closing) continue;
+    if (kind == SimStreamKind::kStatus) {
       if (client) client->active = start;
       if (client && start) {
+        client->started = true;
         client->startedAt = Clock::now();
         SendClient(client, msg);  // echo of the start request
         SendClient(client, SimStreamMessages::StatusRecords(instrument_.Options(), instrument_.Now()));
@@ -186,6 +202,7 @@ void SimStreams::OnRequest(SimStreamKind kind, std::span<const std::uint8_t> byt
     if (client) {
       client->active = start;
       if (start) {
+        client->started = true;
         client->startedAt = Clock::now();
         SendClient(client, msg);
         SendClient(client, Description(kind));
@@ -215,18 +232,25 @@ void SimStreams::Accept(SimStreamKind kind) {
       asio::error_code e2;
       s.set_option(asio::ip::tcp::no_delay(true), e2);
       auto c = std::make_shared<Client>(std::move(s), kind);
+      c->connectedAt = Clock::now();
       if (kind == SimStreamKind::kEpoch) {
         c->active = true;  // the epoch channel needs no start request
-        c->startedAt = Clock::now();
+        c->started = true;
+        c->startedAt = c->connectedAt;
       }
-      const auto same =
-          std::count_if(clients_.begin(), clients_.end(), [kind](const auto& x) { return x->kind == kind; });
+      const auto same = std::count_if(clients_.begin(), clients_.end(),
+                                      [kind](const auto& x) { return x->kind == kind && !x->closing; });
       clients_.push_back(c);
-      if (same >= 4) {
-        SendClient(c, SimStreamMessages::Notice(1));  // no free connections
-        c->active = false;
-      }
       ReadClient(c);
+      if (static_cast<std::size_t>(same) >= kMaxClientsPerChannel) {
+        c->active = false;
+        // The epoch channel carries only texts, so a refused epoch client is just closed.
+        if (kind == SimStreamKind::kEpoch) {
+          DropClient(c);
+        } else {
+          NoticeAndClose(c, kNoFreeConnections);
+        }
+      }
     }
     Accept(kind);
   });
@@ -245,7 +269,7 @@ void SimStreams::ReadClient(const std::shared_ptr<Client>& c) {
 }
 
 void SimStreams::SendClient(const std::shared_ptr<Client>& c, std::vector<std::uint8_t> bytes) {
-  if (c->closed) return;
+  if (c->closed || c->closing) return;
   if (c->queued + bytes.size() > kMaxQueuedBytes) return;  // a slow reader loses data, as on the wire
   c->queued += bytes.size();
   c->out.push_back(std::move(bytes));
@@ -253,7 +277,11 @@ void SimStreams::SendClient(const std::shared_ptr<Client>& c, std::vector<std::u
 }
 
 void SimStreams::FlushClient(const std::shared_ptr<Client>& c) {
-  if (c->writing || c->out.empty() || c->closed) return;
+  if (c->closed || c->writing) return;
+  if (c->out.empty()) {
+    if (c->closing) DropClient(c);
+    return;
+  }
   c->writing = true;
   asio::async_write(c->socket, asio::buffer(c->out.front()), [this, c](const asio::error_code& ec, std::size_t) {
     c->writing = false;
@@ -271,8 +299,45 @@ void SimStreams::FlushClient(const std::shared_ptr<Client>& c) {
 void SimStreams::DropClient(const std::shared_ptr<Client>& c) {
   c->closed = true;
   asio::error_code ec;
+  c->socket.shutdown(asio::ip::tcp::socket::shutdown_both, ec);
   c->socket.close(ec);
   std::erase(clients_, c);
+}
+
+void SimStreams::CloseAfterFlush(const std::shared_ptr<Client>& c) {
+  c->active = false;
+  c->closing = true;
+  FlushClient(c);
+}
+
+void SimStreams::NoticeAndClose(const std::shared_ptr<Client>& c, SimNotice code) {
+  if (c->closed || c->closing) return;
+  SendClient(c, SimStreamMessages::Notice(code));
+  CloseAfterFlush(c);
+}
+
+// A UDP stream has no connection to close: the peer gets the notice and no more data.
+void SimStreams::NoticeUdp(UdpChannel& ch, SimNotice code) {
+  if (!ch.peer || !ch.socket) return;
+  const auto m = SimStreamMessages::Notice(code);
+  asio::error_code ec;
+  ch.socket->send_to(asio::buffer(m), *ch.peer, 0, ec);
+  ch.peer.reset();
+}
+
+void SimStreams::EndConnections(SimNotice code) {
+  if (stopped_) return;
+  NoticeUdp(udpWave_, code);
+  NoticeUdp(udpFft_, code);
+  for (auto& c : std::vector(clients_)) {
+    if (c->kind == SimStreamKind::kEpoch) {
+      CloseAfterFlush(c);  // texts already queued still go out
+    } else {
+      NoticeAndClose(c, code);
+    }
+  }
+  wave_.running = false;
+  fft_.running = false;
 }
 
 void SimStreams::SendUdp(SimStreamKind kind, const std::vector<std::uint8_t>& m) {
@@ -298,12 +363,13 @@ void SimStreams::Publish(SimStreamKind kind, const std::vector<std::uint8_t>& m)
     if (c->kind == kind && c->active) SendClient(c, m);
 }
 
-void SimStreams::StopAll(bool notify) {
+void SimStreams::StopAll() {
   udpWave_.peer.reset();
   udpFft_.peer.reset();
   for (auto& c : std::vector(clients_)) {
-    if (c->active && notify && c->kind != SimStreamKind::kEpoch) SendClient(c, SimStreamMessages::Stopped());
-    if (c->kind != SimStreamKind::kEpoch) c->active = false;
+    if (c->kind == SimStreamKind::kEpoch) continue;
+    if (c->active) SendClient(c, SimStreamMessages::Stopped());
+    c->active = false;
   }
   wave_.running = false;
   fft_.running = false;
@@ -328,15 +394,33 @@ void SimStreams::ScheduleStatus() {
   });
 }
 
+// The instrument's own time limits: a TCP data connection must ask for its stream within the
+// start time-out, and a stream ends at the stream time limit (both "timed out"); with
+// --stop-streams-after the instrument stops each stream by itself ("stopped").
 void SimStreams::ExpireStreams(Clock::time_point now) {
-  const auto limit = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(kStreamLimitSeconds));
-  for (auto* ch : {&udpWave_, &udpFft_})
-    if (ch->peer && now - ch->startedAt > limit) ch->peer.reset();
-  for (auto& c : std::vector(clients_))
-    if (c->active && now - c->startedAt > limit) {
-      SendClient(c, SimStreamMessages::Stopped());
-      c->active = false;
+  const auto& o = instrument_.Options();
+  const bool limited = o.streamLimit > 0;
+  const bool stopping = o.stopStreamsAfter > 0;
+  const auto limit = Seconds(o.streamLimit);
+  const auto stopAfter = Seconds(o.stopStreamsAfter);
+  for (auto* ch : {&udpWave_, &udpFft_}) {
+    if (!ch->peer) continue;
+    if (stopping && now - ch->startedAt >= stopAfter) {
+      NoticeUdp(*ch, kConnectionStopped);
+    } else if (limited && now - ch->startedAt >= limit) {
+      NoticeUdp(*ch, kConnectionTimedOut);
     }
+  }
+  for (auto& c : std::vector(clients_)) {
+    if (c->kind == SimStreamKind::kEpoch || c->closing || c->closed) continue;
+    if (c->active && stopping && now - c->startedAt >= stopAfter) {
+      NoticeAndClose(c, kConnectionStopped);
+    } else if (c->active && limited && now - c->startedAt >= limit) {
+      NoticeAndClose(c, kConnectionTimedOut);
+    } else if (!c->started && o.startTimeout > 0 && now - c->connectedAt >= Seconds(o.startTimeout)) {
+      NoticeAndClose(c, kConnectionTimedOut);
+    }
+  }
 }
 
 void SimStreams::Tick() {
@@ -378,9 +462,10 @@ void SimStreams::RunWave(Clock::time_point now) {
 }
 
 void SimStreams::RunFft(Clock::time_point now) {
-  const bool epochs = !instrument_.EpochTriggers().empty() &&
-                      std::any_of(clients_.begin(), clients_.end(),
-                                  [](const auto& c) { return c->kind == SimStreamKind::kEpoch && !c->closed; });
+  const bool epochs =
+      !instrument_.EpochTriggers().empty() && std::any_of(clients_.begin(), clients_.end(), [](const auto& c) {
+        return c->kind == SimStreamKind::kEpoch && c->active && !c->closing && !c->closed;
+      });
   if (!HasConsumers(SimStreamKind::kFft) && !epochs) {
     fft_.running = false;
     return;
@@ -416,44 +501,82 @@ void SimStreams::RunFft(Clock::time_point now) {
   }
 }
 
-// Fires an HF-family trigger when the strongest bin of its band stays above the threshold
-// (dB re 1 uPa) for its duration; reports once per event, then holds for the extension.
+void SimStreams::SendEpochText(const std::string& text) {
+  std::vector<std::uint8_t> m(text.begin(), text.end());
+  m.push_back(0);  // every event text ends with a NUL
+  for (auto& c : std::vector(clients_))
+    if (c->kind == SimStreamKind::kEpoch && c->active) SendClient(c, m);
+}
+
+// A trigger fires when the strongest bin of its band stays at or above the threshold for its
+// duration; it reports once per event, and the event lasts while the signal is there and for
+// the extension after it. HF-family records count seconds and compare dB re 1 uPa (or dBV);
+// LF records count spectra and compare the threshold code, half-dB steps above -120 dBV at
+// the converter (after the gain).
 void SimStreams::CheckEpochs(const SimSpectrumRecord& r) {
+  using hylo::bytes::GetU16LE;
+  using hylo::bytes::GetU32LE;
   const auto& triggers = instrument_.EpochTriggers();
+  if (instrument_.TriggerGeneration() != epochGeneration_) {
+    epochGeneration_ = instrument_.TriggerGeneration();
+    epochs_ = {};
+  }
   const auto ff = FftFormat();
-  const double recordSeconds =
-      static_cast<double>(ff.fftStep) * std::max<int>(1, ff.accumulation) / std::max<std::uint32_t>(1, ff.sampleRate);
+  const double rate = std::max<std::uint32_t>(1, ff.sampleRate);
+  const double recordSeconds = static_cast<double>(ff.fftStep) * std::max<int>(1, ff.accumulation) / rate;
+  const double binHz = rate / 1024.0;
   const double sensitivity = instrument_.Options().sensitivityTenths / 10.0;
+  const int gain = instrument_.Setup().Gain();
   for (std::size_t i = 0; i < triggers.size() && i < epochs_.size(); ++i) {
-    const auto& rec = triggers[i].record;
+    const std::span<const std::uint8_t> rec = triggers[i].record;
     auto& st = epochs_[i];
-    if (rec.size() != 24 || rec[3] == 0) continue;
-    const auto lo = hylo::bytes::GetU32LE(rec, 8), hi = hylo::bytes::GetU32LE(rec, 12);
-    const double binHz = static_cast<double>(ff.sampleRate) / 1024.0;
-    const auto b0 = std::min<std::size_t>(511, static_cast<std::size_t>(lo / binHz));
-    const auto b1 = std::min<std::size_t>(511, static_cast<std::size_t>(hi / binHz));
+    const bool lf = rec.size() == 16;
+    if (!lf && (rec.size() != 24 || rec[3] == 0)) continue;  // HF-family: only enabled triggers
+    std::size_t b0 = 0, b1 = 0;
+    if (lf) {
+      b0 = GetU16LE(rec, 6);
+      b1 = GetU16LE(rec, 8);
+    } else {
+      b0 = static_cast<std::size_t>(GetU32LE(rec, 8) / binHz);
+      b1 = static_cast<std::size_t>(GetU32LE(rec, 12) / binHz);
+    }
+    b0 = std::min<std::size_t>(511, b0);
+    b1 = std::min<std::size_t>(511, std::max(b0, b1));
     double peak = -400;
     for (std::size_t k = b0; k <= b1; ++k) peak = std::max(peak, r.dbv[k]);
-    const double level = peak - sensitivity;  // dB re 1 uPa
-    const auto threshold = static_cast<std::int16_t>(hylo::bytes::GetU16LE(rec, 18));
-    if (level >= threshold) {
+    const double levelUpa = peak - sensitivity;
+    bool above = false;
+    double need = 0, extend = 0;
+    if (lf) {
+      const double code = 2.0 * (peak + gain + 120.0);
+      above = code >= static_cast<double>(GetU32LE(rec, 12));
+      need = std::max<int>(1, GetU16LE(rec, 2)) * recordSeconds;
+      extend = GetU16LE(rec, 4) * recordSeconds;
+    } else {
+      const auto threshold = static_cast<std::int16_t>(GetU16LE(rec, 18));
+      const bool inDbv = GetU16LE(rec, 16) == 1;
+      above = (inDbv ? peak : levelUpa) >= threshold;
+      need = std::max<double>(recordSeconds, GetU16LE(rec, 4));
+      extend = GetU16LE(rec, 6);
+    }
+    if (above) {
       st.aboveSeconds += recordSeconds;
-      st.holdSeconds = hylo::bytes::GetU16LE(rec, 6);
+      st.holdSeconds = extend;
     } else {
       st.aboveSeconds = 0;
       st.holdSeconds -= recordSeconds;
-      if (st.holdSeconds <= 0) st.firing = false;
+      if (st.holdSeconds < 0) st.firing = false;
     }
-    if (!st.firing && st.aboveSeconds >= hylo::bytes::GetU16LE(rec, 4)) {
-      st.firing = true;
-      char text[160];
-      const int n = std::snprintf(text, sizeof text, "Epoch Trigger %zu fired at %u: %u-%u Hz, %.1f dB re 1uPa", i + 1,
-                                  instrument_.Now(), lo, hi, level);
-      std::vector<std::uint8_t> m(text, text + std::max(0, std::min<int>(n, sizeof text - 1)));
-      m.push_back(0);
-      for (auto& c : std::vector(clients_))
-        if (c->kind == SimStreamKind::kEpoch) SendClient(c, m);
-    }
+    if (!above || st.firing || st.aboveSeconds + 1e-9 < need) continue;
+    st.firing = true;
+    const bool report = lf || (GetU16LE(rec, 20) & 0x20) != 0;
+    if (!report) continue;
+    const auto loHz = static_cast<unsigned>(lf ? b0 * binHz : GetU32LE(rec, 8));
+    const auto hiHz = static_cast<unsigned>(lf ? b1 * binHz : GetU32LE(rec, 12));
+    char text[160];
+    const int n = std::snprintf(text, sizeof text, "Epoch Trigger %zu fired at %u: %u-%u Hz, %.1f dB re 1uPa", i + 1,
+                                instrument_.Now(), loHz, hiHz, levelUpa);
+    SendEpochText(std::string(text, static_cast<std::size_t>(std::clamp<int>(n, 0, sizeof text - 1))));
   }
 }
 

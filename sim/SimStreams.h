@@ -23,20 +23,30 @@ struct SimStreamPorts {
   static SimStreamPorts FromPortBase(int portBase);
 };
 
+// Connection notices (stream message type "0") this instrument sends on its data channels.
+enum SimNotice : std::uint32_t {
+  kNoFreeConnections = 1,   // a connection beyond the free slots; it is closed after the notice
+  kConnectionTimedOut = 2,  // no start request in time, or the stream time limit ran out
+  kConnectionStopped = 3,   // the instrument ends the connection: reboot, power-down, --stop-streams-after
+};
+
 class SimStreams {
  public:
-  SimStreams(asio::io_context& io, SimInstrument& instrument, asio::ip::address address, SimStreamPorts ports);
+  // Without data channels (LF units) only the epoch message channel is served.
+  SimStreams(asio::io_context& io, SimInstrument& instrument, asio::ip::address address, SimStreamPorts ports,
+             bool dataChannels = true);
   ~SimStreams();
 
-  void Start();  // throws when a port cannot be bound
-  void Stop();
-  void StopAll(bool notify);  // "Q", reboot, end of run
-  void SetupChanged();        // a new job setup: new formats, new descriptions
+  void Start();                         // throws when a port cannot be bound
+  void Stop();                          // power-down: every open connection is stopped (notice 3) and closed
+  void StopAll();                       // "Q": "stream stopped" on each running stream, connections stay
+  void EndConnections(SimNotice code);  // notice to every data connection and UDP peer, then close
+  void SetupChanged();                  // a new job setup: new formats, new descriptions
 
   std::uint64_t WaveSamplesSent() const { return wave_.sent; }
   std::uint64_t UdpDatagramsDropped() const { return udpDropped_; }
 
-  static constexpr double kStreamLimitSeconds = 6 * 3600.0;
+  static constexpr std::size_t kMaxClientsPerChannel = 4;
 
  private:
   struct Client;
@@ -66,6 +76,9 @@ class SimStreams {
   void SendClient(const std::shared_ptr<Client>& c, std::vector<std::uint8_t> bytes);
   void FlushClient(const std::shared_ptr<Client>& c);
   void DropClient(const std::shared_ptr<Client>& c);
+  void CloseAfterFlush(const std::shared_ptr<Client>& c);
+  void NoticeAndClose(const std::shared_ptr<Client>& c, SimNotice code);
+  void NoticeUdp(UdpChannel& ch, SimNotice code);
   void SendUdp(SimStreamKind kind, const std::vector<std::uint8_t>& m);
   void Publish(SimStreamKind kind, const std::vector<std::uint8_t>& m);
   bool HasConsumers(SimStreamKind kind) const;
@@ -77,6 +90,7 @@ class SimStreams {
   void RunWave(std::chrono::steady_clock::time_point now);
   void RunFft(std::chrono::steady_clock::time_point now);
   void CheckEpochs(const SimSpectrumRecord& r);
+  void SendEpochText(const std::string& text);
   void ScheduleTick();
   void ScheduleStatus();
   void ExpireStreams(std::chrono::steady_clock::time_point now);
@@ -100,6 +114,8 @@ class SimStreams {
     bool firing = false;
   };
   std::array<EpochState, SimInstrument::kMaxTriggers> epochs_{};
+  std::uint64_t epochGeneration_ = 0;  // the trigger list the states belong to
+  bool dataChannels_;
   bool stopped_ = false;
 };
 

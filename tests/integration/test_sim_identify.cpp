@@ -16,7 +16,7 @@ using namespace hylo::test;
 
 TEST(SimIdentify, ConnectsAndIdentifiesEachModel) {
   for (const auto& [model, code] : {std::pair{"lf", 2}, std::pair{"hf", 5}, std::pair{"af", 7}}) {
-    const int port = FreeLoopbackPort();
+    const int port = FreeCommandPort();  // its data ports are free too
     SimProcess sim(HYLO_SIM_BIN, {"--model", model, "--unit", "4321", "--firmware", "v2.1.0", "--port",
                                   std::to_string(port), "--seconds", "30"});
     ASSERT_TRUE(sim.Ready()) << sim.FirstLine();

@@ -55,8 +55,10 @@ std::vector<hylo::sim::SimReply> Send(SimInstrument& s, char letter, std::vector
   return s.Handle(SimFrame{letter, std::move(payload)}).replies;
 }
 
+// A refused "D" as a host reads it: at least 6 bytes, the first u16 0xFFFF; the code follows.
 std::uint16_t ErrorCode(const std::vector<std::uint8_t>& reply) {
-  if (reply.size() != 4 || GetU16LE(reply, 0) != 0xFFFF) return 0;
+  if (reply.size() < 6 || GetU16LE(reply, 0) != 0xFFFF) return 0;
+  EXPECT_EQ(reply.size(), 6u);
   return GetU16LE(reply, 2);
 }
 
@@ -194,6 +196,29 @@ TEST(SimSetup, ParamListIsAppliedAndEchoed) {
   PutU32LE(list, 8, 512000);
   PutU32LE(list, 8 + 16, 32);
   EXPECT_EQ(ErrorCode(Send(s, 'D', list).at(0).payload), 2);
+}
+
+// The whole reply, byte for byte: type 0xFFFF, the code (little-endian), two zero bytes.
+TEST(SimSetup, ErrorReplyLayout) {
+  const auto o = Model(5, "v1.5.0");
+  SimInstrument s(o);
+  const auto r = Send(s, 'D', WaveSetup(7, 64000, 0x02));
+  ASSERT_EQ(r.size(), 1u) << "a refused setup changes no gain, so no \"G\"";
+  EXPECT_EQ(r[0].letter, 'D');
+  EXPECT_EQ(r[0].payload, (std::vector<std::uint8_t>{0xFF, 0xFF, 0x01, 0x00, 0x00, 0x00}));
+  auto forced = Model(7, "v2.1.0");
+  forced.setupError = 0xFFFD;
+  SimInstrument f(forced);
+  EXPECT_EQ(Send(f, 'D', {20, 0, 0, 0}).at(0).payload, (std::vector<std::uint8_t>{0xFF, 0xFF, 0xFD, 0xFF, 0x00, 0x00}));
+  // An LF unit refuses the same way (bandwidth above 32000 S/s).
+  SimInstrument lf(Model(2, "v2.4.0"));
+  std::vector<std::uint8_t> rec = Send(lf, 'F', {20, 0}).at(0).payload;
+  rec.erase(rec.begin());
+  PutU32LE(rec, 4, 48000);
+  EXPECT_EQ(Send(lf, 'D', rec).at(0).payload, (std::vector<std::uint8_t>{0xFF, 0xFF, 0x02, 0x00, 0x00, 0x00}));
+  // An "F" reply of a unit without a setup still carries the 4-byte error record after its status.
+  SimInstrument other(Model(9, "v2.1.0"));
+  EXPECT_EQ(Send(other, 'F', {20, 0}).at(0).payload, (std::vector<std::uint8_t>{0x00, 0xFF, 0xFF, 0x20, 0x00}));
 }
 
 TEST(SimSetup, ForcedErrorCodes) {

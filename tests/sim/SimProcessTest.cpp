@@ -1,35 +1,23 @@
 // The hylo-sim binary over real loopback sockets and a pty.
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <termios.h>
 
-#include "SimProcess.h"
+#include <algorithm>
+
+#include "../support/SimProcess.h"
 #include "platform/Bytes.h"
 
-using hylo::sim::BuildSimFrame;
-using simtest::ConnectTcp;
-using simtest::FrameReader;
-using simtest::SendAll;
-using simtest::SimProcess;
+using hylo::test::BuildFrame;
+using hylo::test::ConnectTcp;
+using hylo::test::FrameReader;
+using hylo::test::RunningSim;
+using hylo::test::SendAll;
+using hylo::test::SimProcess;
 
 namespace {
 
-struct Running {
-  std::uint16_t port = 0;
-  std::unique_ptr<SimProcess> sim;
-  std::string line;
-};
-
-Running Start(std::vector<std::string> extra) {
-  Running r;
-  for (int attempt = 0; attempt < 5 && r.line.empty(); ++attempt) {
-    r.port = simtest::FreeCommandPort();
-    std::vector<std::string> args = {"--port", std::to_string(r.port), "--seconds", "120"};
-    args.insert(args.end(), extra.begin(), extra.end());
-    r.sim = std::make_unique<SimProcess>(args);
-    r.line = r.sim->FirstLine();
-  }
-  return r;
-}
+RunningSim Start(const std::vector<std::string>& extra) { return hylo::test::StartSimOnFreePorts(extra); }
 
 std::uint32_t Be16(const std::vector<std::uint8_t>& b, std::size_t at) { return (b.at(at) << 8) | b.at(at + 1); }
 std::uint32_t Be32(const std::vector<std::uint8_t>& b, std::size_t at) { return (Be16(b, at) << 16) | Be16(b, at + 2); }
@@ -38,22 +26,22 @@ std::uint32_t Be32(const std::vector<std::uint8_t>& b, std::size_t at) { return 
 
 TEST(SimProcess, IdentifiesAndIgnoresBadFrames) {
   auto r = Start({"--model", "hf", "--unit", "321", "--detail", "5"});
-  ASSERT_NE(r.line.find("listening"), std::string::npos) << r.line;
+  ASSERT_TRUE(r.Ready()) << r.Line();
   auto fd = ConnectTcp(r.port);
   ASSERT_TRUE(fd);
   FrameReader in(fd.get());
 
   // Bad CRC, a letter outside the range and a clock command cut short: none is answered.
-  auto bad = BuildSimFrame('E', {});
+  auto bad = BuildFrame('E');
   bad[4] ^= 0x01;
   std::vector<std::uint8_t> noise = bad;
   const std::vector<std::uint8_t> badLetter = {0x2A, 0x5F, 0x00, 0x00, 0x00, 0x00};
   noise.insert(noise.end(), badLetter.begin(), badLetter.end());
-  const auto shortClock = BuildSimFrame('A', std::vector<std::uint8_t>{1, 2});
+  const auto shortClock = BuildFrame('A', std::vector<std::uint8_t>{1, 2});
   noise.insert(noise.end(), shortClock.begin(), shortClock.end());
   ASSERT_TRUE(SendAll(fd.get(), noise));
 
-  ASSERT_TRUE(SendAll(fd.get(), BuildSimFrame('E', {})));
+  ASSERT_TRUE(SendAll(fd.get(), BuildFrame('E')));
   auto e = in.Next();
   ASSERT_TRUE(e.has_value());
   EXPECT_EQ(e->letter, 'E');
@@ -62,7 +50,7 @@ TEST(SimProcess, IdentifiesAndIgnoresBadFrames) {
   EXPECT_EQ(e->payload[28], 5);
 
   const std::vector<std::uint8_t> mask = {0x06, 0x00};
-  ASSERT_TRUE(SendAll(fd.get(), BuildSimFrame('C', mask)));
+  ASSERT_TRUE(SendAll(fd.get(), BuildFrame('C', mask)));
   auto c = in.Next();
   ASSERT_TRUE(c.has_value());
   EXPECT_EQ(c->letter, 'C');
@@ -74,7 +62,7 @@ TEST(SimProcess, IdentifiesAndIgnoresBadFrames) {
   hylo::bytes::PutU16LE(wave, 2, 18);
   hylo::bytes::PutU32LE(wave, 4, 48000);
   wave[10] = 0x02;
-  ASSERT_TRUE(SendAll(fd.get(), BuildSimFrame('D', wave)));
+  ASSERT_TRUE(SendAll(fd.get(), BuildFrame('D', wave)));
   auto d = in.Next();
   ASSERT_TRUE(d.has_value());
   EXPECT_EQ(d->letter, 'D');
@@ -83,17 +71,17 @@ TEST(SimProcess, IdentifiesAndIgnoresBadFrames) {
   ASSERT_TRUE(g.has_value());
   EXPECT_EQ(g->letter, 'G');
 
-  EXPECT_EQ(r.sim->Terminate(), 0);
+  EXPECT_EQ(r.sim->Stop(), 0);
 }
 
 TEST(SimProcess, UdpWaveStreamCarriesDescriptionAndContinuousSamples) {
   auto r = Start({"--model", "af", "--tone", "1000:-10"});
-  ASSERT_NE(r.line.find("listening"), std::string::npos) << r.line;
-  simtest::Fd udp(socket(AF_INET, SOCK_DGRAM, 0));
-  auto local = simtest::Loopback(0);
+  ASSERT_TRUE(r.Ready()) << r.Line();
+  hylo::test::Fd udp(socket(AF_INET, SOCK_DGRAM, 0));
+  auto local = hylo::test::Loopback(0);
   ASSERT_EQ(bind(udp.get(), reinterpret_cast<sockaddr*>(&local), sizeof local), 0);
-  simtest::SetTimeout(udp.get(), 5000);
-  auto to = simtest::Loopback(static_cast<std::uint16_t>(r.port + 1676));
+  hylo::test::SetTimeout(udp.get(), 5000);
+  auto to = hylo::test::Loopback(static_cast<std::uint16_t>(r.port + 1676));
   const std::uint8_t start[8] = {'3', '*', 0, 4, 0, 0, 0, 0};
   ASSERT_EQ(sendto(udp.get(), start, sizeof start, 0, reinterpret_cast<sockaddr*>(&to), sizeof to), 8);
 
@@ -133,12 +121,12 @@ TEST(SimProcess, UdpWaveStreamCarriesDescriptionAndContinuousSamples) {
   EXPECT_EQ(dataMessages, 50);
   const std::uint8_t stop[4] = {'4', '*', 0, 0};
   sendto(udp.get(), stop, sizeof stop, 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
-  EXPECT_EQ(r.sim->Terminate(), 0);
+  EXPECT_EQ(r.sim->Stop(), 0);
 }
 
 TEST(SimProcess, TcpFftStreamCarriesSpectra) {
   auto r = Start({"--model", "hf", "--tone", "20000:-6"});
-  ASSERT_NE(r.line.find("listening"), std::string::npos) << r.line;
+  ASSERT_TRUE(r.Ready()) << r.Line();
   auto fd = ConnectTcp(static_cast<std::uint16_t>(r.port + 1679));
   ASSERT_TRUE(fd);
   ASSERT_TRUE(SendAll(fd.get(), {'3', '*', 0, 4, 0, 0, 0, 0}));
@@ -169,62 +157,67 @@ TEST(SimProcess, TcpFftStreamCarriesSpectra) {
   const auto& bins = msgs[2];
   const auto peak = std::max_element(bins.begin() + 32, bins.end()) - (bins.begin() + 32);
   EXPECT_NEAR(static_cast<double>(peak), static_cast<double>(toneBin), 1.0);
-  EXPECT_EQ(r.sim->Terminate(), 0);
+  EXPECT_EQ(r.sim->Stop(), 0);
 }
 
 TEST(SimProcess, RebootDropsTheLinkAndComesBack) {
   auto r = Start({"--model", "lf", "--reboot-delay", "0.5"});
-  ASSERT_NE(r.line.find("listening"), std::string::npos) << r.line;
+  ASSERT_TRUE(r.Ready()) << r.Line();
   {
     auto fd = ConnectTcp(r.port);
     ASSERT_TRUE(fd);
-    ASSERT_TRUE(SendAll(fd.get(), BuildSimFrame('Y', {})));
+    ASSERT_TRUE(SendAll(fd.get(), BuildFrame('Y')));
     std::uint8_t b;
     EXPECT_LE(read(fd.get(), &b, 1), 0) << "link should drop on reboot";
   }
-  simtest::Fd again;
+  hylo::test::Fd again;
   for (int i = 0; i < 100 && !again; ++i) {
     usleep(100000);
     again = ConnectTcp(r.port);
   }
   ASSERT_TRUE(again) << "instrument did not come back";
-  ASSERT_TRUE(SendAll(again.get(), BuildSimFrame('E', {})));
+  ASSERT_TRUE(SendAll(again.get(), BuildFrame('E')));
   FrameReader in(again.get());
   auto e = in.Next();
   ASSERT_TRUE(e.has_value());
   EXPECT_EQ(e->payload.at(28), 2);
-  EXPECT_EQ(r.sim->Terminate(), 0);
+  EXPECT_EQ(r.sim->Stop(), 0);
 }
 
 TEST(SimProcess, WithheldLetterIsNeverAnswered) {
   auto r = Start({"--withhold", "Z"});
-  ASSERT_NE(r.line.find("listening"), std::string::npos) << r.line;
+  ASSERT_TRUE(r.Ready()) << r.Line();
   auto fd = ConnectTcp(r.port);
   ASSERT_TRUE(fd);
-  ASSERT_TRUE(SendAll(fd.get(), BuildSimFrame('Z', {})));
-  ASSERT_TRUE(SendAll(fd.get(), BuildSimFrame('E', {})));
+  ASSERT_TRUE(SendAll(fd.get(), BuildFrame('Z')));
+  ASSERT_TRUE(SendAll(fd.get(), BuildFrame('E')));
   FrameReader in(fd.get());
   auto f = in.Next();
   ASSERT_TRUE(f.has_value());
   EXPECT_EQ(f->letter, 'E');
-  EXPECT_EQ(r.sim->Terminate(), 0);
+  EXPECT_EQ(r.sim->Stop(), 0);
+}
+
+// Opens the simulator's pty like a serial port: raw, reads give up after 5 s.
+hylo::test::Fd OpenPty(const std::string& path) {
+  hylo::test::Fd fd(open(path.c_str(), O_RDWR | O_NOCTTY));
+  if (!fd) return fd;
+  termios t{};
+  if (tcgetattr(fd.get(), &t) != 0) return hylo::test::Fd();
+  cfmakeraw(&t);
+  t.c_cc[VMIN] = 0;
+  t.c_cc[VTIME] = 50;
+  if (tcsetattr(fd.get(), TCSANOW, &t) != 0) return hylo::test::Fd();
+  return fd;
 }
 
 TEST(SimProcess, PtyLinkAndBaudChange) {
   SimProcess sim({"--pty", "--model", "lf", "--seconds", "60"});
-  const std::string line = sim.FirstLine();
-  const auto at = line.find("/dev/");
-  ASSERT_NE(at, std::string::npos) << line;
-  const std::string path = line.substr(at, line.find(' ', at) - at);
-  simtest::Fd fd(open(path.c_str(), O_RDWR | O_NOCTTY));
+  ASSERT_TRUE(sim.Ready()) << sim.FirstLine();
+  const std::string path = sim.PtyPath();
+  auto fd = OpenPty(path);
   ASSERT_TRUE(fd) << path;
-  termios t{};
-  ASSERT_EQ(tcgetattr(fd.get(), &t), 0);
-  cfmakeraw(&t);
-  t.c_cc[VMIN] = 0;
-  t.c_cc[VTIME] = 50;  // reads give up after 5 s
-  ASSERT_EQ(tcsetattr(fd.get(), TCSANOW, &t), 0);
-  ASSERT_TRUE(SendAll(fd.get(), BuildSimFrame('E', {})));
+  ASSERT_TRUE(SendAll(fd.get(), BuildFrame('E')));
   FrameReader in(fd.get());
   auto e = in.Next();
   ASSERT_TRUE(e.has_value());
@@ -232,20 +225,68 @@ TEST(SimProcess, PtyLinkAndBaudChange) {
   EXPECT_EQ(e->payload.at(28), 2);
   std::vector<std::uint8_t> baud(4);
   hylo::bytes::PutU32LE(baud, 0, 19200);
-  ASSERT_TRUE(SendAll(fd.get(), BuildSimFrame('B', baud)));
-  ASSERT_TRUE(SendAll(fd.get(), BuildSimFrame('B', {})));
+  ASSERT_TRUE(SendAll(fd.get(), BuildFrame('B', baud)));
+  ASSERT_TRUE(SendAll(fd.get(), BuildFrame('B')));
   auto b = in.Next();
   ASSERT_TRUE(b.has_value());
   EXPECT_EQ(b->letter, 'B');
   EXPECT_EQ(hylo::bytes::GetU32LE(b->payload, 0), 19200u);
+  termios t{};
   ASSERT_EQ(tcgetattr(fd.get(), &t), 0);
   EXPECT_EQ(cfgetospeed(&t), static_cast<speed_t>(B19200));
-  EXPECT_EQ(sim.Terminate(), 0);
+  EXPECT_EQ(sim.Stop(), 0);
+}
+
+// On a pty, --close-link-after unplugs the unit: the host's open port hangs up, writes fail,
+// and the device path is gone; the simulator itself keeps running until told to stop.
+TEST(SimProcess, PtyCloseLinkAfterUnplugsTheUnit) {
+  SimProcess sim({"--pty", "--model", "hf", "--close-link-after", "0.5", "--seconds", "60"});
+  ASSERT_TRUE(sim.Ready()) << sim.FirstLine();
+  const std::string path = sim.PtyPath();
+  auto fd = OpenPty(path);
+  ASSERT_TRUE(fd) << path;
+  // The link answers until it is pulled.
+  ASSERT_TRUE(SendAll(fd.get(), BuildFrame('E')));
+  FrameReader in(fd.get());
+  auto e = in.Next();
+  ASSERT_TRUE(e.has_value());
+  EXPECT_EQ(e->payload.at(28), 5);
+
+  pollfd p{fd.get(), POLLIN, 0};
+  ASSERT_EQ(poll(&p, 1, 10000), 1) << "the pty never hung up";
+  EXPECT_NE(p.revents & POLLHUP, 0) << "revents " << p.revents;
+  std::uint8_t byte = 0;
+  EXPECT_LE(read(fd.get(), &byte, 1), 0);
+  const auto probe = BuildFrame('E');
+  EXPECT_LT(write(fd.get(), probe.data(), probe.size()), 0) << "a write to an unplugged unit must fail";
+  EXPECT_NE(access(path.c_str(), F_OK), 0) << path << " is still there";
+  EXPECT_EQ(sim.Stop(), 0);
+}
+
+// A unit on a serial line that reboots stays on the line but hears nothing for a while.
+TEST(SimProcess, PtyRebootGoesQuietAndComesBack) {
+  SimProcess sim({"--pty", "--model", "lf", "--reboot-delay", "3", "--seconds", "60"});
+  ASSERT_TRUE(sim.Ready()) << sim.FirstLine();
+  auto fd = OpenPty(sim.PtyPath());
+  ASSERT_TRUE(fd) << sim.PtyPath();
+  ASSERT_TRUE(SendAll(fd.get(), BuildFrame('Y')));
+  ASSERT_TRUE(SendAll(fd.get(), BuildFrame('E')));
+  pollfd p{fd.get(), POLLIN, 0};
+  EXPECT_EQ(poll(&p, 1, 1000), 0) << "a rebooting unit answered";
+  FrameReader in(fd.get());
+  std::optional<hylo::test::Frame> e;
+  for (int i = 0; i < 40 && !e; ++i) {  // up to 20 s
+    ASSERT_TRUE(SendAll(fd.get(), BuildFrame('E')));
+    if (poll(&p, 1, 500) == 1) e = in.Next();
+  }
+  ASSERT_TRUE(e.has_value()) << "the unit did not come back";
+  EXPECT_EQ(e->letter, 'E');
+  EXPECT_EQ(sim.Stop(), 0);
 }
 
 TEST(SimProcess, StatusChannelSendsRecords) {
   auto r = Start({"--model", "hf", "--firmware", "v2.2.1"});
-  ASSERT_NE(r.line.find("listening"), std::string::npos) << r.line;
+  ASSERT_TRUE(r.Ready()) << r.Line();
   auto fd = ConnectTcp(static_cast<std::uint16_t>(r.port + 1681));
   ASSERT_TRUE(fd);
   ASSERT_TRUE(SendAll(fd.get(), {'3', '*', 0, 4, 0, 0, 0xFF, 0xFF}));
@@ -267,21 +308,21 @@ TEST(SimProcess, StatusChannelSendsRecords) {
     }
   }
   EXPECT_TRUE(sawStatus);
-  EXPECT_EQ(r.sim->Terminate(), 0);
+  EXPECT_EQ(r.sim->Stop(), 0);
 }
 
 TEST(SimProcess, CloseLinkAfterDropsTheConnection) {
   auto r = Start({"--close-link-after", "0.3"});
-  ASSERT_NE(r.line.find("listening"), std::string::npos) << r.line;
+  ASSERT_TRUE(r.Ready()) << r.Line();
   auto fd = ConnectTcp(r.port);
   ASSERT_TRUE(fd);
   std::uint8_t b;
   EXPECT_EQ(read(fd.get(), &b, 1), 0) << "expected an orderly close";
-  EXPECT_EQ(r.sim->Terminate(), 0);
+  EXPECT_EQ(r.sim->Stop(), 0);
 }
 
 TEST(SimProcess, SecondsEndsTheRunCleanly) {
-  SimProcess sim({"--port", std::to_string(simtest::FreeCommandPort()), "--seconds", "0.5"});
-  ASSERT_NE(sim.FirstLine().find("listening"), std::string::npos);
+  SimProcess sim({"--port", std::to_string(hylo::test::FreeCommandPort()), "--seconds", "0.5"});
+  ASSERT_TRUE(sim.Ready()) << sim.FirstLine();
   EXPECT_EQ(sim.Wait(10000), 0);
 }

@@ -1,6 +1,8 @@
 #pragma once
-// Runs hylo-sim as a child process for a test: waits for its "listening" line, ends it by
-// its own PID (SIGTERM, then SIGKILL) when the test is done. Only loopback addresses.
+// Runs hylo-sim as a child process for a test, and the small blocking loopback helpers the tests
+// talk to it with. It needs none of the simulator's headers: command-link frames are built and
+// cut here from the wire layout, with a CRC of their own. Every socket read times out, so a
+// silent simulator fails a test instead of hanging it; the child is ended by its own PID.
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -11,14 +13,27 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdint>
+#include <ctime>
+#include <memory>
+#include <optional>
+#include <random>
+#include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace hylo::test {
 
 class SimProcess {
  public:
-  // Starts `binary` with `args`; Ready() tells whether the "listening" line came in time.
+#ifdef HYLO_SIM_BIN
+  // The simulator this test binary was built with.
+  explicit SimProcess(std::vector<std::string> args, int timeoutMs = 10000)
+      : SimProcess(HYLO_SIM_BIN, std::move(args), timeoutMs) {}
+#endif
+  // Starts `binary` with `args` and waits up to `timeoutMs` for its first stdout line;
+  // Ready() tells whether that line said "listening".
   SimProcess(const std::string& binary, std::vector<std::string> args, int timeoutMs = 10000) {
     int out[2];
     if (pipe(out) != 0) return;
@@ -36,43 +51,64 @@ class SimProcess {
     }
     close(out[1]);
     stdout_ = out[0];
+    if (pid_ < 0) return;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (std::chrono::steady_clock::now() < deadline && firstLine_.find('\n') == std::string::npos) {
+    while (std::chrono::steady_clock::now() < deadline) {
       pollfd p{stdout_, POLLIN, 0};
-      if (poll(&p, 1, 50) > 0) {
-        char buffer[256];
-        const ssize_t n = read(stdout_, buffer, sizeof buffer);
-        if (n <= 0) break;
-        firstLine_.append(buffer, static_cast<std::size_t>(n));
+      if (poll(&p, 1, 50) <= 0) continue;
+      char c = 0;
+      if (read(stdout_, &c, 1) != 1) break;
+      if (c == '\n') {
+        ready_ = firstLine_.find("listening") != std::string::npos;
+        break;
       }
+      firstLine_ += c;
     }
-    ready_ = firstLine_.find("listening") != std::string::npos;
   }
-  ~SimProcess() { Stop(); }
+  ~SimProcess() {
+    Stop();
+    if (stdout_ >= 0) close(stdout_);
+  }
   SimProcess(const SimProcess&) = delete;
   SimProcess& operator=(const SimProcess&) = delete;
 
   bool Ready() const { return ready_; }
+  // The first stdout line without its newline (what there was of it when not ready).
   const std::string& FirstLine() const { return firstLine_; }
   pid_t Pid() const { return pid_; }
 
-  // SIGTERM and wait up to 5 s; then SIGKILL. Returns the exit status (−1 if killed).
+  // The pty path of a "listening pty /dev/pts/N ..." line; empty when there is none.
+  std::string PtyPath() const {
+    const auto at = firstLine_.find("/dev/");
+    if (at == std::string::npos) return {};
+    return firstLine_.substr(at, firstLine_.find(' ', at) - at);
+  }
+
+  // SIGTERM, then up to 10 s for the exit; SIGKILL after that. The exit status, or −1 when it
+  // had to be killed, died of a signal or was ended already.
   int Stop() {
-    if (pid_ <= 0) return -1;
+    if (pid_ <= 0 || reaped_) return -1;
     kill(pid_, SIGTERM);
-    int status = 0;
-    for (int i = 0; i < 100; ++i) {
+    const int status = Wait(10000);
+    if (!reaped_) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+      reaped_ = true;
+    }
+    return status;
+  }
+
+  // Waits up to `ms` for the simulator to end by itself; its exit status, or −1.
+  int Wait(int ms) {
+    if (pid_ <= 0 || reaped_) return -1;
+    for (int waited = 0; waited <= ms; waited += 20) {
+      int status = 0;
       if (waitpid(pid_, &status, WNOHANG) == pid_) {
-        pid_ = -1;
-        close(stdout_);
+        reaped_ = true;
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
       }
-      usleep(50000);
+      usleep(20000);
     }
-    kill(pid_, SIGKILL);
-    waitpid(pid_, &status, 0);
-    pid_ = -1;
-    close(stdout_);
     return -1;
   }
 
@@ -81,15 +117,27 @@ class SimProcess {
   int stdout_ = -1;
   std::string firstLine_;
   bool ready_ = false;
+  bool reaped_ = false;
 };
+
+inline sockaddr_in Loopback(std::uint16_t port) {
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(port);
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  return a;
+}
+
+inline void SetTimeout(int fd, int ms) {
+  timeval tv{ms / 1000, (ms % 1000) * 1000};
+  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+  setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
+}
 
 // A TCP port on 127.0.0.1 that nothing listens on right now (the kernel picks it).
 inline int FreeLoopbackPort() {
   const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  address.sin_port = 0;
+  auto address = Loopback(0);
   int port = -1;
   if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
     socklen_t length = sizeof address;
@@ -99,5 +147,166 @@ inline int FreeLoopbackPort() {
   close(fd);
   return port;
 }
+
+inline bool PortFree(std::uint16_t port, int type) {
+  const int fd = socket(AF_INET, type, 0);
+  if (fd < 0) return false;
+  auto a = Loopback(port);
+  const bool ok = bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+  close(fd);
+  return ok;
+}
+
+// A command port whose data ports (command port + 1676 .. + 1681, TCP and UDP) are free too.
+inline std::uint16_t FreeCommandPort() {
+  std::mt19937 rng(static_cast<unsigned>(getpid()) * 7919u + static_cast<unsigned>(time(nullptr)));
+  for (int i = 0; i < 200; ++i) {
+    const auto p = static_cast<std::uint16_t>(20000 + rng() % 20000);
+    bool ok = PortFree(p, SOCK_STREAM);
+    for (int d = 1676; ok && d <= 1681; ++d)
+      ok = PortFree(static_cast<std::uint16_t>(p + d), SOCK_STREAM) &&
+           PortFree(static_cast<std::uint16_t>(p + d), SOCK_DGRAM);
+    if (ok) return p;
+  }
+  return 0;
+}
+
+#ifdef HYLO_SIM_BIN
+struct RunningSim {
+  std::uint16_t port = 0;  // the command port; the data ports follow from it
+  std::unique_ptr<SimProcess> sim;
+  bool Ready() const { return sim && sim->Ready(); }
+  std::string Line() const { return sim ? sim->FirstLine() : std::string(); }
+};
+
+// Starts the simulator on a command port whose data ports are free, with a run-time limit so a
+// forgotten child ends by itself; tries a few ports when one is taken meanwhile.
+inline RunningSim StartSimOnFreePorts(const std::vector<std::string>& extra, int seconds = 120) {
+  RunningSim r;
+  for (int attempt = 0; attempt < 5 && !r.Ready(); ++attempt) {
+    r.port = FreeCommandPort();
+    std::vector<std::string> args = {"--port", std::to_string(r.port), "--seconds", std::to_string(seconds)};
+    args.insert(args.end(), extra.begin(), extra.end());
+    r.sim = std::make_unique<SimProcess>(args);
+  }
+  return r;
+}
+#endif
+
+class Fd {
+ public:
+  explicit Fd(int fd = -1) : fd_(fd) {}
+  ~Fd() {
+    if (fd_ >= 0) close(fd_);
+  }
+  Fd(Fd&& o) noexcept : fd_(std::exchange(o.fd_, -1)) {}
+  Fd& operator=(Fd&& o) noexcept {
+    std::swap(fd_, o.fd_);
+    return *this;
+  }
+  int get() const { return fd_; }
+  explicit operator bool() const { return fd_ >= 0; }
+
+ private:
+  int fd_;
+};
+
+// A TCP connection to 127.0.0.1:port whose reads and writes give up after 5 s.
+inline Fd ConnectTcp(std::uint16_t port) {
+  Fd fd(socket(AF_INET, SOCK_STREAM, 0));
+  auto a = Loopback(port);
+  if (connect(fd.get(), reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) return Fd();
+  SetTimeout(fd.get(), 5000);
+  return fd;
+}
+
+inline bool SendAll(int fd, std::span<const std::uint8_t> b) {
+  std::size_t done = 0;
+  while (done < b.size()) {
+    const auto n = write(fd, b.data() + done, b.size() - done);
+    if (n <= 0) return false;
+    done += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+inline bool SendAll(int fd, std::initializer_list<std::uint8_t> b) {
+  return SendAll(fd, std::span<const std::uint8_t>(b.begin(), b.size()));
+}
+
+// Command-link frames: "*", letter, u16 LE payload length, payload, CRC-16/ARC low byte first.
+struct Frame {
+  char letter = 0;
+  std::vector<std::uint8_t> payload;
+};
+
+inline std::uint16_t FrameCrc(std::span<const std::uint8_t> bytes) {
+  std::uint16_t crc = 0;
+  for (const std::uint8_t b : bytes) {
+    crc ^= b;
+    for (int i = 0; i < 8; ++i) crc = (crc & 1) ? static_cast<std::uint16_t>((crc >> 1) ^ 0xA001) : crc >> 1;
+  }
+  return crc;
+}
+
+inline std::vector<std::uint8_t> BuildFrame(char letter, std::span<const std::uint8_t> payload = {}) {
+  std::vector<std::uint8_t> f;
+  f.reserve(payload.size() + 6);
+  f.push_back(0x2A);
+  f.push_back(static_cast<std::uint8_t>(letter));
+  f.push_back(static_cast<std::uint8_t>(payload.size()));
+  f.push_back(static_cast<std::uint8_t>(payload.size() >> 8));
+  for (const std::uint8_t b : payload) f.push_back(b);
+  const std::uint16_t crc = FrameCrc(f);
+  f.push_back(static_cast<std::uint8_t>(crc));
+  f.push_back(static_cast<std::uint8_t>(crc >> 8));
+  return f;
+}
+
+// Reads whole frames from a socket or tty; frames with a bad CRC or length are skipped.
+class FrameReader {
+ public:
+  static constexpr std::size_t kMaxPayload = 7994;
+
+  explicit FrameReader(int fd) : fd_(fd) {}
+  // The next frame; nullopt on time-out, end of file or error.
+  std::optional<Frame> Next() {
+    for (int reads = 0; reads < 1000; ++reads) {
+      if (auto f = Cut()) return f;
+      std::uint8_t b[4096];
+      const auto n = read(fd_, b, sizeof b);
+      if (n <= 0) return std::nullopt;
+      buf_.insert(buf_.end(), b, b + n);
+    }
+    return std::nullopt;
+  }
+
+ private:
+  std::optional<Frame> Cut() {
+    while (!buf_.empty()) {
+      if (buf_[0] != 0x2A) {
+        buf_.erase(buf_.begin());
+        continue;
+      }
+      if (buf_.size() < 4) return std::nullopt;
+      const std::size_t n = buf_[2] | (std::size_t{buf_[3]} << 8);
+      if (n > kMaxPayload) {
+        buf_.erase(buf_.begin());
+        continue;
+      }
+      if (buf_.size() < n + 6) return std::nullopt;
+      if (FrameCrc(std::span<const std::uint8_t>(buf_.data(), n + 6)) != 0) {
+        buf_.erase(buf_.begin());
+        continue;
+      }
+      Frame f{static_cast<char>(buf_[1]), {buf_.begin() + 4, buf_.begin() + 4 + static_cast<std::ptrdiff_t>(n)}};
+      buf_.erase(buf_.begin(), buf_.begin() + static_cast<std::ptrdiff_t>(n + 6));
+      return f;
+    }
+    return std::nullopt;
+  }
+
+  int fd_;
+  std::vector<std::uint8_t> buf_;
+};
 
 }  // namespace hylo::test
