@@ -2,6 +2,7 @@
 
 #include <QCloseEvent>
 #include <QHBoxLayout>
+#include <QMenuBar>
 #include <QVBoxLayout>
 #include <algorithm>
 
@@ -19,10 +20,13 @@ MainWindow::MainWindow(Hylo& hylo, QWidget* parent) : QMainWindow(parent), hylo_
   unitLine_->setObjectName("unitLine");
   logIndicator_ = new QLabel("Logging Disabled", central);
   logIndicator_->setObjectName("logIndicator");
+  logKinds_ = new QLabel(central);
+  logKinds_->setObjectName(kLogKindsLabel);
   syncIndicator_ = new QLabel("Sync", central);
   syncIndicator_->setObjectName("syncIndicator");
   top->addWidget(unitLine_, 1);
   top->addWidget(logIndicator_);
+  top->addWidget(logKinds_);
   top->addWidget(syncIndicator_);
   layout->addLayout(top);
 
@@ -50,6 +54,21 @@ MainWindow::MainWindow(Hylo& hylo, QWidget* parent) : QMainWindow(parent), hylo_
   statusField_->setMaximumBlockCount(1000);
   layout->addWidget(statusField_, 1);
 
+  // Scanning controls: each calls its core callback; the model dims and labels them.
+  auto* scanning = new QHBoxLayout;
+  auto scanButton = [&](const char* text, const char* id, auto callback) {
+    auto* button = new QPushButton(text, central);
+    button->setObjectName(id);
+    scanning->addWidget(button);
+    connect(button, &QPushButton::clicked, this, [this, callback] { (hylo_.Scan().*callback)(); });
+    return button;
+  };
+  startButton_ = scanButton("Start", scanpanel::kStart, &HyloScan::StartScanningCallback);
+  pauseButton_ = scanButton("Pause", scanpanel::kPause, &HyloScan::PauseCallback);
+  stopButton_ = scanButton("Stop", scanpanel::kStop, &HyloScan::StopCallback);
+  scanning->addStretch(1);
+  layout->addLayout(scanning);
+
   exitButton_ = new QPushButton("Exit", central);
   exitButton_->setObjectName("exitButton");
   layout->addWidget(exitButton_, 0, Qt::AlignRight);
@@ -61,11 +80,26 @@ MainWindow::MainWindow(Hylo& hylo, QWidget* parent) : QMainWindow(parent), hylo_
   setCentralWidget(central);
   resize(1100, 700);
 
+  auto* setupMenu = menuBar()->addMenu("Setup");
+  setupMenu->addAction("Instrument Setup", this, [this] {
+    if (!setupPanel_) setupPanel_ = new SetupPanel(hylo_, this);
+    setupPanel_->Open();
+  });
+  setupMenu->addAction("Hylo Settings", this, [this] {
+    if (!settingsPanel_) settingsPanel_ = new SettingsPanel(hylo_, this);
+    settingsPanel_->Open();
+  });
+
   binding_ = std::make_unique<PanelBinding>(hylo_.MainPanel(), this, [this](const std::string& id) { Render(id); });
-  for (const char* id : {mainpanel::kTitle, mainpanel::kStatusField, mainpanel::kLogIndicator,
+  for (const char* id : {mainpanel::kTitle, mainpanel::kStatusField, mainpanel::kLogIndicator, kLogKindsLabel,
                          mainpanel::kSyncIndicator, mainpanel::kUnitLine}) {
     Render(id);
   }
+  for (const char* id : {scanpanel::kStart, scanpanel::kPause, scanpanel::kStop}) Render(id);
+  // Stops asked for by worker threads (a log that will not open) run here; setup panels stop
+  // scanning through the same procedure.
+  hylo_.SetUiDispatch([this](std::function<void()> call) { QMetaObject::invokeMethod(this, std::move(call)); });
+  hylo_.SetStopScanning([this] { hylo_.Scan().StopCallback(); });
   statusBinding_ = std::make_unique<PanelBinding>(hylo_.Data().StatusPanel(), this,
                                                   [this](const std::string& id) { RenderStatus(id); });
   // The displays pull on their own timer, so the drawing rate never depends on the data rate.
@@ -97,7 +131,10 @@ void MainWindow::RefreshTicker() {
   spectrum_->Pull();
 }
 
-MainWindow::~MainWindow() = default;
+MainWindow::~MainWindow() {
+  hylo_.SetUiDispatch({});
+  hylo_.SetStopScanning({});
+}
 
 void MainWindow::Render(const std::string& id) {
   const PanelModel& model = hylo_.MainPanel();
@@ -113,8 +150,17 @@ void MainWindow::Render(const std::string& id) {
     }
   } else if (id == mainpanel::kLogIndicator) {
     logIndicator_->setToolTip(QString::fromStdString(control.tooltip));
+    if (const auto* text = std::get_if<std::string>(&control.value))
+      logIndicator_->setText(QString::fromStdString(*text));
+  } else if (id == kLogKindsLabel) {
+    logKinds_->setText(QString::fromStdString(model.Text(id)));
+    logKinds_->setVisible(control.visible && !model.Text(id).empty());
   } else if (id == mainpanel::kSyncIndicator) {
     syncIndicator_->setToolTip(QString::fromStdString(control.tooltip));
+  } else if (id == scanpanel::kStart || id == scanpanel::kPause || id == scanpanel::kStop) {
+    QPushButton* button = id == scanpanel::kStart ? startButton_ : id == scanpanel::kPause ? pauseButton_ : stopButton_;
+    button->setEnabled(!control.dimmed);
+    if (!control.label.empty()) button->setText(QString::fromStdString(control.label));
   } else if (id == mainpanel::kUnitLine) {
     const std::string text = model.Text(id);
     if (!text.empty()) unitLine_->setText(QString::fromStdString(text));

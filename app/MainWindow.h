@@ -9,6 +9,8 @@
 #include <memory>
 
 #include "PanelBinding.h"
+#include "SettingsPanel.h"
+#include "SetupPanel.h"
 #include "SpectrumWidget.h"
 #include "TimeSeriesWidget.h"
 #include "core/Hylo.h"
@@ -23,6 +25,9 @@ class MainWindow final : public QMainWindow {
 
   QPlainTextEdit* StatusField() const { return statusField_; }
   QPushButton* ExitButton() const { return exitButton_; }
+  QPushButton* StartButton() const { return startButton_; }
+  QPushButton* PauseButton() const { return pauseButton_; }
+  QPushButton* StopButton() const { return stopButton_; }
   TimeSeriesWidget* TimeSeries() const { return timeSeries_; }
   SpectrumWidget* Spectrum() const { return spectrum_; }
   QLabel* StatusLabel(const char* id) const;
@@ -39,15 +44,21 @@ class MainWindow final : public QMainWindow {
   Hylo& hylo_;
   QPlainTextEdit* statusField_ = nullptr;
   QLabel* logIndicator_ = nullptr;
+  QLabel* logKinds_ = nullptr;  // which logs are on, beside the indicator
   QLabel* syncIndicator_ = nullptr;
   QLabel* unitLine_ = nullptr;
   QPushButton* exitButton_ = nullptr;
+  QPushButton* startButton_ = nullptr;
+  QPushButton* pauseButton_ = nullptr;
+  QPushButton* stopButton_ = nullptr;
   TimeSeriesWidget* timeSeries_ = nullptr;
   SpectrumWidget* spectrum_ = nullptr;
   std::map<std::string, QLabel*> statusLabels_;
   QTimer refresh_;
   std::unique_ptr<PanelBinding> binding_;
   std::unique_ptr<PanelBinding> statusBinding_;
+  SetupPanel* setupPanel_ = nullptr;
+  SettingsPanel* settingsPanel_ = nullptr;
 };
 
 }  // namespace hylo::app

@@ -50,6 +50,9 @@ int Hylo::Start() {
 
 // Module objects that hold settings groups are made anew with them (start, session load).
 void Hylo::BuildModules() {
+  programSettings_.reset();
+  jobSetup_.reset();
+  scan_.reset();
   link_.reset();
   dataPath_.reset();
   wav_.reset();
@@ -57,11 +60,119 @@ void Hylo::BuildModules() {
   wav_.emplace(ini_, operator_, groups_->wav);
   dataPath_.emplace(nodes_, threads_, ini_, operator_, *groups_, *wav_);
   dataPath_->RegisterWorkers();
+  dataPath_->Logging().SetMainPanel(&mainPanel_);
   link_ = std::make_unique<LinkModules>(nodes_, threads_, operator_, ini_, *groups_, mainPanel_, *dataPath_, mainWork_);
   StopHooks hooks;
   hooks.closeDataStreams = [this] { dataPath_->Channels().CloseStreams(); };
   link_->RegisterWorkers(hooks);
   threads_.SetStopHooks(std::move(hooks));
+  WireScanning();
+  BuildSetupModules();
+}
+
+// The job setup exchange and the two setup panels; their reply handlers go in before the
+// workers start.
+void Hylo::BuildSetupModules() {
+  auto indicate = [this](bool) {
+    const bool open = (jobSetup_ && jobSetup_->PanelOpen()) || (programSettings_ && programSettings_->PanelOpen());
+    mainPanel_.SetVisible(setup::kSetupOpenIndicator, open);
+  };
+  auto save = [this] {
+    SaveSettingsGroups();
+    ini_.SettingsWrite();
+  };
+  auto stop = [this] {
+    if (stopScanning_)
+      stopScanning_();
+    else
+      StopScanning();
+  };
+  setup::JobSetupPorts ports;
+  ports.context = [this] {
+    const DeviceIdentity id = link_->Connection().Identity();
+    setup::SetupContext c;
+    c.model = id.modelCode;
+    c.firmware = FirmwareVersion(id.firmwareText);
+    c.featureLevel = id.hardwareRevision;
+    c.interfaceCode = id.interfaceCode;
+    c.serialLink = link_->State().connectionType == LINK_SERIAL;
+    c.baudRate = static_cast<std::uint32_t>(link_->State().baudRate.load());
+    return c;
+  };
+  ports.linkOpen = [this] { return link_->State().connectionType != LINK_NONE; };
+  ports.sensitivityDb = [this] { return dataPath_->Reference().GetSensitivity(); };
+  ports.customScanInterval = [this]() -> std::optional<double> {
+    const DisplaySettings& d = groups_->display;
+    return d.useCustomScanRate ? std::optional<double>(d.scanPeriod) : std::nullopt;
+  };
+  ports.scanIntervalChanged = [this](double seconds) { groups_->display.scanPeriod = seconds; };
+  ports.stopScanning = stop;
+  ports.saveSettings = save;
+  ports.setupOpenIndication = indicate;
+  jobSetup_ = std::make_unique<setup::JobSetupCommands>(link_->Command(), operator_, statusLog_, unitSetupPanel_,
+                                                        std::move(ports));
+  link_->Replies().RegisterReplyHandler('F', [this](std::span<const std::uint8_t> payload, std::int16_t) {
+    return jobSetup_->OnSetupEnquiryReply(payload);
+  });
+  link_->Replies().RegisterReplyHandler('D', [this](std::span<const std::uint8_t> payload, std::int16_t) {
+    return jobSetup_->OnSetupResultReply(payload);
+  });
+  setup::ProgramSettingsPorts programPorts;
+  programPorts.stopScanning = stop;
+  programPorts.saveSettings = save;
+  programPorts.setupOpenIndication = indicate;
+  programSettings_ = std::make_unique<setup::ProgramSettings>(groups_->display, std::move(programPorts));
+}
+
+void Hylo::WireScanning() {
+  scan_.emplace(nodes_, threads_, *dataPath_, *groups_, *wav_, statusLog_, operator_, mainPanel_);
+  scan_->SetLink(link_->ScanLink());
+  HyloScan::Hooks hooks;
+  hooks.writeJobHistory = [this] {
+    JobHistoryRow row;
+    row.identity = link_->Connection().Identity();
+    row.fftCollectMode = groups_->display.collectFftMode;
+    row.waveCollectMode = groups_->display.collectWaveMode;
+    row.temperatureTenths = dataPath_->Status().GetTemperature();
+    row.humidityTenths = dataPath_->Status().GetHumidity();
+    row.fftLogFileName = dataPath_->Logging().CurrentFftLogName();
+    row.jobClient = groups_->logging.jobClient;
+    row.jobId = groups_->logging.jobId;
+    row.jobPersonnel = groups_->logging.jobPersonnel;
+    files_.WriteJobHistory(row);
+  };
+  scan_->SetHooks(std::move(hooks));
+  dataPath_->SetStopDataCollection([this] { StopScanning(); });
+
+  ReplyPort port;
+  port.identity = [this] { return link_->Connection().Identity(); };
+  port.status = &dataPath_->Status();
+  port.logLine = [this](std::string_view line) {
+    mainPanel_.SetValue(mainpanel::kMessageLine, StatusLog::TimeOfDay() + " - " + std::string(line));
+    statusLog_.Append(line);
+  };
+  port.showNotice = [this](std::string_view text) { operator_.ShowNotice(text); };
+  port.saveDisplaySettings = [this] { SaveFields(ini_, groups_->display.Fields()); };
+  link_->Replies().RegisterReportHandlers(std::move(port));
+}
+
+void Hylo::SetUiDispatch(std::function<void(std::function<void()>)> dispatch) {
+  std::lock_guard guard(uiDispatchLock_);
+  uiDispatch_ = std::move(dispatch);
+}
+
+void Hylo::StopScanning() {
+  auto stop = [this] {
+    if (scan_) scan_->StopCallback();
+  };
+  if (!OnUiThread()) {
+    std::lock_guard guard(uiDispatchLock_);
+    if (uiDispatch_) {
+      uiDispatch_(stop);
+      return;
+    }
+  }
+  stop();
 }
 
 void Hylo::StartThreads() {

@@ -5,11 +5,14 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "config/JobSetupCommands.h"
+#include "config/ProgramSettings.h"
 #include "core/HyloNodes.h"
 #include "core/HyloThreadControl.h"
 #include "core/MainWorkThread.h"
@@ -19,6 +22,7 @@
 #include "files/SettingsGroups.h"
 #include "link/LinkModules.h"
 #include "processing/DataPath.h"
+#include "processing/HyloScan.h"
 #include "shell/OperatorPort.h"
 #include "shell/PanelModel.h"
 #include "shell/StatusLog.h"
@@ -79,14 +83,27 @@ class Hylo {
   DataPath& Data() { return *dataPath_; }
   LinkModules& Link() { return *link_; }
   HyloConnect& Connection() { return link_->Connection(); }
+  setup::JobSetupCommands& JobSetup() { return *jobSetup_; }
+  setup::ProgramSettings& ProgramSettingsPanel() { return *programSettings_; }
+  PanelModel& UnitSetupPanel() { return unitSetupPanel_; }
+  // Stops scanning before a setup panel opens; the scanning controls set it.
+  void SetStopScanning(std::function<void()> stop) { stopScanning_ = std::move(stop); }
+  HyloScan& Scan() { return *scan_; }
+
+  // Where calls from worker threads go to run on the UI thread (the app sets it).
+  void SetUiDispatch(std::function<void(std::function<void()>)> dispatch);
+  // The scanning stop procedure from any panel or thread; on the UI thread when one is set.
+  void StopScanning();
 
  private:
   void RunInitialisation();
   void ShutdownModules();
   void StartThreads();
   void BuildModules();
+  void BuildSetupModules();
   void SaveSettingsGroups();
   void KeepUnreadableSettings();
+  void WireScanning();
 
   OperatorPort& operator_;
   HyloOptions options_;
@@ -107,11 +124,18 @@ class Hylo {
   std::optional<HyloWav> wav_;
   std::optional<DataPath> dataPath_;
   std::unique_ptr<LinkModules> link_;
+  std::unique_ptr<setup::JobSetupCommands> jobSetup_;
+  std::unique_ptr<setup::ProgramSettings> programSettings_;
+  std::function<void()> stopScanning_;
+  std::optional<HyloScan> scan_;
+  std::function<void(std::function<void()>)> uiDispatch_;
+  std::mutex uiDispatchLock_;
   HyloNodes nodes_;
   HyloThreadControl threads_{nodes_};
   MainWorkThread mainWork_;
   PanelModel mainPanel_{"main"};
   StatusLog statusLog_{mainPanel_};
+  PanelModel unitSetupPanel_{"unitSetup"};
 };
 
 }  // namespace hylo

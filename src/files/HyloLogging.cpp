@@ -4,18 +4,25 @@
 #include <cstring>
 #include <ctime>
 #include <system_error>
+#include <utility>
 
+#include "core/HyloThreadControl.h"
+#include "files/HyloCalibrationFile.h"
 #include "files/HyloFiles.h"
 #include "files/HyloIni.h"
 #include "platform/Folders.h"
 #include "platform/HostNames.h"
+#include "shell/MainPanel.h"
 #include "shell/OperatorPort.h"
+#include "shell/PanelModel.h"
 
 namespace hylo {
 namespace {
 
 constexpr const char* kEol = "\r\n";
 constexpr const char* kFftOpenFailed = "ERROR: Could not open Log File.\nPlease verify logging paths and try again.";
+constexpr const char* kImpulseOpenFailed =
+    "ERROR: Could not open Impulse Log File.\nPlease verify logging paths and try again.";
 constexpr int kFftLogValues = 410;
 
 std::string Fmt(const char* format, auto... args) {
@@ -38,14 +45,12 @@ std::string Clip(std::string text, std::size_t n) {
 
 }  // namespace
 
-std::string FftLogHeader(const SpectrumRecord& r, const LogHeaderInfo& info, const LoggingSettings& s, int fileType) {
-  const std::tm t = Utc(r.timeStamp);
-  const double size = r.fftLength ? r.fftLength : 1024;
-  const double binWidth = r.sampleRate / size;
+std::string LogHeaderBlock(const LogHeaderFields& f, const LogHeaderInfo& info, const LoggingSettings& s) {
+  const std::tm t = Utc(f.time);
   std::string h;
   auto line = [&](const std::string& text) { h += text + kEol; };
   line("File Details:");
-  line("File Type\t" + std::string(FileTypeName(fileType)));
+  line("File Type\t" + std::string(FileTypeName(f.fileType)));
   line("File Version\t5");
   line(Fmt("Start Date\t%04d-%02d-%02d", t.tm_year + 1900, t.tm_mon + 1, t.tm_mday));
   line(Fmt("Start Time\t%02d:%02d:%02d", t.tm_hour, t.tm_min, t.tm_sec));
@@ -56,7 +61,7 @@ std::string FftLogHeader(const SpectrumRecord& r, const LogHeaderInfo& info, con
   if (!s.jobClient.empty()) line("Client\t" + s.jobClient);
   if (!s.jobId.empty()) line("Job\t" + s.jobId);
   if (!s.jobPersonnel.empty()) line("Personnel\t" + s.jobPersonnel);
-  line("Starting Sample\t" + std::to_string(r.firstSample));
+  line("Starting Sample\t" + std::to_string(f.firstSample));
   line("");
   line("Device Details:");
   line("Device\t" + std::string(ModelName(info.identity.modelCode)));
@@ -66,21 +71,35 @@ std::string FftLogHeader(const SpectrumRecord& r, const LogHeaderInfo& info, con
   line("Setup:");
   line("dB Ref re 1V\t-180");
   line("dB Ref re 1uPa\t" + std::to_string(-180 - info.sensitivityDb));
-  line("Sample Rate [S/s]\t" + std::to_string(r.sampleRate));
-  line("FFT Size\t" + std::to_string(static_cast<int>(size)));
-  line(Fmt("Bin Width [Hz]\t%f", binWidth));
-  line(Fmt("Overlap [%%]\t%f", std::trunc(100 * (1 - r.fftStep / size))));
-  line("Power Calculation\t" + std::string(PowerCalcName(r.fftType)));
-  line("Accumulations\t" + std::to_string(r.accumulation));
-  if (r.fftType == 3 || r.fftType == 6) line("Data Weighting\t" + std::to_string(r.weight));
+  line("Sample Rate [S/s]\t" + std::to_string(f.sampleRate));
+  line("FFT Size\t" + std::to_string(f.fftSize));
+  line(Fmt("Bin Width [Hz]\t%f", f.binWidth));
+  line(Fmt("Overlap [%%]\t%f", f.overlap));
+  line("Power Calculation\t" + f.calculationName);
+  line("Accumulations\t" + std::to_string(f.accumulations));
+  if (f.weighting) line("Data Weighting\t" + std::to_string(*f.weighting));
   line("");
   line("Data:");
+  return h;
+}
+
+std::string FftLogHeader(const SpectrumRecord& r, const LogHeaderInfo& info, const LoggingSettings& s, int fileType) {
+  LogHeaderFields f;
+  f.fileType = fileType;
+  f.time = r.timeStamp;
+  f.firstSample = r.firstSample;
+  f.sampleRate = r.sampleRate;
+  f.fftSize = r.fftLength ? r.fftLength : 1024;
+  f.binWidth = r.sampleRate / static_cast<double>(f.fftSize);
+  f.overlap = std::trunc(100 * (1 - r.fftStep / static_cast<double>(f.fftSize)));
+  f.calculationName = PowerCalcName(r.fftType);
+  f.accumulations = r.accumulation;
+  if (r.fftType == 3 || r.fftType == 6) f.weighting = r.weight;
   std::string columns = "Time\tComment\tTemperature\tHumidity\tSequence #\tData Points";
   const char* format = r.sampleRate <= 32000 ? "\t%.2f" : r.sampleRate <= 64000 ? "\t%.1f" : "\t%.0f";
-  const int last = 2 * static_cast<int>(size) / 5;
-  for (int i = 0; i <= last; ++i) columns += Fmt(format, i * binWidth);
-  line(columns);
-  return h;
+  const int last = 2 * f.fftSize / 5;
+  for (int i = 0; i <= last; ++i) columns += Fmt(format, i * f.binWidth);
+  return LogHeaderBlock(f, info, s) + columns + kEol;
 }
 
 std::string FftLogLine(const SpectrumRecord& r, std::string_view comment, const LogHeaderInfo& info) {
@@ -98,25 +117,88 @@ std::string FftLogLine(const SpectrumRecord& r, std::string_view comment, const 
   return out;
 }
 
-HyloLogging::HyloLogging(HyloIni& ini, OperatorPort& op, LoggingSettings& settings, HyloWav& wav)
-    : ini_(ini), operator_(op), settings_(settings), wav_(wav) {}
+std::string LoggingLabel(bool fft, bool wav, bool epoch) {
+  if (!fft && !wav && !epoch) return {};
+  if (fft && wav && epoch) return "Logging\nFFT & WAV\n& Epoch";
+  std::string kinds;
+  for (const auto& [on, name] : {std::pair{fft, "FFT"}, std::pair{wav, "WAV"}, std::pair{epoch, "Epoch"}}) {
+    if (!on) continue;
+    if (!kinds.empty()) kinds += " & ";
+    kinds += name;
+  }
+  return "Logging\n" + kinds;
+}
 
-HyloLogging::~HyloLogging() { OnQuit(); }
+void DisplayLoggingEnabled(PanelModel& panel, bool fft, bool wav, bool epoch) {
+  const bool any = fft || wav || epoch;
+  panel.SetValue(mainpanel::kLogIndicator, std::string(any ? "Logging Enabled" : "Logging Disabled"));
+  panel.SetValue(kLogKindsLabel, LoggingLabel(fft, wav, epoch));
+  panel.SetVisible(kLogKindsLabel, any);
+  panel.SetVisible(kLogKindsIndicator, any);
+}
+
+HyloLogging::HyloLogging(HyloIni& ini, OperatorPort& op, LoggingSettings& settings, HyloWav& wav)
+    : ini_(ini), operator_(op), settings_(settings), wav_(wav) {
+  wav_.SetLogThreadWavState([this](bool on) {
+    SetWavLogActive(on);
+    RefreshLoggingIndicator();
+  });
+}
+
+HyloLogging::~HyloLogging() {
+  wav_.SetLogThreadWavState({});
+  OnQuit();
+}
 
 void HyloLogging::OnQuit() {
   std::lock_guard guard(logLock_);
-  fftLog_.reset();
+  fftLog_.file.reset();
+  impulseLog_.file.reset();
   for (auto& log : epochLogs_) log.reset();
+}
+
+void HyloLogging::SetMainPanel(PanelModel* panel) {
+  {
+    std::lock_guard guard(panelLock_);
+    panel_ = panel;
+  }
+  RefreshLoggingIndicator();
+}
+
+void HyloLogging::SetCalibrationSource(std::function<bool()> calibrating) {
+  std::lock_guard guard(calLock_);
+  calibrating_ = std::move(calibrating);
 }
 
 void HyloLogging::SaveSettings() { SaveFields(ini_, settings_.Fields()); }
 
 bool HyloLogging::Handle(MessageNode& node) {
   switch (node.type) {
-    case MSG_SPECTRUM:
-      LogFftRecord(node.As<SpectrumRecord>());
-      if (context_.showFftLogName) context_.showFftLogName(CurrentFftLogName());
+    case MSG_SPECTRUM: {
+      const auto& record = node.As<SpectrumRecord>();
+      LogFftRecord(record);
+      const std::string name = CurrentFftLogName();
+      if (context_.showFftLogName) context_.showFftLogName(name);
+      {
+        std::lock_guard guard(panelLock_);
+        if (panel_) panel_->SetValue(kLogStatusField, name);
+      }
+      bool calibrating = false;
+      {
+        std::lock_guard guard(calLock_);
+        calibrating = calibrating_ && calibrating_();
+      }
+      if (calibrating) {
+        bool capture = false;
+        {
+          std::lock_guard guard(calLock_);
+          capture = std::exchange(calCaptureRequest_, false);
+        }
+        if (capture) WriteCalibrationHeader(record);
+        WriteCalibrationLine(record);
+      }
       break;
+    }
     case MSG_WAVEFORM:
       if (WavLogActive()) WriteWaveBlock(node.As<WaveformRecord>());
       break;  // the loop releases the block's sample buffer in every case
@@ -138,6 +220,9 @@ bool HyloLogging::Handle(MessageNode& node) {
       SetEpochLog(enabled != 0, side, std::string(bytes + 6, strnlen(bytes + 6, 260)));
       break;
     }
+    case MSG_IMPULSE:
+      LogImpulseRecord(node.As<ImpulseRecord>());
+      break;
     default:
       break;
   }
@@ -159,42 +244,104 @@ void HyloLogging::WriteWaveBlock(const WaveformRecord& r) {
   wav_.WavLogWrite(block);
 }
 
-bool HyloLogging::OpenFftLog(const SpectrumRecord& r) {
+bool HyloLogging::OpenTextLog(TextLog& log, const NameRule& rule, std::uint32_t time, const std::string& header) {
   const std::filesystem::path folder =
-      settings_.path.empty() ? std::filesystem::current_path() : std::filesystem::path(settings_.path);
+      rule.folder.empty() ? std::filesystem::current_path() : std::filesystem::path(rule.folder);
   std::error_code error;
   platform::CreateFolderPath(folder, error);
-  fftLog_.reset();
+  log.file.reset();
   // A new file every time: an existing log is never written over, not even its header.
-  const auto path = NextFreeLogPath(folder, settings_.prefix, settings_.nameFormat, settings_.nextIndex, r.timeStamp,
-                                    "txt", settings_.fileName);
+  const auto path = NextFreeLogPath(folder, rule.prefix, rule.nameFormat, rule.nextIndex, time, "txt", rule.fileName);
   if (path.empty()) return false;
-  fftLog_.reset(std::fopen(path.c_str(), "wbx"));
-  if (!fftLog_) return false;
-  fftRecords_ = 0;
-  const LogHeaderInfo info = context_.headerInfo ? context_.headerInfo() : LogHeaderInfo{};
-  const std::string header = FftLogHeader(r, info, settings_, 0);
-  std::fwrite(header.data(), 1, header.size(), fftLog_.get());
+  log.file.reset(std::fopen(path.c_str(), "wbx"));
+  if (!log.file) return false;
+  log.records = 0;
+  const bool written =
+      std::fwrite(header.data(), 1, header.size(), log.file.get()) == header.size() && std::fflush(log.file.get()) == 0;
+  if (!written) {
+    log.file.reset();
+    std::filesystem::remove(path, error);
+    return false;
+  }
   return true;
+}
+
+void HyloLogging::OpenFailed(std::unique_lock<std::mutex>& guard, const char* message) {
+  SaveSettings();
+  guard.unlock();
+  operator_.ShowNotice(message);
+  if (context_.stopDataCollection) context_.stopDataCollection();
 }
 
 void HyloLogging::LogFftRecord(const SpectrumRecord& r) {
   std::unique_lock guard(logLock_);
   if (!settings_.logfileEnabled) return;
-  if (!fftLog_ || fftRecords_ >= settings_.maxRecords) {
-    if (!OpenFftLog(r)) {
-      SaveSettings();
-      guard.unlock();
-      operator_.ShowNotice(kFftOpenFailed);
-      if (context_.stopDataCollection) context_.stopDataCollection();
+  const LogHeaderInfo info = HeaderInfo();
+  if (!fftLog_.file || fftLog_.records >= settings_.maxRecords) {
+    const NameRule rule{settings_.path, settings_.prefix, settings_.nameFormat, settings_.nextIndex,
+                        settings_.fileName};
+    if (!OpenTextLog(fftLog_, rule, r.timeStamp, FftLogHeader(r, info, settings_, 0))) {
+      OpenFailed(guard, kFftOpenFailed);
       return;
     }
   }
-  const LogHeaderInfo info = context_.headerInfo ? context_.headerInfo() : LogHeaderInfo{};
   const std::string line = FftLogLine(r, settings_.comment, info);
-  std::fwrite(line.data(), 1, line.size(), fftLog_.get());
-  ++fftRecords_;
+  std::fwrite(line.data(), 1, line.size(), fftLog_.file.get());
+  ++fftLog_.records;
   SaveSettings();
+}
+
+void HyloLogging::LogImpulseRecord(const ImpulseRecord& r) {
+  std::unique_lock guard(logLock_);
+  if (!settings_.impulseLoggingEnabled) return;
+  if (!impulseLog_.file || impulseLog_.records >= settings_.maxImpulseRecords) {
+    const NameRule rule{settings_.impulsePath, settings_.impulsePrefix, settings_.impulseNameFormat,
+                        settings_.nextImpulseIndex, settings_.impulseFileName};
+    if (!OpenTextLog(impulseLog_, rule, r.timeStamp, ImpulseLogHeader(r, HeaderInfo(), settings_))) {
+      OpenFailed(guard, kImpulseOpenFailed);
+      return;
+    }
+  }
+  const std::string line = ImpulseLogLine(r, settings_.comment);
+  std::fwrite(line.data(), 1, line.size(), impulseLog_.file.get());
+  ++impulseLog_.records;
+  SaveSettings();
+}
+
+std::filesystem::path HyloLogging::GetSettingsFolder() const { return ini_.SettingsFolder(); }
+
+std::filesystem::path HyloLogging::CalibrationPath(int modelCode) const {
+  const std::string_view name = CalibrationFileName(modelCode);
+  return name.empty() ? std::filesystem::path() : GetSettingsFolder() / name;
+}
+
+int HyloLogging::WriteCalibrationHeader(const SpectrumRecord& r) {
+  const LogHeaderInfo info = HeaderInfo();
+  const auto path = CalibrationPath(info.identity.modelCode);
+  if (path.empty()) return kCalibrationNoFile;
+  std::string header;
+  {
+    std::lock_guard guard(logLock_);
+    header = FftLogHeader(r, info, settings_, 2);
+  }
+  // A calibration replaces the previous one of its unit type.
+  File file(std::fopen(path.c_str(), "wb"));
+  if (!file) return -1;
+  std::fwrite(header.data(), 1, header.size(), file.get());
+  return 0;
+}
+
+int HyloLogging::WriteCalibrationLine(const SpectrumRecord& r) {
+  const LogHeaderInfo info = HeaderInfo();
+  const auto path = CalibrationPath(info.identity.modelCode);
+  if (path.empty()) return kCalibrationNoFile;
+  File file(std::fopen(path.c_str(), "ab"));
+  if (!file) return -1;
+  const std::string line = FftLogLine(r, "Calibration", info);
+  std::fwrite(line.data(), 1, line.size(), file.get());
+  std::lock_guard guard(logLock_);
+  SaveSettings();
+  return 0;
 }
 
 void HyloLogging::LogEpochText(int side, std::string_view text) {
@@ -225,16 +372,19 @@ void HyloLogging::LogEpochText(int side, std::string_view text) {
 
 void HyloLogging::SetEpochLog(bool enabled, int side, const std::string& folder) {
   if (side != 0 && side != 1) return;
-  std::lock_guard guard(logLock_);
-  epochLogs_[static_cast<std::size_t>(side)].reset();
-  if (side == 0) {
-    settings_.instrumentEpochLogEnabled = enabled;
-    settings_.instrumentEpochLogPath = folder;
-  } else {
-    settings_.hostEpochLogEnabled = enabled;
-    settings_.hostEpochLogPath = folder;
+  {
+    std::lock_guard guard(logLock_);
+    epochLogs_[static_cast<std::size_t>(side)].reset();
+    if (side == 0) {
+      settings_.instrumentEpochLogEnabled = enabled;
+      settings_.instrumentEpochLogPath = folder.substr(0, 259);
+    } else {
+      settings_.hostEpochLogEnabled = enabled;
+      settings_.hostEpochLogPath = folder.substr(0, 259);
+    }
+    SaveSettings();
   }
-  SaveSettings();
+  RefreshLoggingIndicator();
 }
 
 void HyloLogging::SetWavLogActive(bool on) {
@@ -247,15 +397,26 @@ bool HyloLogging::WavLogActive() const {
   return wavLogActive_;
 }
 
+void HyloLogging::RequestCalCapture(bool on) {
+  std::lock_guard guard(calLock_);
+  calCaptureRequest_ = on;
+}
+
+bool HyloLogging::CalCaptureRequested() const {
+  std::lock_guard guard(calLock_);
+  return calCaptureRequest_;
+}
+
 void HyloLogging::StartWavLogging() {
   wav_.WavLogSetEnabled(true);
   SetWavLogActive(true);
+  RefreshLoggingIndicator();
 }
 
 void HyloLogging::CloseLog(int kind) {
-  if (kind != 0) return;
   std::lock_guard guard(logLock_);
-  fftLog_.reset();
+  if (kind == 0) fftLog_.file.reset();
+  if (kind == 3) impulseLog_.file.reset();
 }
 
 void HyloLogging::CloseEpochLog(int side) {
@@ -267,6 +428,134 @@ void HyloLogging::CloseEpochLog(int side) {
 std::string HyloLogging::CurrentFftLogName() const {
   std::lock_guard guard(logLock_);
   return settings_.logfileEnabled ? settings_.fileName : std::string();
+}
+
+bool HyloLogging::IsFftLogEnabled() const {
+  std::lock_guard guard(logLock_);
+  return settings_.logfileEnabled;
+}
+
+bool HyloLogging::IsImpulseLogEnabled() const {
+  std::lock_guard guard(logLock_);
+  return settings_.impulseLoggingEnabled;
+}
+
+bool HyloLogging::IsEpochLogEnabled() const {
+  std::lock_guard guard(logLock_);
+  return settings_.instrumentEpochLogEnabled || settings_.hostEpochLogEnabled;
+}
+
+std::string HyloLogging::GetLogComment() const {
+  std::lock_guard guard(logLock_);
+  return settings_.comment;
+}
+
+void HyloLogging::SetLogComment(const std::string& comment) {
+  std::lock_guard guard(logLock_);
+  settings_.comment = comment.substr(0, 36);
+  SaveSettings();
+}
+
+std::string HyloLogging::GetClickDetectionFile() const {
+  std::lock_guard guard(logLock_);
+  return settings_.clickDetectionFile;
+}
+
+void HyloLogging::SetClickDetectionFile(const std::string& path) {
+  std::lock_guard guard(logLock_);
+  settings_.clickDetectionFile = path.substr(0, 259);
+  SaveSettings();
+}
+
+FftLogPanelValues HyloLogging::ShowFftLogSettings() const {
+  std::lock_guard guard(logLock_);
+  FftLogPanelValues v;
+  v.comment = settings_.comment;
+  v.client = settings_.jobClient;
+  v.jobId = settings_.jobId;
+  v.personnel = settings_.jobPersonnel;
+  v.folder = settings_.path;
+  v.prefix = settings_.prefix;
+  v.maxRecords = settings_.maxRecords;
+  v.nextIndex = settings_.nextIndex;
+  v.nameFormat = settings_.nameFormat;
+  v.enabled = settings_.logfileEnabled;
+  return v;
+}
+
+void HyloLogging::ApplyFftLogSettings(const FftLogPanelValues& v) {
+  {
+    std::lock_guard guard(logLock_);
+    // The field sizes of the settings file.
+    settings_.comment = v.comment.substr(0, 36);
+    settings_.jobClient = v.client.substr(0, 31);
+    settings_.jobId = v.jobId.substr(0, 31);
+    settings_.jobPersonnel = v.personnel.substr(0, 31);
+    settings_.path = v.folder.substr(0, 259);
+    settings_.prefix = v.prefix.substr(0, 11);
+    settings_.maxRecords = std::max(v.maxRecords, 1);
+    settings_.nextIndex = std::max(v.nextIndex, 1);
+    settings_.nameFormat = v.nameFormat != 0 ? 1 : 0;
+    settings_.logfileEnabled = v.enabled;
+    SaveSettings();
+  }
+  RefreshLoggingIndicator();
+}
+
+ImpulseLogPanelValues HyloLogging::ShowImpulseLogSettings() const {
+  std::lock_guard guard(logLock_);
+  ImpulseLogPanelValues v;
+  v.folder = settings_.impulsePath;
+  v.prefix = settings_.impulsePrefix;
+  v.maxRecords = settings_.maxImpulseRecords;
+  v.nextIndex = settings_.nextImpulseIndex;
+  v.nameFormat = settings_.impulseNameFormat;
+  v.enabled = settings_.impulseLoggingEnabled;
+  return v;
+}
+
+void HyloLogging::ApplyImpulseLogSettings(const ImpulseLogPanelValues& v) {
+  std::lock_guard guard(logLock_);
+  settings_.impulsePath = v.folder.substr(0, 259);
+  settings_.impulsePrefix = v.prefix.substr(0, 11);
+  settings_.maxImpulseRecords = std::max(v.maxRecords, 1);
+  settings_.nextImpulseIndex = std::max(v.nextIndex, 1);
+  settings_.impulseNameFormat = v.nameFormat != 0 ? 1 : 0;
+  settings_.impulseLoggingEnabled = v.enabled;
+  SaveSettings();
+}
+
+EpochLogPanelValues HyloLogging::ShowEpochLogSettings() const {
+  std::lock_guard guard(logLock_);
+  EpochLogPanelValues v;
+  v.enabled = {settings_.instrumentEpochLogEnabled, settings_.hostEpochLogEnabled};
+  v.folder = {settings_.instrumentEpochLogPath, settings_.hostEpochLogPath};
+  return v;
+}
+
+void HyloLogging::RefreshLoggingIndicator() {
+  const bool fft = IsFftLogEnabled();
+  const bool epoch = IsEpochLogEnabled();
+  const bool wav = wav_.WavLogIsEnabled();
+  std::lock_guard guard(panelLock_);
+  if (panel_) DisplayLoggingEnabled(*panel_, fft, wav, epoch);
+}
+
+void PostEpochLogSetting(HyloNodes& nodes, HyloThreadControl& threads, HyloLogging& logging, bool enabled, int side,
+                         const std::string& folder) {
+  if (MessageNode* node = threads.Started() ? nodes.AllocNode(MSG_EPOCH_LOG_SETTING, 1) : nullptr) {
+    auto* bytes = reinterpret_cast<char*>(node->payload);
+    const std::uint32_t on = enabled ? 1 : 0;
+    const auto s = static_cast<std::uint16_t>(side);
+    std::memcpy(bytes, &on, 4);
+    std::memcpy(bytes + 4, &s, 2);
+    const std::size_t n = std::min<std::size_t>(folder.size(), 259);
+    std::memcpy(bytes + 6, folder.data(), n);
+    bytes[6 + n] = '\0';
+    if (threads.PostNode(LOG_THREAD, node) == 1) return;
+    nodes.FreeNode(node);
+  }
+  logging.SetEpochLog(enabled, side, folder);
 }
 
 }  // namespace hylo

@@ -1,5 +1,6 @@
 #include "files/HyloWav.h"
 
+#include <algorithm>
 #include <cstring>
 #include <ctime>
 #include <system_error>
@@ -116,12 +117,17 @@ WavHeader BuildWavHeader(const WavHeaderInfo& info, const WavBlock& first, std::
 HyloWav::~HyloWav() { WavLogClose(); }
 
 void HyloWav::WavLogInit(bool settingsUnreadable) {
-  std::lock_guard guard(lock_);
-  if (settingsUnreadable) {
-    SaveSettings();
-  } else {
-    LoadFields(ini_, settings_.Fields());
+  bool enabled = false;
+  {
+    std::lock_guard guard(lock_);
+    if (settingsUnreadable) {
+      SaveSettings();
+    } else {
+      LoadFields(ini_, settings_.Fields());
+    }
+    enabled = settings_.captureEnabled;
   }
+  if (setThreadState_) setThreadState_(enabled);
 }
 
 void HyloWav::WavLogShutdown() { WavLogClose(); }
@@ -137,7 +143,49 @@ void HyloWav::WavLogSetEnabled(bool on) {
   SaveSettings();
 }
 
+WavPanelValues HyloWav::WavLogShowSettings() const {
+  std::lock_guard guard(lock_);
+  WavPanelValues v;
+  v.folder = settings_.path;
+  v.prefix = settings_.prefix;
+  v.minutesPerFile = settings_.minutesPerFile;
+  v.nextIndex = settings_.nextIndex;
+  v.nameFormat = settings_.nameFormat;
+  v.enabled = settings_.captureEnabled;
+  return v;
+}
+
+void HyloWav::WavLogApplySettings(const WavPanelValues& v, bool on) {
+  if (!on && setThreadState_) setThreadState_(false);
+  {
+    std::lock_guard guard(lock_);
+    // The same bounds the settings file holds them in.
+    settings_.path = v.folder.substr(0, 259);
+    settings_.prefix = v.prefix.substr(0, 11);
+    settings_.minutesPerFile = std::max(v.minutesPerFile, 1);
+    settings_.nextIndex = std::max(v.nextIndex, 1);
+    settings_.nameFormat = v.nameFormat != 0 ? 1 : 0;
+    SaveSettings();
+  }
+  WavLogSetEnabled(on);
+  if (!on) WavLogClose();
+  if (on && setThreadState_) setThreadState_(true);
+}
+
+std::optional<std::string> HyloWav::FileSelectWavFolder(const std::string& shownFolder) {
+  const auto chosen = operator_.ChooseFolder("Select Log File Folder", shownFolder);
+  if (!chosen) return std::nullopt;
+  return chosen->string();
+}
+
 void HyloWav::SaveSettings() { SaveFields(ini_, settings_.Fields()); }
+
+WavLogState HyloWav::State() const {
+  std::lock_guard guard(lock_);
+  WavLogState s = state_;
+  s.fileOpen = file_ != nullptr;
+  return s;
+}
 
 bool HyloWav::FileOpen() const {
   std::lock_guard guard(lock_);
@@ -146,12 +194,12 @@ bool HyloWav::FileOpen() const {
 
 std::filesystem::path HyloWav::FilePath() const {
   std::lock_guard guard(lock_);
-  return filePath_;
+  return state_.filePath;
 }
 
 std::uint64_t HyloWav::BytesPerFile() const {
   std::lock_guard guard(lock_);
-  return bytesPerFile_;
+  return state_.bytesPerFile;
 }
 
 HyloWav::OpenResult HyloWav::WavLogOpen(const WavBlock& block, std::uint32_t width) {
@@ -162,23 +210,27 @@ HyloWav::OpenResult HyloWav::WavLogOpen(const WavBlock& block, std::uint32_t wid
   std::uint64_t planned = 60ULL * static_cast<std::uint64_t>(block.sampleRate) * width *
                           static_cast<std::uint64_t>(std::max(settings_.minutesPerFile, 1));
   if (planned > kMaxDataBytes) planned = kMaxDataBytes - kMaxDataBytes % width;
-  bytesPerFile_ = planned;
+  state_.bytesPerFile = planned;
 
   const std::filesystem::path folder = settings_.path;
   std::error_code error;
   platform::CreateFolderPath(folder, error);
-  filePath_ = NextFreeLogPath(folder, settings_.prefix, settings_.nameFormat, settings_.nextIndex, block.blockTime,
-                              "wav", settings_.fileName);
-  bytesWritten_ = 0;
+  state_.filePath = NextFreeLogPath(folder, settings_.prefix, settings_.nameFormat, settings_.nextIndex,
+                                    block.blockTime, "wav", settings_.fileName);
+  state_.bytesWritten = 0;
   SaveSettings();
-  if (filePath_.empty()) return OpenResult::kFailed;
+  if (state_.filePath.empty()) return OpenResult::kFailed;
   // "wbx" fails instead of replacing a file that appeared since the check.
-  file_.reset(std::fopen(filePath_.c_str(), "wbx"));
+  file_.reset(std::fopen(state_.filePath.c_str(), "wbx"));
   if (!file_) return OpenResult::kFailed;
+  // One write per block straight to the file: a writer that dies loses no finished block.
+  std::setvbuf(file_.get(), nullptr, _IONBF, 0);
   const WavHeaderInfo info = headerSource_ ? headerSource_() : WavHeaderInfo{};
-  header_ = BuildWavHeader(info, block, settings_.fileName, static_cast<std::uint32_t>(bytesPerFile_));
-  if (std::fwrite(header_.data(), 1, header_.size(), file_.get()) != header_.size()) {
+  state_.header = BuildWavHeader(info, block, settings_.fileName, static_cast<std::uint32_t>(state_.bytesPerFile));
+  if (std::fwrite(state_.header.data(), 1, state_.header.size(), file_.get()) != state_.header.size()) {
+    // No half-written header is left behind.
     file_.reset();
+    std::filesystem::remove(state_.filePath, error);
     return OpenResult::kFailed;
   }
   return OpenResult::kOpened;
@@ -190,7 +242,8 @@ int HyloWav::WavLogWrite(const WavBlock& block) {
   const std::uint64_t count = block.sampleCount > 0 ? static_cast<std::uint64_t>(block.sampleCount) : 0;
   // A block without a usable rate or width, or claiming more samples than it carries, is not written.
   if (width == 0 || width > 4 || block.sampleRate <= 0 || count * width > block.samples.size()) return -1;
-  if (!file_ || bytesWritten_ >= bytesPerFile_ || block.newFile != 0 || bytesWritten_ + count * width > kMaxDataBytes) {
+  if (!file_ || state_.bytesWritten >= state_.bytesPerFile || block.newFile != 0 ||
+      state_.bytesWritten + count * width > kMaxDataBytes) {
     switch (WavLogOpen(block, width)) {
       case OpenResult::kOpened:
         break;
@@ -204,7 +257,7 @@ int HyloWav::WavLogWrite(const WavBlock& block) {
     }
   }
   const std::size_t want = static_cast<std::size_t>(count * width);
-  bytesWritten_ += want;
+  state_.bytesWritten += want;
   const std::size_t wrote = want ? std::fwrite(block.samples.data(), 1, want, file_.get()) : 0;
   return wrote == want ? 0 : -1;
 }
@@ -212,13 +265,55 @@ int HyloWav::WavLogWrite(const WavBlock& block) {
 void HyloWav::WavLogClose() {
   std::lock_guard guard(lock_);
   if (!file_) return;
-  if (bytesWritten_ != bytesPerFile_) {
-    const auto data = static_cast<std::uint32_t>(std::min(bytesWritten_, kMaxDataBytes));
-    bytes::PutU32LE(header_, 4, 336 + data);
-    bytes::PutU32LE(header_, 340, data);
-    if (std::fseek(file_.get(), 0, SEEK_SET) == 0) std::fwrite(header_.data(), 1, header_.size(), file_.get());
+  if (state_.bytesWritten != state_.bytesPerFile) {
+    const auto data = static_cast<std::uint32_t>(std::min(state_.bytesWritten, kMaxDataBytes));
+    bytes::PutU32LE(state_.header, 4, 336 + data);
+    bytes::PutU32LE(state_.header, 340, data);
+    if (std::fseek(file_.get(), 0, SEEK_SET) == 0)
+      std::fwrite(state_.header.data(), 1, state_.header.size(), file_.get());
   }
   file_.reset();
+}
+
+std::optional<WavFileInfo> ReadWavInfo(const std::filesystem::path& path) {
+  std::error_code error;
+  const std::uint64_t fileSize = std::filesystem::file_size(path, error);
+  if (error) return std::nullopt;
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> in(std::fopen(path.c_str(), "rb"), std::fclose);
+  if (!in) return std::nullopt;
+  std::uint8_t head[12];
+  if (std::fread(head, 1, 12, in.get()) != 12 || std::memcmp(head, "RIFF", 4) != 0 || std::memcmp(head + 8, "WAVE", 4))
+    return std::nullopt;
+  WavFileInfo info;
+  bool haveFormat = false;
+  std::uint64_t at = 12;
+  // Walk the chunks; each size is checked against what is left of the file.
+  for (int chunks = 0; chunks < 64 && at + 8 <= fileSize; ++chunks) {
+    std::uint8_t chunk[8];
+    if (std::fseek(in.get(), static_cast<long>(at), SEEK_SET) != 0 || std::fread(chunk, 1, 8, in.get()) != 8) break;
+    const std::uint32_t size = bytes::GetU32LE(std::span<const std::uint8_t>(chunk, 8), 4);
+    if (std::memcmp(chunk, "fmt ", 4) == 0 && size >= 16) {
+      std::uint8_t fmt[16];
+      if (std::fread(fmt, 1, 16, in.get()) != 16) break;
+      const std::span<const std::uint8_t> f(fmt, 16);
+      if (bytes::GetU16LE(f, 0) != 1) return std::nullopt;  // PCM only
+      info.channels = bytes::GetU16LE(f, 2);
+      info.sampleRate = bytes::GetU32LE(f, 4);
+      info.bitsPerSample = bytes::GetU16LE(f, 14);
+      haveFormat = true;
+    } else if (std::memcmp(chunk, "data", 4) == 0) {
+      if (!haveFormat || info.channels == 0 || info.bitsPerSample == 0 || info.bitsPerSample % 8 != 0)
+        return std::nullopt;
+      info.dataOffset = at + 8;
+      info.announcedBytes = size;
+      const std::uint64_t frame = static_cast<std::uint64_t>(info.channels) * (info.bitsPerSample / 8);
+      std::uint64_t bytesThere = std::min<std::uint64_t>(size, fileSize - info.dataOffset);
+      info.dataBytes = bytesThere - bytesThere % frame;
+      return info;
+    }
+    at += 8 + static_cast<std::uint64_t>(size) + (size & 1U);
+  }
+  return std::nullopt;
 }
 
 }  // namespace hylo

@@ -65,6 +65,18 @@ void LinkModules::RegisterWorkers(StopHooks& hooks) {
   hooks.stopReplyParser = [this] { parser_.StopReplyParser(); };
 }
 
+HyloScan::Link LinkModules::ScanLink() {
+  HyloScan::Link link;
+  link.connectionType = [this] { return connect_.ConnectionType(); };
+  link.identity = [this] { return connect_.Identity(); };
+  link.peer = [this] {
+    return StreamChannels::Peer{connect_.HostAddress(), connect_.PortBase(), state_.tcpTimeoutMs.load()};
+  };
+  link.resetReplyParser = [this] { parser_.ResetReplyParser(); };
+  link.sendCommand = [this](std::uint8_t letter) { return comms_->SendCommand(letter, 0, {}); };
+  return link;
+}
+
 void LinkModules::Initialise() {
   connect_.InitConnection();
   parser_.InitReplyParser();

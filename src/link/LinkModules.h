@@ -11,6 +11,7 @@
 #include "platform/TcpLink.h"
 #include "processing/DataPath.h"
 #include "processing/HyloProcMsg.h"
+#include "processing/HyloScan.h"
 
 namespace hylo {
 
@@ -33,6 +34,10 @@ class LinkModules {
   HyloComms& Comms() { return *comms_; }
   PanelModel& ConnectionPanel() { return panel_; }
   LinkState& State() { return state_; }
+  CommandLink& Command() { return link_; }
+  HyloProcMsg& Replies() { return replies_; }
+  // What scanning control needs of the link.
+  HyloScan::Link ScanLink();
 
  private:
   HyloThreadControl& threads_;

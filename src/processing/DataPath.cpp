@@ -46,7 +46,13 @@ DataPath::DataPath(HyloNodes& nodes, HyloThreadControl& threads, HyloIni& ini, O
   w.customScanRate = customScan;
   w.scanInterval = scanInterval;
   w.setScanInterval = setScanInterval;
-  w.postTrigger = [this](MessageNode* n) { return Post(TRIGGER_THREAD, n); };
+  w.postTrigger = [this](MessageNode* n) {
+    {
+      std::lock_guard guard(waveTapLock_);
+      if (waveTap_) waveTap_(n->As<WaveformRecord>());
+    }
+    return Post(TRIGGER_THREAD, n);
+  };
   w.postFft = [this](MessageNode* n) { return Post(FFT_THREAD, n); };
   wave_.SetContext(w);
 
@@ -116,6 +122,11 @@ StreamStatusSink DataPath::StatusSink() {
   };
   sink.notice = [this](std::string_view text) { operator_.ShowNotice(text); };
   return sink;
+}
+
+void DataPath::SetWaveTap(std::function<void(const WaveformRecord&)> tap) {
+  std::lock_guard guard(waveTapLock_);
+  waveTap_ = std::move(tap);
 }
 
 void DataPath::SetIdentity(const DeviceIdentity& identity) {

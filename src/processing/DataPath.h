@@ -60,6 +60,9 @@ class DataPath {
 
   bool ReplayInProgress() const { return replayInProgress_.load(); }
   bool ReplayActive() const { return replayActive_.load(); }
+  void SetReplayActive(bool on) { replayActive_ = on; }
+  // Sees every waveform record as WaveThread hands it on (WaveThread; may be set any time).
+  void SetWaveTap(std::function<void(const WaveformRecord&)> tap);
 
  private:
   int Post(int slot, MessageNode* node) { return threads_.PostNode(slot, node); }
@@ -89,6 +92,8 @@ class DataPath {
   std::atomic<bool> replayInProgress_{false};
   std::atomic<bool> replayActive_{false};
   std::function<void()> stopDataCollection_;
+  std::mutex waveTapLock_;
+  std::function<void(const WaveformRecord&)> waveTap_;
   mutable std::mutex identityLock_;
   DeviceIdentity identity_;
 };

@@ -1,6 +1,8 @@
 #include "processing/StreamChannels.h"
 
 #include <cstring>
+#include <memory>
+#include <utility>
 
 namespace hylo {
 
@@ -24,20 +26,37 @@ int StreamChannels::Connect(int stream, const Peer& peer, int transport, int udp
   if (transport == TRANSPORT_UDP) {
     handle = sockets_.OpenUdp(peer.host, udpPort, request, onData);
   } else {
-    handle = sockets_.OpenTcp(peer.host, tcpPort, peer.timeoutMs, request, onData, [this, stream] {
-      // The instrument closed this stream: only its handle goes; nothing reconnects it.
+    auto opened = std::make_shared<std::atomic<int>>(0);
+    handle = sockets_.OpenTcp(peer.host, tcpPort, peer.timeoutMs, request, onData, [this, stream, opened] {
+      // The instrument closed this stream: only its handle goes; nothing reconnects it. A
+      // channel that has since replaced it stays.
       std::lock_guard guard(lock_);
-      slots_[static_cast<std::size_t>(stream)].handle = 0;
+      auto& slot = slots_[static_cast<std::size_t>(stream)];
+      if (slot.handle == opened->load()) slot.handle = 0;
     });
+    opened->store(handle);
   }
   if (handle == 0) return -1;
-  std::lock_guard guard(lock_);
-  slots_[static_cast<std::size_t>(stream)] = {handle, udpPort, transport == TRANSPORT_UDP};
+  Slot previous;
+  {
+    std::lock_guard guard(lock_);
+    previous =
+        std::exchange(slots_[static_cast<std::size_t>(stream)], Slot{handle, udpPort, transport == TRANSPORT_UDP});
+  }
+  // A second start without a stop replaces the channel rather than leaving the old one streaming.
+  if (previous.handle != 0) {
+    sockets_.Send(previous.handle, StreamStopRequest());
+    sockets_.Close(previous.handle);
+  }
   return 0;
 }
 
 void StreamChannels::ReadStreamData(int stream, std::span<const std::uint8_t> bytes) {
-  if (discard_ || bytes.empty() || bytes.size() > kStreamReadBytes) return;
+  if (bytes.empty() || bytes.size() > kStreamReadBytes) return;
+  if (discard_) {
+    ++discarded_;
+    return;
+  }
   const std::int32_t type = stream == STREAM_WAVE  ? MSG_WAVE_STREAM_BYTES
                             : stream == STREAM_FFT ? MSG_FFT_STREAM_BYTES
                                                    : MSG_STATUS_STREAM_BYTES;
@@ -74,6 +93,11 @@ void StreamChannels::CloseStreams() {
 bool StreamChannels::Open(int stream) const {
   std::lock_guard guard(lock_);
   return stream >= 0 && stream < kStreamKinds && slots_[static_cast<std::size_t>(stream)].handle != 0;
+}
+
+int StreamChannels::Handle(int stream) const {
+  std::lock_guard guard(lock_);
+  return stream >= 0 && stream < kStreamKinds ? slots_[static_cast<std::size_t>(stream)].handle : 0;
 }
 
 }  // namespace hylo

@@ -34,8 +34,12 @@ class StreamChannels {
   void CloseStreams();
   void SetStreamDiscard(bool on) { discard_ = on; }
   bool Open(int stream) const;
+  // The open channel's handle (0 when closed): a resume keeps the same one.
+  int Handle(int stream) const;
   // Reads lost for want of a node or a queue place.
   std::uint64_t LostReads() const { return lost_.load(); }
+  // Reads taken and dropped while discarding (a paused scan).
+  std::uint64_t DiscardedReads() const { return discarded_.load(); }
 
  private:
   struct Slot {
@@ -54,6 +58,7 @@ class StreamChannels {
   std::array<Slot, kStreamKinds> slots_{};
   std::atomic<bool> discard_{false};
   std::atomic<std::uint64_t> lost_{0};
+  std::atomic<std::uint64_t> discarded_{0};
 };
 
 }  // namespace hylo

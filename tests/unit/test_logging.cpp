@@ -7,7 +7,10 @@
 #include "files/HyloFiles.h"
 #include "files/HyloIni.h"
 #include "files/HyloLogging.h"
+#include "shell/MainPanel.h"
+#include "shell/PanelModel.h"
 #include "shell/ScriptedOperator.h"
+#include "support/RunTool.h"
 #include "support/TempDir.h"
 
 using namespace hylo;
@@ -187,4 +190,160 @@ TEST_F(Logging, WaveBlocksReachTheWavLogOnlyWhileActive) {
   wav.WavLogClose();
   EXPECT_EQ(fs::file_size(dir.Path() / "wav" / "Data_00001.wav"), kWavHeaderBytes + 3000);
   EXPECT_EQ(nodes.FreeSampleBuffers(), kSampleBufferCount);
+}
+
+namespace {
+ImpulseRecord Impulse(int n) {
+  ImpulseRecord r;
+  r.timeStamp = 1614834367 + static_cast<std::uint32_t>(n);
+  r.sampleRate = 64000;
+  r.fftLength = 16384;
+  r.bandCount = 30;
+  r.sel = 120.04;
+  r.cumulativeSel = 123.01;
+  r.spl = 131.26;
+  r.pk = 140.5;
+  r.durationSamples = 640;
+  r.eventNumber = n + 1;
+  r.runningIndex = 64000ULL * 1000 + static_cast<std::uint64_t>(n);
+  for (int b = 0; b < 30; ++b) r.bandLevels[b] = 80.0 + b * 0.25;
+  return r;
+}
+}  // namespace
+
+TEST_F(Logging, ImpulseLogHeaderLinesAndItsOwnCounter) {
+  settings.impulseLoggingEnabled = true;
+  settings.impulsePath = settings.path;  // the same folder as the FFT log
+  settings.impulsePrefix = "Hylo";       // and the same prefix
+  settings.maxImpulseRecords = 2;
+  auto node = std::make_unique<MessageNode>();
+  node->type = MSG_IMPULSE;
+  for (int n = 0; n < 3; ++n) {
+    node->As<ImpulseRecord>() = Impulse(n);
+    log.Handle(*node);
+  }
+  log.LogFftRecord(Record(0));
+  log.CloseLog(3);
+  log.CloseLog(0);
+  EXPECT_EQ(settings.nextImpulseIndex, 3);
+  EXPECT_EQ(settings.nextIndex, 4) << "the FFT log moves past the impulse logs' names";
+  const auto first = Lines(dir.Path() / "fft" / "Hylo_00001.txt");
+  EXPECT_EQ(first[1], "File Type\tSEL-Third Octave\r");
+  EXPECT_NE(std::find(first.begin(), first.end(), "Power Calculation\tOne Third Octave\r"), first.end());
+  EXPECT_NE(std::find(first.begin(), first.end(), "Overlap [%]\t0.000000\r"), first.end());
+  EXPECT_NE(std::find(first.begin(), first.end(), "Starting Sample\t64000000\r"), first.end());
+  EXPECT_EQ(std::find_if(first.begin(), first.end(), [](auto& l) { return l.starts_with("Data Weighting"); }),
+            first.end());
+  const auto dataAt = static_cast<std::size_t>(std::find(first.begin(), first.end(), "Data:\r") - first.begin());
+  ASSERT_EQ(first.size(), dataAt + 4) << "two impulses, then a new file";
+  const auto columns = Split(first[dataAt + 1]);
+  ASSERT_EQ(columns.size(), 9U + 30U + 1U);
+  EXPECT_EQ(columns[6], "Duration (samples)");
+  EXPECT_EQ(columns[9], "25 Hz");
+  EXPECT_EQ(columns[38], "20k");
+  const auto line = Split(first[dataAt + 2]);
+  EXPECT_EQ(line[0], "05:06:07");
+  EXPECT_EQ(line[1], "dock test");
+  EXPECT_EQ((std::vector<std::string>(line.begin() + 2, line.begin() + 9)),
+            (std::vector<std::string>{"120.0", "123.0", "131.3", "140.5", "640", "1", "64000000"}));
+  EXPECT_EQ(line[9], "80.0");
+  EXPECT_EQ(line[38], "87.2");
+  EXPECT_EQ(line.back(), "\r") << "the line ends with a tab";
+  EXPECT_EQ(Lines(dir.Path() / "fft" / "Hylo_00002.txt").size(), dataAt + 3);
+  EXPECT_EQ(Lines(dir.Path() / "fft" / "Hylo_00003.txt")[1], "File Type\tSpectrum\r");
+}
+
+TEST_F(Logging, ImpulseOpenFailureStopsCollection) {
+  std::ofstream(dir.Path() / "blocker") << "x";
+  settings.impulseLoggingEnabled = true;
+  settings.impulsePath = (dir.Path() / "blocker" / "imp").string();
+  log.LogImpulseRecord(Impulse(0));
+  EXPECT_EQ(stops, 1);
+  ASSERT_EQ(op.Notices().size(), 1U);
+  EXPECT_EQ(op.Notices()[0], "ERROR: Could not open Impulse Log File.\nPlease verify logging paths and try again.");
+}
+
+TEST_F(Logging, TimeStampedFftNamesLeaveTheIndex) {
+  settings.nameFormat = 1;
+  settings.nextIndex = 12;
+  log.LogFftRecord(Record(0));
+  log.CloseLog(0);
+  EXPECT_TRUE(fs::exists(dir.Path() / "fft" / "Hylo_20210304_050607.txt"));
+  EXPECT_EQ(settings.nextIndex, 12);
+  std::int64_t stored = 0;
+  ASSERT_TRUE(ini.GetInt("Logging", "Logfile Next Index", stored));
+  EXPECT_EQ(stored, 12);
+}
+
+TEST_F(Logging, CalibrationCaptureWritesHeaderThenLinesForItsUnitType) {
+  ini.SettingsInit(dir.Path() / "settings");
+  bool calibrating = false;
+  log.SetCalibrationSource([&] { return calibrating; });
+  settings.logfileEnabled = false;
+  auto node = std::make_unique<MessageNode>();
+  node->type = MSG_SPECTRUM;
+  node->As<SpectrumRecord>() = Record(0);
+  log.RequestCalCapture(true);
+  log.Handle(*node);  // not calibrating: the request waits
+  EXPECT_TRUE(log.CalCaptureRequested());
+  EXPECT_FALSE(fs::exists(dir.Path() / "settings" / "HF_CAL.txt"));
+  calibrating = true;
+  for (std::uint64_t n = 0; n < 3; ++n) {
+    node->As<SpectrumRecord>() = Record(n);
+    log.Handle(*node);
+  }
+  EXPECT_FALSE(log.CalCaptureRequested());
+  const auto lines = Lines(dir.Path() / "settings" / "HF_CAL.txt");
+  EXPECT_EQ(lines[1], "File Type\tCalibration\r");
+  const auto dataAt = static_cast<std::size_t>(std::find(lines.begin(), lines.end(), "Data:\r") - lines.begin());
+  ASSERT_EQ(lines.size(), dataAt + 2 + 3);
+  EXPECT_EQ(Split(lines[dataAt + 2])[1], "Calibration");
+  log.RequestCalCapture(true);
+  log.Handle(*node);
+  EXPECT_EQ(Lines(dir.Path() / "settings" / "HF_CAL.txt").size(), dataAt + 3) << "a new capture starts the file anew";
+
+  log.SetContext({});  // device type 0: no calibration file
+  EXPECT_EQ(log.WriteCalibrationHeader(Record(0)), kCalibrationNoFile);
+  EXPECT_EQ(log.WriteCalibrationLine(Record(0)), kCalibrationNoFile);
+}
+
+TEST_F(Logging, IndicatorLabelsFollowEveryLogKind) {
+  EXPECT_EQ(LoggingLabel(true, true, true), "Logging\nFFT & WAV\n& Epoch");
+  EXPECT_EQ(LoggingLabel(true, true, false), "Logging\nFFT & WAV");
+  EXPECT_EQ(LoggingLabel(true, false, true), "Logging\nFFT & Epoch");
+  EXPECT_EQ(LoggingLabel(true, false, false), "Logging\nFFT");
+  EXPECT_EQ(LoggingLabel(false, true, true), "Logging\nWAV & Epoch");
+  EXPECT_EQ(LoggingLabel(false, true, false), "Logging\nWAV");
+  EXPECT_EQ(LoggingLabel(false, false, true), "Logging\nEpoch");
+  PanelModel panel("main");
+  settings.logfileEnabled = false;
+  log.SetMainPanel(&panel);
+  EXPECT_EQ(panel.Text(mainpanel::kLogIndicator), "Logging Disabled");
+  EXPECT_FALSE(panel.Get(kLogKindsLabel).visible);
+  EXPECT_FALSE(panel.Get(kLogKindsIndicator).visible);
+  log.SetEpochLog(true, 0, (dir.Path() / "ep").string());
+  EXPECT_EQ(panel.Text(mainpanel::kLogIndicator), "Logging Enabled");
+  EXPECT_EQ(panel.Text(kLogKindsLabel), "Logging\nEpoch");
+  EXPECT_TRUE(panel.Get(kLogKindsIndicator).visible);
+  log.StartWavLogging();
+  EXPECT_EQ(panel.Text(kLogKindsLabel), "Logging\nWAV & Epoch");
+  log.SetMainPanel(nullptr);
+}
+
+TEST_F(Logging, NumpyLoadsTheFftLogAsATable) {
+  for (std::uint64_t n = 0; n < 20; ++n) log.LogFftRecord(Record(n));
+  log.CloseLog(0);
+  const fs::path path = dir.Path() / "fft" / "Hylo_00001.txt";
+  const auto lines = Lines(path);
+  const auto skip = std::find(lines.begin(), lines.end(), "Data:\r") - lines.begin() + 2;
+  const fs::path py = dir.Path() / "check.py";
+  std::ofstream(py) << "import numpy, sys\n"
+                       "t = numpy.genfromtxt(sys.argv[1], delimiter='\\t', skip_header=int(sys.argv[2]))\n"
+                       "v = t[:, 6:416].astype(int)\n"
+                       "ok = all((v[n] == (numpy.arange(410) + n) % 256).all() for n in range(len(v)))\n"
+                       "print('rows', t.shape[0], 'cols', t.shape[1], 'bins', int(ok), 'seq', int(t[19, 4]))\n";
+  const auto out = test::RunTool(std::string(HYLO_PYTHON) + " " + test::Quoted(py) + " " + test::Quoted(path) + " " +
+                                 std::to_string(skip));
+  EXPECT_NE(out.output.find("rows 20 cols 417 bins 1 seq " + std::to_string(8192 * 19)), std::string::npos)
+      << out.output;
 }

@@ -98,3 +98,21 @@ TEST(StreamTexts, NoticesPortsAndRequests) {
   EXPECT_EQ(StreamStartRequest(true), (std::array<std::uint8_t, 8>{0x33, 0x2A, 0, 4, 0, 0, 0xFF, 0xFF}));
   EXPECT_EQ(StreamStopRequest(), (std::array<std::uint8_t, 4>{0x34, 0x2A, 0, 0}));
 }
+
+// Lengths 1457..1460 leave no room for the header in a 1460-byte slot; the slot holds the
+// header and 1460 payload bytes, so every length a read can carry is taken, 1461 up is not.
+struct Lengths : Streams, ::testing::WithParamInterface<std::size_t> {};
+
+TEST_P(Lengths, PayloadsUpTo1460AreDeliveredWholeAcrossTwoReads) {
+  const std::size_t n = GetParam();
+  std::vector<std::uint8_t> payload(n);
+  for (std::size_t i = 0; i < n; ++i) payload[i] = static_cast<std::uint8_t>(i * 13 + 1);
+  const auto m = Message('1', payload);
+  parser.ReassembleStream(STREAM_WAVE, std::span(m).subspan(0, kStreamReadBytes));
+  parser.ReassembleStream(STREAM_WAVE, std::span(m).subspan(kStreamReadBytes));
+  ASSERT_EQ(seen.size(), 1U);
+  EXPECT_EQ(seen[0].payload, payload);
+  EXPECT_EQ(parser.Oversized(), 0U);
+}
+
+INSTANTIATE_TEST_SUITE_P(Streams, Lengths, ::testing::Values(1456, 1457, 1458, 1459, 1460));

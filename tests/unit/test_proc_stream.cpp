@@ -192,3 +192,29 @@ TEST_F(Proc, NonZeroFormatBytesInvalidateAndNoticesAreShown) {
   Feed(STREAM_WAVE, Writer('4').Done());
   EXPECT_EQ(notices, (std::vector<std::string>{"FFT Stream Connection Timed Out", "Stream stopped by Aurisond."}));
 }
+
+struct BinCase {
+  int referenceLevel;
+  int received;
+  int expected;
+};
+struct BinMapping : Proc, ::testing::WithParamInterface<BinCase> {};
+
+// 300 received bins, each mapped by the description's reference level, padded to 512.
+TEST_P(BinMapping, ThreeHundredBinsMapAndPadTo512) {
+  const auto [level, received, expected] = GetParam();
+  Feed(STREAM_FFT, FftDescription(512, 4, level));
+  Writer w = DataHead(0, 1, 1, 300);
+  for (int i = 0; i < 300; ++i) w.U8(received);
+  Feed(STREAM_FFT, w.Done());
+  ASSERT_EQ(posted.size(), 1U);
+  const auto& r = posted[0]->As<SpectrumRecord>();
+  EXPECT_EQ(r.binCount, 512U);
+  EXPECT_EQ(r.reference, static_cast<std::uint8_t>(-120 - level));
+  for (int i = 0; i < 300; ++i) ASSERT_EQ(r.bins[i], expected) << "bin " << i;
+  for (int i = 300; i < 512; ++i) ASSERT_EQ(r.bins[i], 0) << "padding bin " << i;
+}
+
+INSTANTIATE_TEST_SUITE_P(Proc, BinMapping,
+                         ::testing::Values(BinCase{0, 255, 52}, BinCase{-120, 255, 188}, BinCase{0, 0, 0},
+                                           BinCase{-120, 0, 60}));

@@ -139,3 +139,55 @@ TEST_F(Reply, OtherModelsAreIgnored) {
   EXPECT_EQ(handler.HandleStatusReply(w.b), 0);
   EXPECT_TRUE(env.empty());
 }
+
+TEST_F(Reply, ThreeRepliesAreSkippedAfterAStartAndFlagsZeroEndTheSkipping) {
+  Le full;
+  full.U8(0x07).U16(0).U16(300).U16(150);
+  handler.ArmSkip();
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(handler.HandleStatusReply(full.b), 0);
+  EXPECT_TRUE(env.empty()) << "three replies after a start are dropped";
+  EXPECT_EQ(handler.HandleStatusReply(full.b), 0);
+  ASSERT_EQ(env.size(), 1U);
+  EXPECT_EQ(env[0], std::make_pair(150, 300));
+  for (int only : {0x02, 0x04}) {
+    handler.ArmSkip();
+    EXPECT_EQ(handler.HandleStatusReply(Le{}.U8(only).U16(1).b), 0);
+    EXPECT_EQ(handler.SkipCounter(), 0) << "flags " << only;
+  }
+  handler.ArmSkip();
+  EXPECT_EQ(handler.HandleStatusReply(Le{}.U8(0).b), 0);
+  EXPECT_EQ(handler.SkipCounter(), 0);
+  EXPECT_EQ(env.size(), 1U);
+}
+
+struct KCase {
+  int type, a, f, s, u;
+  int k, step, accumulation, weight;
+};
+struct FftTypes : Reply, ::testing::WithParamInterface<KCase> {};
+
+// The record length K × N × 2 / rate and the step, accumulation and weight of each FFT type.
+TEST_P(FftTypes, BlockOfEachTypeGivesItsRecordLengthAndFields) {
+  const KCase c = GetParam();
+  Le w;
+  w.U8(0x10);
+  FftBlock(w, 3, 10, 0, 64000, c.type, c.a, c.f, c.s, c.u);
+  ASSERT_EQ(handler.HandleStatusReply(w.b), 0);
+  ASSERT_EQ(posted.size(), 1U);
+  const auto& r = posted[0]->As<SpectrumRecord>();
+  EXPECT_EQ(r.fftType, c.type);
+  EXPECT_EQ(r.fftLength, 1024);
+  EXPECT_DOUBLE_EQ(r.recordSeconds, 10.0 * c.k * 2 / 64000);
+  EXPECT_EQ(r.fftStep, c.step);
+  EXPECT_EQ(r.accumulation, c.accumulation);
+  EXPECT_EQ(r.weight, c.weight);
+  EXPECT_EQ(r.firstSample, 3ULL * static_cast<unsigned>(c.step) * static_cast<unsigned>(c.accumulation));
+}
+
+// Scan interval 0.0625 s at 64000 S/s: rate × T / 1024 = 3.9, so K = 3 where A = 0.
+INSTANTIATE_TEST_SUITE_P(Reply, FftTypes,
+                         ::testing::Values(KCase{0, 5, 1, 1, 1, 4, 1024, 5, 0}, KCase{1, 2, 2, 1, 1, 1, 1024, 1, 0},
+                                           KCase{2, 0, 0, 1, 1, 3, 1024, 0, 0}, KCase{2, 6, 2, 1, 1, 4, 1024, 6, 0},
+                                           KCase{3, 7, 3, 1, 1, 3, 1024, 3, 7}, KCase{4, 9, 1, 1, 2, 4, 512, 9, 0},
+                                           KCase{5, 6, 2, 3, 4, 3, 768, 6, 0}, KCase{5, 0, 0, 1, 2, 3, 512, 0, 0},
+                                           KCase{6, 5, 4, 1, 4, 1, 256, 4, 5}));

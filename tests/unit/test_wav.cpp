@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <fstream>
 #include <vector>
@@ -234,4 +237,150 @@ TEST_F(Wav, HostileBlocksAreRefusedAndHugePlansFitTheHeader) {
   EXPECT_LE(wav.BytesPerFile() + 336, 0xFFFFFFFFULL);
   EXPECT_EQ(wav.BytesPerFile() % 4, 0U);
   wav.WavLogClose();
+}
+
+namespace {
+
+// Records the titles of the dialogs the core asks for.
+class TitledOperator final : public OperatorPort {
+ public:
+  void ShowNotice(std::string_view) override {}
+  int Confirm(std::string_view, std::string_view, const std::vector<std::string>&) override { return 0; }
+  std::optional<fs::path> ChooseFile(std::string_view title, const fs::path&, std::string_view pattern, bool) override {
+    titles.push_back(std::string(title) + " " + std::string(pattern));
+    return answer;
+  }
+  std::optional<fs::path> ChooseFolder(std::string_view title, const fs::path& folder) override {
+    titles.push_back(std::string(title) + " @" + folder.string());
+    return answer;
+  }
+  std::optional<std::string> PromptText(std::string_view, std::string_view, std::string_view) override { return {}; }
+  std::vector<std::string> titles;
+  std::optional<fs::path> answer;
+};
+
+}  // namespace
+
+TEST_F(Wav, AFullFileKeepsItsHeaderAndAShortOneIsPatched) {
+  const int rate = 100;
+  for (int block = 0; block < 60; ++block) ASSERT_EQ(wav.WavLogWrite(Block(Ramp24(rate, block), rate)), 0);
+  const fs::path full = wav.FilePath();
+  // Mark the header on disk: a rewrite at close would put the original back.
+  {
+    std::fstream f(full, std::ios::in | std::ios::out | std::ios::binary);
+    f.seekp(160);
+    f.write("Z", 1);
+  }
+  ASSERT_EQ(wav.WavLogWrite(Block(Ramp24(rate, 0), rate)), 0);  // rolls over, closing the full file
+  EXPECT_EQ(ReadFile(full)[160], 'Z') << "a file closed at its planned length is not rewritten";
+  const fs::path shortFile = wav.FilePath();
+  {
+    std::fstream f(shortFile, std::ios::in | std::ios::out | std::ios::binary);
+    f.seekp(160);
+    f.write("Z", 1);
+  }
+  wav.WavLogClose();
+  const auto bytes = ReadFile(shortFile);
+  EXPECT_EQ(bytes[160], 'D') << "a short file gets its header written again";
+  EXPECT_EQ(U32(bytes, 340), 300U);
+  EXPECT_EQ(U32(bytes, 4), 300U + 336);
+}
+
+TEST_F(Wav, PanelSettingsBrowseAndTheThreadStateOrder) {
+  std::vector<std::string> order;
+  wav.SetLogThreadWavState(
+      [&](bool on) { order.push_back(std::string(on ? "on" : "off") + (wav.WavLogIsEnabled() ? "+enabled" : "")); });
+  WavPanelValues v = wav.WavLogShowSettings();
+  EXPECT_EQ(v.prefix, "Data");
+  v.folder = (dir.Path() / "chosen").string();
+  v.prefix = "SurveyPrefixTooLong";
+  v.minutesPerFile = 0;
+  v.nameFormat = 1;
+  wav.WavLogApplySettings(v, true);
+  wav.WavLogApplySettings(v, false);
+  EXPECT_EQ(order, (std::vector<std::string>{"on+enabled", "off+enabled"}))
+      << "capture is on before the thread writes, and the thread stops before capture goes off";
+  EXPECT_EQ(settings.prefix, "SurveyPrefi") << "cut to the 12-byte field";
+  EXPECT_EQ(settings.minutesPerFile, 1);
+  std::string stored;
+  EXPECT_TRUE(ini.GetText("Wav", "Wavfile Path", stored, 260));
+  EXPECT_EQ(stored, v.folder);
+
+  TitledOperator titled;
+  HyloWav other(ini, titled, settings);
+  EXPECT_FALSE(other.FileSelectWavFolder("/data/old").has_value());
+  titled.answer = dir.Path() / "picked";
+  EXPECT_EQ(other.FileSelectWavFolder("/data/old"), (dir.Path() / "picked").string());
+  ASSERT_EQ(titled.titles.size(), 2U);
+  EXPECT_EQ(titled.titles[0], "Select Log File Folder @/data/old");
+}
+
+TEST_F(Wav, AKilledWriterLeavesAFileReadersClampToItsSize) {
+  const int rate = 8000;
+  const int blocks = 5;
+  std::vector<std::uint8_t> all;
+  for (int b = 0; b < blocks; ++b) {
+    const auto s = Ramp24(rate, b * rate);
+    all.insert(all.end(), s.begin(), s.end());
+  }
+  int ready[2];
+  ASSERT_EQ(pipe(ready), 0);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    for (int b = 0; b < blocks; ++b) {
+      const std::vector<std::uint8_t> s(all.begin() + b * rate * 3, all.begin() + (b + 1) * rate * 3);
+      wav.WavLogWrite(Block(s, rate, kTime + b));
+    }
+    const char done = 1;
+    if (write(ready[1], &done, 1) != 1) _exit(1);
+    for (;;) pause();  // killed here, mid-file, with no close
+  }
+  char done = 0;
+  ASSERT_EQ(read(ready[0], &done, 1), 1);
+  kill(child, SIGKILL);
+  int status = 0;
+  waitpid(child, &status, 0);
+  close(ready[0]);
+  close(ready[1]);
+  const fs::path path = dir.Path() / "wav" / "Data_00001.wav";
+  ASSERT_TRUE(fs::exists(path));
+  const auto info = ReadWavInfo(path);
+  ASSERT_TRUE(info.has_value());
+  EXPECT_EQ(info->announcedBytes, 60U * rate * 3) << "the header still announces the planned minute";
+  EXPECT_EQ(info->dataBytes, all.size()) << "every finished block reached the file";
+  EXPECT_EQ(info->dataOffset, kWavHeaderBytes);
+  EXPECT_EQ(info->sampleRate, 8000U);
+  EXPECT_EQ(info->bitsPerSample, 24);
+  if (!test::HaveTool("sox")) GTEST_SKIP() << "sox missing";
+  const fs::path raw = dir.Path() / "back.raw";
+  const auto sox = test::RunTool("sox --ignore-length " + test::Quoted(path) + " -t raw " + test::Quoted(raw));
+  EXPECT_EQ(sox.status, 0) << sox.output;
+  EXPECT_EQ(ReadFile(raw), all) << "sox reads every sample up to the end of the file";
+}
+
+TEST(WavReader, RefusesWhatIsNotPcmWav) {
+  test::TempDir dir;
+  const fs::path p = dir.Path() / "x.wav";
+  std::ofstream(p, std::ios::binary) << "RIFF\x10\0\0\0WAVEjunk";
+  EXPECT_FALSE(ReadWavInfo(p).has_value());
+  EXPECT_FALSE(ReadWavInfo(dir.Path() / "missing.wav").has_value());
+}
+
+TEST_F(Wav, LibsndfileAndExiftoolReadTheShortenedFile) {
+  if (!test::HaveTool("sndfile-info") || !test::HaveTool("exiftool")) GTEST_SKIP() << "tools missing";
+  const int rate = 16000;
+  for (int block = 0; block < 10; ++block) ASSERT_EQ(wav.WavLogWrite(Block(Ramp24(rate, block * rate), rate)), 0);
+  const fs::path path = wav.FilePath();
+  wav.WavLogClose();
+  const auto info = test::RunTool("sndfile-info " + test::Quoted(path));
+  EXPECT_NE(info.output.find("Sample Rate : 16000"), std::string::npos) << info.output;
+  EXPECT_NE(info.output.find("Frames      : 160000"), std::string::npos) << info.output;
+  EXPECT_NE(info.output.find("Bit Width     : 24"), std::string::npos) << info.output;
+  EXPECT_EQ(info.output.find("Should be"), std::string::npos) << "no size libsndfile disagrees with\n" << info.output;
+  const auto exif = test::RunTool("exiftool -s -DateCreated -Title -Product " + test::Quoted(path));
+  // exiftool shows dates in its own colon form.
+  EXPECT_NE(exif.output.find("2021:03:04T05:06:07+00"), std::string::npos) << exif.output;
+  EXPECT_NE(exif.output.find("Data_00001.wav"), std::string::npos) << exif.output;
+  EXPECT_NE(exif.output.find("Wn2-ETH R2"), std::string::npos) << exif.output;
 }

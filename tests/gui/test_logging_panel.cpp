@@ -1,0 +1,107 @@
+// The logging tab of the settings panel offscreen: the WAV log folder and every log
+// kind switched on through the panel, then the settings, the logging thread's state and
+// the main window's indicator checked.
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QPushButton>
+#include <chrono>
+#include <thread>
+
+#include "MainWindow.h"
+#include "SettingsPanel.h"
+#include "support/GuiContext.h"
+
+using namespace hylo;
+
+namespace {
+
+template <typename W>
+W* Child(QWidget& parent, const char* name) {
+  W* w = parent.findChild<W*>(name);
+  EXPECT_NE(w, nullptr) << name;
+  return w;
+}
+
+// Lets queued panel changes and the logging thread's work arrive, for at most 5 s.
+template <typename F>
+bool PumpUntil(F done) {
+  for (int i = 0; i < 500 && !done(); ++i) {
+    QCoreApplication::processEvents();
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return done();
+}
+
+}  // namespace
+
+TEST(LoggingPanelGui, SetsTheWavFolderAndEnablesLogging) {
+  test::GuiContext gui;
+  Hylo& hylo = *gui.hylo;
+  ASSERT_EQ(hylo.Start(), 0);
+  app::MainWindow window(hylo);
+  auto* indicator = Child<QLabel>(window, "logIndicator");
+  auto* kinds = Child<QLabel>(window, kLogKindsLabel);
+  ASSERT_TRUE(indicator && kinds);
+  EXPECT_EQ(indicator->text(), "Logging Disabled");
+
+  QAction* open = nullptr;
+  for (QAction* menu : window.menuBar()->actions())
+    if (menu->menu())
+      for (QAction* a : menu->menu()->actions())
+        if (a->text() == "Hylo Settings") open = a;
+  ASSERT_NE(open, nullptr);
+  open->trigger();
+  auto* panel = window.findChild<app::SettingsPanel*>();
+  ASSERT_NE(panel, nullptr);
+  EXPECT_EQ(panel->Tabs()->currentWidget(), panel->LoggingTab());
+  auto* wavFolder = Child<QLineEdit>(*panel, "wavFolder");
+  ASSERT_NE(wavFolder, nullptr);
+  EXPECT_EQ(wavFolder->text().toStdString(), hylo.Groups().wav.path) << "the tab shows the stored folder";
+
+  const std::string folder = (gui.dir.Path() / "survey" / "wav").string();
+  const std::string epochFolder = (gui.dir.Path() / "survey" / "epochs").string();
+  wavFolder->setText(QString::fromStdString(folder));
+  Child<QCheckBox>(*panel, "wavEnabled")->setChecked(true);
+  Child<QCheckBox>(*panel, "fftEnabled")->setChecked(true);
+  Child<QLineEdit>(*panel, "jobClient")->setText("Harbour Authority");
+  Child<QLineEdit>(*panel, "logComment")->setText("north pier");
+  Child<QCheckBox>(*panel, "hostEpochEnabled")->setChecked(true);
+  Child<QLineEdit>(*panel, "hostEpochFolder")->setText(QString::fromStdString(epochFolder));
+  panel->ApplyButton()->click();
+  EXPECT_FALSE(panel->isVisible()) << "a good apply closes the panel";
+
+  EXPECT_EQ(hylo.Groups().wav.path, folder);
+  EXPECT_TRUE(hylo.Wav().WavLogIsEnabled());
+  EXPECT_TRUE(hylo.Data().Logging().WavLogActive()) << "the logging thread writes WAV blocks now";
+  EXPECT_TRUE(hylo.Groups().logging.logfileEnabled);
+  EXPECT_EQ(hylo.Groups().logging.jobClient, "Harbour Authority");
+  EXPECT_EQ(hylo.Data().Logging().GetLogComment(), "north pier");
+  std::string stored;
+  EXPECT_TRUE(hylo.Settings().GetText("Wav", "Wavfile Path", stored, 260));
+  EXPECT_EQ(stored, folder);
+  bool wavOn = false;
+  EXPECT_TRUE(hylo.Settings().GetBool("Wav", "Wav Capture Enabled", wavOn));
+  EXPECT_TRUE(wavOn);
+
+  // The epoch setting travels to the logging thread as a message.
+  EXPECT_TRUE(PumpUntil([&] { return hylo.Data().Logging().IsEpochLogEnabled(); }));
+  EXPECT_EQ(hylo.Groups().logging.hostEpochLogPath, epochFolder);
+  EXPECT_TRUE(PumpUntil([&] { return kinds->text() == "Logging\nFFT & WAV\n& Epoch"; })) << kinds->text().toStdString();
+  EXPECT_EQ(indicator->text(), "Logging Enabled");
+
+  open->trigger();
+  EXPECT_EQ(Child<QLineEdit>(*panel, "wavFolder")->text().toStdString(), folder) << "shown again on the next open";
+  Child<QCheckBox>(*panel, "wavEnabled")->setChecked(false);
+  Child<QCheckBox>(*panel, "fftEnabled")->setChecked(false);
+  Child<QCheckBox>(*panel, "hostEpochEnabled")->setChecked(false);
+  panel->ApplyButton()->click();
+  EXPECT_FALSE(hylo.Data().Logging().WavLogActive());
+  EXPECT_TRUE(PumpUntil([&] { return indicator->text() == "Logging Disabled"; }));
+  EXPECT_TRUE(kinds->isHidden());
+  hylo.MainExit();
+}

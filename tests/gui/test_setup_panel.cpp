@@ -1,0 +1,144 @@
+// The setup panels offscreen: the instrument panel reads, edits and applies a setup on a
+// real hylo-sim; the settings panel applies its processing tab.
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QComboBox>
+#include <QLabel>
+#include <QMenuBar>
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+#include "MainWindow.h"
+#include "SettingsPanel.h"
+#include "SetupPanel.h"
+#include "shell/MainPanel.h"
+#include "support/GuiContext.h"
+#include "support/SimProcess.h"
+
+using namespace hylo;
+
+namespace {
+
+bool ConnectTo(Hylo& hylo, int port, const char* firmware) {
+  ConnectRequest request;
+  request.op = 1;
+  std::strcpy(request.address, "127.0.0.1");
+  request.port = static_cast<std::uint16_t>(port);
+  request.timeoutMs = 1000;
+  if (hylo.Connection().HandleConnectRequest(request) != 0) return false;
+  for (int i = 0; i < 200 && hylo.Connection().Identity().firmwareText != firmware; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  return hylo.Connection().Identity().firmwareText == firmware;
+}
+
+QAction* MenuAction(QMainWindow& window, const QString& text) {
+  for (QAction* menu : window.menuBar()->actions())
+    if (menu->menu())
+      for (QAction* a : menu->menu()->actions())
+        if (a->text() == text) return a;
+  return nullptr;
+}
+
+void Pump() {
+  for (int i = 0; i < 5; ++i) QCoreApplication::processEvents();
+}
+
+}  // namespace
+
+TEST(SetupPanelGui, AppliesASetupThroughThePanel) {
+  for (const auto& [model, title, bandwidths] :
+       {std::tuple{"hf", "Aurisond HF Setup", 10}, std::tuple{"af", "Aurisond AF Setup", 6}}) {
+    const int port = test::FreeLoopbackPort();
+    test::SimProcess sim(HYLO_SIM_BIN,
+                         {"--model", model, "--firmware", "v2.1.0", "--port", std::to_string(port), "--seconds", "60"});
+    ASSERT_TRUE(sim.Ready()) << sim.FirstLine();
+    test::GuiContext gui;
+    Hylo& hylo = *gui.hylo;
+    ASSERT_EQ(hylo.Start(), 0);
+    ASSERT_TRUE(ConnectTo(hylo, port, "v2.1.0")) << model;
+    {
+      app::MainWindow window(hylo);
+      // Counted in place of the window's own stop procedure.
+      int stops = 0;
+      hylo.SetStopScanning([&] { ++stops; });
+      QAction* open = MenuAction(window, "Instrument Setup");
+      ASSERT_NE(open, nullptr);
+      open->trigger();
+      auto* panel = window.findChild<app::SetupPanel*>();
+      ASSERT_NE(panel, nullptr);
+      EXPECT_TRUE(panel->isVisible());
+      EXPECT_EQ(stops, 1) << "scanning stops before the panel opens";
+      QTabWidget* tabs = panel->Tabs();
+      EXPECT_TRUE(tabs->isTabVisible(tabs->indexOf(panel->HfTab())));
+      EXPECT_FALSE(tabs->isTabVisible(tabs->indexOf(panel->LfTab())));
+      EXPECT_TRUE(tabs->isTabVisible(tabs->indexOf(panel->SpecialTab())));
+      EXPECT_EQ(tabs->tabText(tabs->indexOf(panel->HfTab())), title);
+      EXPECT_EQ(tabs->currentWidget(), panel->HfTab());
+
+      auto* bandwidth = panel->findChild<QComboBox*>("waveBandwidth");
+      ASSERT_NE(bandwidth, nullptr);
+      // The model's list; a rate the unit reports beyond it is shown after it.
+      ASSERT_GE(bandwidth->count(), bandwidths);
+      EXPECT_EQ(bandwidth->itemData(bandwidths - 1).toUInt(), bandwidths == 6 ? 12800u : 204800u);
+      // What the unit reported: the simulator starts at 128000 S/s.
+      EXPECT_EQ(bandwidth->currentData().toUInt(), 51200u);
+      bandwidth->setCurrentIndex(bandwidth->findData(6400u));
+      auto* fftType = panel->findChild<QComboBox*>("fftType");
+      fftType->setCurrentIndex(fftType->findData(setup::kFftPeak));
+      Pump();
+      EXPECT_EQ(panel->findChild<QLabel*>("waveSamples")->text(), "Gives 16000 Samples/sec");
+
+      panel->ApplyButton()->click();
+      Pump();
+      EXPECT_FALSE(panel->isVisible()) << "a successful Apply hides the panel";
+      const auto lines = hylo.MainPanel().Get(mainpanel::kStatusField).items;
+      ASSERT_FALSE(lines.empty());
+      EXPECT_NE(lines.back().find(std::string(title).substr(0, 11) + " Configured Successfully"), std::string::npos)
+          << lines.back();
+
+      // The unit has it: a fresh enquiry onto a panel showing something else restores it.
+      hylo.JobSetup().EditSetup([](setup::JobSetup& s) {
+        s.waveBandwidthHz = 400;
+        s.fftTypeChoice = setup::kFftMean;
+      });
+      open->trigger();
+      Pump();
+      EXPECT_EQ(bandwidth->currentData().toUInt(), 6400u);
+      EXPECT_EQ(fftType->currentData().toInt(), setup::kFftPeak);
+      panel->CancelButton()->click();
+      EXPECT_FALSE(hylo.JobSetup().PanelOpen());
+    }
+    EXPECT_EQ(hylo.MainExit(), 0);
+  }
+}
+
+TEST(SetupPanelGui, SettingsPanelAppliesTheProcessingTab) {
+  test::GuiContext gui;
+  Hylo& hylo = *gui.hylo;
+  ASSERT_EQ(hylo.Start(), 0);
+  app::MainWindow window(hylo);
+  int stops = 0;
+  hylo.SetStopScanning([&] { ++stops; });
+  QAction* open = MenuAction(window, "Hylo Settings");
+  ASSERT_NE(open, nullptr);
+  open->trigger();
+  auto* panel = window.findChild<app::SettingsPanel*>();
+  ASSERT_NE(panel, nullptr);
+  EXPECT_EQ(stops, 1);
+  EXPECT_EQ(panel->Tabs()->count(), 4);
+  EXPECT_EQ(panel->Tabs()->currentWidget(), panel->LoggingTab());
+  panel->Tabs()->setCurrentWidget(panel->ProcessingTab());
+  panel->findChild<QCheckBox*>("customScan")->setChecked(true);
+  auto* period = panel->findChild<QComboBox*>("scanPeriod");
+  period->setCurrentIndex(period->findData(0.125));
+  panel->findChild<QCheckBox*>("displayToNyquist")->setChecked(true);
+  panel->ApplyButton()->click();
+  EXPECT_FALSE(panel->isVisible());
+  EXPECT_TRUE(hylo.Groups().display.useCustomScanRate);
+  EXPECT_DOUBLE_EQ(hylo.Groups().display.scanPeriod, 0.125);
+  EXPECT_TRUE(hylo.Groups().display.displayToNyquist);
+  EXPECT_EQ(hylo.MainExit(), 0);
+}

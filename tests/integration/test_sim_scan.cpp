@@ -1,0 +1,233 @@
+// Scanning against hylo-sim: start, pause, resume and stop over UDP, TCP and the command link.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstring>
+#include <mutex>
+#include <thread>
+
+#include "core/Hylo.h"
+#include "shell/MainPanel.h"
+#include "shell/ScriptedOperator.h"
+#include "support/SimProcess.h"
+#include "support/TempDir.h"
+#include "support/TestOptions.h"
+
+using namespace hylo;
+using namespace hylo::test;
+
+namespace {
+
+// What reached WaveThread: record count, samples, and breaks in the running index.
+class WaveIntake {
+ public:
+  void Take(const WaveformRecord& r) {
+    std::lock_guard guard(lock_);
+    if (records_ > 0 && r.firstSample != next_) ++gaps_;
+    if (records_ > 0) missed_ += r.missedSamples;
+    next_ = r.firstSample + r.sampleCount;
+    samples_ += r.sampleCount;
+    ++records_;
+  }
+  std::uint64_t Records() const {
+    std::lock_guard guard(lock_);
+    return records_;
+  }
+  std::uint64_t Samples() const {
+    std::lock_guard guard(lock_);
+    return samples_;
+  }
+  std::uint64_t Gaps() const {
+    std::lock_guard guard(lock_);
+    return gaps_;
+  }
+  std::uint64_t Missed() const {
+    std::lock_guard guard(lock_);
+    return missed_;
+  }
+  void Restart() {
+    std::lock_guard guard(lock_);
+    records_ = samples_ = gaps_ = missed_ = 0;
+  }
+
+ private:
+  mutable std::mutex lock_;
+  std::uint64_t records_ = 0, samples_ = 0, gaps_ = 0, missed_ = 0, next_ = 0;
+};
+
+// Polls `done` every 10 ms for at most `ms`.
+template <typename F>
+bool WaitFor(F done, int ms) {
+  for (int i = 0; i < ms / 10; ++i) {
+    if (done()) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return done();
+}
+
+struct Session {
+  TempDir dir;
+  ScriptedOperator op;
+  Hylo hylo{op, TestOptions(dir)};
+  WaveIntake intake;
+
+  // Connects to the simulator on 127.0.0.1:port and waits for its identity.
+  bool Connect(int port) {
+    if (hylo.Start() != 0) return false;
+    hylo.Data().SetWaveTap([this](const WaveformRecord& r) { intake.Take(r); });
+    ConnectRequest request;
+    request.op = 1;
+    std::strcpy(request.address, "127.0.0.1");
+    request.port = static_cast<std::uint16_t>(port);
+    request.timeoutMs = 1000;
+    if (hylo.Connection().HandleConnectRequest(request) != 0) return false;
+    return WaitFor([&] { return hylo.Connection().Identity().modelCode != 0; }, 3000);
+  }
+  bool Logged(std::string_view text) {
+    for (const auto& line : hylo.MainPanel().Get(mainpanel::kStatusField).items) {
+      if (line.ends_with(text)) return true;
+    }
+    return false;
+  }
+  ~Session() {
+    hylo.Data().SetWaveTap({});
+    hylo.MainExit();
+  }
+};
+
+std::vector<std::string> SimArgs(const char* model, int port, const char* firmware = "v2.1.0") {
+  return {"--model", model,   "--firmware", firmware, "--port", std::to_string(port),
+          "--rate",  "64000", "--seconds",  "90"};
+}
+
+// Start, pause (channels open, reads dropped), resume (same channels), stop (closed).
+void PauseResumeStop(Session& s, int stream) {
+  StreamChannels& channels = s.hylo.Data().Channels();
+  const int handle = channels.Handle(stream);
+  ASSERT_NE(handle, 0);
+  s.hylo.Scan().PauseCallback();
+  EXPECT_TRUE(s.hylo.Scan().Paused());
+  EXPECT_TRUE(s.hylo.Threads().ScanPaused());
+  EXPECT_FALSE(s.hylo.Scan().KeepingAwake());
+  const auto discarded = channels.DiscardedReads();
+  EXPECT_TRUE(WaitFor([&] { return channels.DiscardedReads() > discarded + 5; }, 3000))
+      << "the paused channel is still read, and its data dropped";
+  EXPECT_EQ(channels.Handle(stream), handle);
+
+  s.hylo.Scan().PauseCallback();
+  EXPECT_FALSE(s.hylo.Scan().Paused());
+  EXPECT_TRUE(s.hylo.Scan().Active());
+  EXPECT_EQ(channels.Handle(stream), handle) << "a resume does not reconnect";
+  const auto before = s.intake.Records();
+  EXPECT_TRUE(WaitFor([&] { return s.intake.Records() > before + 10; }, 5000)) << "data flows again after a resume";
+
+  s.hylo.Scan().StopCallback();
+  EXPECT_FALSE(channels.Open(stream));
+  EXPECT_FALSE(s.hylo.Scan().Active());
+  EXPECT_TRUE(s.hylo.Threads().ScanStopped());
+  for (const char* line : {"Scanning Started", "Scanning Paused", "Scanning Resumed", "Scanning Stopped"}) {
+    EXPECT_TRUE(s.Logged(line)) << line;
+  }
+}
+
+}  // namespace
+
+TEST(SimScan, UdpRecordsReachWaveThreadContiguousFor30Seconds) {
+  const int port = FreeLoopbackPort();
+  SimProcess sim(HYLO_SIM_BIN, SimArgs("hf", port));
+  ASSERT_TRUE(sim.Ready()) << sim.FirstLine();
+  Session s;
+  ASSERT_TRUE(s.Connect(port));
+  s.hylo.Groups().display.collectWaveMode = TRANSPORT_UDP;
+  s.hylo.Groups().display.collectFftMode = TRANSPORT_OFF;
+  s.hylo.Scan().StartScanningCallback();
+  s.hylo.Scan().WaitForChannels();
+  ASSERT_TRUE(s.hylo.Data().Channels().Open(STREAM_WAVE));
+  EXPECT_TRUE(s.hylo.Scan().KeepingAwake());
+  const std::uint64_t thirtySeconds = 30ULL * 64000;
+  ASSERT_TRUE(WaitFor([&] { return s.intake.Samples() >= thirtySeconds; }, 45000)) << s.intake.Samples();
+  EXPECT_EQ(s.intake.Gaps(), 0U) << "every record follows the one before";
+  EXPECT_EQ(s.intake.Missed(), 0U);
+  PauseResumeStop(s, STREAM_WAVE);
+}
+
+TEST(SimScan, TcpStartPauseResumeStop) {
+  const int port = FreeLoopbackPort();
+  SimProcess sim(HYLO_SIM_BIN, SimArgs("af", port));
+  ASSERT_TRUE(sim.Ready()) << sim.FirstLine();
+  Session s;
+  ASSERT_TRUE(s.Connect(port));
+  s.hylo.Groups().display.collectWaveMode = TRANSPORT_TCP;
+  s.hylo.Groups().display.collectFftMode = TRANSPORT_TCP;
+  s.hylo.Scan().StartScanningCallback();
+  s.hylo.Scan().WaitForChannels();
+  ASSERT_TRUE(s.hylo.Data().Channels().Open(STREAM_WAVE));
+  EXPECT_TRUE(s.hylo.Data().Channels().Open(STREAM_FFT));
+  ASSERT_TRUE(WaitFor([&] { return s.intake.Samples() >= 64000; }, 10000));
+  EXPECT_EQ(s.intake.Gaps(), 0U);
+  PauseResumeStop(s, STREAM_WAVE);
+}
+
+TEST(SimScan, CommandLinkCarriesTheWaveformInStatusReplies) {
+  const int port = FreeLoopbackPort();
+  SimProcess sim(HYLO_SIM_BIN, SimArgs("lf", port));
+  ASSERT_TRUE(sim.Ready()) << sim.FirstLine();
+  Session s;
+  ASSERT_TRUE(s.Connect(port));
+  s.hylo.Groups().display.collectWaveMode = TRANSPORT_LINK;
+  s.hylo.Groups().display.collectFftMode = TRANSPORT_OFF;
+  s.hylo.Scan().StartScanningCallback();
+  EXPECT_TRUE(s.hylo.Scan().LastPlan().periodicEnquiry);
+  EXPECT_FALSE(s.hylo.Scan().LastPlan().streamCapable);
+  ASSERT_TRUE(WaitFor([&] { return s.intake.Records() >= 20; }, 10000)) << "records from the periodic \"C\" replies";
+  EXPECT_EQ(s.intake.Gaps(), 0U) << "consecutive replies carry consecutive blocks";
+  EXPECT_FALSE(s.hylo.Data().Channels().Open(STREAM_WAVE)) << "an LF unit has no data sockets";
+
+  s.hylo.Scan().PauseCallback();
+  EXPECT_TRUE(s.hylo.Scan().Paused());
+  s.hylo.Scan().PauseCallback();
+  const auto before = s.intake.Records();
+  EXPECT_TRUE(WaitFor([&] { return s.intake.Records() > before + 5; }, 5000)) << "the enquiry runs again";
+  s.hylo.Scan().StopCallback();
+  for (const char* line : {"Scanning Started", "Scanning Paused", "Scanning Resumed", "Scanning Stopped"}) {
+    EXPECT_TRUE(s.Logged(line)) << line;
+  }
+}
+
+TEST(SimScan, StatusChannelOpensFromFirmware210) {
+  for (const auto& [firmware, opens] : {std::pair{"v2.0.9", false}, std::pair{"v2.1.0", true}}) {
+    const int port = FreeLoopbackPort();
+    SimProcess sim(HYLO_SIM_BIN, SimArgs("hf", port, firmware));
+    ASSERT_TRUE(sim.Ready()) << sim.FirstLine();
+    Session s;
+    ASSERT_TRUE(s.Connect(port));
+    s.hylo.Groups().display.collectWaveMode = TRANSPORT_OFF;
+    s.hylo.Groups().display.collectFftMode = TRANSPORT_OFF;
+    s.hylo.Scan().StartScanningCallback();
+    s.hylo.Scan().WaitForChannels();
+    EXPECT_EQ(s.hylo.Data().Channels().Open(STREAM_STATUS), opens) << firmware;
+    if (opens) {
+      // Only status records carry the orientation (the identify reply does not).
+      EXPECT_TRUE(WaitFor([&] { return s.hylo.Data().Status().Copy().orientation[2] == 1000; }, 5000))
+          << "status records arrive on the status channel";
+    }
+    s.hylo.Scan().StopCallback();
+    EXPECT_FALSE(s.hylo.Data().Channels().Open(STREAM_STATUS));
+  }
+}
+
+TEST(SimScan, CommandPort50010StreamsFromWaveformPort51686) {
+  SimProcess sim(HYLO_SIM_BIN, SimArgs("hf", 50010));
+  if (!sim.Ready()) GTEST_SKIP() << "port 50010 or its stream ports are taken: " << sim.FirstLine();
+  EXPECT_NE(sim.FirstLine().find("wave-udp 51686"), std::string::npos) << sim.FirstLine();
+  Session s;
+  ASSERT_TRUE(s.Connect(50010));
+  EXPECT_EQ(s.hylo.Connection().PortBase(), 10);
+  s.hylo.Groups().display.collectWaveMode = TRANSPORT_UDP;
+  s.hylo.Groups().display.collectFftMode = TRANSPORT_OFF;
+  s.hylo.Scan().StartScanningCallback();
+  s.hylo.Scan().WaitForChannels();
+  EXPECT_TRUE(WaitFor([&] { return s.intake.Records() >= 10; }, 5000)) << "the start request reached port 51686";
+  s.hylo.Scan().StopCallback();
+  EXPECT_FALSE(s.hylo.Data().Channels().Open(STREAM_WAVE));
+}

@@ -1,0 +1,240 @@
+// The job setup exchange against hylo-sim: read, change, apply and read back for each model
+// and firmware family, and the unit's refusals.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+#include "config/SetupExchange.h"
+#include "core/Hylo.h"
+#include "shell/MainPanel.h"
+#include "shell/ScriptedOperator.h"
+#include "support/SimProcess.h"
+#include "support/TempDir.h"
+#include "support/TestOptions.h"
+
+using namespace hylo;
+using namespace hylo::setup;
+using namespace hylo::test;
+
+namespace {
+
+// One simulated unit and a connected context.
+struct Connected {
+  SimProcess sim;
+  TempDir dir;
+  ScriptedOperator op;
+  Hylo hylo;
+  bool ok = false;
+
+  Connected(const char* model, const char* firmware, std::vector<std::string> extra = {}, int port = FreeLoopbackPort())
+      : sim(HYLO_SIM_BIN, Args(model, firmware, port, std::move(extra))), hylo(op, TestOptions(dir)) {
+    if (!sim.Ready() || hylo.Start() != 0) return;
+    ConnectRequest request;
+    request.op = 1;
+    std::strcpy(request.address, "127.0.0.1");
+    request.port = static_cast<std::uint16_t>(port);
+    request.timeoutMs = 1000;
+    if (hylo.Connection().HandleConnectRequest(request) != 0) return;
+    for (int i = 0; i < 200 && hylo.Connection().Identity().firmwareText != firmware; ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ok = hylo.Connection().Identity().firmwareText == firmware;
+  }
+  ~Connected() { hylo.MainExit(); }
+
+  static std::vector<std::string> Args(const char* model, const char* firmware, int port,
+                                       std::vector<std::string> extra) {
+    std::vector<std::string> a = {"--model",   model, "--firmware", firmware, "--port", std::to_string(port),
+                                  "--seconds", "60"};
+    a.insert(a.end(), extra.begin(), extra.end());
+    return a;
+  }
+  JobSetupCommands& Cmds() { return hylo.JobSetup(); }
+  bool Noticed(std::string_view text) const {
+    const auto n = op.Notices();
+    return std::find(n.begin(), n.end(), text) != n.end();
+  }
+  bool Logged(std::string_view tail) {
+    for (const auto& line : hylo.MainPanel().Get(mainpanel::kStatusField).items)
+      if (line.size() >= tail.size() && line.compare(line.size() - tail.size(), tail.size(), tail) == 0) return true;
+    return false;
+  }
+};
+
+// What the panel would send now, as bytes: the records of the unit's family.
+std::vector<std::vector<std::uint8_t>> Records(JobSetup s, const SetupContext& ctx) {
+  Notices n;
+  auto bytes = [](const auto& a) { return std::vector<std::uint8_t>(a.begin(), a.end()); };
+  if (ctx.IsLf()) return {bytes(Pack(BuildLfSetup(s)))};
+  if (ctx.model == kModelAf || ctx.firmware >= Fw(2, 0, 0))
+    return {PackSetupParamList(BuildSetupParamEntries(s, ctx, n))};
+  std::vector<std::vector<std::uint8_t>> r = {bytes(Pack(BuildWaveSetup(s, ctx, n))),
+                                              bytes(Pack(BuildFftSetup(s, ctx, n)))};
+  if (ctx.firmware < Fw(1, 5, 0))
+    r.push_back(bytes(Pack(BuildLegacyDutyCycleSetup(s, 0))));
+  else
+    r.push_back(bytes(Pack(BuildDutyCycleSetup(s))));
+  return r;
+}
+
+struct UnitCase {
+  const char* name;
+  const char* model;
+  const char* firmware;
+  const char* configured;
+};
+
+class SimSetupRoundTrip : public testing::TestWithParam<UnitCase> {};
+
+TEST_P(SimSetupRoundTrip, ReadChangeApplyReadBack) {
+  const UnitCase& c = GetParam();
+  Connected unit(c.model, c.firmware);
+  ASSERT_TRUE(unit.ok) << unit.sim.FirstLine();
+  JobSetupCommands& cmds = unit.Cmds();
+  const SetupContext ctx = cmds.Context();
+
+  // Firmware below 1.5.0 is told to update on connect; nothing else may be said.
+  const std::size_t noticesBefore = unit.op.Notices().size();
+  ASSERT_EQ(cmds.OpenUnitSetupPanel(), 0) << "the enquiry gets every frame the unit sends";
+  const JobSetup read = cmds.Setup();
+  // The simulator's start-up setup: HF family 128000 S/s, LF gain 18 at 4000 S/s.
+  if (ctx.IsLf()) {
+    EXPECT_EQ(read.lfGain, 18);
+    EXPECT_EQ(read.lfBandwidthHz, 1600u);
+  } else {
+    EXPECT_EQ(read.waveBandwidthHz, 51200u);
+    EXPECT_EQ(read.spectrumBandwidthHz, 51200u);
+  }
+
+  cmds.EditSetup([&](JobSetup& s) {
+    if (ctx.IsLf()) {
+      s.lfAdvancedDisplay = true;
+      s.lfGain = 30;
+      s.lfBandwidthHz = 800;
+      s.lfMode = {2, 1, 2};
+      s.lfFftType = kFftFilter;
+      s.lfNumStrings = 6;
+      s.lfOverlap = 0.5;
+    } else {
+      s.waveBandwidthHz = 25600;
+      s.waveLogChoice = kLogDutyCycle;
+      s.waveMaxLogLength = 5;
+      s.dutyRunMinutes = 10;
+      s.dutyCycleMinutes = 30;
+      s.spectrumBandwidthHz = 12800;
+      s.fftTypeChoice = kFftFilter;
+      s.overlap = 0.75;
+      s.accumulationTime = 2;
+      s.refLevel = -130;
+      s.fftLogChoice = kFftLogContinuous;
+      s.fftMaxLogLength = 7;
+      s.spectrumStreaming = true;
+      s.advancedDisplay = true;
+      s.dataFormat = 0x82;
+      s.gain = 12;
+      s.syncPinMode = 2;
+      s.timeSource = true;
+    }
+  });
+  const auto sent = Records(cmds.Setup(), ctx);
+  ASSERT_EQ(cmds.ApplySetupCallback(), 0) << (unit.op.Notices().empty() ? "" : unit.op.Notices().back());
+  EXPECT_FALSE(cmds.PanelOpen());
+  EXPECT_TRUE(unit.Logged(c.configured));
+
+  // Read back onto a panel that shows something else: the unit's records must restore it.
+  cmds.EditSetup([](JobSetup& s) {
+    s.waveBandwidthHz = 400;
+    s.spectrumBandwidthHz = 400;
+    s.lfBandwidthHz = 100;
+    s.refLevel = -120;
+  });
+  ASSERT_EQ(cmds.ReadJobSetup(), 0);
+  EXPECT_EQ(Records(cmds.Setup(), ctx), sent) << "the unit keeps what was applied";
+  EXPECT_EQ(unit.op.Notices().size(), noticesBefore) << unit.op.Notices().back();
+}
+
+INSTANTIATE_TEST_SUITE_P(Units, SimSetupRoundTrip,
+                         testing::Values(UnitCase{"Lf", "lf", "v2.4.0", "Aurisond LF Configured Successfully"},
+                                         UnitCase{"Hf145", "hf", "v1.4.5", "Aurisond HF Configured Successfully"},
+                                         UnitCase{"Hf152", "hf", "v1.5.2", "Aurisond HF Configured Successfully"},
+                                         UnitCase{"Hf200", "hf", "v2.0.0", "Aurisond HF Configured Successfully"},
+                                         UnitCase{"Hf210", "hf", "v2.1.0", "Aurisond HF Configured Successfully"},
+                                         UnitCase{"Af210", "af", "v2.1.0", "Aurisond AF Configured Successfully"}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// ---- Refusals ----------------------------------------------------------------------------
+
+struct RefusalCase {
+  const char* name;
+  const char* firmware;
+  std::uint16_t code;
+  std::string_view apply;  // Apply's own message
+};
+class SimSetupRefusal : public testing::TestWithParam<RefusalCase> {};
+
+TEST_P(SimSetupRefusal, TheUnitsCodeGivesItsText) {
+  const RefusalCase& c = GetParam();
+  Connected unit("hf", c.firmware, {"--setup-error", std::to_string(c.code)});
+  ASSERT_TRUE(unit.ok) << unit.sim.FirstLine();
+  JobSetupCommands& cmds = unit.Cmds();
+  ASSERT_EQ(cmds.OpenUnitSetupPanel(), 0);
+  EXPECT_NE(cmds.ApplySetupCallback(), 0);
+  EXPECT_TRUE(cmds.PanelOpen());
+  EXPECT_TRUE(unit.Noticed(DescribeSetupError(c.code))) << DescribeSetupError(c.code);
+  EXPECT_TRUE(unit.Noticed(c.apply));
+  EXPECT_TRUE(unit.Logged(" - Job setup failed"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Codes, SimSetupRefusal,
+                         testing::Values(RefusalCase{"TriggeredRate", "v1.5.2", 0xFFFD, kHfSetupFailedText},
+                                         RefusalCase{"CannotLog", "v1.5.2", 0xFFFE, kHfSetupFailedText},
+                                         RefusalCase{"NotReady", "v1.4.5", 0xFFFF, kHfSetupFailedText},
+                                         RefusalCase{"OtherCode", "v1.5.2", 32, kHfSetupFailedText},
+                                         RefusalCase{"ListNotReady", "v2.1.0", 0xFFFF, kParamListFailedText}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(SimSetup, TheUnitsOwnCheckRefusesABadRecord) {
+  Connected unit("hf", "v1.5.2");
+  ASSERT_TRUE(unit.ok) << unit.sim.FirstLine();
+  FftSetup f;
+  f.sampleRate = 32000;
+  f.fftType = 4;
+  f.fftStep = 512;
+  f.accumulation = 10;
+  f.refLevel = -100;  // above −120 dBV
+  EXPECT_NE(unit.Cmds().SendSetupRecord(Pack(f)), 0);
+  EXPECT_TRUE(unit.Noticed(DescribeSetupError(8))) << "FFT Parameter error";
+  f.refLevel = -120;
+  EXPECT_EQ(unit.Cmds().SendSetupRecord(Pack(f)), 0);
+}
+
+TEST(SimSetup, DecliningTheDataRateWarningSendsNothing) {
+  // A unit behind a serial interface: the link carries half its 256000 baud.
+  Connected unit("hf", "v2.1.0", {"--interface", "1"});
+  ASSERT_TRUE(unit.ok) << unit.sim.FirstLine();
+  JobSetupCommands& cmds = unit.Cmds();
+  ASSERT_EQ(cmds.OpenUnitSetupPanel(), 0);
+  cmds.EditSetup([](JobSetup& s) {
+    s.waveStreaming = true;
+    s.waveBandwidthHz = 102400;
+  });
+  EXPECT_EQ(cmds.ApplySetupCallback(), -1);
+  EXPECT_TRUE(cmds.PanelOpen());
+  ASSERT_FALSE(unit.op.Questions().empty());
+  EXPECT_EQ(unit.op.Questions().back(), "Warning: " + std::string(kDataRateWarningText));
+  EXPECT_FALSE(unit.Logged("Configured Successfully"));
+  ASSERT_EQ(cmds.ReadJobSetup(), 0);
+  EXPECT_EQ(cmds.Setup().waveBandwidthHz, 51200u) << "the unit still has its own setup";
+}
+
+TEST(SimSetup, AnUnansweredEnquiryFails) {
+  // The simulator can only withhold all of a letter's frames; a partial answer is covered
+  // by the unit tests.
+  Connected unit("hf", "v1.4.5", {"--withhold", "F"});
+  ASSERT_TRUE(unit.ok) << unit.sim.FirstLine();
+  EXPECT_EQ(unit.Cmds().ReadJobSetup(), -1);
+}
+
+}  // namespace

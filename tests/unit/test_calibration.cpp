@@ -1,0 +1,107 @@
+// Calibration files read back: the current layout as our logging thread writes it, and
+// the two older layouts by their first lines.
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "files/HyloCalibrationFile.h"
+#include "files/HyloLogging.h"
+#include "support/TempDir.h"
+
+using namespace hylo;
+namespace fs = std::filesystem;
+
+namespace {
+
+SpectrumRecord Spectrum(int n) {
+  SpectrumRecord r{};
+  for (int i = 0; i < 512; ++i) r.bins[i] = static_cast<std::uint8_t>(100 + (i + n) % 7);
+  r.sampleRate = 64000;
+  r.fftLength = 1024;
+  r.fftStep = 512;
+  r.timeStamp = 1614834367 + static_cast<std::uint32_t>(n);
+  return r;
+}
+
+// What the mean of bin i over records 0..n-1 must be, by the rounding rule.
+int Expected(int bin, int n) {
+  int sum = 0;
+  for (int k = 0; k < n; ++k) sum += 100 + (bin + k) % 7;
+  return (sum + n / 2 + 1) / n;
+}
+
+void WriteCurrent(const fs::path& p, int lines) {
+  LoggingSettings s{p.parent_path()};
+  std::ofstream out(p, std::ios::binary);
+  out << FftLogHeader(Spectrum(0), {}, s, 2);
+  for (int n = 0; n < lines; ++n) out << FftLogLine(Spectrum(n), "Calibration", {});
+}
+
+}  // namespace
+
+TEST(Calibration, CurrentLayoutNeedsFiveLines) {
+  test::TempDir dir;
+  const fs::path p = dir.Path() / "HF_CAL.txt";
+  WriteCurrent(p, 4);
+  EXPECT_FALSE(ReloadCalibration(p).has_value()) << "4 data lines are not enough";
+  WriteCurrent(p, 5);
+  const auto mean = ReloadCalibration(p);
+  ASSERT_TRUE(mean.has_value());
+  for (int bin : {0, 1, 6, 200, 409}) EXPECT_EQ((*mean)[bin], Expected(bin, 5)) << bin;
+  EXPECT_EQ((*mean)[410], 0) << "bins a line does not carry count as 0";
+  EXPECT_FALSE(ReloadCalibration(dir.Path() / "missing.txt").has_value());
+}
+
+TEST(Calibration, OlderLayoutsByTheirFirstLine) {
+  EXPECT_EQ(ClassifyCalibrationLine("File Details:"), CalLayout::kCurrent);
+  EXPECT_EQ(ClassifyCalibrationLine("AurisondHF Spectrum Log"), CalLayout::kMiddle);
+  EXPECT_EQ(ClassifyCalibrationLine("Hylo V2.3.9 Log"), CalLayout::kOldest);
+  EXPECT_EQ(ClassifyCalibrationLine("Hylo V2.4.0 Log"), CalLayout::kMiddle);
+  EXPECT_EQ(ClassifyCalibrationLine("something else"), CalLayout::kNone);
+
+  test::TempDir dir;
+  const fs::path oldest = dir.Path() / "old.txt";
+  {
+    std::ofstream out(oldest, std::ios::binary);
+    out << "Hylo V2.1.0\r\n";
+    for (int i = 0; i < 7; ++i) out << "header " << i << "\r\n";
+    for (int n = 0; n < 6; ++n) out << "10:00:0" << n << " \"dock\"\t21.5\t45.0\t" << n << "\t" << 90 + n << "\t7\r\n";
+    out << "end of data\r\n";
+  }
+  const auto a = ReloadCalibration(oldest);
+  ASSERT_TRUE(a.has_value());
+  EXPECT_EQ((*a)[0], (90 * 6 + 15 + 3 + 1) / 6);
+  EXPECT_EQ((*a)[1], 7);
+
+  const fs::path middle = dir.Path() / "mid.txt";
+  {
+    std::ofstream out(middle, std::ios::binary);
+    out << "AurisondHF\r\n";
+    for (int i = 0; i < 8; ++i) out << "header " << i << "\r\n";
+    for (int n = 0; n < 4; ++n) out << "10:00:0" << n << "\ta\tb\tc\td\te\tf\t300\t" << 50 << "\r\n";
+  }
+  EXPECT_FALSE(ReloadCalibration(middle).has_value());
+  std::ofstream(middle, std::ios::binary | std::ios::app) << "10:00:09\ta\tb\tc\td\te\tf\t300\t50\r\n";
+  const auto b = ReloadCalibration(middle);
+  ASSERT_TRUE(b.has_value());
+  EXPECT_EQ((*b)[0], 300 & 0xFF) << "the low eight bits of each value";
+  EXPECT_EQ((*b)[1], 50);
+}
+
+TEST(Calibration, ReloadOnlyWhenTheUnitTypeChanges) {
+  test::TempDir dir;
+  WriteCurrent(dir.Path() / "LF_CAL.txt", 6);
+  int applied = 0;
+  CalibrationReloader reloader(dir.Path(), [&](const CalibrationSpectrum& s) {
+    ++applied;
+    EXPECT_EQ(s[3], Expected(3, 6));
+  });
+  EXPECT_TRUE(reloader.OnIdentity(2));
+  EXPECT_FALSE(reloader.OnIdentity(2)) << "the same type again: no reload";
+  EXPECT_FALSE(reloader.OnIdentity(5)) << "no HF file";
+  EXPECT_FALSE(reloader.OnIdentity(9));
+  EXPECT_TRUE(reloader.OnIdentity(2));
+  EXPECT_EQ(applied, 2);
+  EXPECT_EQ(CalibrationFileName(7), "HF_CAL.txt");
+  EXPECT_EQ(CalibrationFileName(9), "");
+}
