@@ -72,6 +72,8 @@ ConnectionPanel::ConnectionPanel(Hylo& hylo, QWidget* parent) : QWidget(parent),
   searches->addWidget(serialSearch_);
   searches->addWidget(setBaud_);
   layout->addLayout(searches);
+  recoverBaud_ = new QPushButton("Recover Baud Rate", this);
+  layout->addWidget(recoverBaud_, 0, Qt::AlignRight);
   found_ = new QListWidget(this);
   found_->setObjectName("foundUnits");
   layout->addWidget(found_, 1);
@@ -96,6 +98,10 @@ ConnectionPanel::ConnectionPanel(Hylo& hylo, QWidget* parent) : QWidget(parent),
   });
   connect(setBaud_, &QPushButton::clicked, this,
           [this, &link] { link.SetBaudRate(static_cast<int>(baud_->currentData().toLongLong())); });
+  connect(recoverBaud_, &QPushButton::clicked, this, [this, &link] {
+    Commit();
+    link.RecoverBaud();
+  });
   connect(linkType_, &QComboBox::activated, this,
           [this, &link] { link.SetConnectionType(static_cast<int>(linkType_->currentData().toLongLong())); });
   connect(customTimeout_, &QCheckBox::toggled, this, [&link](bool on) { link.ToggleCustSerialTimeout(on); });

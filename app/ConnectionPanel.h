@@ -51,6 +51,7 @@ class ConnectionPanel final : public QWidget {
   QPushButton* ethSearch_ = nullptr;
   QPushButton* serialSearch_ = nullptr;
   QPushButton* setBaud_ = nullptr;
+  QPushButton* recoverBaud_ = nullptr;
   QListWidget* found_ = nullptr;
   QLabel* status_ = nullptr;
   std::unique_ptr<PanelBinding> binding_;

@@ -205,6 +205,8 @@ int HyloConnect::HandleConnectRequest(const ConnectRequest& r) {
       return ConnectFoundUnit(r);
     case 6:
       return ChangeBaud(r);
+    case kOpRecoverBaud:
+      return RecoverBaudOnPort(r.port);
     case 7:
       Disconnect();
       SaveLinkSettings();

@@ -83,6 +83,8 @@ struct ConnectRequest {
   std::uint16_t unitNumber = 0;
   bool customTimeout = false;  // op 3
 };
+// Not a wire op: the baud recovery, posted after the operator agreed.
+inline constexpr std::uint8_t kOpRecoverBaud = 9;
 
 class HyloConnect final : public Worker {
  public:
@@ -104,6 +106,8 @@ class HyloConnect final : public Worker {
   void CancelConnect();
   void SetConnectionType(int type);
   int SetBaudRate(int newBaud);
+  // Asks first (UI thread); the search itself runs on ConnectThread.
+  int RecoverBaud();
   int EthPortSearch();
   int SerialPortSearch();
   int ConnToFoundUnit(int index);
@@ -144,6 +148,8 @@ class HyloConnect final : public Worker {
   int SearchEthernetPorts(const ConnectRequest& r);
   int ConnectFoundUnit(const ConnectRequest& r);
   int ChangeBaud(const ConnectRequest& r);
+  int RecoverBaudOnPort(int comPort);
+  int RecoverAt(int comPort, int baud);
   // Identify without passing the reply on: searches must not replace the connected identity.
   std::optional<VersionReply> Probe(int tries);
 

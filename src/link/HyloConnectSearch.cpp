@@ -25,6 +25,8 @@ struct SearchBaud {
 constexpr SearchBaud kSearchBauds[] = {{1250000, 101, 164}, {921600, 102, 186}, {460800, 103, 273}, {256000, 105, 412},
                                        {230400, 105, 447},  {115200, 110, 794}, {19200, 156, 4266}};
 constexpr int kSearchTcpPorts[] = {50000, 50100, 50200, 50300, 50400, 23};
+constexpr int kRecoveryBauds[] = {1250000, 921600, 460800, 256000, 230400, 115200, 19200, 9600, 4800, 2400, 1200};
+constexpr std::uint8_t kStatusEnquiry = 'C';
 
 std::string Clock() {
   const std::time_t now = std::time(nullptr);
@@ -301,6 +303,88 @@ int HyloConnect::ChangeBaud(const ConnectRequest& r) {
     StatusLine(Clock() + " - Baud Rate Not Set, Data link Error Code " + std::to_string(result));
   }
   return result;
+}
+
+int HyloConnect::RecoverBaud() {
+  const int port = static_cast<int>(panel_.Int(connectpanel::kComPort, settings_.commSerialPort));
+  const std::string text = "This operation will search for an Aurisond on COM" + std::to_string(port) +
+                           "\nand attempt to change its baud rate to 19.2kbaud.\n"
+                           "Use it only when the unit cannot be reached at any baud rate; when it can, use the "
+                           "\"Update Baud Rate\" option instead.\nThe search can take 2-5 minutes.";
+  if (operator_.Confirm("Continue?", text, {"Yes", "No"}) != 0) return 1;
+  cancelRequested_ = false;
+  ConnectRequest request;
+  request.op = kOpRecoverBaud;
+  request.port = static_cast<std::uint16_t>(port);
+  return post_ ? post_(request) : HandleConnectRequest(request);
+}
+
+int HyloConnect::RecoverBaudOnPort(int comPort) {
+  Disconnect();
+  int result = 1;
+  if (link_.OpenSerial(comPort, 19200, SerialTimeoutForBaud(19200))) {
+    link_.Close();
+    for (const int baud : kRecoveryBauds) {
+      if (cancelRequested_) break;
+      result = RecoverAt(comPort, baud);
+      if (result == 0 || result == -1) break;
+      if (result == 1) WaitSteps(1000, cancelRequested_);
+    }
+  }
+  connectionType_ = LINK_NONE;
+  if (result != 0) operator_.ShowNotice("Unable to recover unit, please check your cabling and try again.");
+  return result;
+}
+
+// 1: nobody answered at this baud; 2: an echo-back port; 0 recovered; -1 found but not set.
+int HyloConnect::RecoverAt(int comPort, int baud) {
+  const int timeout = SerialTimeoutForBaud(baud);
+  if (!link_.OpenSerial(comPort, baud, timeout)) return 1;
+  connectionType_ = LINK_SERIAL;
+  const std::uint8_t mask[2] = {0x80, 0x00};
+  std::optional<std::vector<std::uint8_t>> answer;
+  for (int i = 0; i < 3 && !answer && !cancelRequested_; ++i)
+    answer = link_.Transact(kStatusEnquiry, mask, 1, false, cancelRequested_);
+  if (!answer || answer->size() <= 4) {
+    link_.Close();
+    return 1;
+  }
+  if ((*answer)[4] != 0) {
+    operator_.ShowNotice("Error: This port is an echoback port, not an Aurisond");
+    link_.Close();
+    return 2;
+  }
+  std::uint8_t slow[4];
+  bytes::PutU32LE(slow, 0, 19200);
+  for (int i = 0; i < 3 && !cancelRequested_; ++i) {
+    link_.Send(kBaudSet, slow, false);
+    WaitSteps(500, cancelRequested_);
+    link_.Close();
+    if (!link_.OpenSerial(comPort, 19200, SerialTimeoutForBaud(19200))) {
+      link_.OpenSerial(comPort, baud, timeout);  // still at the old rate: try the change again
+      continue;
+    }
+    connectionType_ = LINK_SERIAL;
+    if (!Probe(1)) {
+      link_.Close();
+      if (!link_.OpenSerial(comPort, baud, timeout)) break;
+      continue;
+    }
+    link_.Close();
+    selectedLinkType_ = LINK_SERIAL;
+    if (Connect(comPort, 19200, {}) == 0) {
+      panel_.SetValue(connectpanel::kBaud, std::int64_t{19200});
+      operator_.ShowNotice("Unit successfully recovered at 19.2kbaud");
+    } else {
+      operator_.ShowNotice(
+          "Baud Rate reset to 19.2kbaud, however the connection remains unstable.\nPlease check your cabling and try "
+          "to connect again.");
+    }
+    return 0;
+  }
+  link_.Close();
+  operator_.ShowNotice("Baud recovery failed on unit at COM" + std::to_string(comPort));
+  return -1;
 }
 
 void HyloConnect::ToggleCustSerialTimeout(bool on) {
