@@ -2,35 +2,12 @@
 import json
 import os
 import socket
-import struct
 import subprocess
 import sys
 import threading
 
-
-def crc16_arc(data: bytes) -> int:
-    crc = 0
-    for b in data:
-        crc ^= b
-        for _ in range(8):
-            crc = (crc >> 1) ^ 0xA001 if crc & 1 else crc >> 1
-    return crc
-
-
-def frame(letter: str, payload: bytes) -> bytes:
-    head = b"*" + letter.encode() + struct.pack("<H", len(payload)) + payload
-    return head + struct.pack("<H", crc16_arc(head))
-
-
-def identify_payload() -> bytes:
-    p = bytearray(43)
-    p[0:2] = struct.pack("<H", 1234)
-    p[2:8] = b"v2.1.0"
-    p[10:23] = b"Hydrophone HF"
-    p[28] = 5
-    p[32] = 3
-    p[42] = 3
-    return bytes(p)
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from wire import crc16_arc, frame, identify_payload, split_frames  # noqa: E402
 
 
 def serve(server: socket.socket, seen: list) -> None:
@@ -48,11 +25,8 @@ def serve(server: socket.socket, seen: list) -> None:
                 if not data:
                     break
                 buf += data
-                while len(buf) >= 6:
-                    n = struct.unpack("<H", buf[2:4])[0]
-                    if len(buf) < n + 6:
-                        break
-                    one, buf = buf[: n + 6], buf[n + 6 :]
+                frames, buf = split_frames(buf)
+                for one in frames:
                     seen.append(one)
                     if crc16_arc(one) != 0:
                         continue
