@@ -1,5 +1,4 @@
 """hylo-cli identify against a unit played by this script on 127.0.0.1 (ephemeral port)."""
-import json
 import os
 import socket
 import subprocess
@@ -7,7 +6,7 @@ import sys
 import threading
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from wire import crc16_arc, frame, identify_payload, split_frames  # noqa: E402
+from wire import crc16_arc, frame, identify_payload, split_frames, Checks, json_or_empty  # noqa: E402
 
 
 def serve(server: socket.socket, seen: list) -> None:
@@ -51,19 +50,11 @@ def main() -> int:
         [cli, "identify", "--host", "127.0.0.1", "--port", str(port), "--timeout-ms", "500", "--settings-dir", settings],
         capture_output=True, text=True, timeout=60)
     server.close()
-    failures = 0
-
-    def check(ok: bool, what: str) -> None:
-        nonlocal failures
-        print(("ok   " if ok else "FAIL ") + what)
-        failures += 0 if ok else 1
+    check = Checks()
 
     check(result.returncode == 0, f"exit 0 (got {result.returncode}, stderr {result.stderr!r})")
     check(bool(seen) and seen[0] == bytes.fromhex("2A45000019CD"), "the identify frame is 2A 45 00 00 19 CD")
-    try:
-        out = json.loads(result.stdout)
-    except ValueError:
-        out = {}
+    out = json_or_empty(result.stdout)
     check(out.get("modelCode") == 5 and out.get("model") == "Aurisond HF", f"model in {out}")
     check(out.get("unitNumber") == 1234, "unit number")
     check(out.get("firmware") == "v2.1.0" and out.get("firmwareVersion") == 0x20100, "firmware")
@@ -77,7 +68,7 @@ def main() -> int:
     refused = subprocess.run([cli, "identify", "--host", "127.0.0.1", "--port", str(dead_port), "--timeout-ms", "200",
                               "--settings-dir", settings], capture_output=True, text=True, timeout=60)
     check(refused.returncode != 0 and "no unit answered" in refused.stderr, "nothing answering fails clearly")
-    return 1 if failures else 0
+    return 1 if check.failures else 0
 
 
 if __name__ == "__main__":

@@ -1,5 +1,4 @@
 """hylo-cli identify --serial against a unit played by this script on a pseudo-terminal."""
-import json
 import os
 import subprocess
 import sys
@@ -8,7 +7,7 @@ import time
 import tty
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from wire import crc16_arc, frame, identify_payload, split_frames  # noqa: E402
+from wire import crc16_arc, frame, identify_payload, split_frames, Checks, json_or_empty  # noqa: E402
 
 
 def serve(master: int, seen: list, stop: threading.Event) -> None:
@@ -42,19 +41,11 @@ def main() -> int:
     result = subprocess.run([cli, "identify", "--serial", device, "--baud", "1250000", "--timeout-ms", "500",
                              "--settings-dir", settings], capture_output=True, text=True, timeout=60)
     stop.set()
-    failures = 0
-
-    def check(ok: bool, what: str) -> None:
-        nonlocal failures
-        print(("ok   " if ok else "FAIL ") + what)
-        failures += 0 if ok else 1
+    check = Checks()
 
     check(result.returncode == 0, f"exit 0 (got {result.returncode}, stderr {result.stderr!r})")
     check(bool(seen) and seen[0] == bytes.fromhex("2A45000019CD"), "the identify frame came over the pty")
-    try:
-        out = json.loads(result.stdout)
-    except ValueError:
-        out = {}
+    out = json_or_empty(result.stdout)
     check(out.get("modelCode") == 5 and out.get("unitNumber") == 4711, f"unit in {out}")
     check(out.get("link") == "serial" and out.get("device") == device and out.get("baud") == 1250000,
           "link, device and baud")
@@ -64,7 +55,7 @@ def main() -> int:
     missing = subprocess.run([cli, "identify", "--serial", "/dev/hylo-no-such-port", "--timeout-ms", "200",
                               "--settings-dir", settings], capture_output=True, text=True, timeout=60)
     check(missing.returncode != 0 and "no unit answered" in missing.stderr, "a missing device fails clearly")
-    return 1 if failures else 0
+    return 1 if check.failures else 0
 
 
 if __name__ == "__main__":

@@ -37,3 +37,22 @@ def split_frames(buf: bytes):
         frames.append(buf[: n + 6])
         buf = buf[n + 6:]
     return frames, buf
+
+
+class Checks:
+    """Prints each check; failures counts the ones that did not hold."""
+
+    def __init__(self) -> None:
+        self.failures = 0
+
+    def __call__(self, ok: bool, what: str) -> None:
+        print(("ok   " if ok else "FAIL ") + what)
+        self.failures += 0 if ok else 1
+
+
+def json_or_empty(text: str) -> dict:
+    import json
+    try:
+        return json.loads(text)
+    except ValueError:
+        return {}
