@@ -1,10 +1,12 @@
 // hylo: the desktop application.
 #include <QApplication>
 #include <QCoreApplication>
+#include <QDockWidget>
 #include <QEventLoop>
 #include <QTimer>
 #include <clocale>
 
+#include "ConnectionPanel.h"
 #include "MainWindow.h"
 #include "QtOperator.h"
 #include "core/Hylo.h"
@@ -17,6 +19,8 @@ int main(int argc, char** argv) {
   hylo::app::QtOperator notices;
   hylo::HyloOptions options;
   const QStringList args = app.arguments();
+  // --connect: connect with the stored link settings once the window is up (the demo).
+  const bool connectAtStart = args.contains("--connect");
   // Demo and test runs keep their files out of the user's own folders.
   for (qsizetype i = 1; i + 1 < args.size(); ++i) {
     if (args[i] == "--settings-dir") options.settingsFolder = args[i + 1].toStdString();
@@ -27,6 +31,10 @@ int main(int argc, char** argv) {
   hylo.Start();
 
   hylo::app::MainWindow window(hylo);
+  auto* dock = new QDockWidget("Connection", &window);
+  dock->setObjectName("connectionDock");
+  dock->setWidget(new hylo::app::ConnectionPanel(hylo, dock));
+  window.addDockWidget(Qt::LeftDockWidgetArea, dock);
   notices.SetDialogParent(&window);
   hylo.SetEndEventLoop([&notices] {
     notices.Close();
@@ -42,6 +50,7 @@ int main(int argc, char** argv) {
   window.show();
   hylo.RecordUiThread();
   notices.Open();
+  if (connectAtStart) QTimer::singleShot(0, &window, [&hylo] { hylo.Link().Connection().ConnectPort(); });
   const int result = QApplication::exec();
   notices.Close();
   return result;

@@ -1,5 +1,6 @@
 // hylo-cli: the headless front end on the same core as the desktop app.
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <iostream>
@@ -54,17 +55,21 @@ int Identify(const LinkOptions& o) {
   }
   hylo::ScriptedOperator op;
   auto hylo = MakeContext(op, o);
-  if (!o.serial.empty()) {
-    std::cerr << "hylo-cli: serial links are not supported by this build yet\n";
-    hylo->MainExit();
-    return 2;
-  }
-  // The same request the connection panel posts, handled here on the caller's thread.
+  // The same requests the connection panel posts, handled here on the caller's thread.
   hylo::ConnectRequest request;
-  request.op = 1;
-  std::snprintf(request.address, sizeof request.address, "%s", o.host.c_str());
-  request.port = static_cast<std::uint16_t>(o.port);
-  request.timeoutMs = o.timeoutMs;
+  if (!o.serial.empty()) {
+    hylo->Groups().connection.commSerialDevice = o.serial;
+    hylo->Connection().RefreshPorts();
+    request.op = 2;
+    request.port = static_cast<std::uint16_t>(hylo->Connection().Ports().NumberOf(o.serial));
+    request.baud = o.baud;
+    request.timeoutMs = std::max(o.timeoutMs, hylo::SerialTimeoutForBaud(o.baud));
+  } else {
+    request.op = 1;
+    std::snprintf(request.address, sizeof request.address, "%s", o.host.c_str());
+    request.port = static_cast<std::uint16_t>(o.port);
+    request.timeoutMs = o.timeoutMs;
+  }
   const int result = hylo->Connection().HandleConnectRequest(request);
   if (result != 0) {
     std::cerr << "hylo-cli: no unit answered at " << (o.host.empty() ? o.serial : o.host + ":" + std::to_string(o.port))
@@ -87,6 +92,10 @@ int Identify(const LinkOptions& o) {
                         {"status", std::string(hylo::UnitStatusText(id.unitStatus))},
                         {"link", o.host.empty() ? "serial" : "ethernet"},
                         {"port", o.host.empty() ? 0 : hylo->Groups().connection.commTcpPort}};
+  if (o.host.empty()) {
+    out["device"] = o.serial;
+    out["baud"] = hylo->Groups().connection.baudRate;
+  }
   std::cout << out.dump() << std::endl;
   hylo->MainExit();
   return 0;

@@ -96,7 +96,8 @@ std::vector<SettingField> ConnectionSettings::Fields() {
           {"Connection", "Tcp Timeout", &tcpTimeout},
           {"Connection", "Serial Timeout", &serialTimeout},
           {"Connection", "Link Type", &linkType},
-          {"Connection", "Custom Serial Timeout", &customSerialTimeout}};
+          {"Connection", "Custom Serial Timeout", &customSerialTimeout},
+          {"Connection", "Comm Serial Device", &commSerialDevice, 260}};
 }
 
 void ConnectionSettings::Load(const HyloIni& ini) {

@@ -81,6 +81,7 @@ struct ConnectionSettings {
   int serialTimeout = 4266;
   int linkType = 3;
   bool customSerialTimeout = false;
+  std::string commSerialDevice;  // the device behind "Comm Serial Port" on this machine
   std::vector<SettingField> Fields();
   void Load(const HyloIni& ini);  // a stored link type 2 is taken as 1
 };

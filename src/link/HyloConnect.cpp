@@ -4,6 +4,7 @@
 
 #include "files/HyloIni.h"
 #include "platform/Bytes.h"
+#include "platform/InetPing.h"
 #include "shell/MainPanel.h"
 #include "shell/OperatorPort.h"
 
@@ -13,6 +14,12 @@ constexpr std::uint8_t kIdentify = 'E';
 constexpr std::uint8_t kBaudRead = 'B';
 constexpr const char* kSupportLine = "Please contact your Hylo supplier for an update.";
 }  // namespace
+
+// The answer is not used; the check only gives a waking link a moment.
+void CheckHost(const std::string& address) {
+  for (int i = 0; i < 4; ++i)
+    if (platform::InetPing(address, 1000)) return;
+}
 
 SerialTiming SerialTimingAfterIdentify(int baud, int interfaceCode, int current) {
   if (baud == 19200) return {baud, 4266};
@@ -84,6 +91,7 @@ void HyloConnect::InitConnection() {
   panel_.SetValue(connectpanel::kCustomTimeout, std::int64_t{settings_.customSerialTimeout ? 1 : 0});
   panel_.SetValue(connectpanel::kSerialTimeout, std::int64_t{settings_.serialTimeout});
   panel_.SetDimmed(connectpanel::kSerialTimeout, !settings_.customSerialTimeout);
+  RefreshPorts();
   ShowStatus("Not Connected");
 }
 
@@ -160,6 +168,7 @@ int HyloConnect::HandleConnectRequest(const ConnectRequest& r) {
   switch (r.op) {
     case 1: {
       std::string address(r.address, strnlen(r.address, sizeof r.address));
+      CheckHost(address);
       settings_.tcpTimeout = r.timeoutMs > 0 ? r.timeoutMs : settings_.tcpTimeout;
       selectedLinkType_ = LINK_ETHERNET;
       int port = r.port;
@@ -188,6 +197,16 @@ int HyloConnect::HandleConnectRequest(const ConnectRequest& r) {
       selectedLinkType_ = LINK_SERIAL;
       settings_.serialTimeout = r.timeoutMs;
       return Connect(r.port, r.baud, {});
+    case 3:
+      return SearchSerialPorts(r);
+    case 4:
+      return SearchEthernetPorts(r);
+    case 5:
+      return ConnectFoundUnit(r);
+    case 6:
+      return ChangeBaud(r);
+    case kOpRecoverBaud:
+      return RecoverBaudOnPort(r.port);
     case 7:
       Disconnect();
       SaveLinkSettings();
@@ -211,6 +230,7 @@ int HyloConnect::Connect(int port, int baud, const std::string& address) {
     open = link_.OpenTcp(address, port, settings_.tcpTimeout);
   } else if (selectedLinkType_ == LINK_SERIAL) {
     settings_.commSerialPort = port;
+    settings_.commSerialDevice = SerialDevice(port);
     settings_.baudRate = baud;
     if (!settings_.customSerialTimeout) settings_.serialTimeout = SerialTimeoutForBaud(baud);
     open = link_.OpenSerial(port, baud, settings_.serialTimeout);

@@ -1,16 +1,20 @@
 #pragma once
 // Connection management on ConnectThread: open the link (TCP with its fall-back ports, or
 // serial), identify the unit, keep the link state and the connected device's identity.
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "core/HyloNodes.h"
 #include "core/Worker.h"
 #include "files/SettingsGroups.h"
+#include "link/ComPortMap.h"
 #include "link/CommandLink.h"
 #include "link/DeviceIdentity.h"
 #include "link/LinkState.h"
@@ -31,7 +35,32 @@ inline constexpr const char* kBaud = "baud";
 inline constexpr const char* kCustomTimeout = "customTimeout";
 inline constexpr const char* kSerialTimeout = "serialTimeout";
 inline constexpr const char* kStatus = "status";
+inline constexpr const char* kFoundUnits = "foundUnits";  // items: one label per found unit
 }  // namespace connectpanel
+
+// One unit found by a search (or, later, by discovery).
+struct FoundUnit {
+  int entryKind = 0;  // 0 discovery, 3 serial search, 4 Ethernet search
+  int linkType = LINK_ETHERNET;
+  int addressMode = 0;
+  int modelCode = 0;
+  std::string address;
+  std::uint16_t port = 0;
+  std::uint16_t unitNumber = 0;
+  int baud = 0;
+  std::uint32_t ipAddress = 0, gateway = 0, subnetMask = 0;
+  std::array<std::uint8_t, 6> macAddress{};
+  int position = 0;
+  int timeoutMs = 0;
+  std::uint8_t channelIndex = 0;
+  std::string label;
+};
+
+// Checks a host with up to four ICMP echoes before a connect or a search.
+void CheckHost(const std::string& address);
+
+// Labels of found units: only the instruments and the skiff by name.
+std::string FoundUnitLabel(int modelCode, int unitNumber);
 
 // After identification: the time-out (and baud) the unit's interface calls for.
 struct SerialTiming {
@@ -50,7 +79,12 @@ struct ConnectRequest {
   std::int32_t timeoutMs = 0;
   std::int32_t baud = 0;
   std::int32_t previousBaud = 0;
+  std::int32_t index = 0;  // op 5: list index
+  std::uint16_t unitNumber = 0;
+  bool customTimeout = false;  // op 3
 };
+// Not a wire op: the baud recovery, posted after the operator agreed.
+inline constexpr std::uint8_t kOpRecoverBaud = 9;
 
 class HyloConnect final : public Worker {
  public:
@@ -61,6 +95,7 @@ class HyloConnect final : public Worker {
   // Where requests are posted (ConnectThread), the identity goes (data path, stores) and
   // which unit kind asks for the extended status items.
   void SetPoster(std::function<int(const ConnectRequest&)> post) { post_ = std::move(post); }
+  void SetStatusLog(std::function<void(std::string_view)> log) { statusLog_ = std::move(log); }
   void SetIdentityListener(std::function<void(const VersionReply&)> listener) {
     identityListener_ = std::move(listener);
   }
@@ -70,6 +105,20 @@ class HyloConnect final : public Worker {
   int DisconnectFromUnit();
   void CancelConnect();
   void SetConnectionType(int type);
+  int SetBaudRate(int newBaud);
+  // Asks first (UI thread); the search itself runs on ConnectThread.
+  int RecoverBaud();
+  int EthPortSearch();
+  int SerialPortSearch();
+  int ConnToFoundUnit(int index);
+  void ToggleCustSerialTimeout(bool on);
+  // Re-reads the machine's serial ports (and the stored device) into the COM port list.
+  void RefreshPorts();
+  // Replaces the list outright (tests keep searches off the machine's real ports).
+  void SetPorts(ComPortMap ports);
+  const ComPortMap& Ports() const { return ports_; }
+  std::string SerialDevice(int comPort) const;
+  std::vector<FoundUnit> FoundUnits() const;
 
   // ConnectThread.
   bool Handle(MessageNode& node) override;
@@ -78,6 +127,7 @@ class HyloConnect final : public Worker {
   int Identify();
   void Disconnect();
   void ResetConnectionDisplay();
+  void ForgetUnits();
 
   // The "E" reply handler (MsgProcThread).
   void OnVersionReply(std::span<const std::uint8_t> payload);
@@ -92,6 +142,16 @@ class HyloConnect final : public Worker {
  private:
   void ShowStatus(const std::string& text);
   void RefreshUnitLine();
+  void StatusLine(const std::string& text);
+  void AddFoundUnit(FoundUnit unit);
+  int SearchSerialPorts(const ConnectRequest& r);
+  int SearchEthernetPorts(const ConnectRequest& r);
+  int ConnectFoundUnit(const ConnectRequest& r);
+  int ChangeBaud(const ConnectRequest& r);
+  int RecoverBaudOnPort(int comPort);
+  int RecoverAt(int comPort, int baud);
+  // Identify without passing the reply on: searches must not replace the connected identity.
+  std::optional<VersionReply> Probe(int tries);
 
   HyloIni& ini_;
   OperatorPort& operator_;
@@ -101,6 +161,7 @@ class HyloConnect final : public Worker {
   PanelModel& mainPanel_;
   std::function<int(const ConnectRequest&)> post_;
   std::function<void(const VersionReply&)> identityListener_;
+  std::function<void(std::string_view)> statusLog_;
 
   std::atomic<int> selectedLinkType_{LINK_NONE};
   std::atomic<int> connectionType_{LINK_NONE};
@@ -109,6 +170,8 @@ class HyloConnect final : public Worker {
   mutable std::mutex lock_;
   std::string hostAddress_ = "255.255.255.255";
   DeviceIdentity identity_;
+  ComPortMap ports_;
+  std::vector<FoundUnit> found_;
 };
 
 }  // namespace hylo

@@ -15,6 +15,7 @@ LinkModules::LinkModules(HyloNodes& nodes, HyloThreadControl& threads, OperatorP
       link_(*comms_, serial_, state_, loop_),
       connect_(ini, op, groups.connection, link_, panel_, mainPanel) {
   serial_.SetReadLink([this] { return comms_->ReadLink(); });
+  link_.SetSerialDevice([this](int comPort) { return connect_.SerialDevice(comPort); });
   LinkHooks hooks;
   hooks.wakeSerialReader = [this] { serial_.WakeSerialReader(); };
   hooks.resetConnectionDisplay = [this] { connect_.ResetConnectionDisplay(); };

@@ -1,36 +1,12 @@
 """hylo-cli identify against a unit played by this script on 127.0.0.1 (ephemeral port)."""
-import json
 import os
 import socket
-import struct
 import subprocess
 import sys
 import threading
 
-
-def crc16_arc(data: bytes) -> int:
-    crc = 0
-    for b in data:
-        crc ^= b
-        for _ in range(8):
-            crc = (crc >> 1) ^ 0xA001 if crc & 1 else crc >> 1
-    return crc
-
-
-def frame(letter: str, payload: bytes) -> bytes:
-    head = b"*" + letter.encode() + struct.pack("<H", len(payload)) + payload
-    return head + struct.pack("<H", crc16_arc(head))
-
-
-def identify_payload() -> bytes:
-    p = bytearray(43)
-    p[0:2] = struct.pack("<H", 1234)
-    p[2:8] = b"v2.1.0"
-    p[10:23] = b"Hydrophone HF"
-    p[28] = 5
-    p[32] = 3
-    p[42] = 3
-    return bytes(p)
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from wire import crc16_arc, frame, identify_payload, split_frames, Checks, json_or_empty  # noqa: E402
 
 
 def serve(server: socket.socket, seen: list) -> None:
@@ -48,11 +24,8 @@ def serve(server: socket.socket, seen: list) -> None:
                 if not data:
                     break
                 buf += data
-                while len(buf) >= 6:
-                    n = struct.unpack("<H", buf[2:4])[0]
-                    if len(buf) < n + 6:
-                        break
-                    one, buf = buf[: n + 6], buf[n + 6 :]
+                frames, buf = split_frames(buf)
+                for one in frames:
                     seen.append(one)
                     if crc16_arc(one) != 0:
                         continue
@@ -77,19 +50,11 @@ def main() -> int:
         [cli, "identify", "--host", "127.0.0.1", "--port", str(port), "--timeout-ms", "500", "--settings-dir", settings],
         capture_output=True, text=True, timeout=60)
     server.close()
-    failures = 0
-
-    def check(ok: bool, what: str) -> None:
-        nonlocal failures
-        print(("ok   " if ok else "FAIL ") + what)
-        failures += 0 if ok else 1
+    check = Checks()
 
     check(result.returncode == 0, f"exit 0 (got {result.returncode}, stderr {result.stderr!r})")
     check(bool(seen) and seen[0] == bytes.fromhex("2A45000019CD"), "the identify frame is 2A 45 00 00 19 CD")
-    try:
-        out = json.loads(result.stdout)
-    except ValueError:
-        out = {}
+    out = json_or_empty(result.stdout)
     check(out.get("modelCode") == 5 and out.get("model") == "Aurisond HF", f"model in {out}")
     check(out.get("unitNumber") == 1234, "unit number")
     check(out.get("firmware") == "v2.1.0" and out.get("firmwareVersion") == 0x20100, "firmware")
@@ -103,7 +68,7 @@ def main() -> int:
     refused = subprocess.run([cli, "identify", "--host", "127.0.0.1", "--port", str(dead_port), "--timeout-ms", "200",
                               "--settings-dir", settings], capture_output=True, text=True, timeout=60)
     check(refused.returncode != 0 and "no unit answered" in refused.stderr, "nothing answering fails clearly")
-    return 1 if failures else 0
+    return 1 if check.failures else 0
 
 
 if __name__ == "__main__":

@@ -150,6 +150,10 @@ TEST_F(LinkComms, FullPendingRingAnswersMinusOneAtOnce) {
   ASSERT_TRUE(overflow.Wait());
   EXPECT_EQ(overflow.length, -1);
   EXPECT_EQ(fake->Writes().size(), 1u);
+  // The thread owns the outstanding waiter until it signals: release it before it goes.
+  comms->CancelCommands();
+  EXPECT_TRUE(outstanding.Wait());
+  EXPECT_EQ(outstanding.length, -1);
 }
 
 TEST_F(LinkComms, ReplyThatDoesNotFitIsCountedNotStored) {

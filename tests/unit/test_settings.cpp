@@ -123,7 +123,7 @@ TEST(SettingsFile, FirstStartCreatesTheFolderAndEveryKeyAfterExit) {
     const auto slash = key.find('/');
     EXPECT_TRUE(written.Has(key.substr(0, slash), key.substr(slash + 1))) << key;
   }
-  EXPECT_EQ(keys.size(), 72U);
+  EXPECT_EQ(keys.size(), 73U);  // the table and "Comm Serial Device"
   std::string wavPath;
   ASSERT_TRUE(written.GetText("Wav", "Wavfile Path", wavPath, 260));
   EXPECT_EQ(wavPath, hylo.DataFolder().string());

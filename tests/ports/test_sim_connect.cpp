@@ -1,0 +1,220 @@
+// Connection management against hylo-sim: fall-back ports, port bases, pty links at high
+// bauds, the baud change, the searches and cancel. Loopback and pseudo terminals only.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstring>
+#include <future>
+#include <thread>
+
+#include "core/Hylo.h"
+#include "shell/MainPanel.h"
+#include "shell/ScriptedOperator.h"
+#include "support/SimProcess.h"
+#include "support/TempDir.h"
+#include "support/TestOptions.h"
+
+using namespace hylo;
+using namespace hylo::test;
+using namespace std::chrono_literals;
+
+namespace {
+
+ConnectRequest TcpRequest(int port, int timeoutMs = 1000) {
+  ConnectRequest r;
+  r.op = 1;
+  std::strcpy(r.address, "127.0.0.1");
+  r.port = static_cast<std::uint16_t>(port);
+  r.timeoutMs = timeoutMs;
+  return r;
+}
+
+// The pty path from the simulator's "listening pty /dev/pts/N ..." line.
+std::string PtyPath(const SimProcess& sim) {
+  const std::string& line = sim.FirstLine();
+  const auto at = line.find("pty ");
+  if (at == std::string::npos) return {};
+  const auto end = line.find(' ', at + 4);
+  return line.substr(at + 4, end - at - 4);
+}
+
+DeviceIdentity WaitForIdentity(Hylo& hylo) {
+  DeviceIdentity id;
+  for (int i = 0; i < 100 && id.modelCode == 0; ++i) {
+    id = hylo.Connection().Identity();
+    std::this_thread::sleep_for(20ms);
+  }
+  return id;
+}
+
+struct SimConnect : ::testing::Test {
+  TempDir dir;
+  ScriptedOperator op;
+  std::unique_ptr<Hylo> hylo;
+  void SetUp() override {
+    hylo = std::make_unique<Hylo>(op, TestOptions(dir));
+    ASSERT_EQ(hylo->Start(), 0);
+  }
+  void TearDown() override { hylo->MainExit(); }
+  HyloConnect& Link() { return hylo->Connection(); }
+  // Maps the pty onto a COM port number, as a stored "Comm Serial Device" would, behind a
+  // device that does not exist. The machine's real ports stay out of the searches.
+  int ComPortFor(const std::string& device) {
+    hylo->Groups().connection.commSerialDevice = device;
+    Link().SetPorts(ComPortMap({"/dev/hylo-test-absent"}));
+    return Link().Ports().NumberOf(device);
+  }
+};
+
+TEST_F(SimConnect, CommandPortGivesThePortBaseAndTheTelnetFallbackKeepsIt) {
+  SimProcess sim(HYLO_SIM_BIN, {"--port", "50010", "--seconds", "60"});
+  if (!sim.Ready()) GTEST_SKIP() << "port 50010 (or its stream ports) taken on 127.0.0.1: " << sim.FirstLine();
+  ASSERT_EQ(Link().HandleConnectRequest(TcpRequest(50010)), 0);
+  EXPECT_EQ(WaitForIdentity(*hylo).modelCode, 5);
+  EXPECT_EQ(Link().PortBase(), 10);
+  Link().HandleConnectRequest(ConnectRequest{.op = 7});
+  sim.Stop();
+
+  // A unit that listens only on the telnet port: the asked port refuses, 23 answers.
+  SimProcess telnet(HYLO_SIM_BIN, {"--port", "23", "--seconds", "60"});
+  if (!telnet.Ready()) GTEST_SKIP() << "port 23 taken or not ours to bind: " << telnet.FirstLine();
+  const int nobody = FreeLoopbackPort();
+  ASSERT_EQ(Link().HandleConnectRequest(TcpRequest(nobody)), 0);
+  EXPECT_EQ(Link().ConnectionType(), LINK_ETHERNET);
+  EXPECT_EQ(hylo->Link().ConnectionPanel().Int(connectpanel::kPort), 23);
+  EXPECT_EQ(Link().PortBase(), 10) << "port 23 leaves the port base alone";
+  EXPECT_TRUE(op.Notices().empty());
+}
+
+TEST_F(SimConnect, NobodyListeningFailsWithTheMessageAndNoLink) {
+  const int nobody = FreeLoopbackPort();
+  // Ports 23 and 50000 are tried too; a unit on either would make this a different case.
+  SimProcess probe(HYLO_SIM_BIN, {"--port", "50000", "--seconds", "1"});
+  if (!probe.Ready()) GTEST_SKIP() << "something listens on 127.0.0.1:50000";
+  probe.Stop();
+  EXPECT_EQ(Link().HandleConnectRequest(TcpRequest(nobody, 200)), -1);
+  ASSERT_TRUE(op.WaitForNotices(1, 2000));
+  EXPECT_EQ(op.Notices()[0], "Connection failed, Check link settings.");
+  EXPECT_EQ(Link().ConnectionType(), LINK_NONE);
+  EXPECT_EQ(hylo->Link().ConnectionPanel().Text(connectpanel::kStatus), "Not Connected");
+}
+
+TEST_F(SimConnect, PtyLinksAtHighBaudsIdentifyTheUnit) {
+  for (const int baud : {256000, 1250000}) {
+    SimProcess sim(HYLO_SIM_BIN,
+                   {"--pty", "--baud", std::to_string(baud), "--model", "af", "--unit", "77", "--seconds", "60"});
+    ASSERT_TRUE(sim.Ready()) << sim.FirstLine();
+    const int com = ComPortFor(PtyPath(sim));
+    ASSERT_GT(com, 0);
+    ConnectRequest r;
+    r.op = 2;
+    r.port = static_cast<std::uint16_t>(com);
+    r.baud = baud;
+    r.timeoutMs = SerialTimeoutForBaud(baud);
+    ASSERT_EQ(Link().HandleConnectRequest(r), 0) << baud;
+    const DeviceIdentity id = WaitForIdentity(*hylo);
+    EXPECT_EQ(id.modelCode, 7);
+    EXPECT_EQ(id.unitNumber, 77);
+    EXPECT_EQ(hylo->Groups().connection.commSerialDevice, PtyPath(sim));
+    Link().HandleConnectRequest(ConnectRequest{.op = 7});
+    EXPECT_EQ(Link().ConnectionType(), LINK_NONE);
+  }
+}
+
+TEST_F(SimConnect, BaudChangeTheUnitFollowsIsReported) {
+  SimProcess sim(HYLO_SIM_BIN, {"--pty", "--baud", "256000", "--seconds", "60"});
+  ASSERT_TRUE(sim.Ready()) << sim.FirstLine();
+  const int com = ComPortFor(PtyPath(sim));
+  ConnectRequest r;
+  r.op = 2;
+  r.port = static_cast<std::uint16_t>(com);
+  r.baud = 256000;
+  r.timeoutMs = 412;
+  ASSERT_EQ(Link().HandleConnectRequest(r), 0);
+  ASSERT_EQ(WaitForIdentity(*hylo).modelCode, 5);
+  EXPECT_EQ(Link().SetBaudRate(921600), 0);  // posted to the connection thread
+  ASSERT_TRUE(op.WaitForNotices(1, 10000));
+  EXPECT_EQ(op.Notices()[0], "Baud Rate Updated Successfully");
+  EXPECT_EQ(hylo->Groups().connection.baudRate, 921600);
+  EXPECT_EQ(Link().ConnectionType(), LINK_SERIAL);
+  const auto lines = hylo->MainPanel().Get(mainpanel::kStatusField).items;
+  ASSERT_FALSE(lines.empty());
+  EXPECT_NE(lines.back().find(" - 921.6k baud rate updated"), std::string::npos) << lines.back();
+}
+
+TEST_F(SimConnect, BaudChangeNeedsASerialLink) {
+  EXPECT_EQ(Link().SetBaudRate(19200), -1);
+  ASSERT_TRUE(op.WaitForNotices(1, 1000));
+  EXPECT_EQ(op.Notices()[0], "This function can only be used with active serial connections");
+}
+
+TEST_F(SimConnect, EthernetSearchListsAUnitOnANonDefaultPortAndConnectsToIt) {
+  SimProcess sim(HYLO_SIM_BIN, {"--port", "50100", "--unit", "812", "--seconds", "60"});
+  if (!sim.Ready()) GTEST_SKIP() << "port 50100 (or its stream ports) taken on 127.0.0.1: " << sim.FirstLine();
+  ConnectRequest search;
+  search.op = 4;
+  std::strcpy(search.address, "127.0.0.1");
+  search.timeoutMs = 300;
+  ASSERT_EQ(Link().HandleConnectRequest(search), 0);
+  const auto found = Link().FoundUnits();
+  ASSERT_EQ(found.size(), 1u);
+  EXPECT_EQ(found[0].label, "Aurisond HF 812");
+  EXPECT_EQ(found[0].port, 50100);
+  EXPECT_EQ(found[0].entryKind, 4);
+  EXPECT_EQ(hylo->Link().ConnectionPanel().Get(connectpanel::kFoundUnits).items,
+            std::vector<std::string>{"Aurisond HF 812"});
+  EXPECT_EQ(Link().ConnectionType(), LINK_NONE) << "a search leaves no link open";
+
+  ASSERT_EQ(Link().ConnToFoundUnit(0), 0);
+  EXPECT_EQ(WaitForIdentity(*hylo).unitNumber, 812);
+  EXPECT_EQ(Link().PortBase(), 100);
+  EXPECT_EQ(hylo->Link().ConnectionPanel().Int(connectpanel::kPort), 50100);
+}
+
+TEST_F(SimConnect, SerialSearchFindsTheUnitOnItsPty) {
+  SimProcess sim(HYLO_SIM_BIN, {"--pty", "--baud", "460800", "--model", "lf", "--unit", "31", "--seconds", "60"});
+  ASSERT_TRUE(sim.Ready()) << sim.FirstLine();
+  const int com = ComPortFor(PtyPath(sim));
+  ASSERT_GT(com, 0);
+  ConnectRequest search;
+  search.op = 3;
+  ASSERT_EQ(Link().HandleConnectRequest(search), 0);
+  ASSERT_EQ(com, 2);
+  const auto found = Link().FoundUnits();
+  ASSERT_EQ(found.size(), 1u) << "COM1 does not exist; COM2 is the pty";
+  EXPECT_EQ(found[0].port, com);
+  EXPECT_EQ(found[0].label, "Aurisond LF 31");
+  EXPECT_EQ(found[0].entryKind, 3);
+  EXPECT_EQ(found[0].address, "Serial");
+  EXPECT_EQ(Link().ConnectionType(), LINK_NONE);
+}
+
+TEST_F(SimConnect, FoundUnitsThatAreNotInstrumentsAreRefused) {
+  SimProcess sim(HYLO_SIM_BIN, {"--port", "50100", "--model", "12", "--seconds", "60"});
+  if (!sim.Ready()) GTEST_SKIP() << "port 50100 taken on 127.0.0.1";
+  ConnectRequest search;
+  search.op = 4;
+  std::strcpy(search.address, "127.0.0.1");
+  search.timeoutMs = 300;
+  ASSERT_EQ(Link().HandleConnectRequest(search), 0);
+  ASSERT_EQ(Link().FoundUnits().size(), 1u);
+  EXPECT_EQ(Link().FoundUnits()[0].label, "Unknown 1");
+  EXPECT_EQ(Link().ConnToFoundUnit(0), -1);
+  ASSERT_TRUE(op.WaitForNotices(1, 1000));
+  EXPECT_EQ(op.Notices()[0], "Connections to this device are unsupported.");
+}
+
+TEST_F(SimConnect, CancelEndsAConnectThatGetsNoAnswer) {
+  const int port = FreeLoopbackPort();
+  SimProcess sim(HYLO_SIM_BIN, {"--port", std::to_string(port), "--withhold", "E", "--seconds", "60"});
+  ASSERT_TRUE(sim.Ready()) << sim.FirstLine();
+  auto done = std::async(std::launch::async, [&] { return Link().HandleConnectRequest(TcpRequest(port, 5000)); });
+  std::this_thread::sleep_for(300ms);
+  Link().CancelConnect();
+  // Three unanswered tries would take 15 s; a cancel ends it in a step or two.
+  ASSERT_EQ(done.wait_for(3s), std::future_status::ready);
+  EXPECT_EQ(done.get(), -1);
+  EXPECT_EQ(Link().ConnectionType(), LINK_NONE);
+}
+
+}  // namespace
