@@ -84,7 +84,9 @@ std::string SimUsage() {
          "  --host ADDR                address to bind (default 127.0.0.1)\n"
          "  --port N                   command port (default 50000; stream ports follow from it)\n"
          "  --pty                      serve the command link on a new pseudo-terminal instead of TCP\n"
-         "  --baud N                   initial serial baud rate (default 256000)\n"
+         "  --baud N                   initial serial baud rate (default 256000); a host at another\n"
+         "                             rate is not heard\n"
+         "  --ignore-baud              hear \"B\" but stay at the current rate\n"
          "  --seconds S                stop by itself after S seconds\n"
          "  --seed N                   scene seed (default 1)\n"
          "  --tone HZ:DBFS             add a tone (repeatable)\n"
@@ -119,6 +121,10 @@ SimOptionsResult ParseSimOptions(const std::vector<std::string_view>& args) {
     }
     if (a == "--pty") {
       o.pty = true;
+      continue;
+    }
+    if (a == "--ignore-baud") {
+      o.ignoreBaud = true;
       continue;
     }
     if (i + 1 >= args.size()) return fail("missing value after " + std::string(a));

@@ -44,6 +44,7 @@ struct SimOptions {
   bool pty = false;
   double seconds = 0;  // 0 = run until signalled
   std::uint32_t baud = 256000;
+  bool ignoreBaud = false;  // "B" is heard but the unit stays at its rate
 
   // Scene.
   std::uint64_t seed = 1;

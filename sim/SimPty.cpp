@@ -9,35 +9,9 @@
 #include <cstdio>
 #include <system_error>
 
+#include "platform/LineRate.h"
+
 namespace hylo::sim {
-namespace {
-
-speed_t SpeedOf(std::uint32_t baud) {
-  switch (baud) {
-    case 1200:
-      return B1200;
-    case 2400:
-      return B2400;
-    case 4800:
-      return B4800;
-    case 9600:
-      return B9600;
-    case 19200:
-      return B19200;
-    case 115200:
-      return B115200;
-    case 230400:
-      return B230400;
-    case 460800:
-      return B460800;
-    case 921600:
-      return B921600;
-    default:
-      return B0;  // rates termios has no constant for are kept only in our own state
-  }
-}
-
-}  // namespace
 
 SimPty::SimPty(asio::io_context& io, SimInstrument& instrument)
     : io_(io), instrument_(instrument), baud_(instrument.Baud()), unplugTimer_(io), rebootTimer_(io) {}
@@ -60,7 +34,7 @@ void SimPty::Start() {
   core_ = std::make_unique<SimLinkCore>(
       io_, instrument_, [this](std::vector<std::uint8_t> f) { Write(std::move(f)); },
       [this](const SimAction& a) {
-        if (a.baud) SetBaud(*a.baud);
+        if (a.baud && !instrument_.Options().ignoreBaud) SetBaud(*a.baud);
         if (a.reboot) Reboot();
       });
   SetBaud(baud_);
@@ -69,21 +43,22 @@ void SimPty::Start() {
 
 void SimPty::SetBaud(std::uint32_t baud) {
   baud_ = baud;
-  if (slaveFd_ < 0) return;
-  const speed_t s = SpeedOf(baud);
-  if (s == B0) return;
-  termios t{};
-  if (::tcgetattr(slaveFd_, &t) != 0) return;
-  ::cfsetispeed(&t, s);
-  ::cfsetospeed(&t, s);
-  ::tcsetattr(slaveFd_, TCSADRAIN, &t);
+  if (slaveFd_ >= 0) platform::SetLineRate(slaveFd_, baud);
+}
+
+// A host whose port runs at another rate than the unit's is heard as noise: nothing it sends
+// reaches the unit.
+bool SimPty::LineMatches() const {
+  if (slaveFd_ < 0) return true;
+  const auto rate = platform::LineRate(slaveFd_);
+  return !rate || *rate == baud_;
 }
 
 void SimPty::Read() {
   if (!master_) return;
   master_->async_read_some(asio::buffer(in_), [this](const asio::error_code& ec, std::size_t n) {
     if (ec == asio::error::operation_aborted || !master_) return;
-    if (!ec && !rebooting_) {
+    if (!ec && !rebooting_ && LineMatches()) {
       ArmUnplug();
       core_->OnBytes(std::span<const std::uint8_t>(in_.data(), n));
       if (!master_) return;

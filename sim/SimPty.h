@@ -32,6 +32,7 @@ class SimPty {
   void Write(std::vector<std::uint8_t> frame);
   void Flush();
   void SetBaud(std::uint32_t baud);
+  bool LineMatches() const;
   void ArmUnplug();
   void Unplug();
   void Reboot();

@@ -331,8 +331,10 @@ int HyloConnect::RecoverBaudOnPort(int comPort) {
       if (result == 1) WaitSteps(1000, cancelRequested_);
     }
   }
-  connectionType_ = LINK_NONE;
-  if (result != 0) operator_.ShowNotice("Unable to recover unit, please check your cabling and try again.");
+  if (result != 0) {
+    connectionType_ = LINK_NONE;
+    operator_.ShowNotice("Unable to recover unit, please check your cabling and try again.");
+  }
   return result;
 }
 

@@ -12,26 +12,11 @@
 #include <cerrno>
 #include <chrono>
 
+#include "platform/LineRate.h"
+
 namespace hylo {
 
 namespace {
-
-// The rates with a classic constant are set through it, so tools that read only the
-// classic field (stty, tcgetattr) see them; any other rate goes through BOTHER.
-tcflag_t BaudConstant(int baud) {
-  struct Entry {
-    int baud;
-    tcflag_t constant;
-  };
-  static constexpr Entry kTable[] = {{1200, B1200},       {2400, B2400},       {4800, B4800},       {9600, B9600},
-                                     {19200, B19200},     {38400, B38400},     {57600, B57600},     {115200, B115200},
-                                     {230400, B230400},   {460800, B460800},   {500000, B500000},   {576000, B576000},
-                                     {921600, B921600},   {1000000, B1000000}, {1152000, B1152000}, {1500000, B1500000},
-                                     {2000000, B2000000}, {3000000, B3000000}, {4000000, B4000000}};
-  for (const auto& e : kTable)
-    if (e.baud == baud) return e.constant;
-  return BOTHER;
-}
 
 bool Configure(int fd, int baud) {
   termios2 t{};
@@ -39,14 +24,11 @@ bool Configure(int fd, int baud) {
   t.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON | IXOFF | IXANY);
   t.c_oflag &= ~static_cast<tcflag_t>(OPOST);
   t.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
-  t.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | CSTOPB | CRTSCTS | CBAUD | (CBAUD << IBSHIFT));
-  const tcflag_t rate = BaudConstant(baud);
-  t.c_cflag |= CS8 | CLOCAL | CREAD | rate | (rate << IBSHIFT);
-  t.c_ispeed = static_cast<speed_t>(baud);
-  t.c_ospeed = static_cast<speed_t>(baud);
+  t.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | CSTOPB | CRTSCTS);
+  t.c_cflag |= CS8 | CLOCAL | CREAD;
   t.c_cc[VMIN] = 0;
   t.c_cc[VTIME] = 0;
-  return ::ioctl(fd, TCSETS2, &t) == 0;
+  return ::ioctl(fd, TCSETS2, &t) == 0 && platform::SetLineRate(fd, static_cast<std::uint32_t>(baud));
 }
 
 bool WaitFor(int fd, short events, int timeoutMs) {

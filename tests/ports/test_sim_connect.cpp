@@ -29,15 +29,6 @@ ConnectRequest TcpRequest(int port, int timeoutMs = 1000) {
   return r;
 }
 
-// The pty path from the simulator's "listening pty /dev/pts/N ..." line.
-std::string PtyPath(const SimProcess& sim) {
-  const std::string& line = sim.FirstLine();
-  const auto at = line.find("pty ");
-  if (at == std::string::npos) return {};
-  const auto end = line.find(' ', at + 4);
-  return line.substr(at + 4, end - at - 4);
-}
-
 DeviceIdentity WaitForIdentity(Hylo& hylo) {
   DeviceIdentity id;
   for (int i = 0; i < 100 && id.modelCode == 0; ++i) {
@@ -104,7 +95,7 @@ TEST_F(SimConnect, PtyLinksAtHighBaudsIdentifyTheUnit) {
     SimProcess sim(HYLO_SIM_BIN,
                    {"--pty", "--baud", std::to_string(baud), "--model", "af", "--unit", "77", "--seconds", "60"});
     ASSERT_TRUE(sim.Ready()) << sim.FirstLine();
-    const int com = ComPortFor(PtyPath(sim));
+    const int com = ComPortFor(sim.PtyPath());
     ASSERT_GT(com, 0);
     ConnectRequest r;
     r.op = 2;
@@ -115,7 +106,7 @@ TEST_F(SimConnect, PtyLinksAtHighBaudsIdentifyTheUnit) {
     const DeviceIdentity id = WaitForIdentity(*hylo);
     EXPECT_EQ(id.modelCode, 7);
     EXPECT_EQ(id.unitNumber, 77);
-    EXPECT_EQ(hylo->Groups().connection.commSerialDevice, PtyPath(sim));
+    EXPECT_EQ(hylo->Groups().connection.commSerialDevice, sim.PtyPath());
     Link().HandleConnectRequest(ConnectRequest{.op = 7});
     EXPECT_EQ(Link().ConnectionType(), LINK_NONE);
   }
@@ -124,7 +115,7 @@ TEST_F(SimConnect, PtyLinksAtHighBaudsIdentifyTheUnit) {
 TEST_F(SimConnect, BaudChangeTheUnitFollowsIsReported) {
   SimProcess sim(HYLO_SIM_BIN, {"--pty", "--baud", "256000", "--seconds", "60"});
   ASSERT_TRUE(sim.Ready()) << sim.FirstLine();
-  const int com = ComPortFor(PtyPath(sim));
+  const int com = ComPortFor(sim.PtyPath());
   ConnectRequest r;
   r.op = 2;
   r.port = static_cast<std::uint16_t>(com);
@@ -140,6 +131,38 @@ TEST_F(SimConnect, BaudChangeTheUnitFollowsIsReported) {
   const auto lines = hylo->MainPanel().Get(mainpanel::kStatusField).items;
   ASSERT_FALSE(lines.empty());
   EXPECT_NE(lines.back().find(" - 921.6k baud rate updated"), std::string::npos) << lines.back();
+}
+
+TEST_F(SimConnect, BaudChangeTheUnitDoesNotFollowRestoresThePreviousRate) {
+  SimProcess sim(HYLO_SIM_BIN, {"--pty", "--baud", "256000", "--ignore-baud", "--seconds", "60"});
+  ASSERT_TRUE(sim.Ready()) << sim.FirstLine();
+  ConnectRequest r;
+  r.op = 2;
+  r.port = static_cast<std::uint16_t>(ComPortFor(sim.PtyPath()));
+  r.baud = 256000;
+  r.timeoutMs = 412;
+  ASSERT_EQ(Link().HandleConnectRequest(r), 0);
+  ASSERT_EQ(WaitForIdentity(*hylo).modelCode, 5);
+  EXPECT_EQ(Link().SetBaudRate(921600), 0);
+  // Half a second, three unheard identifies, five seconds, then the old rate.
+  ASSERT_TRUE(op.WaitForNotices(1, 20000));
+  EXPECT_EQ(op.Notices()[0], "Baud rate update failed,\nPrevious baud rate restored.");
+  EXPECT_EQ(Link().ConnectionType(), LINK_SERIAL);
+  EXPECT_EQ(hylo->Groups().connection.baudRate, 256000);
+}
+
+TEST_F(SimConnect, BaudRecoveryFindsAUnitAtAnotherRateAndBringsItTo19200) {
+  SimProcess sim(HYLO_SIM_BIN, {"--pty", "--baud", "921600", "--unit", "55", "--seconds", "60"});
+  ASSERT_TRUE(sim.Ready()) << sim.FirstLine();
+  const int com = ComPortFor(sim.PtyPath());
+  hylo->Link().ConnectionPanel().SetValue(connectpanel::kComPort, std::int64_t{com});
+  op.QueueButton(0);  // "Yes" to the warning
+  EXPECT_EQ(Link().RecoverBaud(), 0);
+  ASSERT_TRUE(op.WaitForNotices(1, 30000));
+  EXPECT_EQ(op.Notices()[0], "Unit successfully recovered at 19.2kbaud");
+  EXPECT_EQ(Link().ConnectionType(), LINK_SERIAL);
+  EXPECT_EQ(hylo->Groups().connection.baudRate, 19200);
+  EXPECT_EQ(WaitForIdentity(*hylo).unitNumber, 55);
 }
 
 TEST_F(SimConnect, BaudChangeNeedsASerialLink) {
@@ -174,7 +197,7 @@ TEST_F(SimConnect, EthernetSearchListsAUnitOnANonDefaultPortAndConnectsToIt) {
 TEST_F(SimConnect, SerialSearchFindsTheUnitOnItsPty) {
   SimProcess sim(HYLO_SIM_BIN, {"--pty", "--baud", "460800", "--model", "lf", "--unit", "31", "--seconds", "60"});
   ASSERT_TRUE(sim.Ready()) << sim.FirstLine();
-  const int com = ComPortFor(PtyPath(sim));
+  const int com = ComPortFor(sim.PtyPath());
   ASSERT_GT(com, 0);
   ConnectRequest search;
   search.op = 3;
@@ -186,6 +209,8 @@ TEST_F(SimConnect, SerialSearchFindsTheUnitOnItsPty) {
   EXPECT_EQ(found[0].label, "Aurisond LF 31");
   EXPECT_EQ(found[0].entryKind, 3);
   EXPECT_EQ(found[0].address, "Serial");
+  EXPECT_EQ(found[0].baud, 460800) << "the faster rates are not heard by a unit at 460800";
+  EXPECT_EQ(found[0].timeoutMs, 273);
   EXPECT_EQ(Link().ConnectionType(), LINK_NONE);
 }
 
