@@ -1,8 +1,10 @@
 #include "MainWindow.h"
 
 #include <QCloseEvent>
+#include <QColor>
 #include <QHBoxLayout>
 #include <QMenuBar>
+#include <QPalette>
 #include <QVBoxLayout>
 #include <algorithm>
 
@@ -24,6 +26,10 @@ MainWindow::MainWindow(Hylo& hylo, QWidget* parent) : QMainWindow(parent), hylo_
   logKinds_->setObjectName(kLogKindsLabel);
   syncIndicator_ = new QLabel("Sync", central);
   syncIndicator_->setObjectName("syncIndicator");
+  linkIndicator_ = new QLabel("Link", central);
+  linkIndicator_->setObjectName("linkIndicator");
+  linkIndicator_->setAutoFillBackground(true);
+  top->addWidget(linkIndicator_);
   top->addWidget(unitLine_, 1);
   top->addWidget(logIndicator_);
   top->addWidget(logKinds_);
@@ -92,7 +98,7 @@ MainWindow::MainWindow(Hylo& hylo, QWidget* parent) : QMainWindow(parent), hylo_
 
   binding_ = std::make_unique<PanelBinding>(hylo_.MainPanel(), this, [this](const std::string& id) { Render(id); });
   for (const char* id : {mainpanel::kTitle, mainpanel::kStatusField, mainpanel::kLogIndicator, kLogKindsLabel,
-                         mainpanel::kSyncIndicator, mainpanel::kUnitLine}) {
+                         mainpanel::kSyncIndicator, mainpanel::kUnitLine, mainpanel::kConnectionIndicator}) {
     Render(id);
   }
   for (const char* id : {scanpanel::kStart, scanpanel::kPause, scanpanel::kStop}) Render(id);
@@ -155,6 +161,11 @@ void MainWindow::Render(const std::string& id) {
   } else if (id == kLogKindsLabel) {
     logKinds_->setText(QString::fromStdString(model.Text(id)));
     logKinds_->setVisible(control.visible && !model.Text(id).empty());
+  } else if (id == mainpanel::kConnectionIndicator) {
+    const auto colour = model.Int(id, 0);
+    QPalette palette = linkIndicator_->palette();
+    palette.setColor(QPalette::Window, colour != 0 ? QColor(static_cast<QRgb>(colour)) : QColor(Qt::transparent));
+    linkIndicator_->setPalette(palette);
   } else if (id == mainpanel::kSyncIndicator) {
     syncIndicator_->setToolTip(QString::fromStdString(control.tooltip));
   } else if (id == scanpanel::kStart || id == scanpanel::kPause || id == scanpanel::kStop) {

@@ -46,6 +46,7 @@ class MainWindow final : public QMainWindow {
   QLabel* logIndicator_ = nullptr;
   QLabel* logKinds_ = nullptr;  // which logs are on, beside the indicator
   QLabel* syncIndicator_ = nullptr;
+  QLabel* linkIndicator_ = nullptr;
   QLabel* unitLine_ = nullptr;
   QPushButton* exitButton_ = nullptr;
   QPushButton* startButton_ = nullptr;

@@ -241,7 +241,10 @@ int HyloConnect::Connect(int port, int baud, const std::string& address) {
     ResetConnectionDisplay();
     return -1;
   }
-  return Identify();
+  const int result = Identify();
+  if (result == 0 && connectionType_ != LINK_NONE)
+    mainPanel_.SetValue(mainpanel::kConnectionIndicator, mainpanel::kLinkInUseColour);
+  return result;
 }
 
 int HyloConnect::Identify() {
@@ -286,6 +289,7 @@ void HyloConnect::ResetConnectionDisplay() {
     identity_.firmwareText.clear();
   }
   mainPanel_.AppendItem(mainpanel::kStatusField, "No Connection Established");
+  mainPanel_.SetValue(mainpanel::kConnectionIndicator, std::int64_t{0});
   ShowStatus("Not Connected");
   RefreshUnitLine();
 }

@@ -54,11 +54,16 @@ TEST(ConnectionPanelGui, ConnectShowsTheUnitLineAndDisconnectShowsNotConnected) 
       << unitLine->text().toStdString();
   EXPECT_TRUE(WaitUntil([&] { return panel.Status()->text() == "Connected"; })) << panel.Status()->text().toStdString();
   EXPECT_EQ(hylo.Groups().connection.commTcpPort, port);
+  auto* indicator = window.findChild<QLabel*>("linkIndicator");
+  ASSERT_NE(indicator, nullptr);
+  EXPECT_TRUE(WaitUntil([&] { return indicator->palette().color(QPalette::Window) == QColor(0xBD, 0xBB, 0x8A); }))
+      << "the link-in-use colour";
   if (const char* out = std::getenv("HYLO_SCREENSHOT")) panel.grab().save(out);
 
   panel.DisconnectButton()->click();
   EXPECT_TRUE(WaitUntil([&] { return unitLine->text() == "Not Connected"; })) << unitLine->text().toStdString();
   EXPECT_EQ(panel.Status()->text(), "Not Connected");
+  EXPECT_TRUE(WaitUntil([&] { return indicator->palette().color(QPalette::Window).alpha() == 0; }));
   gui.notices.Close();
   hylo.MainExit();
 }
