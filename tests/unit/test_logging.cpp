@@ -1,8 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstring>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 #include "files/HyloFiles.h"
 #include "files/HyloIni.h"
@@ -346,4 +350,42 @@ TEST_F(Logging, NumpyLoadsTheFftLogAsATable) {
                                  std::to_string(skip));
   EXPECT_NE(out.output.find("rows 20 cols 417 bins 1 seq " + std::to_string(8192 * 19)), std::string::npos)
       << out.output;
+}
+
+// Scanning stops on the UI thread close logs while the logging thread writes: every record
+// still lands whole, in a file that starts with its one header.
+TEST_F(Logging, ClosingFromAnotherThreadWhileRecordsArriveLosesAndMixesNothing) {
+  settings.maxRecords = 100000;
+  constexpr std::uint64_t kRecords = 400;
+  std::atomic<bool> done{false};
+  std::thread writer([&] {
+    for (std::uint64_t n = 0; n < kRecords; ++n) {
+      log.LogFftRecord(Record(n));
+      std::this_thread::sleep_for(std::chrono::microseconds(100));  // room for closes between
+    }
+    done = true;
+  });
+  for (int i = 0; i < 2000 && !done; ++i) {
+    log.CloseLog(0);
+    std::this_thread::sleep_for(std::chrono::microseconds(200));
+  }
+  writer.join();
+  log.CloseLog(0);
+  std::size_t records = 0;
+  std::size_t columns = 0;
+  for (const auto& entry : fs::directory_iterator(dir.Path() / "fft")) {
+    const auto lines = Lines(entry.path());
+    ASSERT_FALSE(lines.empty()) << entry.path();
+    EXPECT_EQ(lines[0], "File Details:\r") << entry.path();
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "File Details:\r"), 1) << entry.path();
+    const auto dataAt = std::find(lines.begin(), lines.end(), "Data:\r") - lines.begin();
+    ASSERT_LT(dataAt + 1, static_cast<long>(lines.size())) << entry.path();
+    for (std::size_t i = static_cast<std::size_t>(dataAt) + 2; i < lines.size(); ++i) {
+      const auto parts = Split(lines[i]).size();
+      if (columns == 0) columns = parts;
+      EXPECT_EQ(parts, columns) << entry.path() << " line " << i;
+      ++records;
+    }
+  }
+  EXPECT_EQ(records, kRecords);
 }
