@@ -105,7 +105,25 @@ DeviceIdentity HyloConnect::Identity() const {
   return identity_;
 }
 
-void HyloConnect::SaveLinkSettings() { SaveFields(ini_, settings_.Fields()); }
+int HyloConnect::BaudRate() const {
+  std::lock_guard guard(settingsLock_);
+  return settings_.baudRate;
+}
+
+int HyloConnect::ComPort() const {
+  std::lock_guard guard(settingsLock_);
+  return settings_.commSerialPort;
+}
+
+int HyloConnect::SerialTimeout() const {
+  std::lock_guard guard(settingsLock_);
+  return settings_.serialTimeout;
+}
+
+void HyloConnect::SaveLinkSettings() {
+  std::lock_guard guard(settingsLock_);
+  SaveFields(ini_, settings_.Fields());
+}
 
 void HyloConnect::ShowStatus(const std::string& text) { panel_.SetValue(connectpanel::kStatus, text); }
 
@@ -120,7 +138,7 @@ int HyloConnect::ConnectPort() {
   ConnectRequest request;
   const int type = static_cast<int>(panel_.Int(connectpanel::kLinkType, LINK_NONE));
   selectedLinkType_ = type;
-  request.baud = static_cast<std::int32_t>(panel_.Int(connectpanel::kBaud, settings_.baudRate));
+  request.baud = static_cast<std::int32_t>(panel_.Int(connectpanel::kBaud, BaudRate()));
   if (type == LINK_ETHERNET) {
     request.op = 1;
     const std::string address = panel_.Text(connectpanel::kAddress);
@@ -195,7 +213,10 @@ int HyloConnect::HandleConnectRequest(const ConnectRequest& r) {
     }
     case 2:
       selectedLinkType_ = LINK_SERIAL;
-      settings_.serialTimeout = r.timeoutMs;
+      {
+        std::lock_guard guard(settingsLock_);
+        settings_.serialTimeout = r.timeoutMs;
+      }
       return Connect(r.port, r.baud, {});
     case 3:
       return SearchSerialPorts(r);
@@ -229,11 +250,17 @@ int HyloConnect::Connect(int port, int baud, const std::string& address) {
     settings_.commTcpPort = port;
     open = link_.OpenTcp(address, port, settings_.tcpTimeout);
   } else if (selectedLinkType_ == LINK_SERIAL) {
-    settings_.commSerialPort = port;
-    settings_.commSerialDevice = SerialDevice(port);
-    settings_.baudRate = baud;
-    if (!settings_.customSerialTimeout) settings_.serialTimeout = SerialTimeoutForBaud(baud);
-    open = link_.OpenSerial(port, baud, settings_.serialTimeout);
+    const std::string device = SerialDevice(port);
+    int timeout = 0;
+    {
+      std::lock_guard guard(settingsLock_);
+      settings_.commSerialPort = port;
+      settings_.commSerialDevice = device;
+      settings_.baudRate = baud;
+      if (!settings_.customSerialTimeout) settings_.serialTimeout = SerialTimeoutForBaud(baud);
+      timeout = settings_.serialTimeout;
+    }
+    open = link_.OpenSerial(port, baud, timeout);
   } else {
     return -1;
   }
@@ -267,7 +294,10 @@ int HyloConnect::Identify() {
       if (code == 1 || code == 4 || code == 5) {
         auto baud = link_.Transact(kBaudRead, {}, 1, false, cancelRequested_);
         // Keep the stored baud when the answer is missing or too short to hold one.
-        if (baud && baud->size() >= 8) settings_.baudRate = static_cast<int>(bytes::GetU32LE(*baud, 4));
+        if (baud && baud->size() >= 8) {
+          std::lock_guard guard(settingsLock_);
+          settings_.baudRate = static_cast<int>(bytes::GetU32LE(*baud, 4));
+        }
       }
     }
   }
@@ -313,13 +343,19 @@ void HyloConnect::OnVersionReply(std::span<const std::uint8_t> payload) {
                          kSupportLine);
   }
   if (identityListener_) identityListener_(*reply);
-  if (connectionType_ == LINK_SERIAL && !settings_.customSerialTimeout) {
-    const SerialTiming timing =
-        SerialTimingAfterIdentify(settings_.baudRate, reply->identity.interfaceCode, settings_.serialTimeout);
-    settings_.baudRate = timing.baud;
-    settings_.serialTimeout = timing.timeoutMs;
-    panel_.SetValue(connectpanel::kBaud, std::int64_t{timing.baud});
-    panel_.SetValue(connectpanel::kSerialTimeout, std::int64_t{timing.timeoutMs});
+  // This runs on MsgProcThread while ConnectThread may be saving the same settings.
+  std::optional<SerialTiming> timing;
+  if (connectionType_ == LINK_SERIAL) {
+    std::lock_guard guard(settingsLock_);
+    if (!settings_.customSerialTimeout) {
+      timing = SerialTimingAfterIdentify(settings_.baudRate, reply->identity.interfaceCode, settings_.serialTimeout);
+      settings_.baudRate = timing->baud;
+      settings_.serialTimeout = timing->timeoutMs;
+    }
+  }
+  if (timing) {
+    panel_.SetValue(connectpanel::kBaud, std::int64_t{timing->baud});
+    panel_.SetValue(connectpanel::kSerialTimeout, std::int64_t{timing->timeoutMs});
   }
   if (connectionType_ != LINK_NONE) {
     ShowStatus("Connected");

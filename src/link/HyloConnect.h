@@ -138,6 +138,10 @@ class HyloConnect final : public Worker {
   std::string HostAddress() const;
   DeviceIdentity Identity() const;
   void SaveLinkSettings();
+  // The link settings the "E" handler may change from its own thread.
+  int BaudRate() const;
+  int SerialTimeout() const;
+  int ComPort() const;
 
  private:
   void ShowStatus(const std::string& text);
@@ -168,6 +172,7 @@ class HyloConnect final : public Worker {
   std::atomic<int> portBase_{0};
   std::atomic<bool> cancelRequested_{false};
   mutable std::mutex lock_;
+  mutable std::mutex settingsLock_;  // the link settings, written by ConnectThread and the "E" handler
   std::string hostAddress_ = "255.255.255.255";
   DeviceIdentity identity_;
   ComPortMap ports_;

@@ -75,13 +75,18 @@ void HyloConnect::RefreshPorts() { SetPorts(ComPortMap(platform::ListSerialPorts
 
 void HyloConnect::SetPorts(ComPortMap ports) {
   const int stored = ports.Add(settings_.commSerialDevice);
-  if (stored) settings_.commSerialPort = stored;
+  int comPort = 0;
+  {
+    std::lock_guard guard(settingsLock_);
+    if (stored) settings_.commSerialPort = stored;
+    comPort = settings_.commSerialPort;
+  }
   panel_.SetItems(connectpanel::kComPort, ports.Labels());
   {
     std::lock_guard guard(lock_);
     ports_ = std::move(ports);
   }
-  panel_.SetValue(connectpanel::kComPort, std::int64_t{settings_.commSerialPort});
+  panel_.SetValue(connectpanel::kComPort, std::int64_t{comPort});
 }
 
 std::string HyloConnect::SerialDevice(int comPort) const {
@@ -132,7 +137,7 @@ int HyloConnect::SerialPortSearch() {
   ConnectRequest request;
   request.op = 3;
   request.customTimeout = panel_.Int(connectpanel::kCustomTimeout, 0) != 0;
-  request.timeoutMs = static_cast<std::int32_t>(panel_.Int(connectpanel::kSerialTimeout, settings_.serialTimeout));
+  request.timeoutMs = static_cast<std::int32_t>(panel_.Int(connectpanel::kSerialTimeout, SerialTimeout()));
   return post_ ? post_(request) : HandleConnectRequest(request);
 }
 
@@ -272,9 +277,9 @@ int HyloConnect::SetBaudRate(int newBaud) {
   cancelRequested_ = false;
   ConnectRequest request;
   request.op = 6;
-  request.port = static_cast<std::uint16_t>(settings_.commSerialPort);
+  request.port = static_cast<std::uint16_t>(ComPort());
   request.baud = newBaud;
-  request.previousBaud = settings_.baudRate;
+  request.previousBaud = BaudRate();
   return post_ ? post_(request) : HandleConnectRequest(request);
 }
 
@@ -306,7 +311,7 @@ int HyloConnect::ChangeBaud(const ConnectRequest& r) {
 }
 
 int HyloConnect::RecoverBaud() {
-  const int port = static_cast<int>(panel_.Int(connectpanel::kComPort, settings_.commSerialPort));
+  const int port = static_cast<int>(panel_.Int(connectpanel::kComPort, ComPort()));
   const std::string text = "This operation will search for an Aurisond on COM" + std::to_string(port) +
                            "\nand attempt to change its baud rate to 19.2kbaud.\n"
                            "Use it only when the unit cannot be reached at any baud rate; when it can, use the "
@@ -390,13 +395,16 @@ int HyloConnect::RecoverAt(int comPort, int baud) {
 }
 
 void HyloConnect::ToggleCustSerialTimeout(bool on) {
-  settings_.customSerialTimeout = on;
+  int timeout = 0;
+  {
+    std::lock_guard guard(settingsLock_);
+    settings_.customSerialTimeout = on;
+    if (!on) settings_.serialTimeout = SerialTimeoutForBaud(settings_.baudRate);
+    timeout = settings_.serialTimeout;
+  }
   panel_.SetValue(connectpanel::kCustomTimeout, std::int64_t{on ? 1 : 0});
   panel_.SetDimmed(connectpanel::kSerialTimeout, !on);
-  if (!on) {
-    settings_.serialTimeout = SerialTimeoutForBaud(settings_.baudRate);
-    panel_.SetValue(connectpanel::kSerialTimeout, std::int64_t{settings_.serialTimeout});
-  }
+  if (!on) panel_.SetValue(connectpanel::kSerialTimeout, std::int64_t{timeout});
 }
 
 }  // namespace hylo

@@ -126,7 +126,7 @@ TEST_F(SimConnect, BaudChangeTheUnitFollowsIsReported) {
   EXPECT_EQ(Link().SetBaudRate(921600), 0);  // posted to the connection thread
   ASSERT_TRUE(op.WaitForNotices(1, 10000));
   EXPECT_EQ(op.Notices()[0], "Baud Rate Updated Successfully");
-  EXPECT_EQ(hylo->Groups().connection.baudRate, 921600);
+  EXPECT_EQ(Link().BaudRate(), 921600);
   EXPECT_EQ(Link().ConnectionType(), LINK_SERIAL);
   const auto lines = hylo->MainPanel().Get(mainpanel::kStatusField).items;
   ASSERT_FALSE(lines.empty());
@@ -148,7 +148,7 @@ TEST_F(SimConnect, BaudChangeTheUnitDoesNotFollowRestoresThePreviousRate) {
   ASSERT_TRUE(op.WaitForNotices(1, 20000));
   EXPECT_EQ(op.Notices()[0], "Baud rate update failed,\nPrevious baud rate restored.");
   EXPECT_EQ(Link().ConnectionType(), LINK_SERIAL);
-  EXPECT_EQ(hylo->Groups().connection.baudRate, 256000);
+  EXPECT_EQ(Link().BaudRate(), 256000);
 }
 
 TEST_F(SimConnect, BaudRecoveryFindsAUnitAtAnotherRateAndBringsItTo19200) {
@@ -161,7 +161,7 @@ TEST_F(SimConnect, BaudRecoveryFindsAUnitAtAnotherRateAndBringsItTo19200) {
   ASSERT_TRUE(op.WaitForNotices(1, 30000));
   EXPECT_EQ(op.Notices()[0], "Unit successfully recovered at 19.2kbaud");
   EXPECT_EQ(Link().ConnectionType(), LINK_SERIAL);
-  EXPECT_EQ(hylo->Groups().connection.baudRate, 19200);
+  EXPECT_EQ(Link().BaudRate(), 19200);
   EXPECT_EQ(WaitForIdentity(*hylo).unitNumber, 55);
 }
 
