@@ -38,9 +38,13 @@ struct Connected {
     request.port = static_cast<std::uint16_t>(port);
     request.timeoutMs = 1000;
     if (hylo.Connection().HandleConnectRequest(request) != 0) return;
-    for (int i = 0; i < 200 && hylo.Connection().Identity().firmwareText != firmware; ++i)
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    ok = hylo.Connection().Identity().firmwareText == firmware;
+    // "Connected" is shown last, after the reply's notices (an old firmware's warning).
+    auto done = [&] {
+      return hylo.Connection().Identity().firmwareText == firmware &&
+             hylo.Link().ConnectionPanel().Text(connectpanel::kStatus) == "Connected";
+    };
+    for (int i = 0; i < 200 && !done(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ok = done();
   }
   ~Connected() { hylo.MainExit(); }
 

@@ -135,19 +135,6 @@ inline void SetTimeout(int fd, int ms) {
 }
 
 // A TCP port on 127.0.0.1 that nothing listens on right now (the kernel picks it).
-inline int FreeLoopbackPort() {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  auto address = Loopback(0);
-  int port = -1;
-  if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
-    socklen_t length = sizeof address;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    port = ntohs(address.sin_port);
-  }
-  close(fd);
-  return port;
-}
-
 inline bool PortFree(std::uint16_t port, int type) {
   const int fd = socket(AF_INET, type, 0);
   if (fd < 0) return false;
@@ -161,7 +148,9 @@ inline bool PortFree(std::uint16_t port, int type) {
 inline std::uint16_t FreeCommandPort() {
   std::mt19937 rng(static_cast<unsigned>(getpid()) * 7919u + static_cast<unsigned>(time(nullptr)));
   for (int i = 0; i < 200; ++i) {
-    const auto p = static_cast<std::uint16_t>(20000 + rng() % 20000);
+    // Below the kernel's ephemeral range (32768 and up), so the data ports never meet the
+    // local ports of the tests' own outgoing connections.
+    const auto p = static_cast<std::uint16_t>(10000 + rng() % 20000);
     bool ok = PortFree(p, SOCK_STREAM);
     for (int d = 1676; ok && d <= 1681; ++d)
       ok = PortFree(static_cast<std::uint16_t>(p + d), SOCK_STREAM) &&
@@ -169,6 +158,21 @@ inline std::uint16_t FreeCommandPort() {
     if (ok) return p;
   }
   return 0;
+}
+
+// A free loopback port for a simulator or a peer: a command port whose data ports are free too.
+inline int FreeLoopbackPort() {
+  if (const auto p = FreeCommandPort()) return p;
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  auto address = Loopback(0);
+  int port = -1;
+  if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
+    socklen_t length = sizeof address;
+    getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+    port = ntohs(address.sin_port);
+  }
+  close(fd);
+  return port;
 }
 
 #ifdef HYLO_SIM_BIN
