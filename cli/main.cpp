@@ -94,7 +94,7 @@ int Identify(const LinkOptions& o) {
                         {"port", o.host.empty() ? 0 : hylo->Groups().connection.commTcpPort}};
   if (o.host.empty()) {
     out["device"] = o.serial;
-    out["baud"] = hylo->Groups().connection.baudRate;
+    out["baud"] = hylo->Connection().BaudRate();
   }
   std::cout << out.dump() << std::endl;
   hylo->MainExit();
