@@ -93,6 +93,7 @@ std::string SimUsage() {
          "  --noise DBFS               noise floor (default -70)\n"
          "  --impulses RATE:DBFS       impulses per second and their peak level\n"
          "  --drop-udp FRACTION        lose this share of UDP datagrams\n"
+         "  --drop-log FILE            append \"first count\" for every lost waveform datagram\n"
          "  --close-link-after S       drop the command link S seconds after it was accepted (pty: after\n"
          "                             the host's first bytes the pty goes away, as an unplugged unit)\n"
          "  --start-timeout S          time out a TCP data connection without a start request (default 10)\n"
@@ -103,6 +104,7 @@ std::string SimUsage() {
          "  --delay L:S                answer letter L only after S seconds (repeatable)\n"
          "  --withhold L               never answer letter L (repeatable)\n"
          "  --setup-error CODE         refuse every \"D\" with this code (e.g. 0xFFFD, 0xFFFE, 0xFFFF)\n"
+         "  --dump-samples N           print the first N waveform counts of the scene, one per line, and exit\n"
          "  --help                     this text\n";
 }
 
@@ -188,6 +190,12 @@ SimOptionsResult ParseSimOptions(const std::vector<std::string_view>& args) {
       o.impulseDbfs = y;
     } else if (a == "--drop-udp") {
       ok = ParseNumber(v, o.dropUdp) && o.dropUdp >= 0 && o.dropUdp <= 1;
+    } else if (a == "--drop-log") {
+      o.dropLog = std::string(v);
+      ok = !o.dropLog.empty();
+    } else if (a == "--dump-samples") {
+      ok = ParseNumber(v, x) && x >= 1 && x <= 1e9;
+      o.dumpSamples = static_cast<std::uint64_t>(x);
     } else if (a == "--close-link-after") {
       ok = ParseNumber(v, o.closeLinkAfter) && o.closeLinkAfter >= 0;
     } else if (a == "--start-timeout") {

@@ -55,6 +55,7 @@ struct SimOptions {
 
   // Faults.
   double dropUdp = 0;
+  std::string dropLog;            // one line "first count" per lost waveform datagram
   double closeLinkAfter = 0;      // TCP: after each accept; pty: after the host's first bytes
   double startTimeout = 10;       // a TCP data connection without a start request is timed out
   double streamLimit = 6 * 3600;  // a stream is timed out after this long (0 = never)
@@ -64,6 +65,9 @@ struct SimOptions {
   std::map<char, double> delayLetters;      // letter -> seconds before the reply
   std::vector<char> withholdLetters;        // letters never answered
   std::optional<std::uint16_t> setupError;  // every "D" is refused with this code
+
+  // Instead of playing the instrument: print this many waveform counts of the scene and exit.
+  std::uint64_t dumpSamples = 0;
 
   int PortBase() const { return static_cast<int>(port) - 50000; }
   std::uint32_t FirmwareNumber() const;

@@ -116,6 +116,11 @@ std::size_t SimStreamMessages::SamplesPerMessage(int bytesPerSample) {
   return std::min<std::size_t>(1000, (kMaxMessage - kDataHeader) / static_cast<std::size_t>(width));
 }
 
+std::int32_t SimStreamMessages::Count(int width, double sample) {
+  const double scale = std::ldexp(1.0, 8 * width - 1) - 1.0;
+  return static_cast<std::int32_t>(std::llround(sample * scale));
+}
+
 std::vector<std::uint8_t> SimStreamMessages::WaveData(const SimWaveFormat& f, const SimSampleTime& t,
                                                       std::span<const double> samples) {
   const int width = std::clamp(f.bytesPerSample, 2, 4);
@@ -128,9 +133,8 @@ std::vector<std::uint8_t> SimStreamMessages::WaveData(const SimWaveFormat& f, co
   w.U8(1);
   w.U8(static_cast<std::uint32_t>(width | (f.littleEndian ? 0x80 : 0)));
   w.U16(static_cast<std::uint32_t>(n));
-  const double scale = std::ldexp(1.0, 8 * width - 1) - 1.0;
   for (std::size_t i = 0; i < n; ++i) {
-    const auto v = static_cast<std::uint32_t>(static_cast<std::int32_t>(std::llround(samples[i] * scale)));
+    const auto v = static_cast<std::uint32_t>(Count(width, samples[i]));
     for (int k = 0; k < width; ++k) {
       const int shift = f.littleEndian ? 8 * k : 8 * (width - 1 - k);
       w.U8(v >> shift);

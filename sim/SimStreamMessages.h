@@ -51,6 +51,8 @@ class SimStreamMessages {
   static std::vector<std::uint8_t> WaveDescription(const SimOptions& o, const SimWaveFormat& f, const SimSampleTime& t);
   static std::vector<std::uint8_t> FftDescription(const SimOptions& o, const SimFftFormat& f, const SimSampleTime& t);
 
+  // A full-scale sample (1.0 = largest) as the count sent with `width` bytes.
+  static std::int32_t Count(int width, double sample);
   // Samples in full-scale units, packed as the format says.
   static std::vector<std::uint8_t> WaveData(const SimWaveFormat& f, const SimSampleTime& t,
                                             std::span<const double> samples);

@@ -340,9 +340,9 @@ void SimStreams::EndConnections(SimNotice code) {
   fft_.running = false;
 }
 
-void SimStreams::SendUdp(SimStreamKind kind, const std::vector<std::uint8_t>& m) {
+bool SimStreams::SendUdp(SimStreamKind kind, const std::vector<std::uint8_t>& m) {
   auto& ch = kind == SimStreamKind::kWave ? udpWave_ : udpFft_;
-  if (!ch.peer || !ch.socket) return;
+  if (!ch.peer || !ch.socket) return false;
   const double drop = instrument_.Options().dropUdp;
   if (drop > 0) {
     rng_ ^= rng_ << 13;
@@ -350,17 +350,30 @@ void SimStreams::SendUdp(SimStreamKind kind, const std::vector<std::uint8_t>& m)
     rng_ ^= rng_ << 17;
     if (static_cast<double>(rng_ >> 11) / 9007199254740992.0 < drop) {
       ++udpDropped_;
-      return;
+      return true;
     }
   }
   asio::error_code ec;
   ch.socket->send_to(asio::buffer(m), *ch.peer, 0, ec);
+  return false;
 }
 
-void SimStreams::Publish(SimStreamKind kind, const std::vector<std::uint8_t>& m) {
-  if (kind == SimStreamKind::kWave || kind == SimStreamKind::kFft) SendUdp(kind, m);
+bool SimStreams::Publish(SimStreamKind kind, const std::vector<std::uint8_t>& m) {
+  bool dropped = false;
+  if (kind == SimStreamKind::kWave || kind == SimStreamKind::kFft) dropped = SendUdp(kind, m);
   for (auto& c : std::vector(clients_))
     if (c->kind == kind && c->active) SendClient(c, m);
+  return dropped;
+}
+
+// Tests compare the host's missed-sample count with exactly what was lost.
+void SimStreams::LogDrop(std::uint64_t first, std::size_t count) {
+  const std::string& path = instrument_.Options().dropLog;
+  if (path.empty()) return;
+  if (std::FILE* f = std::fopen(path.c_str(), "a")) {
+    std::fprintf(f, "%llu %zu\n", static_cast<unsigned long long>(first), count);
+    std::fclose(f);
+  }
 }
 
 void SimStreams::StopAll() {
@@ -452,9 +465,10 @@ void SimStreams::RunWave(Clock::time_point now) {
   while (need > 0) {
     const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(need, per));
     chunk.resize(n);
-    const auto t = TimeOfSample(wave_.t0, wave_.scene->SampleIndex(), wave_.rate);
+    const std::uint64_t first = wave_.scene->SampleIndex();
+    const auto t = TimeOfSample(wave_.t0, first, wave_.rate);
     wave_.scene->Next(chunk);
-    Publish(SimStreamKind::kWave, SimStreamMessages::WaveData(f, t, chunk));
+    if (Publish(SimStreamKind::kWave, SimStreamMessages::WaveData(f, t, chunk))) LogDrop(first, n);
     wave_.paced += n;
     wave_.sent += n;
     need -= n;

@@ -79,8 +79,10 @@ class SimStreams {
   void CloseAfterFlush(const std::shared_ptr<Client>& c);
   void NoticeAndClose(const std::shared_ptr<Client>& c, SimNotice code);
   void NoticeUdp(UdpChannel& ch, SimNotice code);
-  void SendUdp(SimStreamKind kind, const std::vector<std::uint8_t>& m);
-  void Publish(SimStreamKind kind, const std::vector<std::uint8_t>& m);
+  // Both true when the fault setting lost the UDP copy.
+  bool SendUdp(SimStreamKind kind, const std::vector<std::uint8_t>& m);
+  bool Publish(SimStreamKind kind, const std::vector<std::uint8_t>& m);
+  void LogDrop(std::uint64_t first, std::size_t count);
   bool HasConsumers(SimStreamKind kind) const;
   std::vector<std::uint8_t> Description(SimStreamKind kind) const;
   SimWaveFormat WaveFormat() const;

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "SimOptions.h"
+#include "SimSampleDump.h"
 #include "SimServer.h"
 
 int main(int argc, char** argv) {
@@ -17,6 +18,10 @@ int main(int argc, char** argv) {
   if (!parsed.options) {
     std::fprintf(stderr, "hylo-sim: %s\n%s", parsed.error.c_str(), hylo::sim::SimUsage().c_str());
     return 2;
+  }
+  if (parsed.options->dumpSamples > 0) {
+    hylo::sim::DumpSamples(*parsed.options, parsed.options->dumpSamples, stdout);
+    return 0;
   }
   try {
     hylo::sim::SimServer server(*parsed.options);
