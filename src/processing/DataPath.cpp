@@ -65,7 +65,13 @@ DataPath::DataPath(HyloNodes& nodes, HyloThreadControl& threads, HyloIni& ini, O
   f.setScanInterval = setScanInterval;
   f.densityCorrection = [this](double rate, double length) { reference_.SetDensityCorrection(rate, length); };
   f.postLog = [this](MessageNode* n) { return Post(LOG_THREAD, n); };
-  f.postTrigger = [this](MessageNode* n) { return Post(TRIGGER_THREAD, n); };
+  f.postTrigger = [this](MessageNode* n) {
+    {
+      std::lock_guard guard(spectrumTapLock_);
+      if (spectrumTap_) spectrumTap_(n->As<SpectrumRecord>());
+    }
+    return Post(TRIGGER_THREAD, n);
+  };
   f.postDisplay = [this](MessageNode* n) { return Post(UI_UPDATE_THREAD, n); };
   fft_.SetContext(f);
 
@@ -129,10 +135,22 @@ void DataPath::SetWaveTap(std::function<void(const WaveformRecord&)> tap) {
   waveTap_ = std::move(tap);
 }
 
+void DataPath::SetSpectrumTap(std::function<void(const SpectrumRecord&)> tap) {
+  std::lock_guard guard(spectrumTapLock_);
+  spectrumTap_ = std::move(tap);
+}
+
 void DataPath::SetIdentity(const DeviceIdentity& identity) {
   {
     std::lock_guard guard(identityLock_);
     identity_ = identity;
+    // A unit of another type brings its own calibration spectra.
+    if (!calibrationReload_) {
+      calibrationReload_.emplace(logging_.GetSettingsFolder(), [this](const CalibrationSpectrum& bins) {
+        reference_.SetAmbientReference(bins, false);
+      });
+    }
+    calibrationReload_->OnIdentity(identity.modelCode);
   }
   statusReplies_.SetModelCode(identity.modelCode);
   streamMessages_.SetFirmwareVersion(FirmwareVersion(identity.firmwareText));

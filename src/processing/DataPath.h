@@ -6,6 +6,7 @@
 
 #include "config/HyloTrigger.h"
 #include "core/HyloThreadControl.h"
+#include "files/HyloCalibrationFile.h"
 #include "files/HyloLogging.h"
 #include "files/HyloWav.h"
 #include "files/SettingsGroups.h"
@@ -63,6 +64,8 @@ class DataPath {
   void SetReplayActive(bool on) { replayActive_ = on; }
   // Sees every waveform record as WaveThread hands it on (WaveThread; may be set any time).
   void SetWaveTap(std::function<void(const WaveformRecord&)> tap);
+  // Sees every spectrum record as FftThread hands it on (FftThread; may be set any time).
+  void SetSpectrumTap(std::function<void(const SpectrumRecord&)> tap);
 
  private:
   int Post(int slot, MessageNode* node) { return threads_.PostNode(slot, node); }
@@ -94,8 +97,11 @@ class DataPath {
   std::function<void()> stopDataCollection_;
   std::mutex waveTapLock_;
   std::function<void(const WaveformRecord&)> waveTap_;
+  std::mutex spectrumTapLock_;
+  std::function<void(const SpectrumRecord&)> spectrumTap_;
   mutable std::mutex identityLock_;
   DeviceIdentity identity_;
+  std::optional<CalibrationReloader> calibrationReload_;  // under identityLock_
 };
 
 }  // namespace hylo

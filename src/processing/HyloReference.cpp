@@ -122,6 +122,11 @@ void HyloReference::SetDensityCorrection(double sampleRate, double fftLength) {
   PublishReferences(inputs);
 }
 
+std::array<std::uint8_t, 512> HyloReference::AmbientBins() const {
+  std::lock_guard guard(lock_);
+  return ambientBins_;
+}
+
 void HyloReference::SetAmbientReference(const std::array<std::uint8_t, 512>& bins, bool switchOn) {
   PanelInputs inputs;
   {

@@ -67,6 +67,7 @@ class HyloReference {
   int DisplayReference() const;
   int Unit() const;
   std::array<std::int16_t, 512> Offsets() const;
+  std::array<std::uint8_t, 512> AmbientBins() const;
 
  private:
   HyloNodes& nodes_;

@@ -4,9 +4,12 @@
 
 #include <fstream>
 
+#include "core/Hylo.h"
 #include "files/HyloCalibrationFile.h"
 #include "files/HyloLogging.h"
+#include "shell/ScriptedOperator.h"
 #include "support/TempDir.h"
+#include "support/TestOptions.h"
 
 using namespace hylo;
 namespace fs = std::filesystem;
@@ -104,4 +107,21 @@ TEST(Calibration, ReloadOnlyWhenTheUnitTypeChanges) {
   EXPECT_EQ(applied, 2);
   EXPECT_EQ(CalibrationFileName(7), "HF_CAL.txt");
   EXPECT_EQ(CalibrationFileName(9), "");
+}
+
+TEST(Calibration, AnIdentityOfANewTypeLoadsItsSpectraIntoTheReferences) {
+  test::TempDir dir;
+  ScriptedOperator op;
+  Hylo hylo(op, test::TestOptions(dir));
+  ASSERT_EQ(hylo.Start(), 0);
+  WriteCurrent(hylo.Data().Logging().GetSettingsFolder() / "HF_CAL.txt", 5);
+  DeviceIdentity id;
+  id.modelCode = 2;  // no LF file: the references keep what they had
+  hylo.Data().SetIdentity(id);
+  EXPECT_EQ(hylo.Data().Reference().AmbientBins()[3], 0);
+  id.modelCode = 5;
+  hylo.Data().SetIdentity(id);
+  for (int bin : {0, 3, 409}) EXPECT_EQ(hylo.Data().Reference().AmbientBins()[bin], Expected(bin, 5)) << bin;
+  EXPECT_EQ(hylo.Data().Reference().AmbientBins()[410], 0) << "a log line carries 410 bins";
+  EXPECT_EQ(hylo.MainExit(), 0);
 }
