@@ -143,6 +143,7 @@ void Hylo::WireScanning() {
   };
   scan_->SetHooks(std::move(hooks));
   dataPath_->SetStopDataCollection([this] { StopScanning(); });
+  link_->SetLinkEvents([this](std::string_view line) { statusLog_.Append(line); }, [this] { StopScanning(); });
 
   ReplyPort port;
   port.identity = [this] { return link_->Connection().Identity(); };

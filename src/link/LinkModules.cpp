@@ -16,10 +16,7 @@ LinkModules::LinkModules(HyloNodes& nodes, HyloThreadControl& threads, OperatorP
       connect_(ini, op, groups.connection, link_, panel_, mainPanel) {
   serial_.SetReadLink([this] { return comms_->ReadLink(); });
   link_.SetSerialDevice([this](int comPort) { return connect_.SerialDevice(comPort); });
-  LinkHooks hooks;
-  hooks.wakeSerialReader = [this] { serial_.WakeSerialReader(); };
-  hooks.resetConnectionDisplay = [this] { connect_.ResetConnectionDisplay(); };
-  comms_->SetHooks(hooks);
+  SetLinkEvents({}, {});
   replies_.RegisterReplyHandler('E', [this](std::span<const std::uint8_t> payload, std::int16_t) {
     connect_.OnVersionReply(payload);
     return 0;
@@ -55,6 +52,15 @@ LinkModules::LinkModules(HyloNodes& nodes, HyloThreadControl& threads, OperatorP
          const std::uint8_t payload[2] = {static_cast<std::uint8_t>(mask), static_cast<std::uint8_t>(mask >> 8)};
          return comms_->SendCommand('C', 2, payload, nullptr, nullptr, nullptr, 0, true);
        }});
+}
+
+void LinkModules::SetLinkEvents(std::function<void(std::string_view)> statusLog, std::function<void()> stopScanning) {
+  LinkHooks hooks;
+  hooks.wakeSerialReader = [this] { serial_.WakeSerialReader(); };
+  hooks.resetConnectionDisplay = [this] { connect_.ResetConnectionDisplay(); };
+  hooks.statusLog = std::move(statusLog);
+  hooks.stopScanning = std::move(stopScanning);
+  comms_->SetHooks(std::move(hooks));
 }
 
 void LinkModules::RegisterWorkers(StopHooks& hooks) {

@@ -38,6 +38,9 @@ class LinkModules {
   HyloProcMsg& Replies() { return replies_; }
   // What scanning control needs of the link.
   HyloScan::Link ScanLink();
+  // What a lost or re-made link tells the rest of the program: the status log and the
+  // scanning stop (a link that cannot be re-made ends the scan).
+  void SetLinkEvents(std::function<void(std::string_view)> statusLog, std::function<void()> stopScanning);
 
  private:
   HyloThreadControl& threads_;
