@@ -121,7 +121,18 @@ void PauseResumeStop(Session& s, int stream) {
   const auto before = s.intake.Records();
   EXPECT_TRUE(WaitFor([&] { return s.intake.Records() > before + 10; }, 5000)) << "data flows again after a resume";
 
+  // Watch the letters the stop sends on the real link.
+  HyloScan::Link link = s.hylo.Link().ScanLink();
+  std::vector<std::pair<std::uint8_t, int>> sent;
+  link.sendCommand = [&sent, send = link.sendCommand](std::uint8_t letter) {
+    const int result = send(letter);
+    sent.emplace_back(letter, result);
+    return result;
+  };
+  s.hylo.Scan().SetLink(link);
   s.hylo.Scan().StopCallback();
+  EXPECT_EQ(sent, (std::vector<std::pair<std::uint8_t, int>>{{'Q', 0}}))
+      << "the stop asks the unit to stop its streams";
   EXPECT_FALSE(channels.Open(stream));
   EXPECT_FALSE(s.hylo.Scan().Active());
   EXPECT_TRUE(s.hylo.Threads().ScanStopped());
