@@ -1,5 +1,7 @@
 #include "platform/TerminationSignal.h"
 
+#include <unistd.h>
+
 #include <atomic>
 #include <csignal>
 
@@ -16,5 +18,7 @@ void WatchTerminationSignals() {
 }
 
 bool TerminationRequested() { return requested.load(); }
+
+bool StderrIsTerminal() { return isatty(STDERR_FILENO) == 1; }
 
 }  // namespace hylo::platform

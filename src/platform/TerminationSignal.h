@@ -4,5 +4,7 @@ namespace hylo::platform {
 
 void WatchTerminationSignals();
 bool TerminationRequested();
+// Progress lines go to stderr only when a person is watching it.
+bool StderrIsTerminal();
 
 }  // namespace hylo::platform

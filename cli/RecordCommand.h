@@ -1,0 +1,24 @@
+#pragma once
+// `hylo-cli record`: the desktop's connect, setup, Start, logging and Stop, run unattended.
+#include <CLI/CLI.hpp>
+#include <string>
+
+#include "CliContext.h"
+
+namespace hylo::cli {
+
+struct RecordOptions {
+  LinkOptions link;
+  double seconds = 0;
+  std::string setupFile;
+  std::string wavDir, fftDir, impulseDir;
+  std::string wave, fft;  // off|udp|tcp|link; empty keeps the stored choice
+  bool yes = false;       // answer "Yes" to the questions instead of the safe answer
+};
+
+void AddRecordOptions(CLI::App& command, RecordOptions& o);
+
+// 0 on a clean run; 1 when it could not connect, set up, scan or log; 2 on bad options.
+int Record(const RecordOptions& o);
+
+}  // namespace hylo::cli
