@@ -4,6 +4,7 @@
 # Usage: bench/sim_realtime.sh [path/to/hylo-sim]   (env: DURATION, PORT, RATE)
 set -euo pipefail
 SIM=${1:-build-sim/sim/hylo-sim}
+[[ -d "$SIM" ]] && SIM="$SIM/sim/hylo-sim"  # scripts/run-bench.sh passes the build folder
 DURATION=${DURATION:-60}
 PORT=${PORT:-50700}
 RATE=${RATE:-512000}

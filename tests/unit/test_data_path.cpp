@@ -89,3 +89,55 @@ TEST(DataPathThreads, WaveStreamBytesBecomeAContiguousWavFileFromAWholeSecond) {
   }
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(&bytes[96])), "2023-11-14T22:13:23+00");
 }
+
+// Waveform records at 512 kS/s through WaveThread, FftThread and TriggerThread to the
+// displays and the WAV log, faster than real time: every sample buffer comes back.
+TEST(DataPathThreads, EverySampleBufferIsBackAfterTheWorkersStop) {
+  TempDir dir;
+  ScriptedOperator op;
+  Hylo hylo(op, TestOptions(dir));
+  ASSERT_EQ(hylo.Start(), 0);
+  hylo.Groups().display.collectFftMode = 0;
+  hylo.Groups().wav.path = (dir.Path() / "wav").string();
+  hylo.Data().Logging().StartWavLogging();
+
+  const std::uint32_t rate = 512000;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  for (std::uint64_t first = 1234; first < 6ULL * rate; first += kWaveformRecordSamples) {
+    MessageNode* node = nullptr;
+    while (!(node = hylo.Nodes().AllocNode(MSG_WAVEFORM, 1))) {
+      ASSERT_LT(std::chrono::steady_clock::now(), deadline);
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    auto& r = node->As<WaveformRecord>();
+    r = WaveformRecord{};
+    r.sampleFormat = 3;
+    r.sampleRate = rate;
+    r.rangeVolts = 5.0;
+    r.firstSample = first;
+    r.blockOffset = static_cast<std::uint32_t>(first % rate);
+    r.timeStamp = static_cast<std::uint32_t>(1700000000 + first / rate);
+    r.sampleCount = kWaveformRecordSamples;
+    for (int i = 0; i < kWaveformRecordSamples; ++i) r.samples[i] = SampleAt(first + static_cast<unsigned>(i)) / 2;
+    while (hylo.Threads().PostNode(WAVE_THREAD, node) != 1) {
+      ASSERT_LT(std::chrono::steady_clock::now(), deadline);
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+  }
+  for (int i = 0; i < 500 && (hylo.Threads().QueueSize(WAVE_THREAD) || hylo.Threads().QueueSize(FFT_THREAD) ||
+                              hylo.Threads().QueueSize(TRIGGER_THREAD) || hylo.Threads().QueueSize(LOG_THREAD));
+       ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  // Stop with blocks possibly still queued: the drain must return those buffers too.
+  ASSERT_EQ(hylo.Threads().StopWorkerThreads(), 0);
+  hylo.Threads().DrainQueues();
+  EXPECT_EQ(hylo.Nodes().FreeSampleBuffers(), kSampleBufferCount);
+  EXPECT_EQ(hylo.MainExit(), 0);
+
+  const fs::path file = dir.Path() / "wav" / "Data_00001.wav";
+  ASSERT_TRUE(fs::exists(file));
+  const auto samples = (fs::file_size(file) - kWavHeaderBytes) / 3;
+  EXPECT_GE(samples, static_cast<std::uintmax_t>(rate)) << "blocks did travel the whole path";
+  EXPECT_EQ(samples % rate, 0U);
+}

@@ -60,6 +60,14 @@ TEST(CombineLevelsTable, ValuesByTheRule) {
   EXPECT_EQ(CombineStep(255, 1), 249);
   EXPECT_EQ(CombineStep(-255, 1), -6);
   EXPECT_EQ(CombineLevels(0, 7, 200), 200);
+  // The four-record example: 100, 110, 100, 110 average to 100, 106, 104, 106.
+  EXPECT_EQ(CombineLevels(1, 100, 110), 106);
+  EXPECT_EQ(CombineLevels(2, 106, 100), 104);
+  EXPECT_EQ(CombineStep(-6, 2), -2);
+  EXPECT_EQ(CombineLevels(3, 104, 110), 106);
+  EXPECT_EQ(CombineStep(6, 3), 2);
+  // A jump across the whole scale lands near the louder input, as amplitudes do.
+  EXPECT_EQ(CombineLevels(1, 0, 255), 249);
 }
 
 TEST_F(Fft, FourRecordsMakeOneLevelOneOutputWithMeanAndMax) {
@@ -123,9 +131,33 @@ TEST_F(Fft, WeightAloneRestartsAndThePyramidReachesLevelSeven) {
   for (const auto& o : outputs) {
     level7 += o.level == 7;
     level1 += o.level == 1;
+    EXPECT_LE(o.level, 7) << "level 7 is never fed further";
   }
   EXPECT_EQ(level7, 1);
   EXPECT_EQ(level1, 4096);
+  EXPECT_EQ(outputs.back().level, 7) << "the last record completes every level at once";
+  EXPECT_EQ(outputs.back().missedGroups, 0U);
+}
+
+TEST_F(Fft, AWeightChangeAloneClearsThePyramid) {
+  for (std::uint64_t i = 1; i <= 3; ++i) {
+    auto r = Record(i, 200);
+    fft.ProcessRecord(r);
+  }
+  auto changed = Record(4, 50);
+  changed.weight = 3;
+  fft.ProcessRecord(changed);
+  EXPECT_EQ(changed.restart, 1);
+  EXPECT_TRUE(outputs.empty()) << "the three earlier records were dropped with the old parameters";
+  for (std::uint64_t i = 5; i <= 7; ++i) {
+    auto r = Record(i, 50);
+    r.weight = 3;
+    fft.ProcessRecord(r);
+    EXPECT_EQ(r.restart, 0);
+  }
+  ASSERT_EQ(outputs.size(), 1U);
+  EXPECT_EQ(outputs[0].maxBins[0], 50) << "nothing of the 200-level records is left";
+  EXPECT_EQ(outputs[0].meanBins[511], 50);
 }
 
 TEST_F(Fft, BacklogOfLostLoggingCopiesIsReportedWithTheNext) {

@@ -209,3 +209,150 @@ TEST_F(Wave, FasterWaveformOverTheCommandLinkTightensTheScanInterval) {
   wave.ProcessWaveform(faster);
   EXPECT_DOUBLE_EQ(scanInterval, 0.03125);
 }
+
+namespace {
+
+std::vector<int> ReadInts(const std::string& text) {
+  std::istringstream in(text);
+  std::vector<int> values;
+  for (int v = 0; in >> v;) values.push_back(v);
+  return values;
+}
+
+}  // namespace
+
+// Sixteen frames accumulated at 64 kS/s, 24-bit: full scale and 40 dB below, a tone between bins.
+TEST_F(Wave, HostFftBytesOfFullScaleAndQuietSinesAgreeWithNumpy) {
+  test::TempDir dir;
+  const std::uint32_t rate = 64000;
+  for (const double amplitude : {8388607.0, 8388607.0 / 100.0}) {
+    spectra.clear();
+    wave.Reset();
+    const auto x = Tone(17000, 5012.3, rate, amplitude);
+    for (std::size_t at = 0; at < x.size(); at += 1000) {
+      auto r = Record(
+          rate, at, {x.begin() + static_cast<std::ptrdiff_t>(at), x.begin() + static_cast<std::ptrdiff_t>(at + 1000)});
+      wave.ProcessWaveform(r);
+    }
+    ASSERT_EQ(spectra.size(), 1U) << "16384 of the 17000 samples make one record";
+    const SpectrumRecord& s = spectra[0];
+    EXPECT_EQ(s.accumulation, 16);
+    const std::vector<int> expected =
+        ReadInts(Numpy(dir,
+                       "from scipy.signal import get_window\n"
+                       "bits, rng, frames = 24, 5.0, 16\n"
+                       "ref = 4.259 + 3.0103 + (-60.206 - 20*np.log10(2**bits/(rng*1e9)))\n"
+                       "f = x[:frames*1024].astype(np.float64).reshape(frames, 1024)\n"
+                       "f = (f - f.mean(axis=1, keepdims=True)) * get_window('hann', 1024)\n"
+                       "p = (np.abs(np.fft.rfft(f, axis=1)[:, :512])**2).mean(axis=0)\n"
+                       "L = np.where(p != 0, ref + 10*np.log10(np.where(p != 0, p, 1)), 0)\n"
+                       "b = np.where(L < 0, 0, np.where(L >= 254.5, 255, np.floor(L + 0.5)))\n"
+                       "print(' '.join(str(int(v)) for v in b))\n",
+                       x));
+    ASSERT_EQ(expected.size(), 512U);
+    int worst = 0, peak = 0;
+    for (std::size_t k = 0; k < 512; ++k) {
+      worst = std::max(worst, std::abs(expected[k] - s.bins[k]));
+      if (s.bins[k] > s.bins[peak]) peak = static_cast<int>(k);
+    }
+    EXPECT_LE(worst, 1) << "amplitude " << amplitude;
+    EXPECT_NEAR(peak, 5012.3 * 1024 / rate, 1.0);
+    EXPECT_GT(s.bins[peak], 100) << "a real tone, not a clipped or empty spectrum";
+  }
+}
+
+// Smoothed deviation, peak-to-peak and zero-to-peak between spectra, and block energy, for a
+// signal whose amplitude and offset change from block to block.
+TEST_F(Wave, RunningLevelsAgreeWithNumpy) {
+  test::TempDir dir;
+  fftTransport = 1;  // spectra come from the instrument: only the levels are at work
+  const std::uint32_t rate = 8000;
+  std::vector<std::int32_t> x;
+  for (int block = 0; block < 30; ++block) {
+    const double amplitude = 1e5 * (1 + block % 7);
+    const int offset = (block % 5 - 2) * 3001;
+    for (int i = 0; i < 1000; ++i) {
+      const double t = (block * 1000 + i) / static_cast<double>(rate);
+      x.push_back(static_cast<std::int32_t>(std::lround(offset + amplitude * std::sin(2 * M_PI * 440 * t) +
+                                                        0.3 * amplitude * std::sin(2 * M_PI * 1730 * t))));
+    }
+  }
+  std::vector<std::array<double, 4>> ours;
+  for (std::size_t block = 0; block < 30; ++block) {
+    auto r = Record(rate, block * 1000,
+                    {x.begin() + static_cast<std::ptrdiff_t>(block * 1000),
+                     x.begin() + static_cast<std::ptrdiff_t>(block * 1000 + 1000)});
+    wave.ProcessWaveform(r);
+    if (block % 3 == 2) {
+      SpectrumRecord s{};
+      wave.AttachLevels(s);
+      EXPECT_EQ(s.levelsValid, 1);
+      ours.push_back({s.rmsLevel, s.peakToPeakLevel, s.zeroToPeakLevel, s.energyLevel});
+    }
+  }
+  const std::string out = Numpy(dir,
+                                "n, alpha, cref = 1000, 250/8000, 20*np.log10(5.0/2**24)\n"
+                                "sm = 0.0; pp = 0; zp = 0\n"
+                                "for k in range(len(x)//n):\n"
+                                "    b = x[k*n:(k+1)*n]\n"
+                                "    s = np.std(b.astype(np.float64), ddof=1)\n"
+                                "    sm = s if sm == 0 else (1 - alpha)*sm + alpha*s\n"
+                                "    S = int(b.sum()); m = (S + n//2)//n if S >= 0 else -((n//2 - S)//n)\n"
+                                "    hi, lo = int(b.max()), int(b.min())\n"
+                                "    pp = max(pp, hi - lo); zp = max(zp, hi - m, m - lo)\n"
+                                "    e = 10*np.log10(float(sum(int(v)*int(v) for v in b)))\n"
+                                "    if k % 3 == 2:\n"
+                                "        print(repr(cref + 20*np.log10(sm)), repr(cref + 20*np.log10(pp)),\n"
+                                "              repr(cref + 20*np.log10(zp)), repr(e))\n"
+                                "        pp = zp = 0\n",
+                                x);
+  std::istringstream in(out);
+  for (std::size_t record = 0; record < ours.size(); ++record) {
+    for (std::size_t level = 0; level < 4; ++level) {
+      double expected = 0;
+      ASSERT_TRUE(in >> expected) << out;
+      EXPECT_NEAR(ours[record][level], expected, 1e-9) << "record " << record << " level " << level;
+    }
+  }
+}
+
+TEST_F(Wave, SilentBlocksRepeatThePreviousLevels) {
+  fftTransport = 1;
+  SpectrumRecord s{};
+  auto first = Record(1000, 0, std::vector<std::int32_t>(1000, 7));
+  wave.ProcessWaveform(first);
+  wave.AttachLevels(s);
+  EXPECT_EQ(s.levelsValid, 0) << "silence first: no level has existed yet";
+
+  auto loud = Record(1000, 1000, Tone(1000, 50, 1000, 1e6));
+  wave.ProcessWaveform(loud);
+  wave.AttachLevels(s);
+  ASSERT_EQ(s.levelsValid, 1);
+  const double rms = s.rmsLevel, peakToPeak = s.peakToPeakLevel, zeroToPeak = s.zeroToPeakLevel;
+
+  // A new range clears the smoothed deviation; a silent block leaves it at 0.
+  auto silent = Record(1000, 2000, std::vector<std::int32_t>(1000, -3), 2.5);
+  wave.ProcessWaveform(silent);
+  EXPECT_EQ(silent.restart, 1);
+  wave.AttachLevels(s);
+  EXPECT_EQ(s.levelsValid, 1) << "an earlier value exists";
+  EXPECT_DOUBLE_EQ(s.rmsLevel, rms);
+  EXPECT_DOUBLE_EQ(s.peakToPeakLevel, peakToPeak);
+  EXPECT_DOUBLE_EQ(s.zeroToPeakLevel, zeroToPeak);
+}
+
+TEST_F(Wave, IndexesThatGoBackAreEstimatedFromTheTime) {
+  fftTransport = 1;
+  auto a = Record(1000, 69000, Tone(1000, 50, 1000, 1e6));
+  a.blockOffset = 100;
+  wave.ProcessWaveform(a);  // expected index now 70 000
+  auto b = Record(1000, 10, Tone(1000, 50, 1000, 1e6));
+  b.timeStamp = a.timeStamp + 2;
+  b.blockOffset = 40;
+  wave.ProcessWaveform(b);
+  EXPECT_EQ(b.missedSamples, 2U * 1000 - 100) << "two seconds on, less where the previous block began";
+  auto c = Record(1000, 5, Tone(1000, 50, 1000, 1e6));
+  c.timeStamp = b.timeStamp;
+  wave.ProcessWaveform(c);
+  EXPECT_EQ(c.missedSamples, 4U * 1000 - 40) << "no time passed: four seconds assumed";
+}

@@ -23,6 +23,10 @@ struct Forwarding : ::testing::Test {
   void SetUp() override {
     ASSERT_EQ(nodes.CreateNodePool(), 0);
     ASSERT_EQ(nodes.CreateSampleBufferPool(), 0);
+    Wire();
+  }
+  // A fresh TriggerThread state posting into the lists below.
+  void Wire() {
     trigger = std::make_unique<HyloTrigger>(nodes);
     HyloTrigger::Context c;
     c.postDisplay = [this](MessageNode* n) {
@@ -134,4 +138,123 @@ TEST_F(Forwarding, SpectraWaitForASecondStartAndCarryWhatWasDropped) {
     EXPECT_EQ(spectra[i].recordIndex, spectra[i - 1].recordIndex + 1);
     EXPECT_EQ(spectra[i].restart, 0);
   }
+}
+
+namespace {
+
+// One stretch of samples fed without a break, from the record that started it.
+struct Segment {
+  std::uint64_t begin;  // first index fed
+  std::uint64_t end;    // one past the last
+};
+
+// The whole seconds a segment must yield: from the first boundary at or after its start to
+// the last second it completes.
+std::vector<std::uint64_t> SecondsOf(const std::vector<Segment>& segments, std::uint32_t rate) {
+  std::vector<std::uint64_t> seconds;
+  for (const auto& s : segments) {
+    for (std::uint64_t second = (s.begin + rate - 1) / rate; (second + 1) * rate <= s.end; ++second) {
+      seconds.push_back(second);
+    }
+  }
+  return seconds;
+}
+
+}  // namespace
+
+TEST_F(Forwarding, RingWrapsGapsAndRestartsNeitherLoseNorRepeatSamples) {
+  // 512000 fills the 3 s ring in whole seconds; 441000 makes blocks straddle the wrap.
+  for (const std::uint32_t rate : {512000U, 441000U}) {
+    shown.clear();
+    logged.clear();
+    Wire();
+    const std::uint32_t chunk = 997;  // boundaries fall inside records
+    std::vector<Segment> segments;
+    std::uint64_t at = rate / 3;
+    auto feed = [&](std::uint64_t until, std::uint64_t missed, int restart) {
+      bool first = true;
+      while (at < until) {
+        auto r = Wave(at, rate, chunk);
+        if (first) {
+          r.missedSamples = missed;
+          r.restart = restart;
+          first = false;
+        }
+        trigger->ForwardWaveform(r);
+        at += chunk;
+      }
+    };
+    segments.push_back({at, 0});
+    feed(5ULL * rate + 5000, 0, 1);
+    segments.back().end = at;
+    at += 300007;  // samples lost upstream
+    segments.push_back({at, 0});
+    feed(11ULL * rate + 77, 300007, 0);
+    segments.back().end = at;
+    segments.push_back({at, 0});  // a new format, no gap: the rest of this second is dropped
+    feed(15ULL * rate + 123, 0, 1);
+    segments.back().end = at;
+
+    const auto expected = SecondsOf(segments, rate);
+    ASSERT_EQ(shown.size(), expected.size()) << "rate " << rate;
+    for (std::size_t b = 0; b < shown.size(); ++b) {
+      const auto& block = shown[b];
+      ASSERT_EQ(block.firstSample, expected[b] * rate) << "rate " << rate << " block " << b;
+      ASSERT_EQ(block.samples.size(), rate);
+      EXPECT_EQ(block.timeStamp, 1700000000 + expected[b]);
+      for (std::size_t i = 0; i < rate; ++i) {
+        ASSERT_EQ(block.samples[i], static_cast<std::int32_t>((block.firstSample + i) % 8000000) - 4000000)
+            << "rate " << rate << " block " << b << " sample " << i;
+      }
+    }
+    // Each segment's first block carries the restart, the others do not.
+    for (std::size_t b = 0; b < shown.size(); ++b) {
+      bool first = false;
+      for (const auto& s : segments) first = first || shown[b].firstSample == (s.begin + rate - 1) / rate * rate;
+      EXPECT_EQ(shown[b].restart, first ? 1 : 0) << "rate " << rate << " block " << b;
+    }
+    ASSERT_EQ(logged.size(), shown.size());
+    const auto& last = logged.back();
+    for (std::size_t i = 0; i < rate; ++i) {
+      std::int32_t v = last[3 * i] | (last[3 * i + 1] << 8) | (last[3 * i + 2] << 16);
+      if (v & 0x800000) v -= 0x1000000;
+      ASSERT_EQ(v, shown.back().samples[i]);
+    }
+  }
+}
+
+TEST_F(Forwarding, AStalledConsumerCostsWholeSecondsAndTheRestStaysIntact) {
+  const std::uint32_t rate = 512000;
+  std::uint64_t at = 0;
+  auto feed = [&](std::uint64_t until) {
+    for (; at < until; at += 1000) trigger->ForwardWaveform(Wave(at, rate));
+  };
+  feed(2ULL * rate + 2000);
+  ASSERT_EQ(shown.size(), 2U);
+  // The displays and the log hold every buffer: twice what the ring holds piles up.
+  std::vector<SampleBuffer*> held;
+  for (int i = 0; i < kSampleBufferCount; ++i) held.push_back(nodes.AcquireSampleBuffer());
+  feed(8ULL * rate + 2000);
+  EXPECT_EQ(shown.size(), 2U);
+  for (auto* buffer : held) nodes.ReleaseSampleBuffer(buffer);
+  feed(10ULL * rate + 500);
+
+  ASSERT_FALSE(shown.empty());
+  std::uint64_t lostSeconds = 0;
+  for (std::size_t b = 0; b < shown.size(); ++b) {
+    ASSERT_EQ(shown[b].firstSample % rate, 0U);
+    ASSERT_EQ(shown[b].samples.size(), rate);
+    if (b > 0) {
+      ASSERT_GT(shown[b].firstSample, shown[b - 1].firstSample) << "no second twice";
+      lostSeconds += (shown[b].firstSample - shown[b - 1].firstSample) / rate - 1;
+    }
+    for (std::size_t i = 0; i < rate; ++i) {
+      ASSERT_EQ(shown[b].samples[i], static_cast<std::int32_t>((shown[b].firstSample + i) % 8000000) - 4000000)
+          << "block " << b << ": a ring slot was overwritten before it was sent";
+    }
+  }
+  EXPECT_EQ(shown.front().firstSample, 0U);
+  EXPECT_EQ(shown.back().firstSample, 9ULL * rate) << "the last complete second goes out";
+  EXPECT_GE(lostSeconds, 3U) << "more than the ring holds was fed while stalled";
+  EXPECT_EQ(trigger->SamplesDiscarded(), lostSeconds * rate) << "every lost sample is counted";
 }
