@@ -88,7 +88,16 @@ void HyloTrigger::ForwardOneSpectrum() {
 void HyloTrigger::ForwardWaveform(const WaveformRecord& r) {
   const std::uint32_t count = std::min<std::uint32_t>(r.sampleCount, kWaveformRecordSamples);
   if (r.sampleRate == 0 || count == 0) return;
-  if (r.missedSamples || r.restart || !haveTemplate_) {
+  const std::uint64_t gap = FillableGap(r);
+  if (gap > 0) {
+    // A short loss keeps the sample clock: the lost samples are logged as silence, so a
+    // recording with the odd lost datagram still has whole seconds at their true times.
+    for (std::uint64_t i = 0; i < gap; ++i) {
+      waveRing_[(waveRead_ + wavePending_) % kWaveRingSamples] = 0;
+      ++wavePending_;
+    }
+    samplesFilled_ += gap;
+  } else if (r.missedSamples || r.restart || !haveTemplate_) {
     waveTemplate_ = r;
     waveTemplate_.sampleBuffer = nullptr;
     haveTemplate_ = true;
@@ -129,6 +138,15 @@ void HyloTrigger::ForwardWaveform(const WaveformRecord& r) {
     samplesDiscarded_ += drop;
   }
   ForwardWaveBlocks();
+}
+
+std::uint64_t HyloTrigger::FillableGap(const WaveformRecord& r) const {
+  if (!haveTemplate_ || waveResync_ || r.restart || r.missedSamples == 0) return 0;
+  if (r.sampleRate != waveTemplate_.sampleRate || r.sampleFormat != waveTemplate_.sampleFormat) return 0;
+  const std::uint64_t end = oldestIndex_ + wavePending_;
+  if (r.firstSample <= end) return 0;
+  const std::uint64_t gap = r.firstSample - end;
+  return gap <= r.sampleRate / kFillableGapDivisor ? gap : 0;
 }
 
 void HyloTrigger::ForwardWaveBlocks() {

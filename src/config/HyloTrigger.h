@@ -14,6 +14,7 @@ namespace hylo {
 inline constexpr std::size_t kFftRingRecords = 130;
 inline constexpr std::size_t kWaveRingSamples = 1536000;  // 6,144,000 bytes of 4-byte samples
 inline constexpr std::size_t kWaveBlockMaxSamples = kSampleBufferBytes / 4;
+inline constexpr std::uint32_t kFillableGapDivisor = 4;  // gaps up to rate / 4 are filled
 
 class HyloTrigger final : public Worker {
  public:
@@ -31,6 +32,8 @@ class HyloTrigger final : public Worker {
   void ForwardWaveform(const WaveformRecord& record);
 
   std::uint64_t SamplesDiscarded() const { return samplesDiscarded_; }
+  // Lost samples written into the ring as zeros (gaps up to a quarter second).
+  std::uint64_t SamplesFilled() const { return samplesFilled_; }
 
  private:
   // FFT forwarding ring.
@@ -52,6 +55,8 @@ class HyloTrigger final : public Worker {
 
   // Wave ring.
   void ForwardWaveBlocks();
+  // The samples lost just before `r` when they can be filled in; 0 when the ring resyncs.
+  std::uint64_t FillableGap(const WaveformRecord& r) const;
   bool PostBlock(std::size_t samples);
   std::vector<std::int32_t> waveRing_;
   WaveformRecord waveTemplate_{};
@@ -64,6 +69,7 @@ class HyloTrigger final : public Worker {
   bool waveForwarded_ = false;
   bool pendingNewParameters_ = false;
   std::uint64_t samplesDiscarded_ = 0;
+  std::uint64_t samplesFilled_ = 0;
 
   HyloNodes& nodes_;
   Context context_;

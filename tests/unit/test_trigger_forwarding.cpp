@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "config/HyloTrigger.h"
@@ -257,4 +258,45 @@ TEST_F(Forwarding, AStalledConsumerCostsWholeSecondsAndTheRestStaysIntact) {
   EXPECT_EQ(shown.back().firstSample, 9ULL * rate) << "the last complete second goes out";
   EXPECT_GE(lostSeconds, 3U) << "more than the ring holds was fed while stalled";
   EXPECT_EQ(trigger->SamplesDiscarded(), lostSeconds * rate) << "every lost sample is counted";
+}
+
+TEST_F(Forwarding, ShortLossesAreLoggedAsSilenceAtTheirTimesLongOnesResync) {
+  const std::uint32_t rate = 64000;
+  // Records of 480 samples (a datagram's worth); three are lost, one across a second boundary.
+  const std::vector<std::uint64_t> lost{20 * 480, 133 * 480, 200 * 480};
+  std::uint64_t at = 0;
+  std::uint64_t missed = 0;
+  while (at < 4ULL * rate + 100) {
+    auto r = Wave(at, rate, 480);
+    const bool gone = std::find(lost.begin(), lost.end(), at) != lost.end();
+    at += 480;
+    if (gone) {
+      missed += 480;
+      continue;
+    }
+    r.missedSamples = missed;
+    missed = 0;
+    trigger->ForwardWaveform(r);
+  }
+  ASSERT_EQ(shown.size(), 4U);
+  EXPECT_EQ(trigger->SamplesFilled(), 3U * 480);
+  EXPECT_EQ(trigger->SamplesDiscarded(), 0U);
+  for (std::size_t b = 0; b < shown.size(); ++b) {
+    ASSERT_EQ(shown[b].firstSample, b * rate) << "the sample clock keeps going";
+    EXPECT_EQ(shown[b].restart, b == 0 ? 1 : 0) << "a filled loss is no new format";
+    for (std::size_t i = 0; i < rate; ++i) {
+      const std::uint64_t index = shown[b].firstSample + i;
+      const bool inLoss = std::any_of(lost.begin(), lost.end(), [&](auto s) { return index >= s && index < s + 480; });
+      ASSERT_EQ(shown[b].samples[i], inLoss ? 0 : static_cast<std::int32_t>(index % 8000000) - 4000000)
+          << "block " << b << " sample " << i;
+    }
+  }
+
+  // More than a quarter second lost: the ring starts again at the next whole second.
+  shown.clear();
+  auto late = Wave(at + rate / 4 + 1, rate, 480);
+  late.missedSamples = rate / 4 + 1;
+  trigger->ForwardWaveform(late);
+  EXPECT_EQ(trigger->SamplesFilled(), 3U * 480);
+  EXPECT_GT(trigger->SamplesDiscarded(), 0U);
 }
