@@ -112,7 +112,9 @@ void SetupPanel::Edit(UnitTab tab, const std::function<void(JobSetup&)>& edit) {
 
 QWidget* SetupPanel::BuildHfTab() {
   auto* tab = Named(new QWidget(this), "hfTab");
-  auto* layout = new QHBoxLayout(tab);
+  auto* outer = new QVBoxLayout(tab);
+  auto* layout = new QHBoxLayout;
+  outer->addLayout(layout);
   auto* wave = new QGroupBox("Waveform", tab);
   auto* wf = new QFormLayout(wave);
   waveBandwidth_ = Named(new QComboBox(wave), "waveBandwidth");
@@ -182,6 +184,21 @@ QWidget* SetupPanel::BuildHfTab() {
   ff->addRow(spectrumStreaming_);
   layout->addWidget(wave);
   layout->addWidget(fft);
+  auto* files = new QHBoxLayout;
+  saveFile_ = Named(new QPushButton("Save Setup File", tab), "saveSetupFile");
+  loadFile_ = Named(new QPushButton("Load Setup File", tab), "loadSetupFile");
+  files->addWidget(saveFile_);
+  files->addWidget(loadFile_);
+  files->addStretch(1);
+  outer->addLayout(files);
+  connect(saveFile_, &QPushButton::clicked, this, [this] {
+    Cmds().SaveHfSetupFile();
+    Refresh();
+  });
+  connect(loadFile_, &QPushButton::clicked, this, [this] {
+    Cmds().LoadHfSetupFile();
+    Refresh();
+  });
 
   const auto tabHf = UnitTab::kHf;
   auto onCombo = [this, tabHf](QComboBox* box, std::function<void(JobSetup&, const QVariant&)> set) {

@@ -37,6 +37,8 @@ class SetupPanel final : public QWidget {
   QPushButton* ApplyButton() const { return apply_; }
   QPushButton* CancelButton() const { return cancel_; }
   QPushButton* UndoButton() const { return undo_; }
+  QPushButton* SaveFileButton() const { return saveFile_; }
+  QPushButton* LoadFileButton() const { return loadFile_; }
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -87,6 +89,8 @@ class SetupPanel final : public QWidget {
   QComboBox* fftLog_ = nullptr;
   QSpinBox* fftMaxLog_ = nullptr;
   QCheckBox* spectrumStreaming_ = nullptr;
+  QPushButton* saveFile_ = nullptr;
+  QPushButton* loadFile_ = nullptr;
   QCheckBox* enableDelay_ = nullptr;
   QDateTimeEdit* startTime_ = nullptr;
   // Special features

@@ -89,6 +89,9 @@ SimAction SimInstrument::Handle(const SimFrame& f) {
       const int gainBefore = setup_.Gain();
       auto r = setup_.Write(p);
       const bool stored = !SimSetupStore::IsErrorReply(r);
+      if (stored && o_.echoFlip && r.size() >= 2 && GetU16LE(r, 0) == o_.echoFlip->recordType &&
+          o_.echoFlip->offset < r.size())
+        r[o_.echoFlip->offset] ^= 0xFF;
       reply('D', std::move(r));
       if (!stored) break;
       a.setupChanged = true;
@@ -99,9 +102,12 @@ SimAction SimInstrument::Handle(const SimFrame& f) {
     case 'E':
       reply('E', identity_.Reply());
       break;
-    case 'F':
-      for (auto& r : setup_.ReadReplies()) reply('F', std::move(r));
+    case 'F': {
+      auto records = setup_.ReadReplies();
+      if (o_.enquiryFrames && records.size() > *o_.enquiryFrames) records.resize(*o_.enquiryFrames);
+      for (auto& r : records) reply('F', std::move(r));
       break;
+    }
     case 'Q':
       a.stopStreams = true;
       break;

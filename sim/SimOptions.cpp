@@ -104,6 +104,9 @@ std::string SimUsage() {
          "  --delay L:S                answer letter L only after S seconds (repeatable)\n"
          "  --withhold L               never answer letter L (repeatable)\n"
          "  --setup-error CODE         refuse every \"D\" with this code (e.g. 0xFFFD, 0xFFFE, 0xFFFF)\n"
+         "  --enquiry-frames N         answer the setup enquiry \"F\" with at most N of its frames\n"
+         "  --echo-flip TYPE:OFFSET    invert the byte at OFFSET in the echo of each accepted \"D\" record\n"
+         "                             of TYPE (e.g. 14:11, the WaveSetup reserved byte)\n"
          "  --dump-samples N           print the first N waveform counts of the scene, one per line, and exit\n"
          "  --help                     this text\n";
 }
@@ -219,6 +222,16 @@ SimOptionsResult ParseSimOptions(const std::vector<std::string_view>& args) {
       std::uint16_t code = 0;
       ok = ParseNumber(v, code);
       o.setupError = code;
+    } else if (a == "--enquiry-frames") {
+      std::size_t n = 0;
+      ok = ParseNumber(v, n);
+      o.enquiryFrames = n;
+    } else if (a == "--echo-flip") {
+      const auto colon = v.find(':');
+      SimOptions::EchoFlip flip;
+      ok = colon != std::string_view::npos && ParseNumber(v.substr(0, colon), flip.recordType) &&
+           ParseNumber(v.substr(colon + 1), flip.offset);
+      o.echoFlip = flip;
     } else {
       return fail("unknown option " + std::string(a));
     }

@@ -66,6 +66,15 @@ struct SimOptions {
   std::vector<char> withholdLetters;        // letters never answered
   std::optional<std::uint16_t> setupError;  // every "D" is refused with this code
 
+  // "F" is answered with at most this many frames.
+  std::optional<std::size_t> enquiryFrames;
+  // The echo of each accepted "D" record of this type has the byte at this offset inverted
+  // (the unit keeps what was sent).
+  struct EchoFlip {
+    std::uint16_t recordType = 0;
+    std::size_t offset = 0;
+  };
+  std::optional<EchoFlip> echoFlip;
   // Instead of playing the instrument: print this many waveform counts of the scene and exit.
   std::uint64_t dumpSamples = 0;
 

@@ -6,6 +6,7 @@
 
 #include "config/SetupDerived.h"
 #include "config/SetupExchange.h"
+#include "config/SetupFile.h"
 #include "link/CommandLetters.h"
 #include "link/DeviceIdentity.h"
 #include "platform/Bytes.h"
@@ -410,6 +411,55 @@ void JobSetupCommands::SendEpochEnquireCallback() {
   const SetupContext ctx = Context();
   if ((ctx.IsLf() && ctx.firmware >= Fw(2, 4, 1)) || (ctx.IsHfFamily() && ctx.firmware >= Fw(1, 4, 1)))
     link_.Send(cmd::kEpochEnquiry, {}, true);
+}
+
+// ---- Setup files ----------------------------------------------------------------------
+
+std::filesystem::path JobSetupCommands::SetupFileFolder() const {
+  if (setupFileFolder_) return *setupFileFolder_;
+  return ports_.dataFolder ? ports_.dataFolder() : std::filesystem::path{};
+}
+
+int JobSetupCommands::SaveHfSetupFile() {
+  auto chosen = operator_.ChooseFile("Save Setup File", SetupFileFolder(), "*.cfg", true);
+  if (!chosen || chosen->empty()) return 1;
+  if (!chosen->has_extension()) chosen->replace_extension(".cfg");
+  setupFileFolder_ = chosen->parent_path();
+  const SetupContext ctx = Context();
+  Notices notices;
+  bool written = false;
+  JobSetup copy;
+  {
+    std::lock_guard guard(lock_);
+    written = WriteSetupFile(*chosen, setup_, ctx, notices);
+    ApplyPanelRules(setup_, ctx);
+    copy = setup_;
+  }
+  // Saving applies the corrections a send would, so the panel shows what the file holds.
+  Publish(copy, ctx);
+  ShowAll(notices);
+  return written ? 0 : -1;
+}
+
+int JobSetupCommands::LoadHfSetupFile() {
+  const auto chosen = operator_.ChooseFile("Load Setup File", SetupFileFolder(), "*.cfg", false);
+  if (!chosen || chosen->empty()) return 1;
+  setupFileFolder_ = chosen->parent_path();
+  const SetupContext ctx = Context();
+  const std::uint32_t now = Now();
+  Notices notices;
+  JobSetup copy;
+  {
+    std::lock_guard guard(lock_);
+    ReadSetupFile(*chosen, setup_, ctx, notices, now);
+    ApplyPanelRules(setup_, ctx);
+    copy = setup_;
+  }
+  Publish(copy, ctx);
+  ShowAll(notices);
+  // A loaded setup is meant to be applied, also the sync pin of the special-features tab.
+  flags_.Set(UnitTab::kHf);
+  return 0;
 }
 
 }  // namespace hylo::setup

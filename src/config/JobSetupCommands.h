@@ -6,6 +6,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <mutex>
 #include <optional>
@@ -64,6 +65,7 @@ struct JobSetupPorts {
   std::function<void(bool)> waitCursor;
   std::function<void(int ms)> pause;  // the settle pauses around the epoch clear
   std::function<void(bool)> setupOpenIndication;
+  std::function<std::filesystem::path()> dataFolder;  // where the setup-file dialogs start
 };
 
 class JobSetupCommands {
@@ -94,6 +96,13 @@ class JobSetupCommands {
   // 1 when the operator declined.
   int SendJobEnquireCallback(UnitTab pressedOn);
   void SendEpochEnquireCallback();
+  // "Save Setup File" / "Load Setup File" on the HF tab: the operator chooses a ".cfg" file,
+  // starting in the folder used last. Loading puts the records that pass their checks on
+  // the panel and marks the HF tab; nothing is sent until Apply. 0 done, 1 cancelled, −1
+  // when the file could not be written.
+  int SaveHfSetupFile();
+  int LoadHfSetupFile();
+  std::filesystem::path SetupFileFolder() const;
 
   // Reply handlers (MsgProcThread).
   int OnSetupEnquiryReply(std::span<const std::uint8_t> payload);
@@ -135,6 +144,7 @@ class JobSetupCommands {
   UnitTabFlags flags_;
   bool panelOpen_ = false;
   UnitTab currentTab_ = UnitTab::kLink;
+  std::optional<std::filesystem::path> setupFileFolder_;  // the last folder a setup file was in
   std::atomic<bool> cancel_{false};
 };
 

@@ -109,6 +109,12 @@ void Hylo::BuildSetupModules() {
   ports.stopScanning = stop;
   ports.saveSettings = save;
   ports.setupOpenIndication = indicate;
+  ports.dataFolder = [this] { return dataFolder_; };
+  // The link tab changes nothing on the unit: its settings are kept for the next start.
+  ports.applyLinkSettings = [this] {
+    link_->Connection().SaveLinkSettings();
+    return 0;
+  };
   jobSetup_ = std::make_unique<setup::JobSetupCommands>(link_->Command(), operator_, statusLog_, unitSetupPanel_,
                                                         std::move(ports));
   link_->Replies().RegisterReplyHandler('F', [this](std::span<const std::uint8_t> payload, std::int16_t) {

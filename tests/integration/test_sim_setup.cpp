@@ -175,12 +175,13 @@ struct RefusalCase {
   const char* firmware;
   std::uint16_t code;
   std::string_view apply;  // Apply's own message
+  const char* model = "hf";
 };
 class SimSetupRefusal : public testing::TestWithParam<RefusalCase> {};
 
 TEST_P(SimSetupRefusal, TheUnitsCodeGivesItsText) {
   const RefusalCase& c = GetParam();
-  Connected unit("hf", c.firmware, {"--setup-error", std::to_string(c.code)});
+  Connected unit(c.model, c.firmware, {"--setup-error", std::to_string(c.code)});
   ASSERT_TRUE(unit.ok) << unit.sim.FirstLine();
   JobSetupCommands& cmds = unit.Cmds();
   ASSERT_EQ(cmds.OpenUnitSetupPanel(), 0);
@@ -196,7 +197,13 @@ INSTANTIATE_TEST_SUITE_P(Codes, SimSetupRefusal,
                                          RefusalCase{"CannotLog", "v1.5.2", 0xFFFE, kHfSetupFailedText},
                                          RefusalCase{"NotReady", "v1.4.5", 0xFFFF, kHfSetupFailedText},
                                          RefusalCase{"OtherCode", "v1.5.2", 32, kHfSetupFailedText},
-                                         RefusalCase{"ListNotReady", "v2.1.0", 0xFFFF, kParamListFailedText}),
+                                         RefusalCase{"ListNotReady", "v2.1.0", 0xFFFF, kParamListFailedText},
+                                         RefusalCase{"Gain", "v1.5.2", 1, kHfSetupFailedText},
+                                         RefusalCase{"Bandwidth", "v1.4.5", 2, kHfSetupFailedText},
+                                         RefusalCase{"Mode", "v1.5.2", 4, kHfSetupFailedText},
+                                         RefusalCase{"ListLogging", "v2.0.0", 16, kParamListFailedText},
+                                         RefusalCase{"AfFft", "v2.1.0", 8, kParamListFailedText, "af"},
+                                         RefusalCase{"LfGain", "v2.4.0", 1, kLfSetupFailedText, "lf"}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST(SimSetup, TheUnitsOwnCheckRefusesABadRecord) {
@@ -233,9 +240,86 @@ TEST(SimSetup, DecliningTheDataRateWarningSendsNothing) {
   EXPECT_EQ(cmds.Setup().waveBandwidthHz, 51200u) << "the unit still has its own setup";
 }
 
+// ---- Echoes and short enquiry answers -----------------------------------------------------
+
+struct EchoCase {
+  const char* name;
+  const char* model;
+  const char* firmware;
+  const char* flip;  // record type : offset inverted in the unit's echo
+  bool accepted;
+};
+class SimSetupEcho : public testing::TestWithParam<EchoCase> {};
+
+TEST_P(SimSetupEcho, OnlyTheComparedBytesMustMatch) {
+  const EchoCase& c = GetParam();
+  Connected unit(c.model, c.firmware, {"--echo-flip", c.flip});
+  ASSERT_TRUE(unit.ok) << unit.sim.FirstLine();
+  JobSetupCommands& cmds = unit.Cmds();
+  ASSERT_EQ(cmds.OpenUnitSetupPanel(), 0);
+  const bool lf = cmds.Context().IsLf();
+  cmds.EditSetup([](JobSetup& s) {
+    s.waveBandwidthHz = 25600;
+    s.lfBandwidthHz = 800;
+  });
+  const int rc = cmds.ApplySetupCallback();
+  if (c.accepted) {
+    EXPECT_EQ(rc, 0) << (unit.op.Notices().empty() ? "" : unit.op.Notices().back());
+    EXPECT_FALSE(cmds.PanelOpen());
+    EXPECT_TRUE(unit.Logged("Configured Successfully"));
+  } else {
+    EXPECT_NE(rc, 0);
+    EXPECT_TRUE(cmds.PanelOpen());
+    EXPECT_TRUE(unit.Noticed(lf ? kLfSetupFailedText : kHfSetupFailedText));
+    EXPECT_FALSE(unit.Logged("Configured Successfully"));
+    EXPECT_TRUE(cmds.Changed(lf ? UnitTab::kLf : UnitTab::kHf)) << "Apply can be pressed again";
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Flips, SimSetupEcho,
+                         testing::Values(EchoCase{"Hf152WaveReserved", "hf", "v1.5.2", "14:11", true},
+                                         EchoCase{"Hf145WaveReserved", "hf", "v1.4.5", "14:11", true},
+                                         EchoCase{"Hf152WaveRate", "hf", "v1.5.2", "14:4", false},
+                                         EchoCase{"Hf145WaveFormat", "hf", "v1.4.5", "14:10", false},
+                                         EchoCase{"Hf152FftLastByte", "hf", "v1.5.2", "15:19", false},
+                                         EchoCase{"Hf152DutyReserved", "hf", "v1.5.2", "19:7", false},
+                                         EchoCase{"Hf145LegacyDuty", "hf", "v1.4.5", "16:4", false},
+                                         EchoCase{"LfPastSixteenBytes", "lf", "v2.4.0", "12:20", true},
+                                         EchoCase{"LfFftType", "lf", "v2.4.0", "12:14", false},
+                                         EchoCase{"Hf210ListNotCompared", "hf", "v2.1.0", "20:8", true}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+struct ShortEnquiryCase {
+  const char* name;
+  const char* firmware;
+  const char* frames;
+};
+class SimSetupShortEnquiry : public testing::TestWithParam<ShortEnquiryCase> {};
+
+TEST_P(SimSetupShortEnquiry, FewerFramesThanTheFirmwareSendsFail) {
+  const ShortEnquiryCase& c = GetParam();
+  Connected unit("hf", c.firmware, {"--enquiry-frames", c.frames});
+  ASSERT_TRUE(unit.ok) << unit.sim.FirstLine();
+  JobSetupCommands& cmds = unit.Cmds();
+  cmds.EditSetup([](JobSetup& s) {
+    s.waveBandwidthHz = 400;
+    s.spectrumBandwidthHz = 400;
+  });
+  EXPECT_EQ(cmds.ReadJobSetup(), -1);
+  // The frames that came were still read (on the reply thread, which may trail the
+  // time-out): the wave and FFT records lead the answer.
+  for (int i = 0; i < 200 && cmds.Setup().spectrumBandwidthHz != 51200u; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  EXPECT_EQ(cmds.Setup().waveBandwidthHz, 51200u);
+  EXPECT_EQ(cmds.Setup().spectrumBandwidthHz, 51200u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Frames, SimSetupShortEnquiry,
+                         testing::Values(ShortEnquiryCase{"Hf145TwoOfThree", "v1.4.5", "2"},
+                                         ShortEnquiryCase{"Hf152ThreeOfFour", "v1.5.2", "3"}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
 TEST(SimSetup, AnUnansweredEnquiryFails) {
-  // The simulator can only withhold all of a letter's frames; a partial answer is covered
-  // by the unit tests.
   Connected unit("hf", "v1.4.5", {"--withhold", "F"});
   ASSERT_TRUE(unit.ok) << unit.sim.FirstLine();
   EXPECT_EQ(unit.Cmds().ReadJobSetup(), -1);

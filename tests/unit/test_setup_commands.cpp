@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <deque>
+#include <fstream>
 #include <functional>
 
 #include "config/JobSetupCommands.h"
@@ -13,6 +15,7 @@
 #include "platform/Bytes.h"
 #include "shell/MainPanel.h"
 #include "shell/ScriptedOperator.h"
+#include "support/TempDir.h"
 
 using namespace hylo;
 using namespace hylo::setup;
@@ -87,6 +90,7 @@ struct Rig {
   PanelModel panel{"unitSetup"};
   SetupContext ctx;
   std::vector<std::string> events;
+  int linkResult = 0;
   std::optional<JobSetupCommands> cmds;
 
   explicit Rig(SetupContext c, bool epochHook = false) : ctx(c) {
@@ -95,6 +99,10 @@ struct Rig {
     ports.now = [] { return 1'700'000'000u; };
     ports.pause = [this](int ms) { events.push_back("pause " + std::to_string(ms)); };
     ports.saveSettings = [this] { events.push_back("save"); };
+    ports.applyLinkSettings = [this] {
+      events.push_back("link");
+      return linkResult;
+    };
     if (epochHook)
       ports.sendEpochTriggers = [this] {
         events.push_back("epochs");
@@ -337,6 +345,48 @@ TEST(SetupApply, EpochTriggersAreClearedOnlyWhenTheyCanBeSentAgain) {
   EXPECT_FALSE(rig.cmds->Changed(UnitTab::kEpoch));
 }
 
+TEST(SetupApply, TheLinkStepComesFirstAndOnlyItsSuccessClearsItsFlag) {
+  Rig rig(Unit(kModelHf, "v1.5.2"));
+  rig.Echo();
+  rig.link.answer = [&, inner = rig.link.answer](std::uint8_t l, const Bytes& p, int e) {
+    rig.events.push_back(std::string(1, static_cast<char>(l)));
+    return inner(l, p, e);
+  };
+  rig.cmds->TabChanged(UnitTab::kLink);
+  rig.cmds->TabChanged(UnitTab::kHf);
+  rig.linkResult = 12;
+  EXPECT_EQ(rig.cmds->ApplyUnitSetup(), 12) << "the link step's code is returned at once";
+  EXPECT_TRUE(rig.link.sent.empty());
+  EXPECT_TRUE(rig.cmds->Changed(UnitTab::kLink));
+  EXPECT_TRUE(rig.cmds->Changed(UnitTab::kHf));
+
+  rig.events.clear();
+  rig.linkResult = 0;
+  EXPECT_EQ(rig.cmds->ApplyUnitSetup(), 0);
+  EXPECT_EQ(rig.events, (std::vector<std::string>{"link", "D", "D", "D", "save"}))
+      << "the start time goes without a reply";
+  EXPECT_FALSE(rig.cmds->Changed(UnitTab::kLink));
+
+  // A later failing step keeps its own flag but not the link's.
+  rig.events.clear();
+  rig.cmds->TabChanged(UnitTab::kLink);
+  rig.cmds->TabChanged(UnitTab::kHf);
+  rig.Echo([](Bytes& echo) { echo[4] ^= 1; });
+  EXPECT_NE(rig.cmds->ApplyUnitSetup(), 0);
+  EXPECT_EQ(rig.events, (std::vector<std::string>{"link"}));
+  EXPECT_FALSE(rig.cmds->Changed(UnitTab::kLink));
+  EXPECT_TRUE(rig.cmds->Changed(UnitTab::kHf));
+
+  // Declining the data-rate warning stops before the link step.
+  Rig serial(Unit(kModelHf, "v2.1.0", true, 115200));
+  serial.cmds->EditSetup([](JobSetup& s) { s.waveBandwidthHz = 204800; });
+  serial.cmds->TabChanged(UnitTab::kLink);
+  serial.cmds->TabChanged(UnitTab::kHf);
+  EXPECT_EQ(serial.cmds->ApplyUnitSetup(), -1);
+  EXPECT_TRUE(serial.events.empty());
+  EXPECT_TRUE(serial.cmds->Changed(UnitTab::kLink));
+}
+
 TEST(SetupApply, UndoAsksBeforeResettingTheOtherTab) {
   Rig rig(Unit(kModelHf, "v2.1.0"));
   rig.Echo({}, {WithStatus(PackSetupParamList({}))});
@@ -425,4 +475,174 @@ TEST(ProgramSettingsPanel, ProcessingTabAppliesAndFailuresKeepThePanelOpen) {
   panel.Processing().showDcOffset = false;
   panel.UndoHyloProcChangesCb();
   EXPECT_TRUE(panel.Processing().showDcOffset);
+}
+
+// ---- Setup files through the dialogs ---------------------------------------------------
+
+namespace {
+
+// Answers file dialogs with queued paths and keeps what each dialog was asked to show.
+class FileDialogOperator final : public OperatorPort {
+ public:
+  struct Dialog {
+    std::string title;
+    std::filesystem::path folder;
+    std::string pattern;
+    bool forSaving = false;
+  };
+  std::vector<Dialog> dialogs;
+  std::deque<std::filesystem::path> answers;
+  std::vector<std::string> notices;
+
+  void ShowNotice(std::string_view text) override { notices.emplace_back(text); }
+  int Confirm(std::string_view, std::string_view, const std::vector<std::string>&) override { return 1; }
+  std::optional<std::filesystem::path> ChooseFile(std::string_view title, const std::filesystem::path& folder,
+                                                  std::string_view pattern, bool forSaving) override {
+    dialogs.push_back({std::string(title), folder, std::string(pattern), forSaving});
+    if (answers.empty()) return std::nullopt;
+    auto p = answers.front();
+    answers.pop_front();
+    return p;
+  }
+  std::optional<std::filesystem::path> ChooseFolder(std::string_view, const std::filesystem::path&) override {
+    return std::nullopt;
+  }
+  std::optional<std::string> PromptText(std::string_view, std::string_view, std::string_view) override {
+    return std::nullopt;
+  }
+};
+
+struct FileRig {
+  test::TempDir dir;
+  ScriptedLink link;
+  FileDialogOperator op;
+  PanelModel mainPanel{"main"};
+  StatusLog log{mainPanel};
+  PanelModel panel{"unitSetup"};
+  SetupContext ctx = Unit(kModelHf, "v2.1.0");
+  std::optional<JobSetupCommands> cmds;
+
+  FileRig() {
+    std::filesystem::create_directories(dir.Path() / "data");
+    JobSetupPorts ports;
+    ports.context = [this] { return ctx; };
+    ports.now = [] { return 1'700'000'000u; };
+    ports.dataFolder = [this] { return dir.Path() / "data"; };
+    cmds.emplace(link, op, log, panel, std::move(ports));
+  }
+  // Everything the file can carry, as the bytes that would be sent.
+  std::vector<Bytes> Records() const {
+    JobSetup s = cmds->Setup();
+    Notices n;
+    return {PackSetupParamList(BuildSetupParamEntries(s, ctx, n)), B(Pack(BuildDutyCycleSetup(s))),
+            B(Pack(BuildStartTimeSetup(s)))};
+  }
+};
+
+void Write(const std::filesystem::path& p, std::string_view text) {
+  std::ofstream f(p, std::ios::binary);
+  f << text;
+}
+
+}  // namespace
+
+TEST(SetupFileDialogs, SavedThenLoadedGivesTheSameRecords) {
+  FileRig rig;
+  rig.cmds->EditSetup([](JobSetup& s) {
+    s.waveBandwidthHz = 25600;
+    s.waveLogChoice = kLogDutyCycle;
+    s.waveMaxLogLength = 9;
+    s.dutyRunMinutes = 4;
+    s.dutyCycleMinutes = 20;
+    s.spectrumBandwidthHz = 6400;
+    s.fftTypeChoice = kFftFilter;
+    s.accumulationTime = 2;
+    s.refLevel = -150;
+    s.fftLogChoice = kFftLogContinuous;
+    s.fftMaxLogLength = 11;
+    s.enableDelay = true;
+    s.startTime = 1'800'000'000;
+    s.syncPinMode = 3;
+    s.wakeFromStandby = true;
+    s.timeSource = true;
+  });
+  const auto saved = rig.Records();
+  const auto folder = rig.dir.Path() / "setups";
+  std::filesystem::create_directories(folder);
+  rig.op.answers.push_back(folder / "deployment");  // no extension typed
+  ASSERT_EQ(rig.cmds->SaveHfSetupFile(), 0);
+  ASSERT_EQ(rig.op.dialogs.size(), 1u);
+  EXPECT_EQ(rig.op.dialogs[0].title, "Save Setup File");
+  EXPECT_EQ(rig.op.dialogs[0].folder.string(), (rig.dir.Path() / "data").string())
+      << "the first dialog starts in the data folder";
+  EXPECT_EQ(rig.op.dialogs[0].pattern, "*.cfg");
+  EXPECT_TRUE(rig.op.dialogs[0].forSaving);
+  const auto file = folder / "deployment.cfg";
+  ASSERT_TRUE(std::filesystem::exists(file));
+  EXPECT_TRUE(rig.op.notices.empty()) << rig.op.notices.front();
+
+  // The panel moves on to something else; loading the file brings the setup back.
+  rig.cmds->EditSetup([](JobSetup& s) {
+    s = JobSetup{};
+    s.waveBandwidthHz = 400;
+  });
+  ASSERT_NE(rig.Records(), saved);
+  EXPECT_FALSE(rig.cmds->Changed(UnitTab::kHf));
+  rig.op.answers.push_back(file);
+  ASSERT_EQ(rig.cmds->LoadHfSetupFile(), 0);
+  ASSERT_EQ(rig.op.dialogs.size(), 2u);
+  EXPECT_EQ(rig.op.dialogs[1].title, "Load Setup File");
+  EXPECT_EQ(rig.op.dialogs[1].folder.string(), folder.string()) << "the folder used last is remembered";
+  EXPECT_FALSE(rig.op.dialogs[1].forSaving);
+  EXPECT_TRUE(rig.op.notices.empty()) << rig.op.notices.front();
+  EXPECT_EQ(rig.Records(), saved);
+  EXPECT_EQ(rig.panel.Text(unitpanel::kWaveSamples), "Gives 64000 Samples/sec");
+  EXPECT_TRUE(rig.link.sent.empty()) << "nothing is sent before Apply";
+  EXPECT_TRUE(rig.cmds->Changed(UnitTab::kHf)) << "Apply sends what was loaded";
+}
+
+TEST(SetupFileDialogs, ARefusedFileLeavesThePanelUnchanged) {
+  FileRig rig;
+  rig.cmds->EditSetup([](JobSetup& s) {
+    s.waveBandwidthHz = 51200;
+    s.spectrumBandwidthHz = 51200;
+    s.fftTypeChoice = kFftPeak;
+    s.syncPinMode = 2;
+  });
+  const auto before = rig.Records();
+  const auto file = rig.dir.Path() / "bad.cfg";
+  Write(file,
+        "$WAVE_GAIN = 7\n$FFT_TYPE = 2\n$DUTY_RUN_TIME = 10\n$DUTY_CYCLE_TIME = 5\n"
+        "$LOG_START_TIME = 99999999999\n$AUX_PIN = 37\n");
+  rig.op.answers.push_back(file);
+  EXPECT_EQ(rig.cmds->LoadHfSetupFile(), 0);
+  EXPECT_EQ(rig.op.notices,
+            (std::vector<std::string>{"Error in wave setup", "Error in FFT setup", "Error in duty cycle setup",
+                                      "Error in start time setup", "Error in sync setup"}));
+  EXPECT_EQ(rig.Records(), before);
+  EXPECT_TRUE(rig.link.sent.empty());
+
+  // Only the failing record is refused: a bad FFT type keeps the FFT part, loads the rest.
+  rig.op.notices.clear();
+  Write(file, "$WAVE_SAMPLE_RATE = 8000\n$FFT_TYPE = 1\n$FFT_SAMPLE_RATE = 1000\n");
+  rig.op.answers.push_back(file);
+  EXPECT_EQ(rig.cmds->LoadHfSetupFile(), 0);
+  EXPECT_EQ(rig.op.notices, (std::vector<std::string>{"Error in FFT setup"}));
+  EXPECT_EQ(rig.cmds->Setup().waveBandwidthHz, 3200u);
+  EXPECT_EQ(rig.cmds->Setup().spectrumBandwidthHz, 51200u);
+  EXPECT_EQ(rig.cmds->Setup().fftTypeChoice, kFftPeak);
+}
+
+TEST(SetupFileDialogs, CancelAndUnwritableFiles) {
+  FileRig rig;
+  const auto before = rig.Records();
+  EXPECT_EQ(rig.cmds->LoadHfSetupFile(), 1) << "cancelled";
+  EXPECT_EQ(rig.cmds->SaveHfSetupFile(), 1);
+  EXPECT_EQ(rig.Records(), before);
+  EXPECT_FALSE(rig.cmds->Changed(UnitTab::kHf));
+  EXPECT_TRUE(rig.op.notices.empty());
+  rig.op.answers.push_back(rig.dir.Path() / "missing" / "x.cfg");
+  EXPECT_EQ(rig.cmds->SaveHfSetupFile(), -1);
+  EXPECT_EQ(rig.op.notices, (std::vector<std::string>{"File open failed"}));
+  EXPECT_FALSE(std::filesystem::exists(rig.dir.Path() / "missing"));
 }
