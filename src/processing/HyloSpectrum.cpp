@@ -47,9 +47,12 @@ void LineFilter(std::uint8_t* bins, std::uint32_t binCount, std::uint32_t sample
 
 int ClampColourMap(int span) { return std::clamp(span, 15, 200); }
 
-HyloSpectrum::HyloSpectrum() : image_(512 * kSpectrogramColumns, 0) {
+double ZoomSpan(int level, double columnSeconds) { return std::pow(4.0, level) * kSpectrogramColumns * columnSeconds; }
+
+HyloSpectrum::HyloSpectrum() : image_(512 * kSpectrogramColumns, 0), imageLevels_(kSpectrogramColumns) {
   for (auto& level : levels_) {
     for (auto& v : level.columns) v.assign(512 * kSpectrogramColumns, 0);
+    level.levels.assign(kSpectrogramColumns, {});
   }
 }
 
@@ -57,40 +60,55 @@ void HyloSpectrum::Reset() {
   std::lock_guard guard(lock_);
   for (auto& level : levels_) {
     for (auto& v : level.columns) std::fill(v.begin(), v.end(), 0);
+    std::fill(level.levels.begin(), level.levels.end(), ColumnLevels{});
     level.write = 0;
   }
   std::fill(image_.begin(), image_.end(), 0);
+  std::fill(imageLevels_.begin(), imageLevels_.end(), ColumnLevels{});
   traces_.clear();
 }
 
-void HyloSpectrum::StoreColumn(int level, const std::uint8_t* maxBins, const std::uint8_t* meanBins) {
+void HyloSpectrum::StoreColumn(int level, const std::uint8_t* maxBins, const std::uint8_t* meanBins,
+                               const ColumnLevels& levels) {
   LevelStore& store = levels_[static_cast<std::size_t>(level)];
   const std::size_t at = static_cast<std::size_t>(store.write) * 512;
   std::memcpy(&store.columns[0][at], maxBins, 512);
   std::memcpy(&store.columns[1][at], meanBins, 512);
+  store.levels[static_cast<std::size_t>(store.write)] = levels;
   store.write = (store.write + 1) % kSpectrogramColumns;
 }
 
-void HyloSpectrum::ScrollIn(const std::uint8_t* bins) {
+void HyloSpectrum::ScrollIn(const std::uint8_t* bins, const ColumnLevels& levels) {
   std::memmove(image_.data(), image_.data() + 512, image_.size() - 512);
   std::uint8_t* column = image_.data() + image_.size() - 512;
   for (int i = 0; i < 512; ++i) column[i] = static_cast<std::uint8_t>(std::clamp(bins[i] + offsets_[i], 0, 255));
+  std::move(imageLevels_.begin() + 1, imageLevels_.end(), imageLevels_.begin());
+  imageLevels_.back() = levels;
+  ++columnsAdded_;
 }
 
 void HyloSpectrum::Blank(int level, std::uint64_t n) {
   static const std::array<std::uint8_t, 512> zeros{};
   LevelStore& store = levels_[static_cast<std::size_t>(level)];
+  // Blank columns repeat the last levels, so the level traces do not drop to zero.
+  const ColumnLevels last =
+      store.levels[static_cast<std::size_t>((store.write + kSpectrogramColumns - 1) % kSpectrogramColumns)];
   if (n >= kSpectrogramColumns) {
     for (auto& v : store.columns) std::fill(v.begin(), v.end(), 0);
+    std::fill(store.levels.begin(), store.levels.end(), last);
   } else {
-    for (std::uint64_t i = 0; i < n; ++i) StoreColumn(level, zeros.data(), zeros.data());
+    for (std::uint64_t i = 0; i < n; ++i) StoreColumn(level, zeros.data(), zeros.data(), last);
   }
   if (level == zoom_) {
     const std::uint64_t shift = std::min<std::uint64_t>(n, kSpectrogramColumns);
-    for (std::uint64_t i = 0; i < shift; ++i) {
-      std::memmove(image_.data(), image_.data() + 512, image_.size() - 512);
-      std::fill(image_.end() - 512, image_.end(), 0);
-    }
+    const std::size_t bytes = static_cast<std::size_t>(shift) * 512;
+    std::memmove(image_.data(), image_.data() + bytes, image_.size() - bytes);
+    std::fill(image_.end() - static_cast<std::ptrdiff_t>(bytes), image_.end(), 0);
+    const auto kept = static_cast<std::ptrdiff_t>(shift);
+    const ColumnLevels shown = imageLevels_.back();
+    std::move(imageLevels_.begin() + kept, imageLevels_.end(), imageLevels_.begin());
+    std::fill(imageLevels_.end() - kept, imageLevels_.end(), shown);
+    columnsAdded_ += shift;
   }
 }
 
@@ -102,8 +120,10 @@ void HyloSpectrum::AddSpectrum(const SpectrumRecord& in) {
   if (r.restart) traces_.clear();
   if (r.recordSeconds > 0) columnSeconds_ = r.recordSeconds;
   if (r.missedRecords) Blank(0, r.missedRecords);
-  StoreColumn(0, r.bins, r.bins);
-  if (zoom_ == 0) ScrollIn(r.bins);
+  const ColumnLevels levels =
+      r.levelsValid ? ColumnLevels{r.rmsLevel, r.peakToPeakLevel, r.zeroToPeakLevel} : ColumnLevels{};
+  StoreColumn(0, r.bins, r.bins, levels);
+  if (zoom_ == 0) ScrollIn(r.bins, levels);
 
   SpectrumTrace trace;
   const int shown = toNyquist_ ? 512 : 410;
@@ -118,8 +138,9 @@ void HyloSpectrum::AddPyramidColumn(const PyramidOutput& out) {
   std::lock_guard guard(lock_);
   if (out.level < 1 || out.level >= kZoomLevels) return;
   if (out.missedGroups) Blank(out.level, out.missedGroups);
-  StoreColumn(out.level, out.maxBins, out.meanBins);
-  if (zoom_ == out.level) ScrollIn(variant_ == 0 ? out.maxBins : out.meanBins);
+  const ColumnLevels levels{out.rmsLevel, out.peakToPeakLevel, out.zeroToPeakLevel};
+  StoreColumn(out.level, out.maxBins, out.meanBins, levels);
+  if (zoom_ == out.level) ScrollIn(variant_ == 0 ? out.maxBins : out.meanBins, levels);
 }
 
 void HyloSpectrum::Rebuild() {
@@ -130,6 +151,7 @@ void HyloSpectrum::Rebuild() {
     std::uint8_t* to = image_.data() + static_cast<std::size_t>(c) * 512;
     for (int i = 0; i < 512; ++i)
       to[i] = static_cast<std::uint8_t>(std::clamp(columns[from + i] + offsets_[i], 0, 255));
+    imageLevels_[static_cast<std::size_t>(c)] = store.levels[from / 512];
   }
 }
 
@@ -179,6 +201,11 @@ int HyloSpectrum::ZoomLevel() const {
   return zoom_;
 }
 
+double HyloSpectrum::SetHorizAxis() const {
+  std::lock_guard guard(lock_);
+  return ZoomSpan(zoom_, columnSeconds_);
+}
+
 std::uint8_t HyloSpectrum::StoredBin(int level, int variant, int back, int bin) const {
   std::lock_guard guard(lock_);
   const LevelStore& store = levels_.at(static_cast<std::size_t>(level));
@@ -191,6 +218,10 @@ SpectrogramView HyloSpectrum::View() const {
   std::lock_guard guard(lock_);
   SpectrogramView view;
   view.image = image_;
+  view.levels = imageLevels_;
+  view.columnSeconds = columnSeconds_;
+  view.toNyquist = toNyquist_;
+  view.columnsAdded = columnsAdded_;
   view.traces.assign(traces_.begin(), traces_.end());
   view.unitText = std::string(SpectrumUnitText(unit_));
   view.zoomLevel = zoom_;

@@ -24,8 +24,16 @@ struct SpectrumTrace {
   double binWidthHz = 0;
 };
 
+// The signal levels of one column, in dB (0 where none was stored).
+struct ColumnLevels {
+  double rms = 0;
+  double peakToPeak = 0;
+  double zeroToPeak = 0;
+};
+
 struct SpectrogramView {
   std::vector<std::uint8_t> image;    // 512 rows × 800 columns, column-major: column c at c × 512
+  std::vector<ColumnLevels> levels;   // per displayed column, 799 the newest
   std::vector<SpectrumTrace> traces;  // newest last
   std::string unitText;
   int zoomLevel = 0;
@@ -33,7 +41,13 @@ struct SpectrogramView {
   int colourMapSpan = 100;
   int displayReference = 0;
   double plotOffset = 0;
+  double columnSeconds = 0.25;
+  bool toNyquist = false;
+  std::uint64_t columnsAdded = 0;  // every column scrolled in since start-up
 };
+
+// The time shown across the spectrogram at zoom level k: 4^k × 800 × columnSeconds.
+double ZoomSpan(int level, double columnSeconds);
 
 std::string_view SpectrumUnitText(int unit);
 // Zeroes the bins below 10 Hz and around every multiple of 60 Hz.
@@ -55,21 +69,26 @@ class HyloSpectrum {
 
   SpectrogramView View() const;
   int ZoomLevel() const;
+  // The span of the level in view, in seconds.
+  double SetHorizAxis() const;
   std::uint8_t StoredBin(int level, int variant, int columnsBack, int bin) const;
 
  private:
   struct LevelStore {
     std::array<std::vector<std::uint8_t>, 2> columns;  // per variant: 800 × 512
+    std::vector<ColumnLevels> levels;                  // 800
     int write = 0;
   };
-  void StoreColumn(int level, const std::uint8_t* maxBins, const std::uint8_t* meanBins);
+  void StoreColumn(int level, const std::uint8_t* maxBins, const std::uint8_t* meanBins, const ColumnLevels& levels);
   void Blank(int level, std::uint64_t n);
-  void ScrollIn(const std::uint8_t* bins);
+  void ScrollIn(const std::uint8_t* bins, const ColumnLevels& levels);
   void Rebuild();
 
   mutable std::mutex lock_;
   std::array<LevelStore, kZoomLevels> levels_;
   std::vector<std::uint8_t> image_;
+  std::vector<ColumnLevels> imageLevels_;
+  std::uint64_t columnsAdded_ = 0;
   std::array<std::int16_t, 512> offsets_{};
   int unit_ = UNIT_UPA;
   int displayReference_ = 0;
