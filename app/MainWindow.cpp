@@ -273,6 +273,11 @@ QWidget* MainWindow::BuildDisplayControls(QWidget* parent) {
   });
   row->addWidget(traceAxis_);
 
+  auto* noise = new QPushButton("Noise Compare", box);
+  noise->setObjectName("loadNoiseCompare");
+  connect(noise, &QPushButton::clicked, this, [this] { LoadNoiseCompare(); });
+  row->addWidget(noise);
+
   auto* reset = new QPushButton("Reset", box);
   reset->setObjectName("resetCharts");
   connect(reset, &QPushButton::clicked, this, [this] { MainResetChart(); });
@@ -326,6 +331,13 @@ bool MainWindow::AcceptDisplayType(int type) {
     return false;
   }
   return true;
+}
+
+void MainWindow::LoadNoiseCompare() {
+  const auto file =
+      hylo_.Operator().ChooseFile("Load Noise Compare", hylo_.Groups().main.screenshotPath, "*.csv", false);
+  if (!file) return;
+  if (!hylo_.Data().Displays().Spectrum().LoadNoiseCompare(*file)) hylo_.Operator().ShowNotice("Error reading file.");
 }
 
 void MainWindow::MainResetChart() {

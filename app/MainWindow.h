@@ -56,6 +56,8 @@ class MainWindow final : public QMainWindow {
   // The horizontal span control: asks UiUpdateThread for the zoom level of `level`.
   void SetHorizAxis(int level);
   void SetColourMap(int span);
+  // Asks for a "*.csv" comparison curve for the spectrum graph.
+  void LoadNoiseCompare();
 
  protected:
   void closeEvent(QCloseEvent* event) override;

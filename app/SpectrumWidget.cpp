@@ -62,6 +62,23 @@ void SpectrumWidget::paintEvent(QPaintEvent*) {
     }
     p.drawPath(path);
   }
+  if (v.noiseCompare.size() >= 2) {
+    // The comparison curve is in the display unit; the graph's levels are relative to the reference.
+    QPainterPath path;
+    for (std::size_t i = 0; i < v.noiseCompare.size(); ++i) {
+      const double level = v.noiseCompare[i] - v.displayReference;
+      const QPointF point(
+          graph.left() + graph.width() * static_cast<double>(i) / static_cast<double>(v.noiseCompare.size() - 1),
+          graph.bottom() - std::clamp((level - low) / (high - low), 0.0, 1.0) * graph.height());
+      if (i == 0) {
+        path.moveTo(point);
+      } else {
+        path.lineTo(point);
+      }
+    }
+    p.setPen(QColor(80, 200, 255));
+    p.drawPath(path);
+  }
   p.setPen(Qt::white);
   p.drawText(QPointF(2, graph.top() + 10), QString::number(v.displayReference + high, 'f', 0));
   p.drawText(QPointF(2, graph.bottom()), QString::number(v.displayReference + low, 'f', 0));

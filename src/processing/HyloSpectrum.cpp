@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 
 namespace hylo {
@@ -196,6 +197,26 @@ void HyloSpectrum::SetDisplayToNyquist(bool on) {
   toNyquist_ = on;
 }
 
+bool HyloSpectrum::LoadNoiseCompare(const std::filesystem::path& file) {
+  std::array<std::int16_t, 512> curve{};
+  bool ok = false;
+  if (std::FILE* f = std::fopen(file.c_str(), "r")) {
+    std::size_t n = 0;
+    float value = 0;
+    while (n < curve.size() && std::fscanf(f, "%f", &value) == 1) {
+      // Out-of-range or non-finite entries would not fit a 16-bit value: they are held at its bounds.
+      const double v = std::isnan(value) ? 0.0 : std::clamp(std::trunc(static_cast<double>(value)), -32768.0, 32767.0);
+      curve[n++] = static_cast<std::int16_t>(v);
+    }
+    std::fclose(f);
+    ok = n == curve.size();
+  }
+  std::lock_guard guard(lock_);
+  noiseLoaded_ = ok;
+  if (ok) noise_ = curve;
+  return ok;
+}
+
 int HyloSpectrum::ZoomLevel() const {
   std::lock_guard guard(lock_);
   return zoom_;
@@ -229,6 +250,10 @@ SpectrogramView HyloSpectrum::View() const {
   view.colourMapSpan = colourMap_;
   view.displayReference = displayReference_;
   view.plotOffset = (unit_ == UNIT_DBV || unit_ == UNIT_DBV_DENSITY) ? -120 : 0;
+  if (noiseLoaded_) {
+    view.noiseCompare.resize(toNyquist_ ? 512 : 410);
+    for (std::size_t i = 0; i < view.noiseCompare.size(); ++i) view.noiseCompare[i] = noise_[i] + view.plotOffset;
+  }
   return view;
 }
 

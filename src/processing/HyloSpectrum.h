@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdint>
 #include <deque>
+#include <filesystem>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -44,6 +45,8 @@ struct SpectrogramView {
   double columnSeconds = 0.25;
   bool toNyquist = false;
   std::uint64_t columnsAdded = 0;  // every column scrolled in since start-up
+  // The loaded noise comparison curve in the display unit (empty when none is loaded).
+  std::vector<double> noiseCompare;
 };
 
 // The time shown across the spectrogram at zoom level k: 4^k × 800 × columnSeconds.
@@ -65,6 +68,9 @@ class HyloSpectrum {
   void SetColourMap(int span);
   void SetLineFilter(bool on);
   void SetDisplayToNyquist(bool on);
+  // Reads 512 numbers ("%f", white space between them), each cut to a signed 16-bit value.
+  // False when the file cannot be read or holds fewer: the curve is then not loaded.
+  bool LoadNoiseCompare(const std::filesystem::path& file);
   void Reset();
 
   SpectrogramView View() const;
@@ -100,6 +106,8 @@ class HyloSpectrum {
   bool toNyquist_ = false;
   double columnSeconds_ = 0.25;
   std::deque<SpectrumTrace> traces_;
+  std::array<std::int16_t, 512> noise_{};
+  bool noiseLoaded_ = false;
 };
 
 }  // namespace hylo

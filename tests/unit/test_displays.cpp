@@ -2,10 +2,12 @@
 
 #include <cmath>
 #include <cstring>
+#include <fstream>
 
 #include "processing/HyloSpectrum.h"
 #include "processing/HyloTimeSeries.h"
 #include "processing/HyloUIUpdate.h"
+#include "support/TempDir.h"
 
 using namespace hylo;
 
@@ -235,4 +237,38 @@ TEST(UiUpdate, OrientationPowerAndSyncReachTheStatusPanelAndTheStripCharts) {
   reset.type = MSG_RESET_CHARTS;
   ui.Handle(reset);
   EXPECT_TRUE(ui.Orientation().values[0].empty()) << "a chart reset clears the strip charts";
+}
+
+TEST(SpectrumStore, NoiseCompareCurveLoadsFrom512NumbersAndFollowsTheVoltUnits) {
+  test::TempDir dir;
+  const auto good = dir.Path() / "noise.csv";
+  {
+    std::ofstream out(good);
+    for (int i = 0; i < 512; ++i)
+      out << (i == 0 ? "40000.7" : i == 1 ? "-12.9" : std::to_string(60 + i % 7) + ".5") << "\n";
+  }
+  HyloSpectrum spectrum;
+  EXPECT_TRUE(spectrum.View().noiseCompare.empty());
+  ASSERT_TRUE(spectrum.LoadNoiseCompare(good));
+  SpectrogramView view = spectrum.View();
+  ASSERT_EQ(view.noiseCompare.size(), 410U);
+  EXPECT_EQ(view.noiseCompare[0], 32767) << "held at the 16-bit bound";
+  EXPECT_EQ(view.noiseCompare[1], -12) << "truncated";
+  EXPECT_EQ(view.noiseCompare[2], 62);
+  ReferenceTable table{};
+  table.unit = UNIT_DBV;
+  spectrum.SetReferenceTable(table);
+  spectrum.SetDisplayToNyquist(true);
+  view = spectrum.View();
+  ASSERT_EQ(view.noiseCompare.size(), 512U);
+  EXPECT_EQ(view.noiseCompare[2], 62 - 120) << "shifted for the volt units";
+
+  const auto shortFile = dir.Path() / "short.csv";
+  {
+    std::ofstream out(shortFile);
+    for (int i = 0; i < 511; ++i) out << "1\n";
+  }
+  EXPECT_FALSE(spectrum.LoadNoiseCompare(shortFile));
+  EXPECT_TRUE(spectrum.View().noiseCompare.empty()) << "a failed read leaves no curve loaded";
+  EXPECT_FALSE(spectrum.LoadNoiseCompare(dir.Path() / "missing.csv"));
 }
