@@ -58,6 +58,7 @@ void LevelsWidget::paintEvent(QPaintEvent*) {
     p.drawText(QPointF(plot.left() + 90.0 * k, 14), names[k]);
   }
   p.setPen(Qt::white);
+  p.drawText(QPointF(plot.left() + 280, 14), QString("Band Level %1 dB").arg(view_->bandLevel, 0, 'f', 1));
   p.drawText(QPointF(2, plot.top() + 10), QString::number(high, 'f', 0));
   p.drawText(QPointF(2, plot.bottom()), QString::number(low, 'f', 0));
 }

@@ -173,6 +173,20 @@ void MainWindow::RefreshTicker() {
     referenceLevel_->setValue(shownReference_);
   }
   if (orientationPanel_ && orientationPanel_->isVisible()) orientationPanel_->Pull();
+  ShowSyncIndicator();
+}
+
+void MainWindow::ShowSyncIndicator() {
+  const DeviceIdentity unit = hylo_.Connection().Identity();
+  const bool shown = SyncIndicatorShown(unit.modelCode, FirmwareVersion(unit.firmwareText), unit.hardwareRevision);
+  PanelModel& panel = hylo_.MainPanel();
+  const Control was = panel.Get(mainpanel::kSyncIndicator);
+  if (was.visible != shown) panel.SetVisible(mainpanel::kSyncIndicator, shown);
+  if (!shown) return;
+  const std::int64_t state = hylo_.Data().Status().Copy().syncState;
+  if (panel.Int(mainpanel::kSyncIndicator, -1) != state) panel.SetValue(mainpanel::kSyncIndicator, state);
+  const std::string tooltip = SyncTooltip(static_cast<int>(state));
+  if (was.tooltip != tooltip) panel.SetTooltip(mainpanel::kSyncIndicator, tooltip);
 }
 
 TimeSeriesWidget* MainWindow::TimeSeries() const {
@@ -393,6 +407,9 @@ void MainWindow::Render(const std::string& id) {
     linkIndicator_->setPalette(palette);
   } else if (id == mainpanel::kSyncIndicator) {
     syncIndicator_->setToolTip(QString::fromStdString(control.tooltip));
+    syncIndicator_->setVisible(control.visible);
+    const auto state = model.Int(id, 0);
+    syncIndicator_->setText(state == 5 || state == 8 ? "Synced" : "Sync");
   } else if (id == scanpanel::kStart || id == scanpanel::kPause || id == scanpanel::kStop) {
     QPushButton* button = id == scanpanel::kStart ? startButton_ : id == scanpanel::kPause ? pauseButton_ : stopButton_;
     button->setEnabled(!control.dimmed);

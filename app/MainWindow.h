@@ -69,6 +69,7 @@ class MainWindow final : public QMainWindow {
   void PublishReference(int level);
   void ApplyHorizontalSpanTexts(double columnSeconds);
   bool AcceptDisplayType(int type);
+  void ShowSyncIndicator();
 
   Hylo& hylo_;
   QPlainTextEdit* statusField_ = nullptr;

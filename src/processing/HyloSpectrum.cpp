@@ -48,6 +48,14 @@ void LineFilter(std::uint8_t* bins, std::uint32_t binCount, std::uint32_t sample
 
 int ClampColourMap(int span) { return std::clamp(span, 15, 200); }
 
+double BandLevel(const std::uint8_t* bins, std::uint32_t binCount) {
+  const long last = 4L * binCount / 5 - 2;
+  if (last < 0) return 0;
+  double power = 0;
+  for (long i = 0; i <= last && i < kSpectrumBins; ++i) power += std::pow(10.0, bins[i] / 10.0);
+  return 10 * std::log10(power);
+}
+
 double ZoomSpan(int level, double columnSeconds) { return std::pow(4.0, level) * kSpectrogramColumns * columnSeconds; }
 
 HyloSpectrum::HyloSpectrum() : image_(512 * kSpectrogramColumns, 0), imageLevels_(kSpectrogramColumns) {
@@ -118,13 +126,20 @@ void HyloSpectrum::AddSpectrum(const SpectrumRecord& in) {
   SpectrumRecord r = in;
   const std::uint32_t binCount = std::min<std::uint32_t>(r.binCount, 512);
   if (lineFilter_) LineFilter(r.bins, binCount, r.sampleRate);
-  if (r.restart) traces_.clear();
+  if (r.restart) {
+    traces_.clear();
+    if (binCount) bandCorrection_ = static_cast<int>(std::trunc(10 * std::log10(0.8 * binCount) + densityCorrection_));
+  }
   if (r.recordSeconds > 0) columnSeconds_ = r.recordSeconds;
   if (r.missedRecords) Blank(0, r.missedRecords);
   const ColumnLevels levels =
       r.levelsValid ? ColumnLevels{r.rmsLevel, r.peakToPeakLevel, r.zeroToPeakLevel} : ColumnLevels{};
   StoreColumn(0, r.bins, r.bins, levels);
-  if (zoom_ == 0) ScrollIn(r.bins, levels);
+  if (zoom_ == 0) {
+    ScrollIn(r.bins, levels);
+    const bool density = unit_ == UNIT_UPA_DENSITY || unit_ == UNIT_DBV_DENSITY;
+    bandLevel_ = BandLevel(r.bins, binCount) - (density ? bandCorrection_ : 0);
+  }
 
   SpectrumTrace trace;
   const int shown = toNyquist_ ? 512 : 410;
@@ -243,6 +258,7 @@ SpectrogramView HyloSpectrum::View() const {
   view.columnSeconds = columnSeconds_;
   view.toNyquist = toNyquist_;
   view.columnsAdded = columnsAdded_;
+  view.bandLevel = bandLevel_;
   view.traces.assign(traces_.begin(), traces_.end());
   view.unitText = std::string(SpectrumUnitText(unit_));
   view.zoomLevel = zoom_;

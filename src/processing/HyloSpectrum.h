@@ -45,6 +45,7 @@ struct SpectrogramView {
   double columnSeconds = 0.25;
   bool toNyquist = false;
   std::uint64_t columnsAdded = 0;  // every column scrolled in since start-up
+  double bandLevel = 0;            // of the newest live spectrum, dB
   // The loaded noise comparison curve in the display unit (empty when none is loaded).
   std::vector<double> noiseCompare;
 };
@@ -56,6 +57,8 @@ std::string_view SpectrumUnitText(int unit);
 // Zeroes the bins below 10 Hz and around every multiple of 60 Hz.
 void LineFilter(std::uint8_t* bins, std::uint32_t binCount, std::uint32_t sampleRate);
 int ClampColourMap(int span);
+// 10·log10 of the summed power of bins 0 .. 4 × binCount / 5 − 2 (the acoustic band); 0 with no bins.
+double BandLevel(const std::uint8_t* bins, std::uint32_t binCount);
 
 class HyloSpectrum {
  public:
@@ -108,6 +111,8 @@ class HyloSpectrum {
   std::deque<SpectrumTrace> traces_;
   std::array<std::int16_t, 512> noise_{};
   bool noiseLoaded_ = false;
+  int bandCorrection_ = 0;
+  double bandLevel_ = 0;
 };
 
 }  // namespace hylo

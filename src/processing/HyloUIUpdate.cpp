@@ -90,6 +90,15 @@ std::string SyncTooltip(int state) {
   }
 }
 
+bool SyncIndicatorShown(int model, std::uint32_t firmware, int featureLevel) {
+  constexpr auto fw = [](std::uint32_t major, std::uint32_t minor, std::uint32_t patch) {
+    return major * 65536U + minor * 256U + patch;
+  };
+  if (model == 5 || model == 7) return firmware >= fw(2, 1, 0) && featureLevel >= 2;
+  if (model == 2) return firmware >= fw(2, 7, 0);
+  return false;
+}
+
 std::string PowerStatusText(int chargeState, int chargeMah, int fullChargeMah) {
   switch (chargeState) {
     case 0:

@@ -70,6 +70,9 @@ int BatteryGauge(int level);
 std::string SyncStatusText(int mode);
 std::string TimeSourceText(int source);
 std::string SyncTooltip(int syncState);
+// Units with the synchronisation indicator: HF and AF from firmware 2.1.0 with a feature level
+// of 2 or more, LF from 2.7.0 (`firmware` as FirmwareVersion gives it).
+bool SyncIndicatorShown(int modelCode, std::uint32_t firmware, int featureLevel);
 std::string PowerStatusText(int chargeState, int chargeMah, int fullChargeMah);
 std::uint32_t LedColour(int code);
 std::uint32_t ActivityColour(unsigned counter);

@@ -121,5 +121,8 @@ TEST(DisplayControlsGui, StatusAndOrientationPanelsShowTheRefreshedStatus) {
   ASSERT_EQ(orientation->Chart(2)->Values().size(), 1U);
   EXPECT_DOUBLE_EQ(orientation->Chart(2)->Values()[0], 1.0);
   EXPECT_DOUBLE_EQ(orientation->Chart(5)->Values()[0], 400.0);
+  auto* sync = window.findChild<QLabel*>("syncIndicator");
+  ASSERT_NE(sync, nullptr);
+  EXPECT_TRUE(PumpUntil([&] { return sync->isHidden(); })) << "no unit, no sync indicator";
   hylo.MainExit();
 }

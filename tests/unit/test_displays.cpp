@@ -272,3 +272,38 @@ TEST(SpectrumStore, NoiseCompareCurveLoadsFrom512NumbersAndFollowsTheVoltUnits) 
   EXPECT_TRUE(spectrum.View().noiseCompare.empty()) << "a failed read leaves no curve loaded";
   EXPECT_FALSE(spectrum.LoadNoiseCompare(dir.Path() / "missing.csv"));
 }
+
+TEST(StatusTexts, SyncIndicatorByModelFirmwareAndFeatureLevel) {
+  constexpr auto fw = [](std::uint32_t a, std::uint32_t b, std::uint32_t c) { return a * 65536U + b * 256U + c; };
+  EXPECT_TRUE(SyncIndicatorShown(5, fw(2, 1, 0), 2));
+  EXPECT_FALSE(SyncIndicatorShown(5, fw(2, 1, 0), 1)) << "feature level below 2";
+  EXPECT_FALSE(SyncIndicatorShown(7, fw(2, 0, 9), 3));
+  EXPECT_TRUE(SyncIndicatorShown(7, fw(3, 0, 0), 2));
+  EXPECT_TRUE(SyncIndicatorShown(2, fw(2, 7, 0), 0)) << "LF needs no feature level";
+  EXPECT_FALSE(SyncIndicatorShown(2, fw(2, 6, 9), 5));
+  EXPECT_FALSE(SyncIndicatorShown(0, fw(9, 0, 0), 9));
+  EXPECT_EQ(SyncTooltip(2), "Sync Out");
+  EXPECT_EQ(SyncTooltip(9), "") << "other states leave the tooltip empty";
+}
+
+TEST(SpectrumStore, BandLevelOverTheAcousticBandLessTheCorrectionInDensityUnits) {
+  std::array<std::uint8_t, 512> bins;
+  bins.fill(100);
+  bins[408] = 250;  // above the band: not counted
+  EXPECT_NEAR(BandLevel(bins.data(), 512), 100 + 10 * std::log10(408.0), 1e-9);
+  EXPECT_EQ(BandLevel(bins.data(), 1), 0) << "no bins in the band";
+
+  HyloSpectrum spectrum;
+  ReferenceTable table{};
+  table.unit = UNIT_UPA_DENSITY;
+  table.densityCorrection = 18;
+  spectrum.SetReferenceTable(table);
+  SpectrumRecord r{};
+  r.binCount = 512;
+  r.sampleRate = 64000;
+  r.restart = 1;
+  std::copy(bins.begin(), bins.end(), r.bins);
+  spectrum.AddSpectrum(r);
+  // bandCorrection = trunc(10·log10(0.8 × 512) + 18) = 44
+  EXPECT_NEAR(spectrum.View().bandLevel, 100 + 10 * std::log10(408.0) - 44, 1e-9);
+}
