@@ -6,6 +6,7 @@
 #include <QHBoxLayout>
 #include <QMenuBar>
 #include <QPalette>
+#include <QProgressBar>
 #include <QSignalBlocker>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -48,6 +49,28 @@ MainWindow::MainWindow(Hylo& hylo, QWidget* parent) : QMainWindow(parent), hylo_
     label->setObjectName(id);
     statusLabels_[id] = label;
     status->addWidget(label);
+  }
+  batteryGauge_ = new QProgressBar(central);
+  batteryGauge_->setObjectName(statuspanel::kBatteryGauge);
+  batteryGauge_->setRange(0, 10);
+  batteryGauge_->setTextVisible(false);
+  batteryGauge_->setMaximumWidth(60);
+  status->addWidget(batteryGauge_);
+  activity_ = new QLabel(central);
+  activity_->setObjectName(statuspanel::kActivity);
+  activity_->setFixedSize(14, 14);
+  activity_->setAutoFillBackground(true);
+  status->addWidget(activity_);
+  // The two rows of five indicators (instrument and host), coloured by the type 17 codes.
+  for (const char* group : {"Unit", "Host"}) {
+    auto& row = leds_[group];
+    for (auto*& led : row) {
+      led = new QLabel(central);
+      led->setFixedSize(10, 10);
+      led->setAutoFillBackground(true);
+      status->addWidget(led);
+    }
+    status->addSpacing(6);
   }
   status->addStretch(1);
   layout->addLayout(status);
@@ -136,12 +159,38 @@ MainWindow::MainWindow(Hylo& hylo, QWidget* parent) : QMainWindow(parent), hylo_
   refresh_.start();
 }
 
+QColor MainWindow::IndicatorColour(const std::string& group, int i) const {
+  auto it = leds_.find(group);
+  if (it == leds_.end() || i < 0 || i >= 5) return {};
+  return it->second[static_cast<std::size_t>(i)]->palette().color(QPalette::Window);
+}
+
 QLabel* MainWindow::StatusLabel(const char* id) const {
   auto it = statusLabels_.find(id);
   return it == statusLabels_.end() ? nullptr : it->second;
 }
 
 void MainWindow::RenderStatus(const std::string& id) {
+  const auto paint = [](QLabel* label, const std::string& rgb) {
+    QPalette palette = label->palette();
+    palette.setColor(QPalette::Window, QColor(QString::fromStdString("#" + rgb)));
+    label->setPalette(palette);
+  };
+  PanelModel& panel = hylo_.Data().StatusPanel();
+  if (id == statuspanel::kBatteryGauge) {
+    batteryGauge_->setValue(static_cast<int>(panel.Int(id, 0)));
+    return;
+  }
+  if (id == statuspanel::kActivity) {
+    paint(activity_, panel.Text(id));
+    return;
+  }
+  for (auto& [group, row] : leds_) {
+    if (id != std::string(statuspanel::kLeds) + group) continue;
+    const auto colours = panel.Get(id).items;
+    for (std::size_t i = 0; i < row.size() && i < colours.size(); ++i) paint(row[i], colours[i]);
+    return;
+  }
   auto it = statusLabels_.find(id);
   if (it == statusLabels_.end()) return;
   const Control control = hylo_.Data().StatusPanel().Get(id);

@@ -5,9 +5,11 @@
 #include <QLabel>
 #include <QMainWindow>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTimer>
+#include <array>
 #include <map>
 #include <memory>
 
@@ -41,6 +43,9 @@ class MainWindow final : public QMainWindow {
   SpectrumWidget* Spectrum() const;
   SpectrogramWidget* Spectrogram() const;
   QLabel* StatusLabel(const char* id) const;
+  QProgressBar* BatteryGauge() const { return batteryGauge_; }
+  // The colour of indicator `i` of group "Unit" or "Host".
+  QColor IndicatorColour(const std::string& group, int i) const;
   QLabel* MessageLine() const { return messageLine_; }
   QComboBox* HorizontalSpan() const { return horizSpan_; }
   QSpinBox* ReferenceLevel() const { return referenceLevel_; }
@@ -98,6 +103,9 @@ class MainWindow final : public QMainWindow {
   StatusPanel* statusPanel_ = nullptr;
   OrientationPanel* orientationPanel_ = nullptr;
   std::map<std::string, QLabel*> statusLabels_;
+  QProgressBar* batteryGauge_ = nullptr;
+  QLabel* activity_ = nullptr;
+  std::map<std::string, std::array<QLabel*, 5>> leds_;
   QTimer refresh_;
   std::unique_ptr<PanelBinding> binding_;
   std::unique_ptr<PanelBinding> statusBinding_;

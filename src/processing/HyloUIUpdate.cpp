@@ -161,7 +161,8 @@ bool HyloUIUpdate::Handle(MessageNode& node) {
       std::uint32_t group = 0;
       std::memcpy(&group, node.payload + 8, 4);
       std::vector<std::string> colours;
-      for (int i = 0; i < 6; ++i) colours.push_back(Fmt("%06X", LedColour(static_cast<std::uint8_t>(node.payload[i]))));
+      // Five indicators per group; the sixth byte of the layout is not shown.
+      for (int i = 0; i < 5; ++i) colours.push_back(Fmt("%06X", LedColour(static_cast<std::uint8_t>(node.payload[i]))));
       panel_.SetItems(std::string(statuspanel::kLeds) + (group ? "Host" : "Unit"), colours);
       break;
     }

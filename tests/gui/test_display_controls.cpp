@@ -5,6 +5,7 @@
 
 #include <QCoreApplication>
 #include <chrono>
+#include <cstring>
 #include <thread>
 
 #include "DisplayTypes.h"
@@ -121,6 +122,23 @@ TEST(DisplayControlsGui, StatusAndOrientationPanelsShowTheRefreshedStatus) {
   ASSERT_EQ(orientation->Chart(2)->Values().size(), 1U);
   EXPECT_DOUBLE_EQ(orientation->Chart(2)->Values()[0], 1.0);
   EXPECT_DOUBLE_EQ(orientation->Chart(5)->Values()[0], 400.0);
+  // Indicator codes for the host row, and the battery gauge from the refresh.
+  MessageNode* leds = hylo.Nodes().AllocNode(MSG_STATUS_LEDS, 1);
+  ASSERT_NE(leds, nullptr);
+  const std::uint8_t codes[6] = {2, 1, 7, 3, 2, 0};
+  std::memcpy(leds->payload, codes, 6);
+  const std::uint32_t host = 1;
+  std::memcpy(leds->payload + 8, &host, 4);
+  ASSERT_EQ(hylo.Threads().PostNode(UI_UPDATE_THREAD, leds), 1);
+  EXPECT_TRUE(PumpUntil([&] { return window.IndicatorColour("Host", 0) == QColor(0x00, 0xFF, 0x00); }));
+  EXPECT_EQ(window.IndicatorColour("Host", 1), QColor(0x32, 0x64, 0xFF));
+  EXPECT_EQ(window.IndicatorColour("Host", 2), QColor(Qt::white)) << "an unknown code is white";
+  EXPECT_EQ(window.IndicatorColour("Host", 3), QColor(0xFF, 0xFF, 0x00));
+  hylo.Data().Status().SetBattery(80, 1);
+  window.RefreshTicker();
+  EXPECT_TRUE(PumpUntil([&] { return window.BatteryGauge()->value() == 8; }));
+  EXPECT_TRUE(PumpUntil([&] { return window.StatusLabel(statuspanel::kBattery)->text() == "80%, Charging"; }));
+
   auto* sync = window.findChild<QLabel*>("syncIndicator");
   ASSERT_NE(sync, nullptr);
   EXPECT_TRUE(PumpUntil([&] { return sync->isHidden(); })) << "no unit, no sync indicator";

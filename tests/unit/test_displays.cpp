@@ -307,3 +307,19 @@ TEST(SpectrumStore, BandLevelOverTheAcousticBandLessTheCorrectionInDensityUnits)
   // bandCorrection = trunc(10·log10(0.8 × 512) + 18) = 44
   EXPECT_NEAR(spectrum.View().bandLevel, 100 + 10 * std::log10(408.0) - 44, 1e-9);
 }
+
+TEST(UiUpdate, IndicatorCodesColourFiveIndicatorsOfTheChosenGroup) {
+  StatusStore store;
+  PanelModel panel("status");
+  HyloUIUpdate ui(store, panel);
+  MessageNode node{};
+  node.type = MSG_STATUS_LEDS;
+  const std::uint8_t codes[6] = {1, 2, 3, 9, 0, 2};
+  std::memcpy(node.payload, codes, 6);
+  const std::uint32_t host = 1;
+  std::memcpy(node.payload + 8, &host, 4);
+  ui.Handle(node);
+  EXPECT_EQ(panel.Get(std::string(statuspanel::kLeds) + "Host").items,
+            (std::vector<std::string>{"3264FF", "00FF00", "FFFF00", "FFFFFF", "FFFFFF"}));
+  EXPECT_TRUE(panel.Get(std::string(statuspanel::kLeds) + "Unit").items.empty()) << "the other group is untouched";
+}
