@@ -1,17 +1,25 @@
 #pragma once
 // The main window: arranges the panels; closing it runs the same shutdown as the exit control.
+#include <QCheckBox>
+#include <QComboBox>
 #include <QLabel>
 #include <QMainWindow>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QTimer>
+#include <array>
 #include <map>
 #include <memory>
 
+#include "DisplayArea.h"
+#include "OrientationPanel.h"
 #include "PanelBinding.h"
 #include "SettingsPanel.h"
 #include "SetupPanel.h"
 #include "SpectrumWidget.h"
+#include "StatusPanel.h"
 #include "TimeSeriesWidget.h"
 #include "core/Hylo.h"
 
@@ -28,11 +36,33 @@ class MainWindow final : public QMainWindow {
   QPushButton* StartButton() const { return startButton_; }
   QPushButton* PauseButton() const { return pauseButton_; }
   QPushButton* StopButton() const { return stopButton_; }
-  TimeSeriesWidget* TimeSeries() const { return timeSeries_; }
-  SpectrumWidget* Spectrum() const { return spectrum_; }
+  DisplayArea* TopDisplay() const { return top_; }
+  DisplayArea* BottomDisplay() const { return bottom_; }
+  // The display of that kind in the area showing it, else the top area's (both get the data).
+  TimeSeriesWidget* TimeSeries() const;
+  SpectrumWidget* Spectrum() const;
+  SpectrogramWidget* Spectrogram() const;
   QLabel* StatusLabel(const char* id) const;
-  // One tick of the refresh timer: a refresh for UiUpdateThread, then the graphs pull.
+  QProgressBar* BatteryGauge() const { return batteryGauge_; }
+  // The colour of indicator `i` of group "Unit" or "Host".
+  QColor IndicatorColour(const std::string& group, int i) const;
+  QLabel* MessageLine() const { return messageLine_; }
+  QComboBox* HorizontalSpan() const { return horizSpan_; }
+  QSpinBox* ReferenceLevel() const { return referenceLevel_; }
+  QComboBox* ReferenceUnit() const { return referenceUnit_; }
+  QSpinBox* ColourMap() const { return colourMap_; }
+  StatusPanel* OpenStatusPanel();
+  OrientationPanel* OpenTiltMagPanel();
+  // One tick of the refresh timer: a refresh for UiUpdateThread, then the displays take
+  // the prepared data.
   void RefreshTicker();
+  // Posts a chart reset through ImpulseThread, which hands it on to the displays.
+  void MainResetChart();
+  // The horizontal span control: asks UiUpdateThread for the zoom level of `level`.
+  void SetHorizAxis(int level);
+  void SetColourMap(int span);
+  // Asks for a "*.csv" comparison curve for the spectrum graph.
+  void LoadNoiseCompare();
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -40,6 +70,11 @@ class MainWindow final : public QMainWindow {
  private:
   void Render(const std::string& controlId);
   void RenderStatus(const std::string& controlId);
+  QWidget* BuildDisplayControls(QWidget* parent);
+  void PublishReference(int level);
+  void ApplyHorizontalSpanTexts(double columnSeconds);
+  bool AcceptDisplayType(int type);
+  void ShowSyncIndicator();
 
   Hylo& hylo_;
   QPlainTextEdit* statusField_ = nullptr;
@@ -52,9 +87,25 @@ class MainWindow final : public QMainWindow {
   QPushButton* startButton_ = nullptr;
   QPushButton* pauseButton_ = nullptr;
   QPushButton* stopButton_ = nullptr;
-  TimeSeriesWidget* timeSeries_ = nullptr;
-  SpectrumWidget* spectrum_ = nullptr;
+  QLabel* messageLine_ = nullptr;
+  DisplayArea* top_ = nullptr;
+  DisplayArea* bottom_ = nullptr;
+  QComboBox* horizSpan_ = nullptr;
+  QSpinBox* referenceLevel_ = nullptr;
+  QComboBox* referenceUnit_ = nullptr;
+  QSpinBox* colourMap_ = nullptr;
+  QCheckBox* peakMode_ = nullptr;
+  QCheckBox* lineFilter_ = nullptr;
+  QCheckBox* autoscale_ = nullptr;
+  QComboBox* traceAxis_ = nullptr;
+  double spanColumnSeconds_ = 0;
+  int shownReference_ = 0;
+  StatusPanel* statusPanel_ = nullptr;
+  OrientationPanel* orientationPanel_ = nullptr;
   std::map<std::string, QLabel*> statusLabels_;
+  QProgressBar* batteryGauge_ = nullptr;
+  QLabel* activity_ = nullptr;
+  std::map<std::string, std::array<QLabel*, 5>> leds_;
   QTimer refresh_;
   std::unique_ptr<PanelBinding> binding_;
   std::unique_ptr<PanelBinding> statusBinding_;

@@ -5,52 +5,55 @@
 #include <algorithm>
 
 namespace hylo::app {
-namespace {
-// A simple dark-to-bright colour map over the colour-map span.
-QRgb MapColour(int level, int span) {
-  const double t = std::clamp(level / static_cast<double>(std::max(span, 1)), 0.0, 1.0);
-  const int r = static_cast<int>(255 * std::clamp(2 * t - 0.5, 0.0, 1.0));
-  const int g = static_cast<int>(255 * std::clamp(2 * t - 1.0, 0.0, 1.0) + 80 * t);
-  const int b = static_cast<int>(255 * std::clamp(1.0 - 2 * std::abs(t - 0.35), 0.0, 1.0));
-  return qRgb(std::min(r, 255), std::min(g, 255), b);
-}
-}  // namespace
 
-SpectrumWidget::SpectrumWidget(HyloSpectrum& spectrum, QWidget* parent)
-    : QWidget(parent), spectrum_(spectrum), image_(kSpectrogramColumns, 512, QImage::Format_RGB32) {
-  setMinimumSize(320, 240);
+SpectrumWidget::SpectrumWidget(QWidget* parent) : QWidget(parent) {
+  setMinimumSize(320, 160);
   setObjectName("spectrum");
-  image_.fill(Qt::black);
 }
 
-void SpectrumWidget::Pull() {
-  view_ = spectrum_.View();
-  for (int c = 0; c < kSpectrogramColumns; ++c) {
-    const std::uint8_t* column = view_.image.data() + static_cast<std::size_t>(c) * 512;
-    for (int bin = 0; bin < 512; ++bin) {
-      // Low frequencies at the bottom.
-      image_.setPixel(c, 511 - bin, MapColour(column[bin], view_.colourMapSpan));
-    }
-  }
+const SpectrogramView& SpectrumWidget::View() const {
+  static const SpectrogramView empty;
+  return view_ ? *view_ : empty;
+}
+
+void SpectrumWidget::SetView(std::shared_ptr<const SpectrogramView> view) {
+  view_ = std::move(view);
+  if (isVisible()) update();
+}
+
+void SpectrumWidget::SetAutoscale(bool on) {
+  autoscale_ = on;
   update();
 }
 
 void SpectrumWidget::paintEvent(QPaintEvent*) {
   QPainter p(this);
   p.fillRect(rect(), Qt::black);
-  const QRectF graph(8, 20, width() - 16, height() * 0.4 - 24);
-  const QRectF gram(8, height() * 0.4 + 4, width() - 16, height() * 0.6 - 12);
+  const QRectF graph = QRectF(rect()).adjusted(40, 20, -8, -18);
   p.setPen(QColor(60, 60, 60));
   p.drawRect(graph);
-  const std::size_t count = view_.traces.size();
+  const SpectrogramView& v = View();
+  // Levels are relative to the reference level; the axis shows them in the display unit.
+  double low = 0, high = std::max(v.colourMapSpan, 1);
+  if (autoscale_ && !v.traces.empty()) {
+    low = 1e9;
+    high = -1e9;
+    for (double level : v.traces.back().levels) {
+      low = std::min(low, level);
+      high = std::max(high, level);
+    }
+    if (high - low < 10) high = low + 10;
+  }
+  const std::size_t count = v.traces.size();
   for (std::size_t k = 0; k < count; ++k) {
-    const auto& levels = view_.traces[k].levels;
+    const auto& levels = v.traces[k].levels;
     if (levels.size() < 2) continue;
-    p.setPen(QColor(255, 220, 80, static_cast<int>(255.0 * (k + 1) / count)));
+    p.setPen(QColor(255, 220, 80, static_cast<int>(255.0 * static_cast<double>(k + 1) / static_cast<double>(count))));
     QPainterPath path;
     for (std::size_t i = 0; i < levels.size(); ++i) {
-      const double y = graph.bottom() - std::clamp(levels[i] / 255.0, 0.0, 1.0) * graph.height();
-      const QPointF point(graph.left() + graph.width() * i / (levels.size() - 1), y);
+      const double y = graph.bottom() - std::clamp((levels[i] - low) / (high - low), 0.0, 1.0) * graph.height();
+      const QPointF point(
+          graph.left() + graph.width() * static_cast<double>(i) / static_cast<double>(levels.size() - 1), y);
       if (i == 0) {
         path.moveTo(point);
       } else {
@@ -59,9 +62,33 @@ void SpectrumWidget::paintEvent(QPaintEvent*) {
     }
     p.drawPath(path);
   }
-  p.drawImage(gram, image_);
+  if (v.noiseCompare.size() >= 2) {
+    // The comparison curve is in the display unit; the graph's levels are relative to the reference.
+    QPainterPath path;
+    for (std::size_t i = 0; i < v.noiseCompare.size(); ++i) {
+      const double level = v.noiseCompare[i] - v.displayReference;
+      const QPointF point(
+          graph.left() + graph.width() * static_cast<double>(i) / static_cast<double>(v.noiseCompare.size() - 1),
+          graph.bottom() - std::clamp((level - low) / (high - low), 0.0, 1.0) * graph.height());
+      if (i == 0) {
+        path.moveTo(point);
+      } else {
+        path.lineTo(point);
+      }
+    }
+    p.setPen(QColor(80, 200, 255));
+    p.drawPath(path);
+  }
   p.setPen(Qt::white);
-  p.drawText(QPointF(8, 14), QString::fromStdString(view_.unitText) + QString("   zoom %1").arg(view_.zoomLevel));
+  p.drawText(QPointF(2, graph.top() + 10), QString::number(v.displayReference + high, 'f', 0));
+  p.drawText(QPointF(2, graph.bottom()), QString::number(v.displayReference + low, 'f', 0));
+  if (count) {
+    const auto& newest = v.traces.back();
+    const double top = newest.binWidthHz * static_cast<double>(newest.levels.size());
+    p.drawText(QPointF(graph.left(), height() - 4), "0 Hz");
+    p.drawText(QPointF(graph.right() - 70, height() - 4), QString("%1 kHz").arg(top / 1000.0, 0, 'f', 1));
+  }
+  p.drawText(QPointF(8, 14), QString::fromStdString(v.unitText) + (autoscale_ ? "   Auto" : ""));
 }
 
 }  // namespace hylo::app

@@ -1,7 +1,8 @@
 #pragma once
-// The spectrum graph (newest traces, fading) above the scrolling spectrogram.
-#include <QImage>
+// The spectrum graph: the newest spectra as fading traces, autoscaled or bounded at the
+// reference level plus the colour-map span.
 #include <QWidget>
+#include <memory>
 
 #include "processing/HyloSpectrum.h"
 
@@ -10,17 +11,18 @@ namespace hylo::app {
 class SpectrumWidget final : public QWidget {
   Q_OBJECT
  public:
-  explicit SpectrumWidget(HyloSpectrum& spectrum, QWidget* parent = nullptr);
-  void Pull();
-  const SpectrogramView& View() const { return view_; }
+  explicit SpectrumWidget(QWidget* parent = nullptr);
+  void SetView(std::shared_ptr<const SpectrogramView> view);
+  // An empty view until the first refresh.
+  const SpectrogramView& View() const;
+  void SetAutoscale(bool on);
 
  protected:
   void paintEvent(QPaintEvent* event) override;
 
  private:
-  HyloSpectrum& spectrum_;
-  SpectrogramView view_;
-  QImage image_;
+  std::shared_ptr<const SpectrogramView> view_;
+  bool autoscale_ = false;
 };
 
 }  // namespace hylo::app

@@ -7,21 +7,27 @@
 
 namespace hylo::app {
 
+// The vertical-scale control's "Auto" choice.
+inline constexpr std::uint32_t kTraceAxisAuto = 0xFFFFFFFF;
+
 class TimeSeriesWidget final : public QWidget {
   Q_OBJECT
  public:
-  explicit TimeSeriesWidget(HyloTimeSeries& series, QWidget* parent = nullptr);
-  // Takes new data from the store (called on the refresh timer).
-  void Pull();
+  explicit TimeSeriesWidget(QWidget* parent = nullptr);
+  // A trace drawn from the store; older ones stay, fading, up to the trace count.
+  void AddTrace(const TraceView& trace);
+  void ResetTraces();
   const TraceView& Latest() const { return latest_; }
+  // ±microvolts, or kTraceAxisAuto.
+  void TraceAxisCallback(std::uint32_t microvolts);
 
  protected:
   void paintEvent(QPaintEvent* event) override;
 
  private:
-  HyloTimeSeries& series_;
   std::deque<std::vector<double>> traces_;
   TraceView latest_;
+  std::uint32_t axis_ = kTraceAxisAuto;
 };
 
 }  // namespace hylo::app

@@ -4,7 +4,9 @@
 #include <QDockWidget>
 #include <QEventLoop>
 #include <QTimer>
+#include <algorithm>
 #include <clocale>
+#include <memory>
 
 #include "ConnectionPanel.h"
 #include "MainWindow.h"
@@ -21,10 +23,16 @@ int main(int argc, char** argv) {
   const QStringList args = app.arguments();
   // --connect: connect with the stored link settings once the window is up (the demo).
   const bool connectAtStart = args.contains("--connect");
+  // --screenshot FILE [--scan-seconds N]: scan once connected, save the main window after N
+  // seconds of scanning (5 by default) and exit; a person looks at the picture.
+  QString screenshot;
+  int scanSeconds = 5;
   // Demo and test runs keep their files out of the user's own folders.
   for (qsizetype i = 1; i + 1 < args.size(); ++i) {
     if (args[i] == "--settings-dir") options.settingsFolder = args[i + 1].toStdString();
     if (args[i] == "--data-dir") options.dataFolder = args[i + 1].toStdString();
+    if (args[i] == "--screenshot") screenshot = args[i + 1];
+    if (args[i] == "--scan-seconds") scanSeconds = std::clamp(args[i + 1].toInt(), 1, 600);
   }
   hylo::Hylo hylo(notices, options);
   hylo.Threads().SetEventPump([] { QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents); });
@@ -51,7 +59,31 @@ int main(int argc, char** argv) {
   hylo.RecordUiThread();
   notices.Open();
   if (connectAtStart) QTimer::singleShot(0, &window, [&hylo] { hylo.Link().Connection().ConnectPort(); });
+  int shotResult = 0;
+  QTimer shotWatch;
+  if (!screenshot.isEmpty()) {
+    // Start scanning as soon as the unit answered; give up waiting after 30 s.
+    auto waited = std::make_shared<int>(0);
+    QObject::connect(&shotWatch, &QTimer::timeout, &window, [&, waited] {
+      if (hylo.Exiting()) return;
+      if (hylo.Scan().Active()) {
+        shotWatch.stop();
+        QTimer::singleShot(scanSeconds * 1000, &window, [&] {
+          shotResult = window.grab().save(screenshot, "PNG") ? 0 : 1;
+          hylo.MainExit();
+        });
+      } else if (hylo.Connection().Identity().modelCode != 0 && window.StartButton()->isEnabled()) {
+        window.StartButton()->click();
+      } else if (++*waited > 300) {
+        shotWatch.stop();
+        window.grab().save(screenshot, "PNG");
+        shotResult = 2;
+        hylo.MainExit();
+      }
+    });
+    shotWatch.start(100);
+  }
   const int result = QApplication::exec();
   notices.Close();
-  return result;
+  return result != 0 ? result : shotResult;
 }

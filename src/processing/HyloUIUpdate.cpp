@@ -90,6 +90,15 @@ std::string SyncTooltip(int state) {
   }
 }
 
+bool SyncIndicatorShown(int model, std::uint32_t firmware, int featureLevel) {
+  constexpr auto fw = [](std::uint32_t major, std::uint32_t minor, std::uint32_t patch) {
+    return major * 65536U + minor * 256U + patch;
+  };
+  if (model == 5 || model == 7) return firmware >= fw(2, 1, 0) && featureLevel >= 2;
+  if (model == 2) return firmware >= fw(2, 7, 0);
+  return false;
+}
+
 std::string PowerStatusText(int chargeState, int chargeMah, int fullChargeMah) {
   switch (chargeState) {
     case 0:
@@ -133,10 +142,13 @@ bool HyloUIUpdate::Handle(MessageNode& node) {
     case MSG_REFERENCE:
       spectrum_.SetReferenceTable(node.As<ReferenceTable>());
       break;
-    case MSG_RESET_CHARTS:
+    case MSG_RESET_CHARTS: {
       spectrum_.Reset();
       timeSeries_.ResetTraces();
+      std::lock_guard guard(chartLock_);
+      charts_ = {};
       break;
+    }
     case MSG_REFRESH:
       Refresh();
       break;
@@ -149,7 +161,8 @@ bool HyloUIUpdate::Handle(MessageNode& node) {
       std::uint32_t group = 0;
       std::memcpy(&group, node.payload + 8, 4);
       std::vector<std::string> colours;
-      for (int i = 0; i < 6; ++i) colours.push_back(Fmt("%06X", LedColour(static_cast<std::uint8_t>(node.payload[i]))));
+      // Five indicators per group; the sixth byte of the layout is not shown.
+      for (int i = 0; i < 5; ++i) colours.push_back(Fmt("%06X", LedColour(static_cast<std::uint8_t>(node.payload[i]))));
       panel_.SetItems(std::string(statuspanel::kLeds) + (group ? "Host" : "Unit"), colours);
       break;
     }
@@ -168,6 +181,32 @@ bool HyloUIUpdate::Handle(MessageNode& node) {
   return false;
 }
 
+void HyloUIUpdate::ShowOrientation(const std::array<std::int16_t, 6>& o) {
+  double scaled[6];
+  for (std::size_t i = 0; i < 6; ++i) scaled[i] = o[i] * (i < 3 ? 0.001 : 100.0);
+  double accel = 0, mag = 0;
+  for (int i = 0; i < 3; ++i) {
+    panel_.SetValue(statuspanel::kAccel[i], Fmt("%.3f", scaled[i]));
+    panel_.SetValue(statuspanel::kMag[i], Fmt("%.0f", scaled[i + 3]));
+    accel += scaled[i] * scaled[i];
+    mag += scaled[i + 3] * scaled[i + 3];
+  }
+  panel_.SetValue(statuspanel::kAccelMagnitude, Fmt("%.3f", std::sqrt(accel)));
+  panel_.SetValue(statuspanel::kMagMagnitude, Fmt("%.0f", std::sqrt(mag)));
+  std::lock_guard guard(chartLock_);
+  for (std::size_t i = 0; i < 6; ++i) {
+    auto& chart = charts_.values[i];
+    if (chart.size() == kStripChartPoints) chart.erase(chart.begin());
+    chart.push_back(scaled[i]);
+  }
+  ++charts_.samples;
+}
+
+OrientationCharts HyloUIUpdate::Orientation() const {
+  std::lock_guard guard(chartLock_);
+  return charts_;
+}
+
 void HyloUIUpdate::Refresh() {
   const std::time_t now = std::time(nullptr);
   const StatusValues s = status_.Copy(true);
@@ -178,6 +217,7 @@ void HyloUIUpdate::Refresh() {
   gmtime_r(&shown, &local);
   panel_.SetValue(statuspanel::kDate, Fmt("%d %s. %d", local.tm_mday, kMonths[local.tm_mon], local.tm_year + 1900));
   panel_.SetValue(statuspanel::kEnvironment, EnvironmentText(s.temperature, s.humidity));
+  if (s.orientationNew) ShowOrientation(s.orientation);
   panel_.SetValue(statuspanel::kBattery, BatteryText(s.batteryLevel, s.batteryState));
   panel_.SetValue(statuspanel::kBatteryGauge, std::int64_t{BatteryGauge(s.batteryLevel)});
   panel_.SetDimmed(statuspanel::kBattery, s.batteryState == 0);
@@ -188,6 +228,27 @@ void HyloUIUpdate::Refresh() {
     return static_cast<std::int16_t>(s.powerRecord[at] | (s.powerRecord[at + 1] << 8));
   };
   panel_.SetValue(statuspanel::kPowerStatus, PowerStatusText(s.powerRecord[4], i16(6), i16(8)));
+  panel_.SetValue(statuspanel::kChargePercent, Fmt("%d", static_cast<std::int8_t>(s.powerRecord[5])));
+  panel_.SetValue(statuspanel::kChargeMah, Fmt("%d", i16(6)));
+  panel_.SetValue(statuspanel::kFullChargeMah, Fmt("%d", i16(8)));
+  panel_.SetValue(statuspanel::kCurrentMa, Fmt("%d", i16(10)));
+  panel_.SetValue(statuspanel::kBatteryMv, Fmt("%d", static_cast<std::uint16_t>(i16(12))));
+  panel_.SetValue(statuspanel::kBatteryTemperature, Fmt("%.1f", i16(14) / 10.0));
+  panel_.SetValue(statuspanel::kBoardMv, Fmt("%d", static_cast<std::uint16_t>(i16(16))));
+  panel_.SetValue(statuspanel::kProcessorMv, Fmt("%d", static_cast<std::uint16_t>(i16(18))));
+  const auto u32 = [&](std::size_t at) {
+    std::uint32_t v = 0;
+    std::memcpy(&v, s.syncRecord.data() + at, 4);
+    return v;
+  };
+  panel_.SetValue(statuspanel::kPpsOffset, Fmt("%d", static_cast<std::int32_t>(u32(8))));
+  panel_.SetValue(statuspanel::kPpsCount, Fmt("%u", u32(12)));
+  panel_.SetValue(statuspanel::kPpsIndicator, std::int64_t{(s.syncRecord[5] & 0x80) ? 1 : 0});
+  const std::time_t synced = u32(20);
+  std::tm st{};
+  gmtime_r(&synced, &st);
+  panel_.SetValue(statuspanel::kLastSync, Fmt("%d %s. %d %02d:%02d:%02d", st.tm_mday, kMonths[st.tm_mon],
+                                              st.tm_year + 1900, st.tm_hour, st.tm_min, st.tm_sec));
   if (scanning_) {
     ++activity_;
     panel_.SetValue(statuspanel::kActivity, Fmt("%06X", ActivityColour(activity_)));

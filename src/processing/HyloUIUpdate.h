@@ -2,10 +2,13 @@
 // UiUpdateThread: the single consumer of what ends on screen. Spectra, traces and
 // reference tables go to their display stores; the periodic refresh turns the status
 // store into the main panel's texts.
+#include <array>
 #include <cstdint>
 #include <ctime>
 #include <functional>
+#include <mutex>
 #include <string>
+#include <vector>
 
 #include "core/Worker.h"
 #include "processing/HyloSpectrum.h"
@@ -27,7 +30,34 @@ inline constexpr const char* kPowerStatus = "powerStatus";
 inline constexpr const char* kActivity = "activity";
 inline constexpr const char* kEventText = "eventText";
 inline constexpr const char* kLeds = "leds";
+// Orientation: accelerations in g, magnetic field components, and both magnitudes.
+inline constexpr const char* kAccel[3] = {"accelX", "accelY", "accelZ"};
+inline constexpr const char* kMag[3] = {"magX", "magY", "magZ"};
+inline constexpr const char* kAccelMagnitude = "accelMagnitude";
+inline constexpr const char* kMagMagnitude = "magMagnitude";
+// Power record fields.
+inline constexpr const char* kChargePercent = "chargePercent";
+inline constexpr const char* kChargeMah = "chargeMah";
+inline constexpr const char* kFullChargeMah = "fullChargeMah";
+inline constexpr const char* kCurrentMa = "currentMa";
+inline constexpr const char* kBatteryMv = "batteryMv";
+inline constexpr const char* kBatteryTemperature = "batteryTemperature";
+inline constexpr const char* kBoardMv = "boardMv";
+inline constexpr const char* kProcessorMv = "processorMv";
+// Synchronisation record fields.
+inline constexpr const char* kPpsOffset = "ppsOffset";
+inline constexpr const char* kPpsCount = "ppsCount";
+inline constexpr const char* kPpsIndicator = "ppsIndicator";
+inline constexpr const char* kLastSync = "lastSync";
 }  // namespace statuspanel
+
+inline constexpr std::size_t kStripChartPoints = 200;
+
+// The six strip charts of the orientation panel (accelerations, then magnetic field), oldest first.
+struct OrientationCharts {
+  std::array<std::vector<double>, 6> values;
+  std::uint64_t samples = 0;  // every point added since the last reset
+};
 
 // "12:34:56 UTC", "14:34:56 UTC+2.00", "07:34:56 UTC-5.00" (the local offset in hours).
 std::string ClockText(std::time_t now, bool displayUtc, long localOffsetSeconds);
@@ -40,6 +70,9 @@ int BatteryGauge(int level);
 std::string SyncStatusText(int mode);
 std::string TimeSourceText(int source);
 std::string SyncTooltip(int syncState);
+// Units with the synchronisation indicator: HF and AF from firmware 2.1.0 with a feature level
+// of 2 or more, LF from 2.7.0 (`firmware` as FirmwareVersion gives it).
+bool SyncIndicatorShown(int modelCode, std::uint32_t firmware, int featureLevel);
 std::string PowerStatusText(int chargeState, int chargeMah, int fullChargeMah);
 std::uint32_t LedColour(int code);
 std::uint32_t ActivityColour(unsigned counter);
@@ -56,6 +89,7 @@ class HyloUIUpdate final : public Worker {
 
   HyloSpectrum& Spectrum() { return spectrum_; }
   HyloTimeSeries& TimeSeries() { return timeSeries_; }
+  OrientationCharts Orientation() const;
 
  private:
   StatusStore& status_;
@@ -65,6 +99,9 @@ class HyloUIUpdate final : public Worker {
   std::function<long()> localOffset_;
   std::atomic<bool> scanning_{false};
   unsigned activity_ = 0;
+  void ShowOrientation(const std::array<std::int16_t, 6>& values);
+  mutable std::mutex chartLock_;
+  OrientationCharts charts_;
 };
 
 }  // namespace hylo

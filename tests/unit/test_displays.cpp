@@ -2,10 +2,12 @@
 
 #include <cmath>
 #include <cstring>
+#include <fstream>
 
 #include "processing/HyloSpectrum.h"
 #include "processing/HyloTimeSeries.h"
 #include "processing/HyloUIUpdate.h"
+#include "support/TempDir.h"
 
 using namespace hylo;
 
@@ -114,4 +116,210 @@ TEST(SpectrumStore, LineFilterBlanksAndZoom) {
   EXPECT_EQ(spectrum.ZoomLevel(), 6);
   EXPECT_EQ(ClampColourMap(5), 15);
   EXPECT_EQ(ClampColourMap(250), 200);
+}
+
+TEST(SpectrumStore, NineHundredMissedRecordsClearTheLevelAndBlanksRepeatTheLevels) {
+  HyloSpectrum spectrum;
+  SpectrumRecord r{};
+  r.binCount = 512;
+  r.sampleRate = 64000;
+  r.recordSeconds = 0.25;
+  r.levelsValid = 1;
+  r.rmsLevel = 101;
+  r.peakToPeakLevel = 110;
+  r.zeroToPeakLevel = 104;
+  std::memset(r.bins, 120, 512);
+  for (int i = 0; i < 3; ++i) spectrum.AddSpectrum(r);
+  r.missedRecords = 2;
+  r.rmsLevel = 99;
+  spectrum.AddSpectrum(r);
+  SpectrogramView view = spectrum.View();
+  ASSERT_EQ(view.levels.size(), 800U);
+  EXPECT_EQ(view.levels[799].rms, 99);
+  EXPECT_EQ(view.levels[798].rms, 101) << "a blank column repeats the last levels";
+  EXPECT_EQ(view.levels[797].rms, 101);
+  EXPECT_EQ(view.image[798 * 512 + 3], 0);
+  EXPECT_EQ(view.image[796 * 512 + 3], 120);
+  EXPECT_EQ(view.columnsAdded, 6U);
+
+  r.missedRecords = 900;
+  std::memset(r.bins, 130, 512);
+  spectrum.AddSpectrum(r);
+  EXPECT_EQ(spectrum.StoredBin(0, 0, 0, 3), 130);
+  for (int back = 1; back < 800; ++back) {
+    ASSERT_EQ(spectrum.StoredBin(0, 0, back, 3), 0) << "column " << back << " back";
+    ASSERT_EQ(spectrum.StoredBin(0, 1, back, 3), 0) << "column " << back << " back";
+  }
+  view = spectrum.View();
+  for (int c = 0; c < 799; ++c) ASSERT_EQ(view.image[static_cast<std::size_t>(c) * 512 + 3], 0) << c;
+  EXPECT_EQ(view.image[799 * 512 + 3], 130);
+}
+
+TEST(SpectrumStore, HorizontalAxisFollowsTheZoomLevelAndTheReferenceTable) {
+  HyloSpectrum spectrum;
+  SpectrumRecord r{};
+  r.binCount = 512;
+  r.sampleRate = 64000;
+  r.recordSeconds = 0.125;  // c = 100
+  std::memset(r.bins, 100, 512);
+  spectrum.AddSpectrum(r);
+  EXPECT_DOUBLE_EQ(spectrum.SetHorizAxis(), 100);
+  spectrum.SelectZoom(101);
+  EXPECT_EQ(spectrum.ZoomLevel(), 1);
+  EXPECT_DOUBLE_EQ(spectrum.SetHorizAxis(), 400);
+  EXPECT_DOUBLE_EQ(ZoomSpan(6, 0.25), 200 * 4096.0);
+
+  // The display is rebuilt on the new table: byte + offset, clipped to 0..255.
+  spectrum.SelectZoom(1);
+  ReferenceTable table{};
+  for (int i = 0; i < 512; ++i) table.offsets[i] = static_cast<std::int16_t>(i < 256 ? -30 : 200);
+  table.unit = UNIT_DBV;
+  table.displayReference = -121;
+  spectrum.SetReferenceTable(table);
+  const SpectrogramView view = spectrum.View();
+  EXPECT_EQ(view.image[799 * 512 + 10], 70);
+  EXPECT_EQ(view.image[799 * 512 + 300], 255);
+  EXPECT_EQ(view.unitText, "dBV");
+  EXPECT_EQ(view.plotOffset, -120);
+  EXPECT_EQ(view.displayReference, -121);
+}
+
+TEST(UiUpdate, OrientationPowerAndSyncReachTheStatusPanelAndTheStripCharts) {
+  StatusStore store;
+  PanelModel panel("status");
+  HyloUIUpdate ui(store, panel);
+  ui.SetLocalOffset([] { return 0L; });
+  store.SetOrientation({300, -400, 0, 3, 4, 0});
+  std::array<std::uint8_t, 20> power{};
+  power[4] = 2;
+  power[5] = 77;
+  power[6] = 0x20;  // 800 mAh
+  power[7] = 0x03;
+  power[10] = 0x9C;  // -100 mA
+  power[11] = 0xFF;
+  power[14] = 0xD7;  // 21.5 'C
+  store.SetPowerRecord(power);
+  std::array<std::uint8_t, 24> sync{};
+  sync[5] = 0x85;
+  sync[12] = 42;
+  store.SetSyncRecord(sync);
+  ui.Refresh();
+  EXPECT_EQ(panel.Text(statuspanel::kAccel[0]), "0.300");
+  EXPECT_EQ(panel.Text(statuspanel::kAccel[1]), "-0.400");
+  EXPECT_EQ(panel.Text(statuspanel::kMag[1]), "400");
+  EXPECT_EQ(panel.Text(statuspanel::kAccelMagnitude), "0.500");
+  EXPECT_EQ(panel.Text(statuspanel::kMagMagnitude), "500");
+  EXPECT_EQ(panel.Text(statuspanel::kPowerStatus), "Discharging");
+  EXPECT_EQ(panel.Text(statuspanel::kChargePercent), "77");
+  EXPECT_EQ(panel.Text(statuspanel::kChargeMah), "800");
+  EXPECT_EQ(panel.Text(statuspanel::kCurrentMa), "-100");
+  EXPECT_EQ(panel.Text(statuspanel::kBatteryTemperature), "21.5");
+  EXPECT_EQ(panel.Text(statuspanel::kPpsCount), "42");
+  EXPECT_EQ(panel.Int(statuspanel::kPpsIndicator), 1);
+  EXPECT_EQ(panel.Text(statuspanel::kTimeSource), "Synced by GPS");
+  EXPECT_EQ(panel.Text(statuspanel::kLastSync), "1 Jan. 1970 00:00:00");
+
+  ui.Refresh();  // no new orientation record: no new chart point
+  OrientationCharts charts = ui.Orientation();
+  ASSERT_EQ(charts.values[0].size(), 1U);
+  EXPECT_DOUBLE_EQ(charts.values[0][0], 0.3);
+  EXPECT_DOUBLE_EQ(charts.values[4][0], 400);
+  for (int i = 0; i < 250; ++i) {
+    store.SetOrientation({static_cast<std::int16_t>(i), 0, 0, 0, 0, 0});
+    ui.Refresh();
+  }
+  charts = ui.Orientation();
+  ASSERT_EQ(charts.values[0].size(), kStripChartPoints);
+  EXPECT_DOUBLE_EQ(charts.values[0].back(), 0.249);
+  EXPECT_EQ(charts.samples, 251U);
+
+  MessageNode reset{};
+  reset.type = MSG_RESET_CHARTS;
+  ui.Handle(reset);
+  EXPECT_TRUE(ui.Orientation().values[0].empty()) << "a chart reset clears the strip charts";
+}
+
+TEST(SpectrumStore, NoiseCompareCurveLoadsFrom512NumbersAndFollowsTheVoltUnits) {
+  test::TempDir dir;
+  const auto good = dir.Path() / "noise.csv";
+  {
+    std::ofstream out(good);
+    for (int i = 0; i < 512; ++i)
+      out << (i == 0 ? "40000.7" : i == 1 ? "-12.9" : std::to_string(60 + i % 7) + ".5") << "\n";
+  }
+  HyloSpectrum spectrum;
+  EXPECT_TRUE(spectrum.View().noiseCompare.empty());
+  ASSERT_TRUE(spectrum.LoadNoiseCompare(good));
+  SpectrogramView view = spectrum.View();
+  ASSERT_EQ(view.noiseCompare.size(), 410U);
+  EXPECT_EQ(view.noiseCompare[0], 32767) << "held at the 16-bit bound";
+  EXPECT_EQ(view.noiseCompare[1], -12) << "truncated";
+  EXPECT_EQ(view.noiseCompare[2], 62);
+  ReferenceTable table{};
+  table.unit = UNIT_DBV;
+  spectrum.SetReferenceTable(table);
+  spectrum.SetDisplayToNyquist(true);
+  view = spectrum.View();
+  ASSERT_EQ(view.noiseCompare.size(), 512U);
+  EXPECT_EQ(view.noiseCompare[2], 62 - 120) << "shifted for the volt units";
+
+  const auto shortFile = dir.Path() / "short.csv";
+  {
+    std::ofstream out(shortFile);
+    for (int i = 0; i < 511; ++i) out << "1\n";
+  }
+  EXPECT_FALSE(spectrum.LoadNoiseCompare(shortFile));
+  EXPECT_TRUE(spectrum.View().noiseCompare.empty()) << "a failed read leaves no curve loaded";
+  EXPECT_FALSE(spectrum.LoadNoiseCompare(dir.Path() / "missing.csv"));
+}
+
+TEST(StatusTexts, SyncIndicatorByModelFirmwareAndFeatureLevel) {
+  constexpr auto fw = [](std::uint32_t a, std::uint32_t b, std::uint32_t c) { return a * 65536U + b * 256U + c; };
+  EXPECT_TRUE(SyncIndicatorShown(5, fw(2, 1, 0), 2));
+  EXPECT_FALSE(SyncIndicatorShown(5, fw(2, 1, 0), 1)) << "feature level below 2";
+  EXPECT_FALSE(SyncIndicatorShown(7, fw(2, 0, 9), 3));
+  EXPECT_TRUE(SyncIndicatorShown(7, fw(3, 0, 0), 2));
+  EXPECT_TRUE(SyncIndicatorShown(2, fw(2, 7, 0), 0)) << "LF needs no feature level";
+  EXPECT_FALSE(SyncIndicatorShown(2, fw(2, 6, 9), 5));
+  EXPECT_FALSE(SyncIndicatorShown(0, fw(9, 0, 0), 9));
+  EXPECT_EQ(SyncTooltip(2), "Sync Out");
+  EXPECT_EQ(SyncTooltip(9), "") << "other states leave the tooltip empty";
+}
+
+TEST(SpectrumStore, BandLevelOverTheAcousticBandLessTheCorrectionInDensityUnits) {
+  std::array<std::uint8_t, 512> bins;
+  bins.fill(100);
+  bins[408] = 250;  // above the band: not counted
+  EXPECT_NEAR(BandLevel(bins.data(), 512), 100 + 10 * std::log10(408.0), 1e-9);
+  EXPECT_EQ(BandLevel(bins.data(), 1), 0) << "no bins in the band";
+
+  HyloSpectrum spectrum;
+  ReferenceTable table{};
+  table.unit = UNIT_UPA_DENSITY;
+  table.densityCorrection = 18;
+  spectrum.SetReferenceTable(table);
+  SpectrumRecord r{};
+  r.binCount = 512;
+  r.sampleRate = 64000;
+  r.restart = 1;
+  std::copy(bins.begin(), bins.end(), r.bins);
+  spectrum.AddSpectrum(r);
+  // bandCorrection = trunc(10·log10(0.8 × 512) + 18) = 44
+  EXPECT_NEAR(spectrum.View().bandLevel, 100 + 10 * std::log10(408.0) - 44, 1e-9);
+}
+
+TEST(UiUpdate, IndicatorCodesColourFiveIndicatorsOfTheChosenGroup) {
+  StatusStore store;
+  PanelModel panel("status");
+  HyloUIUpdate ui(store, panel);
+  MessageNode node{};
+  node.type = MSG_STATUS_LEDS;
+  const std::uint8_t codes[6] = {1, 2, 3, 9, 0, 2};
+  std::memcpy(node.payload, codes, 6);
+  const std::uint32_t host = 1;
+  std::memcpy(node.payload + 8, &host, 4);
+  ui.Handle(node);
+  EXPECT_EQ(panel.Get(std::string(statuspanel::kLeds) + "Host").items,
+            (std::vector<std::string>{"3264FF", "00FF00", "FFFF00", "FFFFFF", "FFFFFF"}));
+  EXPECT_TRUE(panel.Get(std::string(statuspanel::kLeds) + "Unit").items.empty()) << "the other group is untouched";
 }

@@ -1,0 +1,37 @@
+#pragma once
+// The scrolling spectrogram: the prepared 512 × 800 level image through a colour map over
+// the colour-map span, with its colour scale. Converts only when shown.
+#include <QImage>
+#include <QWidget>
+#include <array>
+#include <memory>
+
+#include "processing/HyloSpectrum.h"
+
+namespace hylo::app {
+
+// Colour of a displayed level (0 at the reference level) over a span of `span` dB.
+QRgb SpectrogramColour(int level, int span);
+
+class SpectrogramWidget final : public QWidget {
+  Q_OBJECT
+ public:
+  explicit SpectrogramWidget(QWidget* parent = nullptr);
+  void SetView(std::shared_ptr<const SpectrogramView> view);
+  const SpectrogramView* View() const { return view_.get(); }
+  // The image as last drawn: 800 columns wide, 512 bins high, low frequencies at the bottom.
+  const QImage& Image() const { return image_; }
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+
+ private:
+  void Convert();
+  std::shared_ptr<const SpectrogramView> view_;
+  QImage image_;
+  std::array<QRgb, 256> lut_{};
+  int lutSpan_ = -1;
+  bool dirty_ = false;
+};
+
+}  // namespace hylo::app
