@@ -165,6 +165,10 @@ bool DataPath::MsgProcWorker::Handle(MessageNode& node) {
   return false;
 }
 
+bool DataPath::ImpulsePassThrough::Handle(MessageNode& node) {
+  return node.type == MSG_RESET_CHARTS && path->Post(UI_UPDATE_THREAD, &node) == 1;
+}
+
 void DataPath::Initialise() {
   reference_.InitReferences();
   statusReplies_.SetScanInterval(groups_.display.scanPeriod);
@@ -176,7 +180,9 @@ void DataPath::WorkersStarted() {
 
 void DataPath::RegisterWorkers() {
   msgProc_.path = this;
+  impulse_.path = this;
   threads_.SetWorker(MSG_PROC_THREAD, &msgProc_);
+  threads_.SetWorker(IMPULSE_THREAD, &impulse_);
   threads_.SetWorker(UI_UPDATE_THREAD, &ui_);
   threads_.SetWorker(LOG_THREAD, &logging_);
   threads_.SetWorker(TRIGGER_THREAD, &trigger_);

@@ -92,6 +92,11 @@ class DataPath {
     std::function<void(MessageNode&)> replies;
     bool Handle(MessageNode& node) override;
   } msgProc_;
+  // ImpulseThread's slot until impulse measurement exists: chart resets go on to the displays.
+  struct ImpulsePassThrough final : Worker {
+    DataPath* path = nullptr;
+    bool Handle(MessageNode& node) override;
+  } impulse_;
   std::atomic<bool> replayInProgress_{false};
   std::atomic<bool> replayActive_{false};
   std::function<void()> stopDataCollection_;

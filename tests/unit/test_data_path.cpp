@@ -141,3 +141,29 @@ TEST(DataPathThreads, EverySampleBufferIsBackAfterTheWorkersStop) {
   EXPECT_GE(samples, static_cast<std::uintmax_t>(rate)) << "blocks did travel the whole path";
   EXPECT_EQ(samples % rate, 0U);
 }
+
+TEST(DataPathThreads, AChartResetPostedToTheImpulseSlotReachesTheDisplays) {
+  TempDir dir;
+  ScriptedOperator op;
+  Hylo hylo(op, TestOptions(dir));
+  ASSERT_EQ(hylo.Start(), 0);
+  WaveformRecord r{};
+  r.sampleFormat = 3;
+  r.sampleRate = 64000;
+  r.voltsPerCount = 1e-6;
+  r.sampleCount = 1000;
+  for (std::uint32_t i = 0; i < r.sampleCount; ++i) r.samples[i] = SampleAt(i);
+  HyloTimeSeries& traces = hylo.Data().Displays().TimeSeries();
+  traces.AddTrace(r);
+  ASSERT_FALSE(traces.DrawTrace().volts.empty());
+  MessageNode* reset = hylo.Nodes().AllocNode(MSG_RESET_CHARTS, 1);
+  ASSERT_NE(reset, nullptr);
+  ASSERT_EQ(hylo.Threads().PostNode(IMPULSE_THREAD, reset), 1);
+  bool cleared = false;
+  for (int i = 0; i < 200 && !cleared; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    cleared = traces.DrawTrace().volts.empty();
+  }
+  EXPECT_TRUE(cleared) << "the reset went through the impulse slot to the display thread";
+  EXPECT_EQ(hylo.MainExit(), 0);
+}
