@@ -1,7 +1,11 @@
 """hylo-cli record when things go wrong: lost datagrams, a dropped command link, a folder
 that cannot be written."""
+import json
 import os
+import signal
+import subprocess
 import sys
+import time
 
 import numpy as np
 import soundfile
@@ -82,12 +86,38 @@ def unwritable_folder(check, build):
         check(sorted(os.listdir(tmp)) == ["not-a-folder", "settings"], f"nothing half-written: {os.listdir(tmp)}")
 
 
+def interrupted(check, build):
+    # Ctrl-C during a run: the normal stop, files closed with their true sizes.
+    with Sim(build, SIM) as sim, scratch() as tmp:
+        cli = os.path.join(build, "cli", "hylo-cli")
+        proc = subprocess.Popen([cli, "record", *sim.link_args(), "--seconds", "60", "--wave", "udp", "--fft", "off",
+                                 "--wav-dir", os.path.join(tmp, "wav"), "--settings-dir", os.path.join(tmp, "settings")],
+                                stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+        time.sleep(4)
+        proc.send_signal(signal.SIGINT)
+        try:
+            out, err = proc.communicate(timeout=30)
+        except subprocess.TimeoutExpired:
+            proc.kill()
+            out, err = proc.communicate()
+        check(proc.returncode == 0, f"Ctrl-C: a clean stop (exit {proc.returncode}; {err.strip()[-300:]})")
+        summary = json.loads(out.strip().splitlines()[-1]) if out.strip() else {}
+        check(summary.get("interrupted") is True, f"Ctrl-C: the summary says it was interrupted: {summary}")
+        files = summary.get("files", [])
+        check(len(files) == 1, f"Ctrl-C: one WAV file: {files}")
+        for f in files:
+            valid_wav(check, f, "Ctrl-C")
+            info = soundfile.info(f)
+            check(1 <= info.duration <= 5, f"Ctrl-C: the file holds the seconds recorded ({info.duration:.0f} s)")
+
+
 def main():
     build = sys.argv[1]
     check = Checks()
     only = sys.argv[2:]
     for name, run in (("lost", lambda: lost_datagrams(check, build)), ("link", lambda: dropped_link(check, build)),
-                      ("folder", lambda: unwritable_folder(check, build))):
+                      ("folder", lambda: unwritable_folder(check, build)),
+                      ("interrupt", lambda: interrupted(check, build))):
         if not only or name in only:
             run()
     return 1 if check.failures else 0

@@ -65,35 +65,24 @@ def stream_run(check, build, transport):
             check(mean[16] - floor > 30, f"{what}: the tone stands {mean[16] - floor:.0f} dB above the floor")
 
 
-def link_run(check, build):
+def link_run(check, build, what, sim_args, pty, rate):
     # The command link carries the waveform in the periodic status replies (transport 3).
-    with Sim(build, ["--model", "hf", "--firmware", "v2.1.0", "--rate", "1000", "--bits", "24", *SCENE[:2],
-                     "--tone", "50:-10"]) as sim, scratch() as tmp:
+    with Sim(build, sim_args, pty=pty) as sim, scratch() as tmp:
         wav_dir = os.path.join(tmp, "wav")
         code, summary, err = record(build, sim.link_args(), "--seconds", "5", "--wave", "link", "--fft", "off",
                                     "--wav-dir", wav_dir, "--settings-dir", os.path.join(tmp, "settings"))
-        check(code == 0, f"link: exit 0 (got {code}; {err.strip()[-300:]})")
+        check(code == 0, f"{what}: exit 0 (got {code}; {err.strip()[-300:]})")
         check(summary.get("waveformRecords", 0) > 0 and summary.get("missedSamples") == 0,
-              f"link: records without gaps: {summary}")
+              f"{what}: records without gaps: {summary}")
         wavs = [f for f in summary.get("files", []) if f.endswith(".wav")]
-        check(len(wavs) == 1, f"link: one WAV file: {wavs}")
+        check(len(wavs) == 1, f"{what}: one WAV file: {wavs}")
         if wavs:
-            check_wav(check, sim, wavs[0], 1000, False, "link")
+            check_wav(check, sim, wavs[0], rate, False, what)
 
 
-def serial_run(check, build):
-    with Sim(build, ["--model", "lf", *SCENE[:2], "--tone", "20:-10"], pty=True) as sim, scratch() as tmp:
-        wav_dir = os.path.join(tmp, "wav")
-        code, summary, err = record(build, sim.link_args(), "--seconds", "5", "--wave", "link", "--fft", "off",
-                                    "--wav-dir", wav_dir, "--settings-dir", os.path.join(tmp, "settings"))
-        check(code == 0, f"serial LF: exit 0 (got {code}; {err.strip()[-300:]})")
-        check(summary.get("waveformRecords", 0) > 0 and summary.get("missedSamples") == 0,
-              f"serial LF: records without gaps: {summary}")
-        wavs = [f for f in summary.get("files", []) if f.endswith(".wav")]
-        check(len(wavs) == 1, f"serial LF: one WAV file: {wavs}")
-        if wavs:
-            rate = soundfile.info(wavs[0]).samplerate
-            check_wav(check, sim, wavs[0], rate, False, "serial LF")
+HF_LINK = ["--model", "hf", "--firmware", "v2.1.0", "--rate", "1000", "--bits", "24", *SCENE[:2], "--tone", "50:-10"]
+LF_SERIAL = ["--model", "lf",  # its start-up setup samples at 4000/s
+             *SCENE[:2], "--tone", "20:-10"]
 
 
 def main():
@@ -101,7 +90,8 @@ def main():
     check = Checks()
     only = sys.argv[2:]
     for name, run in (("udp", lambda: stream_run(check, build, "udp")), ("tcp", lambda: stream_run(check, build, "tcp")),
-                      ("link", lambda: link_run(check, build)), ("serial", lambda: serial_run(check, build))):
+                      ("link", lambda: link_run(check, build, "link", HF_LINK, False, 1000)),
+                      ("serial", lambda: link_run(check, build, "serial LF", LF_SERIAL, True, 4000))):
         if not only or name in only:
             run()
     return 1 if check.failures else 0
