@@ -4,6 +4,7 @@
 # data, its peak RSS and the missed samples, against a floor receiver that only reads the
 # same datagrams.   Usage: bench/live_chain.sh BUILD   (env: DURATION, PORT)
 set -euo pipefail
+. "$(dirname "${BASH_SOURCE[0]}")/../scripts/sim-wait.sh"
 build="${1:-build}"
 DURATION=${DURATION:-60}
 PORT=${PORT:-46000}
@@ -19,9 +20,7 @@ start_sim() {
   "$build/sim/hylo-sim" --model hf --port "$PORT" --rate 512000 --bits 24 --tone 1000:-10 --noise -60 \
     --seconds $((DURATION + 30)) > "$tmp/sim.out" &
   sim_pid=$!
-  for _ in $(seq 50); do grep -q listening "$tmp/sim.out" 2>/dev/null && return; sleep 0.1; done
-  echo "live_chain: hylo-sim did not start" >&2
-  exit 1
+  wait_for_sim "$tmp/sim.out" "$sim_pid"
 }
 stop_sim() {
   kill "$sim_pid" 2>/dev/null || true

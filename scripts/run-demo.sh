@@ -3,6 +3,7 @@
 # a demo profile that connects to it at start. The demo's settings and data live in a
 # temporary folder, never in the user's own.
 set -euo pipefail
+. "$(dirname "${BASH_SOURCE[0]}")/sim-wait.sh"
 build="$1"; shift
 demo="$(mktemp -d /tmp/hylo-demo.XXXXXX)"
 mkdir -p "$demo/settings" "$demo/data"
@@ -19,13 +20,7 @@ sim_log="$demo/hylo-sim.log"
 sim_pid=$!
 stop_sim() { kill "$sim_pid" 2>/dev/null || true; wait "$sim_pid" 2>/dev/null || true; }
 trap stop_sim EXIT
-for _ in $(seq 50); do
-  grep -q "listening" "$sim_log" && break
-  if ! kill -0 "$sim_pid" 2>/dev/null; then
-    echo "hylo: hylo-sim did not start:" >&2; cat "$sim_log" >&2; exit 1
-  fi
-  sleep 0.1
-done
+wait_for_sim "$sim_log" "$sim_pid"
 echo "hylo: $(head -1 "$sim_log")"
 
 app=("$build/app/hylo" --settings-dir "$demo/settings" --data-dir "$demo/data" --connect "$@")

@@ -4,6 +4,7 @@
 # answers, grabs its own window after a few seconds and exits. Only the simulator this script
 # started is ended, by its PID.
 set -euo pipefail
+. "$(dirname "${BASH_SOURCE[0]}")/sim-wait.sh"
 build="$1"
 out="${2:-$build/screenshot.png}"
 seconds="${HYLO_SCREENSHOT_SECONDS:-5}"
@@ -28,13 +29,7 @@ stop_sim() {
   rm -rf "$work"
 }
 trap stop_sim EXIT
-for _ in $(seq 50); do
-  grep -q "listening" "$sim_log" && break
-  if ! kill -0 "$sim_pid" 2>/dev/null; then
-    echo "hylo: hylo-sim did not start:" >&2; cat "$sim_log" >&2; exit 1
-  fi
-  sleep 0.1
-done
+wait_for_sim "$sim_log" "$sim_pid"
 
 status=0
 xvfb-run -a -s "-screen 0 1400x1000x24" \
