@@ -33,10 +33,10 @@ std::int64_t SystemSeconds() {
 
 SimInstrument::SimInstrument(const SimOptions& options)
     : o_(options),
-      identity_(options),
+      identity_(o_),
       setup_(options.model, options.FirmwareNumber()),
       baud_(options.baud),
-      statusScene_(options, setup_.WaveSampleRate()) {
+      statusScene_(o_, setup_.WaveSampleRate()) {
   if (o_.waveRate != 0 || o_.waveBits != 0) {
     const int bytes = o_.waveBits != 0 ? o_.waveBits / 8 : setup_.BytesPerSample();
     const std::uint32_t rate = o_.waveRate != 0 ? o_.waveRate : setup_.WaveSampleRate();

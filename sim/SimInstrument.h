@@ -33,6 +33,8 @@ struct SimEpochTrigger {
 class SimInstrument {
  public:
   explicit SimInstrument(const SimOptions& options);
+  SimInstrument(const SimInstrument&) = delete;  // its identity refers to its own options
+  SimInstrument& operator=(const SimInstrument&) = delete;
 
   SimAction Handle(const SimFrame& frame);
 
@@ -56,7 +58,7 @@ class SimInstrument {
   std::vector<std::uint8_t> FftBlock();
   std::vector<std::uint8_t> WaveBlock();
 
-  const SimOptions& o_;
+  const SimOptions o_;  // a copy: callers may pass a temporary
   SimIdentity identity_;
   SimSetupStore setup_;
   std::int64_t clockOffset_ = 0;
