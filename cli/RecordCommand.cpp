@@ -124,14 +124,7 @@ bool Fail(const char* text) {
 class RecordRun {
  public:
   explicit RecordRun(const RecordOptions& o) : o_(o) {}
-  ~RecordRun() {
-    if (hylo_) {
-      hylo_->Data().SetWaveTap({});
-      hylo_->Data().SetSpectrumTap({});
-      hylo_->SetUiDispatch({});
-      hylo_->MainExit();
-    }
-  }
+  ~RecordRun() { Shutdown(); }
 
   int Run() {
     if (o_.yes) op_.SetDefaultButton(0);
@@ -173,11 +166,8 @@ class RecordRun {
       hylo_->Scan().StopCallback();
       queue_.RunPending();
     }
-    hylo_->Data().SetWaveTap({});
-    hylo_->Data().SetSpectrumTap({});
     // The shutdown drains the queues and finalises the files before they are listed.
-    hylo_->SetUiDispatch({});
-    hylo_->MainExit();
+    Shutdown();
     queue_.RunPending();
     if (clean && !tally_.AnyData() && (o_.wave != "off" || o_.fft != "off")) clean = Fail("no data arrived");
 
@@ -192,6 +182,16 @@ class RecordRun {
 
  private:
   setup::SetupContext Context() { return hylo_->JobSetup().Context(); }
+
+  // Taps and dispatch off before the shutdown, so nothing calls into this object after it;
+  // a second call does nothing.
+  void Shutdown() {
+    if (!hylo_) return;
+    hylo_->Data().SetWaveTap({});
+    hylo_->Data().SetSpectrumTap({});
+    hylo_->SetUiDispatch({});
+    hylo_->MainExit();
+  }
 
   bool ReadSetup() {
     const setup::SetupContext ctx = Context();
