@@ -13,7 +13,7 @@
 #include <memory>
 
 #include "PanelBinding.h"
-#include "core/Hylo.h"
+#include "context/Hylo.h"
 
 namespace hylo::app {
 

@@ -3,7 +3,7 @@
 #include <QWidget>
 #include <memory>
 
-#include "processing/HyloSpectrum.h"
+#include "display/HyloSpectrum.h"
 
 namespace hylo::app {
 

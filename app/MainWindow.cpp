@@ -12,10 +12,10 @@
 #include <algorithm>
 #include <cstdlib>
 
-#include "processing/HyloProcMsg.h"
+#include "display/HyloUIUpdate.h"
 #include "processing/HyloReference.h"
-#include "processing/HyloUIUpdate.h"
 #include "shell/MainPanel.h"
+#include "stream/HyloProcMsg.h"
 
 namespace hylo::app {
 

@@ -21,7 +21,7 @@
 #include "SpectrumWidget.h"
 #include "StatusPanel.h"
 #include "TimeSeriesWidget.h"
-#include "core/Hylo.h"
+#include "context/Hylo.h"
 
 namespace hylo::app {
 

@@ -7,8 +7,8 @@
 #include <memory>
 
 #include "PanelBinding.h"
-#include "core/Hylo.h"
-#include "processing/HyloUIUpdate.h"
+#include "context/Hylo.h"
+#include "display/HyloUIUpdate.h"
 
 namespace hylo::app {
 

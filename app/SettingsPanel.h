@@ -11,7 +11,7 @@
 #include <QTabWidget>
 #include <QWidget>
 
-#include "core/Hylo.h"
+#include "context/Hylo.h"
 
 namespace hylo::app {
 

@@ -15,7 +15,7 @@
 
 #include "PanelBinding.h"
 #include "config/JobSetupCommands.h"
-#include "core/Hylo.h"
+#include "context/Hylo.h"
 
 namespace hylo::app {
 

@@ -6,7 +6,7 @@
 #include <array>
 #include <memory>
 
-#include "processing/HyloSpectrum.h"
+#include "display/HyloSpectrum.h"
 
 namespace hylo::app {
 

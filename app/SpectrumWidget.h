@@ -4,7 +4,7 @@
 #include <QWidget>
 #include <memory>
 
-#include "processing/HyloSpectrum.h"
+#include "display/HyloSpectrum.h"
 
 namespace hylo::app {
 

@@ -2,7 +2,7 @@
 
 #include <QFormLayout>
 
-#include "processing/HyloUIUpdate.h"
+#include "display/HyloUIUpdate.h"
 
 namespace hylo::app {
 

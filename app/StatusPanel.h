@@ -7,7 +7,7 @@
 #include <string>
 
 #include "PanelBinding.h"
-#include "core/Hylo.h"
+#include "context/Hylo.h"
 
 namespace hylo::app {
 

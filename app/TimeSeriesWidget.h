@@ -3,7 +3,7 @@
 #include <QWidget>
 #include <deque>
 
-#include "processing/HyloTimeSeries.h"
+#include "display/HyloTimeSeries.h"
 
 namespace hylo::app {
 

@@ -11,7 +11,7 @@
 #include "ConnectionPanel.h"
 #include "MainWindow.h"
 #include "QtOperator.h"
-#include "core/Hylo.h"
+#include "context/Hylo.h"
 #include "platform/TerminationSignal.h"
 
 int main(int argc, char** argv) {

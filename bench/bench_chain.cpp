@@ -13,10 +13,10 @@
 #include <thread>
 #include <vector>
 
-#include "config/HyloTrigger.h"
 #include "core/HyloThreadControl.h"
 #include "processing/HyloProcFft.h"
 #include "processing/HyloProcWave.h"
+#include "processing/HyloTrigger.h"
 
 using namespace hylo;
 

@@ -14,8 +14,8 @@
 
 #include "DisplayArea.h"
 #include "core/HyloNodes.h"
-#include "processing/HyloSpectrum.h"
-#include "processing/HyloTimeSeries.h"
+#include "display/HyloSpectrum.h"
+#include "display/HyloTimeSeries.h"
 
 namespace {
 

@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "files/HyloIni.h"
 #include "files/HyloWav.h"
+#include "settings/HyloIni.h"
 #include "shell/ScriptedOperator.h"
 
 namespace fs = std::filesystem;

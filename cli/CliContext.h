@@ -5,7 +5,7 @@
 #include <memory>
 #include <string>
 
-#include "core/Hylo.h"
+#include "context/Hylo.h"
 #include "shell/ScriptedOperator.h"
 
 namespace hylo::cli {

@@ -15,7 +15,7 @@
 #include "config/SetupFile.h"
 #include "link/DeviceIdentity.h"
 #include "platform/TerminationSignal.h"
-#include "processing/StreamChannels.h"
+#include "stream/StreamChannels.h"
 
 namespace hylo::cli {
 namespace fs = std::filesystem;

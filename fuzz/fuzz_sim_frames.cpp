@@ -20,7 +20,7 @@
 #include "SimInstrument.h"
 #include "SimLinkCore.h"
 #include "SimSetupStore.h"
-#include "link/CRC_Update.h"
+#include "wire/CRC_Update.h"
 
 namespace {
 

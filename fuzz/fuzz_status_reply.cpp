@@ -4,9 +4,9 @@
 #include <cstdint>
 #include <span>
 
-#include "processing/HyloProcMsg.h"
-#include "processing/StatusReply.h"
-#include "processing/StatusStore.h"
+#include "stream/HyloProcMsg.h"
+#include "stream/StatusReply.h"
+#include "stream/StatusStore.h"
 
 namespace {
 hylo::HyloNodes& Nodes() {

@@ -4,9 +4,9 @@
 #include <cstdint>
 #include <span>
 
-#include "processing/HyloProcStream.h"
-#include "processing/ParseStreams.h"
-#include "processing/StatusReply.h"
+#include "stream/HyloProcStream.h"
+#include "stream/ParseStreams.h"
+#include "stream/StatusReply.h"
 
 namespace {
 hylo::HyloNodes& Nodes() {

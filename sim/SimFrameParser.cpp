@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "link/CRC_Update.h"
+#include "wire/CRC_Update.h"
 
 namespace hylo::sim {
 namespace {

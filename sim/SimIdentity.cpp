@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "platform/Bytes.h"
+#include "wire/Bytes.h"
 
 namespace hylo::sim {
 namespace {

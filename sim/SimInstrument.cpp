@@ -4,7 +4,7 @@
 #include <cmath>
 
 #include "SimSpectrum.h"
-#include "platform/Bytes.h"
+#include "wire/Bytes.h"
 
 namespace hylo::sim {
 namespace {

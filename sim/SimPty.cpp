@@ -9,7 +9,7 @@
 #include <cstdio>
 #include <system_error>
 
-#include "platform/LineRate.h"
+#include "wire/LineRate.h"
 
 namespace hylo::sim {
 

@@ -1,6 +1,6 @@
 #include "SimSetupStore.h"
 
-#include "platform/Bytes.h"
+#include "wire/Bytes.h"
 
 namespace hylo::sim {
 namespace {

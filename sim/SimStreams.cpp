@@ -4,7 +4,7 @@
 #include <cmath>
 #include <cstdio>
 
-#include "platform/Bytes.h"
+#include "wire/Bytes.h"
 
 namespace hylo::sim {
 namespace {

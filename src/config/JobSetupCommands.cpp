@@ -9,7 +9,7 @@
 #include "config/SetupFile.h"
 #include "link/CommandLetters.h"
 #include "link/DeviceIdentity.h"
-#include "platform/Bytes.h"
+#include "wire/Bytes.h"
 
 namespace hylo::setup {
 

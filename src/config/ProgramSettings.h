@@ -9,7 +9,7 @@
 #include "config/SetupTabs.h"
 #include "files/HyloLogging.h"
 #include "files/HyloWav.h"
-#include "files/SettingsGroups.h"
+#include "settings/SettingsGroups.h"
 
 namespace hylo::setup {
 

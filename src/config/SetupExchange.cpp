@@ -5,9 +5,8 @@
 #include <variant>
 
 #include "config/SetupDerived.h"
-
 #include "link/DeviceIdentity.h"
-#include "platform/Bytes.h"
+#include "wire/Bytes.h"
 
 namespace hylo::setup {
 
@@ -49,8 +48,7 @@ bool SetupEchoMatches(const SetupContext& ctx, std::span<const std::uint8_t> sen
   return std::equal(sent.begin(), sent.begin() + static_cast<std::ptrdiff_t>(compared), echoPayload.begin());
 }
 
-Notices ReadSetupReply(JobSetup& s, const SetupContext& ctx, std::span<const std::uint8_t> payload,
-                       std::uint32_t now) {
+Notices ReadSetupReply(JobSetup& s, const SetupContext& ctx, std::span<const std::uint8_t> payload, std::uint32_t now) {
   Notices notices;
   const auto parsed = ParseSetupEnquiryPayload(payload);
   if (!parsed) return notices;

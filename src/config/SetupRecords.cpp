@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "platform/Bytes.h"
+#include "wire/Bytes.h"
 
 namespace hylo::setup {
 
@@ -10,12 +10,17 @@ using namespace hylo::bytes;
 
 namespace {
 
-constexpr std::array<std::string_view, kSetupParamCount> kParamNames = {
-    "AUX_PIN",       "LOG_START_TIME", "FFT_SAMPLE_RATE", "FFT_REF_LEVEL",           "FFT_PTS_PER",
-    "FFT_SAMPS_BTW", "FFT_TYPE",       "FFT_ACCUM",       "FFT_WEIGHT",              "FFT_LOG_MODE",
-    "FFT_LOG_LENGTH", "DUTY_CYCLE_TIME", "DUTY_RUN_TIME", "DUTY_IGNORE_TIME_CHANGE", "WAVE_SAMPLE_RATE",
-    "WAVE_BIT_DEPTH", "WAVE_GAIN",     "WAVE_ENDIAN",     "WAVE_LOG_MODE",           "WAVE_LOG_LENGTH",
-    "TIME_SRC"};
+constexpr std::array<std::string_view, kSetupParamCount> kParamNames = {"AUX_PIN",          "LOG_START_TIME",
+                                                                        "FFT_SAMPLE_RATE",  "FFT_REF_LEVEL",
+                                                                        "FFT_PTS_PER",      "FFT_SAMPS_BTW",
+                                                                        "FFT_TYPE",         "FFT_ACCUM",
+                                                                        "FFT_WEIGHT",       "FFT_LOG_MODE",
+                                                                        "FFT_LOG_LENGTH",   "DUTY_CYCLE_TIME",
+                                                                        "DUTY_RUN_TIME",    "DUTY_IGNORE_TIME_CHANGE",
+                                                                        "WAVE_SAMPLE_RATE", "WAVE_BIT_DEPTH",
+                                                                        "WAVE_GAIN",        "WAVE_ENDIAN",
+                                                                        "WAVE_LOG_MODE",    "WAVE_LOG_LENGTH",
+                                                                        "TIME_SRC"};
 
 // True when `b` holds a whole record of `size` bytes that starts with `type`.
 bool Holds(std::span<const std::uint8_t> b, std::uint16_t type, std::size_t size) {
@@ -24,7 +29,9 @@ bool Holds(std::span<const std::uint8_t> b, std::uint16_t type, std::size_t size
 
 }  // namespace
 
-std::string_view SetupParamName(std::uint16_t id) { return id < kSetupParamCount ? kParamNames[id] : std::string_view{}; }
+std::string_view SetupParamName(std::uint16_t id) {
+  return id < kSetupParamCount ? kParamNames[id] : std::string_view{};
+}
 
 std::array<std::uint8_t, kLfSetupSize> Pack(const LfSetup& r) {
   std::array<std::uint8_t, kLfSetupSize> b{};
@@ -224,15 +231,33 @@ SetupParseResult ParseSetupRecord(std::span<const std::uint8_t> b) {
       result.error = SetupParseError::kTooShort;
   };
   switch (result.type) {
-    case kLfSetupType: take(UnpackLfSetup(b)); break;
-    case kWaveSetupType: take(UnpackWaveSetup(b)); break;
-    case kFftSetupType: take(UnpackFftSetup(b)); break;
-    case kLegacyDutyCycleSetupType: take(UnpackLegacyDutyCycleSetup(b)); break;
-    case kStartTimeSetupType: take(UnpackStartTimeSetup(b)); break;
-    case kDutyCycleSetupType: take(UnpackDutyCycleSetup(b)); break;
-    case kSetupParamListType: take(UnpackSetupParamList(b)); break;
-    case kSetupErrorType: take(UnpackSetupError(b)); break;
-    default: result.error = SetupParseError::kUnrecognized; break;
+    case kLfSetupType:
+      take(UnpackLfSetup(b));
+      break;
+    case kWaveSetupType:
+      take(UnpackWaveSetup(b));
+      break;
+    case kFftSetupType:
+      take(UnpackFftSetup(b));
+      break;
+    case kLegacyDutyCycleSetupType:
+      take(UnpackLegacyDutyCycleSetup(b));
+      break;
+    case kStartTimeSetupType:
+      take(UnpackStartTimeSetup(b));
+      break;
+    case kDutyCycleSetupType:
+      take(UnpackDutyCycleSetup(b));
+      break;
+    case kSetupParamListType:
+      take(UnpackSetupParamList(b));
+      break;
+    case kSetupErrorType:
+      take(UnpackSetupError(b));
+      break;
+    default:
+      result.error = SetupParseError::kUnrecognized;
+      break;
   }
   return result;
 }
@@ -259,13 +284,18 @@ SetupResultAction ClassifySetupResult(std::span<const std::uint8_t> payload) {
 
 std::string DescribeSetupError(std::uint16_t code) {
   switch (code) {
-    case 1: return "Gain error.\nPlease check the gain setting and try again.";
-    case 2: return "Bandwidth error.\nPlease check the acoustic bandwidth setting and try again.";
-    case 4: return "Operating mode error.\nPlease check the data format and operating mode and try again.";
-    case 8: return "FFT Parameter error.\nPlease check the FFT settings and try again.";
+    case 1:
+      return "Gain error.\nPlease check the gain setting and try again.";
+    case 2:
+      return "Bandwidth error.\nPlease check the acoustic bandwidth setting and try again.";
+    case 4:
+      return "Operating mode error.\nPlease check the data format and operating mode and try again.";
+    case 8:
+      return "FFT Parameter error.\nPlease check the FFT settings and try again.";
     case 16:
       return "Logging setup error.\nPlease check the logging settings and try again.\n\nNote: Max file size is 1Gb.";
-    case 0xFFFD: return "Triggered logging is only available up to\n 4kHz sample rate.";
+    case 0xFFFD:
+      return "Triggered logging is only available up to\n 4kHz sample rate.";
     case 0xFFFE:
       return "Data cannot be logged with the current configuation.\nFor Wav logging: Reduce sample bandwidth to "
              "1600Hz.\nFor FFT logging: Decrease Window overlap, or increase accumulation.";

@@ -15,9 +15,9 @@
 #include "core/Worker.h"
 #include "files/HyloImpulseLog.h"
 #include "files/HyloWav.h"
-#include "files/SettingsGroups.h"
 #include "link/DeviceIdentity.h"
-#include "processing/Records.h"
+#include "settings/SettingsGroups.h"
+#include "stream/Records.h"
 
 namespace hylo {
 

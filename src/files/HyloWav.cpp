@@ -6,10 +6,10 @@
 #include <system_error>
 
 #include "files/HyloFiles.h"
-#include "files/HyloIni.h"
-#include "platform/Bytes.h"
 #include "platform/Folders.h"
+#include "settings/HyloIni.h"
 #include "shell/OperatorPort.h"
+#include "wire/Bytes.h"
 
 namespace hylo {
 namespace {

@@ -12,8 +12,8 @@
 #include <span>
 #include <string>
 
-#include "files/SettingsGroups.h"
 #include "link/DeviceIdentity.h"
+#include "settings/SettingsGroups.h"
 
 namespace hylo {
 

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "platform/Bytes.h"
+#include "wire/Bytes.h"
 
 namespace hylo {
 namespace {

@@ -5,8 +5,8 @@
 #include <ctime>
 #include <string>
 
-#include "link/CRC_Update.h"
 #include "platform/SerialPort.h"
+#include "wire/CRC_Update.h"
 
 namespace hylo {
 

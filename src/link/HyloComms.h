@@ -18,7 +18,7 @@
 #include "link/LinkClock.h"
 #include "link/LinkRecords.h"
 #include "link/LinkState.h"
-#include "link/LinkTransport.h"
+#include "platform/LinkTransport.h"
 #include "platform/TcpLink.h"
 #include "shell/OperatorPort.h"
 

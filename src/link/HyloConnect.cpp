@@ -2,11 +2,11 @@
 
 #include <cstring>
 
-#include "files/HyloIni.h"
-#include "platform/Bytes.h"
 #include "platform/InetPing.h"
+#include "settings/HyloIni.h"
 #include "shell/MainPanel.h"
 #include "shell/OperatorPort.h"
+#include "wire/Bytes.h"
 
 namespace hylo {
 namespace {

@@ -13,11 +13,11 @@
 
 #include "core/HyloNodes.h"
 #include "core/Worker.h"
-#include "files/SettingsGroups.h"
 #include "link/ComPortMap.h"
 #include "link/CommandLink.h"
 #include "link/DeviceIdentity.h"
 #include "link/LinkState.h"
+#include "settings/SettingsGroups.h"
 #include "shell/PanelModel.h"
 
 namespace hylo {

@@ -6,10 +6,10 @@
 #include <thread>
 
 #include "link/HyloConnect.h"
-#include "platform/Bytes.h"
 #include "platform/SerialPorts.h"
 #include "shell/MainPanel.h"
 #include "shell/OperatorPort.h"
+#include "wire/Bytes.h"
 
 namespace hylo {
 namespace {

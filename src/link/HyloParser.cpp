@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include "link/CRC_Update.h"
 #include "link/LinkRecords.h"
+#include "wire/CRC_Update.h"
 
 namespace hylo {
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <thread>
 
-#include "link/LinkTransport.h"
+#include "platform/LinkTransport.h"
 
 namespace asio {
 class io_context;

@@ -12,7 +12,7 @@
 #include <cerrno>
 #include <chrono>
 
-#include "platform/LineRate.h"
+#include "wire/LineRate.h"
 
 namespace hylo {
 

@@ -7,7 +7,7 @@
 #include <span>
 #include <string>
 
-#include "link/LinkTransport.h"
+#include "platform/LinkTransport.h"
 
 namespace hylo {
 

@@ -7,7 +7,7 @@
 #include <functional>
 
 #include "core/Worker.h"
-#include "processing/Records.h"
+#include "stream/Records.h"
 
 namespace hylo {
 

@@ -9,7 +9,7 @@
 
 #include "core/Worker.h"
 #include "platform/RealFft.h"
-#include "processing/Records.h"
+#include "stream/Records.h"
 
 namespace hylo {
 

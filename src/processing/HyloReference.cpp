@@ -3,7 +3,7 @@
 #include <cmath>
 #include <cstdlib>
 
-#include "files/SettingsGroups.h"
+#include "settings/SettingsGroups.h"
 
 namespace hylo {
 

@@ -10,10 +10,10 @@
 
 #include "DisplayTypes.h"
 #include "MainWindow.h"
-#include "core/Hylo.h"
-#include "files/HyloIni.h"
-#include "processing/HyloProcMsg.h"
-#include "processing/HyloUIUpdate.h"
+#include "context/Hylo.h"
+#include "display/HyloUIUpdate.h"
+#include "settings/HyloIni.h"
+#include "stream/HyloProcMsg.h"
 #include "support/GuiContext.h"
 
 using namespace hylo;

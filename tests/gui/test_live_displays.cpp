@@ -9,8 +9,8 @@
 
 #include "MainWindow.h"
 #include "QtOperator.h"
-#include "core/Hylo.h"
-#include "processing/HyloUIUpdate.h"
+#include "context/Hylo.h"
+#include "display/HyloUIUpdate.h"
 #include "support/GuiContext.h"
 #include "support/StreamWriter.h"
 

@@ -7,7 +7,7 @@
 
 #include "MainWindow.h"
 #include "QtOperator.h"
-#include "core/Hylo.h"
+#include "context/Hylo.h"
 #include "support/GuiContext.h"
 
 using namespace hylo;

@@ -12,7 +12,7 @@
 
 #include "DisplayTypes.h"
 #include "MainWindow.h"
-#include "core/Hylo.h"
+#include "context/Hylo.h"
 #include "support/GuiContext.h"
 #include "support/SimProcess.h"
 

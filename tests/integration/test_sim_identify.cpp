@@ -5,7 +5,7 @@
 #include <cstring>
 #include <thread>
 
-#include "core/Hylo.h"
+#include "context/Hylo.h"
 #include "shell/ScriptedOperator.h"
 #include "support/SimProcess.h"
 #include "support/TempDir.h"

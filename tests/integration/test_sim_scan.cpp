@@ -6,7 +6,7 @@
 #include <mutex>
 #include <thread>
 
-#include "core/Hylo.h"
+#include "context/Hylo.h"
 #include "shell/MainPanel.h"
 #include "shell/ScriptedOperator.h"
 #include "support/SimProcess.h"

@@ -8,7 +8,7 @@
 #include <thread>
 
 #include "config/SetupExchange.h"
-#include "core/Hylo.h"
+#include "context/Hylo.h"
 #include "shell/MainPanel.h"
 #include "shell/ScriptedOperator.h"
 #include "support/SimProcess.h"

@@ -7,7 +7,7 @@
 #include <future>
 #include <thread>
 
-#include "core/Hylo.h"
+#include "context/Hylo.h"
 #include "shell/MainPanel.h"
 #include "shell/ScriptedOperator.h"
 #include "support/SimProcess.h"

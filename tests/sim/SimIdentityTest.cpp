@@ -5,7 +5,7 @@
 #include <string>
 
 #include "SimIdentity.h"
-#include "platform/Bytes.h"
+#include "wire/Bytes.h"
 
 using hylo::bytes::GetI16LE;
 using hylo::bytes::GetU16LE;

@@ -4,7 +4,7 @@
 #include <random>
 
 #include "SimInstrument.h"
-#include "platform/Bytes.h"
+#include "wire/Bytes.h"
 
 using hylo::bytes::GetI16LE;
 using hylo::bytes::GetU16LE;

@@ -6,7 +6,7 @@
 #include <algorithm>
 
 #include "../support/SimProcess.h"
-#include "platform/Bytes.h"
+#include "wire/Bytes.h"
 
 using hylo::test::BuildFrame;
 using hylo::test::ConnectTcp;

@@ -4,7 +4,7 @@
 #include <memory>
 
 #include "QtOperator.h"
-#include "core/Hylo.h"
+#include "context/Hylo.h"
 #include "support/TestOptions.h"
 
 namespace hylo::test {

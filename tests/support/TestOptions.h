@@ -1,6 +1,6 @@
 #pragma once
 // Context options that keep a test's folders inside its temp dir and skip the settle pause.
-#include "core/Hylo.h"
+#include "context/Hylo.h"
 #include "support/TempDir.h"
 
 namespace hylo::test {

@@ -4,7 +4,7 @@
 
 #include <fstream>
 
-#include "core/Hylo.h"
+#include "context/Hylo.h"
 #include "files/HyloCalibrationFile.h"
 #include "files/HyloLogging.h"
 #include "shell/ScriptedOperator.h"

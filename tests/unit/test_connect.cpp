@@ -3,8 +3,8 @@
 #include <deque>
 #include <map>
 
-#include "files/HyloIni.h"
 #include "link/HyloConnect.h"
+#include "settings/HyloIni.h"
 #include "shell/MainPanel.h"
 #include "shell/ScriptedOperator.h"
 

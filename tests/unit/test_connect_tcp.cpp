@@ -4,9 +4,9 @@
 #include <asio.hpp>
 #include <thread>
 
-#include "files/HyloIni.h"
 #include "link/CommsCommandLink.h"
 #include "link/HyloConnect.h"
+#include "settings/HyloIni.h"
 #include "shell/MainPanel.h"
 #include "shell/ScriptedOperator.h"
 #include "test_link_support.h"

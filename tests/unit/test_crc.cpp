@@ -6,11 +6,11 @@
 #include <sstream>
 #include <string>
 
-#include "link/CRC_Update.h"
 #include "link/CommandLetters.h"
 #include "link/LinkRecords.h"
 #include "link/LinkState.h"
 #include "test_link_support.h"
+#include "wire/CRC_Update.h"
 
 using namespace hylo;
 using linktest::Bytes;

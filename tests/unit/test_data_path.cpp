@@ -5,7 +5,7 @@
 #include <fstream>
 #include <thread>
 
-#include "core/Hylo.h"
+#include "context/Hylo.h"
 #include "shell/ScriptedOperator.h"
 #include "support/StreamWriter.h"
 #include "support/TempDir.h"

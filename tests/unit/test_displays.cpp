@@ -4,9 +4,9 @@
 #include <cstring>
 #include <fstream>
 
-#include "processing/HyloSpectrum.h"
-#include "processing/HyloTimeSeries.h"
-#include "processing/HyloUIUpdate.h"
+#include "display/HyloSpectrum.h"
+#include "display/HyloTimeSeries.h"
+#include "display/HyloUIUpdate.h"
 #include "support/TempDir.h"
 
 using namespace hylo;

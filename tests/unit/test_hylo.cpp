@@ -4,7 +4,7 @@
 #include <fstream>
 #include <regex>
 
-#include "core/Hylo.h"
+#include "context/Hylo.h"
 #include "shell/MainPanel.h"
 #include "shell/ScriptedOperator.h"
 #include "support/TempDir.h"

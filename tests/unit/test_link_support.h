@@ -11,9 +11,9 @@
 #include <vector>
 
 #include "core/HyloThreadControl.h"
-#include "link/CRC_Update.h"
 #include "link/LinkRecords.h"
-#include "link/LinkTransport.h"
+#include "platform/LinkTransport.h"
+#include "wire/CRC_Update.h"
 
 namespace linktest {
 

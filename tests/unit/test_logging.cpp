@@ -9,8 +9,8 @@
 #include <thread>
 
 #include "files/HyloFiles.h"
-#include "files/HyloIni.h"
 #include "files/HyloLogging.h"
+#include "settings/HyloIni.h"
 #include "shell/MainPanel.h"
 #include "shell/PanelModel.h"
 #include "shell/ScriptedOperator.h"

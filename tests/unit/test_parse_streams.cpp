@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "processing/ParseStreams.h"
+#include "stream/ParseStreams.h"
 
 using namespace hylo;
 

@@ -4,8 +4,8 @@
 #include <vector>
 
 #include "link/LinkRecords.h"
-#include "processing/HyloProcMsg.h"
-#include "processing/StatusStore.h"
+#include "stream/HyloProcMsg.h"
+#include "stream/StatusStore.h"
 
 using namespace hylo;
 

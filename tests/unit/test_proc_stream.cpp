@@ -3,7 +3,7 @@
 #include <cmath>
 #include <vector>
 
-#include "processing/HyloProcStream.h"
+#include "stream/HyloProcStream.h"
 #include "support/StreamWriter.h"
 
 using namespace hylo;

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "files/SettingsGroups.h"
 #include "processing/HyloReference.h"
+#include "settings/SettingsGroups.h"
 
 using namespace hylo;
 

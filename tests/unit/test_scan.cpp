@@ -3,7 +3,7 @@
 #include <chrono>
 #include <thread>
 
-#include "core/Hylo.h"
+#include "context/Hylo.h"
 #include "link/LinkState.h"
 #include "shell/MainPanel.h"
 #include "shell/ScriptedOperator.h"

@@ -3,9 +3,9 @@
 #include <fstream>
 #include <sstream>
 
-#include "core/Hylo.h"
-#include "files/HyloIni.h"
-#include "files/SettingsGroups.h"
+#include "context/Hylo.h"
+#include "settings/HyloIni.h"
+#include "settings/SettingsGroups.h"
 #include "shell/ScriptedOperator.h"
 #include "support/TempDir.h"
 

@@ -12,10 +12,10 @@
 #include "config/ProgramSettings.h"
 #include "config/SetupExchange.h"
 #include "link/DeviceIdentity.h"
-#include "platform/Bytes.h"
 #include "shell/MainPanel.h"
 #include "shell/ScriptedOperator.h"
 #include "support/TempDir.h"
+#include "wire/Bytes.h"
 
 using namespace hylo;
 using namespace hylo::setup;

@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "processing/StatusReply.h"
+#include "stream/StatusReply.h"
 
 using namespace hylo;
 

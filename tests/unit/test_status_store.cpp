@@ -2,7 +2,7 @@
 
 #include <thread>
 
-#include "processing/StatusStore.h"
+#include "stream/StatusStore.h"
 
 using namespace hylo;
 

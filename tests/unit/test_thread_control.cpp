@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "core/HyloThreadControl.h"
-#include "core/MainWorkThread.h"
+#include "link/MainWorkThread.h"
 
 using namespace hylo;
 using namespace std::chrono_literals;

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <vector>
 
-#include "config/HyloTrigger.h"
+#include "processing/HyloTrigger.h"
 
 using namespace hylo;
 

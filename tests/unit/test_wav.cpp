@@ -7,8 +7,8 @@
 #include <fstream>
 #include <vector>
 
-#include "files/HyloIni.h"
 #include "files/HyloWav.h"
+#include "settings/HyloIni.h"
 #include "shell/ScriptedOperator.h"
 #include "support/RunTool.h"
 #include "support/TempDir.h"

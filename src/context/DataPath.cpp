@@ -1,0 +1,206 @@
+#include "context/DataPath.h"
+
+#include <cstring>
+
+#include "shell/OperatorPort.h"
+
+namespace hylo {
+
+DataPath::DataPath(HyloNodes& nodes, HyloThreadControl& threads, HyloIni& ini, OperatorPort& op, SettingsGroups& groups,
+                   HyloWav& wav)
+    : nodes_(nodes),
+      threads_(threads),
+      operator_(op),
+      groups_(groups),
+      streamMessages_(nodes, [this](MessageNode* n) { return Post(WAVE_THREAD, n); }),
+      statusReplies_(nodes, [this](MessageNode* n) { return Post(WAVE_THREAD, n); }),
+      reference_(nodes, groups.reference),
+      wave_(nodes),
+      fft_(nodes),
+      trigger_(nodes),
+      logging_(ini, op, groups.logging, wav) {
+  streamMessages_.Attach(streams_);
+  streamMessages_.SetStatusSink(StatusSink());
+  statusReplies_.SetStatusSink(StatusSink());
+  reference_.SetPublisher([this](MessageNode* n) { return Post(UI_UPDATE_THREAD, n); });
+  reference_.SetChartReset([this] {
+    if (MessageNode* n = nodes_.AllocNode(MSG_RESET_CHARTS, 1)) {
+      if (Post(IMPULSE_THREAD, n) != 1) nodes_.FreeNode(n);
+    }
+  });
+
+  auto fftTransport = [this] { return groups_.display.collectFftMode; };
+  auto waveTransport = [this] { return groups_.display.collectWaveMode; };
+  auto customScan = [this] { return groups_.display.useCustomScanRate; };
+  auto scanInterval = [this] { return groups_.display.scanPeriod; };
+  auto setScanInterval = [this](double t) {
+    groups_.display.scanPeriod = t;
+    statusReplies_.SetScanInterval(t);
+  };
+
+  HyloProcWave::Context w;
+  w.replayInProgress = [this] { return ReplayInProgress(); };
+  w.replayActive = [this] { return ReplayActive(); };
+  w.waveTransport = waveTransport;
+  w.fftTransport = fftTransport;
+  w.customScanRate = customScan;
+  w.scanInterval = scanInterval;
+  w.setScanInterval = setScanInterval;
+  w.postTrigger = [this](MessageNode* n) {
+    {
+      std::lock_guard guard(waveTapLock_);
+      if (waveTap_) waveTap_(n->As<WaveformRecord>());
+    }
+    return Post(TRIGGER_THREAD, n);
+  };
+  w.postFft = [this](MessageNode* n) { return Post(FFT_THREAD, n); };
+  wave_.SetContext(w);
+
+  HyloProcFft::Context f;
+  f.replayInProgress = w.replayInProgress;
+  f.replayActive = w.replayActive;
+  f.fftTransport = fftTransport;
+  f.customScanRate = customScan;
+  f.scanInterval = scanInterval;
+  f.setScanInterval = setScanInterval;
+  f.densityCorrection = [this](double rate, double length) { reference_.SetDensityCorrection(rate, length); };
+  f.postLog = [this](MessageNode* n) { return Post(LOG_THREAD, n); };
+  f.postTrigger = [this](MessageNode* n) {
+    {
+      std::lock_guard guard(spectrumTapLock_);
+      if (spectrumTap_) spectrumTap_(n->As<SpectrumRecord>());
+    }
+    return Post(TRIGGER_THREAD, n);
+  };
+  f.postDisplay = [this](MessageNode* n) { return Post(UI_UPDATE_THREAD, n); };
+  fft_.SetContext(f);
+
+  HyloTrigger::Context t;
+  t.postDisplay = [this](MessageNode* n) { return Post(UI_UPDATE_THREAD, n); };
+  t.postLog = [this](MessageNode* n) { return Post(LOG_THREAD, n); };
+  t.replayingFile = w.replayInProgress;
+  trigger_.SetContext(t);
+
+  auto headerInfo = [this] {
+    WavHeaderInfo info;
+    {
+      std::lock_guard guard(identityLock_);
+      info.identity = identity_;
+    }
+    info.sensitivityDb = reference_.GetSensitivity();
+    info.temperatureTenths = status_.GetTemperature();
+    info.humidityTenths = status_.GetHumidity();
+    return info;
+  };
+  HyloLogging::Context l;
+  l.headerInfo = headerInfo;
+  l.stopDataCollection = [this] {
+    if (stopDataCollection_) stopDataCollection_();
+  };
+  logging_.SetContext(l);
+  wav.SetHeaderSource(headerInfo);
+  wav.SetStopDataCollection([this] {
+    if (stopDataCollection_) stopDataCollection_();
+  });
+}
+
+StreamStatusSink DataPath::StatusSink() {
+  StreamStatusSink sink;
+  sink.environment = [this](int t, int h) {
+    status_.SetTemperature(t);
+    status_.SetHumidity(h);
+  };
+  sink.battery = [this](int level, int state) { status_.SetBattery(level, state); };
+  sink.sensitivity = [this](int db) { reference_.SetSensitivity(db); };
+  sink.orientation = [this](const std::array<std::int16_t, 6>& v) { status_.SetOrientation(v); };
+  sink.sync = [this](const std::array<std::uint8_t, 24>& record, std::uint32_t state) {
+    status_.SetSyncRecord(record);
+    status_.SetSyncState(static_cast<std::int32_t>(state));
+  };
+  sink.power = [this](const std::array<std::uint8_t, 20>& record) { status_.SetPowerRecord(record); };
+  sink.leds = [this](const std::array<std::uint8_t, 5>& leds) {
+    if (MessageNode* n = nodes_.AllocNode(MSG_STATUS_LEDS, 1)) {
+      // Six indicator bytes and a 32-bit group selector (0: the instrument's row).
+      std::memset(n->payload, 0, 12);
+      std::memcpy(n->payload, leds.data(), leds.size());
+      if (Post(UI_UPDATE_THREAD, n) != 1) nodes_.FreeNode(n);
+    }
+  };
+  sink.notice = [this](std::string_view text) { operator_.ShowNotice(text); };
+  return sink;
+}
+
+void DataPath::SetWaveTap(std::function<void(const WaveformRecord&)> tap) {
+  std::lock_guard guard(waveTapLock_);
+  waveTap_ = std::move(tap);
+}
+
+void DataPath::SetSpectrumTap(std::function<void(const SpectrumRecord&)> tap) {
+  std::lock_guard guard(spectrumTapLock_);
+  spectrumTap_ = std::move(tap);
+}
+
+void DataPath::SetIdentity(const DeviceIdentity& identity) {
+  {
+    std::lock_guard guard(identityLock_);
+    identity_ = identity;
+    // A unit of another type brings its own calibration spectra.
+    if (!calibrationReload_) {
+      calibrationReload_.emplace(logging_.GetSettingsFolder(), [this](const CalibrationSpectrum& bins) {
+        reference_.SetAmbientReference(bins, false);
+      });
+    }
+    calibrationReload_->OnIdentity(identity.modelCode);
+  }
+  statusReplies_.SetModelCode(identity.modelCode);
+  streamMessages_.SetFirmwareVersion(FirmwareVersion(identity.firmwareText));
+}
+
+bool DataPath::MsgProcWorker::Handle(MessageNode& node) {
+  if (node.type == MSG_REPLY_FRAME) {
+    if (replies) replies(node);
+  } else {
+    path->HandleStreamBytes(node);
+  }
+  return false;
+}
+
+bool DataPath::ImpulsePassThrough::Handle(MessageNode& node) {
+  return node.type == MSG_RESET_CHARTS && path->Post(UI_UPDATE_THREAD, &node) == 1;
+}
+
+void DataPath::Initialise() {
+  reference_.InitReferences();
+  statusReplies_.SetScanInterval(groups_.display.scanPeriod);
+}
+
+void DataPath::WorkersStarted() {
+  reference_.PublishReferences({reference_.DisplayReference(), false, reference_.Unit()});
+}
+
+void DataPath::RegisterWorkers() {
+  msgProc_.path = this;
+  impulse_.path = this;
+  threads_.SetWorker(MSG_PROC_THREAD, &msgProc_);
+  threads_.SetWorker(IMPULSE_THREAD, &impulse_);
+  threads_.SetWorker(UI_UPDATE_THREAD, &ui_);
+  threads_.SetWorker(LOG_THREAD, &logging_);
+  threads_.SetWorker(TRIGGER_THREAD, &trigger_);
+  threads_.SetWorker(WAVE_THREAD, &wave_);
+  threads_.SetWorker(FFT_THREAD, &fft_);
+}
+
+void DataPath::HandleStreamBytes(MessageNode& node) {
+  int stream = -1;
+  if (node.type == MSG_WAVE_STREAM_BYTES) stream = STREAM_WAVE;
+  if (node.type == MSG_FFT_STREAM_BYTES) stream = STREAM_FFT;
+  if (node.type == MSG_STATUS_STREAM_BYTES) stream = STREAM_STATUS;
+  if (stream < 0) return;
+  // Up to 1460 raw bytes, then a 32-bit byte count.
+  std::uint32_t count = 0;
+  std::memcpy(&count, node.payload + kStreamReadBytes, sizeof count);
+  if (count > kStreamReadBytes) return;
+  streams_.ReassembleStream(stream, std::span(reinterpret_cast<const std::uint8_t*>(node.payload), count));
+}
+
+}  // namespace hylo

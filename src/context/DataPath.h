@@ -1,0 +1,112 @@
+#pragma once
+// The live data path, wired: stream bytes → records → WaveThread → FftThread and
+// TriggerThread → LogThread and the displays. One object so the context stays small.
+#include <atomic>
+#include <memory>
+
+#include "core/HyloThreadControl.h"
+#include "display/HyloUIUpdate.h"
+#include "files/HyloCalibrationFile.h"
+#include "files/HyloLogging.h"
+#include "files/HyloWav.h"
+#include "processing/HyloProcFft.h"
+#include "processing/HyloProcWave.h"
+#include "processing/HyloReference.h"
+#include "processing/HyloTrigger.h"
+#include "settings/SettingsGroups.h"
+#include "stream/HyloProcStream.h"
+#include "stream/ParseStreams.h"
+#include "stream/StatusReply.h"
+#include "stream/StatusStore.h"
+#include "stream/StreamChannels.h"
+
+namespace hylo {
+
+class HyloIni;
+class OperatorPort;
+
+class DataPath {
+ public:
+  DataPath(HyloNodes& nodes, HyloThreadControl& threads, HyloIni& ini, OperatorPort& op, SettingsGroups& groups,
+           HyloWav& wav);
+  DataPath(const DataPath&) = delete;
+  DataPath& operator=(const DataPath&) = delete;
+
+  // After the settings are loaded: values that come from them.
+  void Initialise();
+  // Once the workers run: the first reference table for the displays.
+  void WorkersStarted();
+  // Gives the worker slots their objects; call before the workers start.
+  void RegisterWorkers();
+  // MsgProcThread's share of stream bytes (types 4, 5, 6).
+  void HandleStreamBytes(MessageNode& node);
+  // MsgProcThread: stream bytes here, reply frames (type 10) to the link's dispatch.
+  void SetReplyDispatch(std::function<void(MessageNode&)> dispatch) { msgProc_.replies = std::move(dispatch); }
+  // Where the scanning stop procedure plugs in (open-failure of a log stops collection).
+  void SetStopDataCollection(std::function<void()> stop) { stopDataCollection_ = std::move(stop); }
+  void SetIdentity(const DeviceIdentity& identity);
+
+  ParseStreams& Streams() { return streams_; }
+  HyloProcStream& StreamMessages() { return streamMessages_; }
+  StatusReplyHandler& StatusReplies() { return statusReplies_; }
+  StatusStore& Status() { return status_; }
+  HyloReference& Reference() { return reference_; }
+  HyloProcWave& Wave() { return wave_; }
+  HyloProcFft& Fft() { return fft_; }
+  HyloTrigger& Trigger() { return trigger_; }
+  HyloLogging& Logging() { return logging_; }
+  HyloUIUpdate& Displays() { return ui_; }
+  StreamChannels& Channels() { return channels_; }
+  PanelModel& StatusPanel() { return statusPanel_; }
+
+  bool ReplayInProgress() const { return replayInProgress_.load(); }
+  bool ReplayActive() const { return replayActive_.load(); }
+  void SetReplayActive(bool on) { replayActive_ = on; }
+  // Sees every waveform record as WaveThread hands it on (WaveThread; may be set any time).
+  void SetWaveTap(std::function<void(const WaveformRecord&)> tap);
+  // Sees every spectrum record as FftThread hands it on (FftThread; may be set any time).
+  void SetSpectrumTap(std::function<void(const SpectrumRecord&)> tap);
+
+ private:
+  int Post(int slot, MessageNode* node) { return threads_.PostNode(slot, node); }
+  StreamStatusSink StatusSink();
+
+  HyloNodes& nodes_;
+  HyloThreadControl& threads_;
+  OperatorPort& operator_;
+  SettingsGroups& groups_;
+  ParseStreams streams_;
+  StreamChannels channels_{nodes_, threads_, streams_};
+  HyloProcStream streamMessages_;
+  StatusReplyHandler statusReplies_;
+  StatusStore status_;
+  HyloReference reference_;
+  HyloProcWave wave_;
+  HyloProcFft fft_;
+  HyloTrigger trigger_;
+  HyloLogging logging_;
+  PanelModel statusPanel_{"status"};
+  HyloUIUpdate ui_{status_, statusPanel_};
+  struct MsgProcWorker final : Worker {
+    DataPath* path = nullptr;
+    std::function<void(MessageNode&)> replies;
+    bool Handle(MessageNode& node) override;
+  } msgProc_;
+  // ImpulseThread's slot until impulse measurement exists: chart resets go on to the displays.
+  struct ImpulsePassThrough final : Worker {
+    DataPath* path = nullptr;
+    bool Handle(MessageNode& node) override;
+  } impulse_;
+  std::atomic<bool> replayInProgress_{false};
+  std::atomic<bool> replayActive_{false};
+  std::function<void()> stopDataCollection_;
+  std::mutex waveTapLock_;
+  std::function<void(const WaveformRecord&)> waveTap_;
+  std::mutex spectrumTapLock_;
+  std::function<void(const SpectrumRecord&)> spectrumTap_;
+  mutable std::mutex identityLock_;
+  DeviceIdentity identity_;
+  std::optional<CalibrationReloader> calibrationReload_;  // under identityLock_
+};
+
+}  // namespace hylo

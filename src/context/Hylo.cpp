@@ -1,0 +1,310 @@
+#include "context/Hylo.h"
+
+#include <chrono>
+#include <fstream>
+#include <sstream>
+#include <system_error>
+
+#include "platform/Folders.h"
+#include "shell/MainPanel.h"
+
+namespace hylo {
+
+Hylo::Hylo(OperatorPort& operatorPort, HyloOptions options) : operator_(operatorPort), options_(std::move(options)) {
+  statusLog_.SetFileWriter([this](std::string_view text) { files_.WriteJobStatus(text, false); });
+  nodes_.SetOutOfMemoryReporter(
+      [](void* self, const char* text) { static_cast<Hylo*>(self)->operator_.ShowNotice(text); }, this);
+  threads_.SetWorker(MAIN_WORK_THREAD, &mainWork_);
+}
+
+Hylo::~Hylo() {
+  // A context dropped without an exit still returns its threads and nodes.
+  if (started_ && !exiting_) {
+    exiting_ = true;
+    ShutdownAll();
+  }
+}
+
+int Hylo::Start() {
+  mainPanel_.SetValue(mainpanel::kTitle, std::string(mainpanel::kWindowTitle));
+  mainPanel_.SetTooltip(mainpanel::kLogIndicator, "0%");
+  mainPanel_.SetTooltip(mainpanel::kSyncIndicator, "Not Synced");
+
+  dataFolder_ = options_.dataFolder.empty() ? platform::DocumentsFolder() / "Quendal" / "Hylo" : options_.dataFolder;
+  std::error_code error;
+  platform::CreateFolderPath(dataFolder_, error);
+  sessionPath_ = dataFolder_;
+  settingsFolder_ = options_.settingsFolder.empty() ? platform::UserConfigFolder() / "Hylo" : options_.settingsFolder;
+  BuildModules();
+
+  ini_.SettingsInit(settingsFolder_);
+  const int loaded = ini_.SettingsLoad(ini_.SettingsPath());
+  settingsLoaded_ = loaded == HyloIni::kLoaded;
+  settingsUnreadable_ = !settingsLoaded_;
+  if (loaded == HyloIni::kUnreadable) KeepUnreadableSettings();
+
+  RunInitialisation();
+  StartThreads();
+  return 0;
+}
+
+// Module objects that hold settings groups are made anew with them (start, session load).
+void Hylo::BuildModules() {
+  programSettings_.reset();
+  jobSetup_.reset();
+  scan_.reset();
+  link_.reset();
+  dataPath_.reset();
+  wav_.reset();
+  groups_.emplace(dataFolder_, platform::ProgramFolder());
+  wav_.emplace(ini_, operator_, groups_->wav);
+  dataPath_.emplace(nodes_, threads_, ini_, operator_, *groups_, *wav_);
+  dataPath_->RegisterWorkers();
+  dataPath_->Logging().SetMainPanel(&mainPanel_);
+  link_ = std::make_unique<LinkModules>(nodes_, threads_, operator_, ini_, *groups_, mainPanel_, *dataPath_, mainWork_);
+  StopHooks hooks;
+  hooks.closeDataStreams = [this] { dataPath_->Channels().CloseStreams(); };
+  link_->RegisterWorkers(hooks);
+  threads_.SetStopHooks(std::move(hooks));
+  WireScanning();
+  BuildSetupModules();
+}
+
+// The job setup exchange and the two setup panels; their reply handlers go in before the
+// workers start.
+void Hylo::BuildSetupModules() {
+  auto indicate = [this](bool) {
+    const bool open = (jobSetup_ && jobSetup_->PanelOpen()) || (programSettings_ && programSettings_->PanelOpen());
+    mainPanel_.SetVisible(setup::kSetupOpenIndicator, open);
+  };
+  auto save = [this] {
+    SaveSettingsGroups();
+    ini_.SettingsWrite();
+  };
+  auto stop = [this] {
+    if (stopScanning_)
+      stopScanning_();
+    else
+      StopScanning();
+  };
+  setup::JobSetupPorts ports;
+  ports.context = [this] {
+    const DeviceIdentity id = link_->Connection().Identity();
+    setup::SetupContext c;
+    c.model = id.modelCode;
+    c.firmware = FirmwareVersion(id.firmwareText);
+    c.featureLevel = id.hardwareRevision;
+    c.interfaceCode = id.interfaceCode;
+    c.serialLink = link_->State().connectionType == LINK_SERIAL;
+    c.baudRate = static_cast<std::uint32_t>(link_->State().baudRate.load());
+    return c;
+  };
+  ports.linkOpen = [this] { return link_->State().connectionType != LINK_NONE; };
+  ports.sensitivityDb = [this] { return dataPath_->Reference().GetSensitivity(); };
+  ports.customScanInterval = [this]() -> std::optional<double> {
+    const DisplaySettings& d = groups_->display;
+    return d.useCustomScanRate ? std::optional<double>(d.scanPeriod) : std::nullopt;
+  };
+  ports.scanIntervalChanged = [this](double seconds) { groups_->display.scanPeriod = seconds; };
+  ports.stopScanning = stop;
+  ports.saveSettings = save;
+  ports.setupOpenIndication = indicate;
+  ports.dataFolder = [this] { return dataFolder_; };
+  // The link tab changes nothing on the unit: its settings are kept for the next start.
+  ports.applyLinkSettings = [this] {
+    link_->Connection().SaveLinkSettings();
+    return 0;
+  };
+  jobSetup_ = std::make_unique<setup::JobSetupCommands>(link_->Command(), operator_, statusLog_, unitSetupPanel_,
+                                                        std::move(ports));
+  link_->Replies().RegisterReplyHandler('F', [this](std::span<const std::uint8_t> payload, std::int16_t) {
+    return jobSetup_->OnSetupEnquiryReply(payload);
+  });
+  link_->Replies().RegisterReplyHandler('D', [this](std::span<const std::uint8_t> payload, std::int16_t) {
+    return jobSetup_->OnSetupResultReply(payload);
+  });
+  setup::ProgramSettingsPorts programPorts;
+  programPorts.stopScanning = stop;
+  programPorts.saveSettings = save;
+  programPorts.setupOpenIndication = indicate;
+  programSettings_ = std::make_unique<setup::ProgramSettings>(groups_->display, std::move(programPorts));
+}
+
+void Hylo::WireScanning() {
+  scan_.emplace(nodes_, threads_, *dataPath_, *groups_, *wav_, statusLog_, operator_, mainPanel_);
+  scan_->SetLink(link_->ScanLink());
+  HyloScan::Hooks hooks;
+  hooks.writeJobHistory = [this] {
+    JobHistoryRow row;
+    row.identity = link_->Connection().Identity();
+    row.fftCollectMode = groups_->display.collectFftMode;
+    row.waveCollectMode = groups_->display.collectWaveMode;
+    row.temperatureTenths = dataPath_->Status().GetTemperature();
+    row.humidityTenths = dataPath_->Status().GetHumidity();
+    row.fftLogFileName = dataPath_->Logging().CurrentFftLogName();
+    row.jobClient = groups_->logging.jobClient;
+    row.jobId = groups_->logging.jobId;
+    row.jobPersonnel = groups_->logging.jobPersonnel;
+    files_.WriteJobHistory(row);
+  };
+  scan_->SetHooks(std::move(hooks));
+  dataPath_->SetStopDataCollection([this] { StopScanning(); });
+  link_->SetLinkEvents([this](std::string_view line) { statusLog_.Append(line); }, [this] { StopScanning(); });
+
+  ReplyPort port;
+  port.identity = [this] { return link_->Connection().Identity(); };
+  port.status = &dataPath_->Status();
+  port.logLine = [this](std::string_view line) {
+    mainPanel_.SetValue(mainpanel::kMessageLine, StatusLog::TimeOfDay() + " - " + std::string(line));
+    statusLog_.Append(line);
+  };
+  port.showNotice = [this](std::string_view text) { operator_.ShowNotice(text); };
+  port.saveDisplaySettings = [this] { SaveFields(ini_, groups_->display.Fields()); };
+  link_->Replies().RegisterReportHandlers(std::move(port));
+}
+
+void Hylo::SetUiDispatch(std::function<void(std::function<void()>)> dispatch) {
+  std::lock_guard guard(uiDispatchLock_);
+  uiDispatch_ = std::move(dispatch);
+}
+
+void Hylo::StopScanning() {
+  auto stop = [this] {
+    if (scan_) scan_->StopCallback();
+  };
+  if (!OnUiThread()) {
+    std::lock_guard guard(uiDispatchLock_);
+    if (uiDispatch_) {
+      uiDispatch_(stop);
+      return;
+    }
+  }
+  stop();
+}
+
+void Hylo::StartThreads() {
+  threads_.SetScanStopped(false);
+  threads_.SetScanPaused(false);
+  threads_.StartWorkerThreads();
+  started_ = true;
+  dataPath_->WorkersStarted();
+  if (options_.startupSettleMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(options_.startupSettleMs));
+}
+
+// The defaults are written at exit; keep what the operator had before they replace it.
+void Hylo::KeepUnreadableSettings() {
+  const auto original = ini_.SettingsPath();
+  auto copy = original;
+  copy += ".unreadable";
+  std::error_code error;
+  for (int n = 1; std::filesystem::exists(copy, error) && n < 1000; ++n) {
+    copy = original;
+    copy += ".unreadable." + std::to_string(n);
+  }
+  std::filesystem::copy_file(original, copy, error);
+  startupNotices_.push_back(error ? "The settings file " + original.string() +
+                                        " could not be read. Default settings are in use."
+                                  : "The settings file could not be read. It was kept as " + copy.string() +
+                                        " and default settings are in use.");
+}
+
+void Hylo::RecordUiThread() {
+  uiThreadId_ = std::this_thread::get_id();
+  for (const auto& text : startupNotices_) operator_.ShowNotice(text);
+  startupNotices_.clear();
+}
+
+// Each module's initialise step, in the one fixed order. Modules appear here as they are built.
+void Hylo::RunInitialisation() {
+  // Groups whose modules are not built yet still load and save, so the file stays complete.
+  // Saving after a load also fills in keys a partial file lacked.
+  if (!settingsUnreadable_) groups_->LoadAll(ini_);
+  groups_->SaveAll(ini_);
+  files_.OpenJobFiles(settingsFolder_);
+  wav_->WavLogInit(settingsUnreadable_);
+  dataPath_->Initialise();
+  link_->Initialise();
+  nodes_.CreateNodePool();
+  nodes_.CreateSampleBufferPool();
+}
+
+// Each module's shutdown step, in the one fixed order.
+void Hylo::ShutdownModules() {
+  link_->Shutdown();
+  wav_->WavLogShutdown();
+  nodes_.DestroySampleBufferPool();
+  nodes_.DestroyNodePool();
+  ini_.SettingsShutdown();
+}
+
+void Hylo::SaveSettingsGroups() { groups_->SaveAll(ini_); }
+
+int Hylo::MainExit() {
+  if (exiting_.exchange(true)) return -1;
+  ShutdownAll();
+  // The job files stay open until this last line is in.
+  statusLog_.Append("Application Shutdown");
+  files_.CloseJobFiles();
+  if (endEventLoop_) endEventLoop_();
+  return 0;
+}
+
+void Hylo::ShutdownAll() {
+  // Stop the periodic enquiry first so nothing new is sent while the rest stops.
+  if (threads_.Started()) {
+    if (MessageNode* node = nodes_.AllocNode(MSG_SET_PERIOD, 1)) {
+      node->As<std::int32_t>() = -1;
+      if (threads_.PostNode(MAIN_WORK_THREAD, node) != 1) nodes_.FreeNode(node);
+    }
+  }
+  threads_.SetScanStopped(true);
+  threads_.SetScanPaused(false);
+  SaveSettingsGroups();
+  ini_.SettingsWrite();
+  threads_.StopWorkerThreads();
+  nodes_.CloseNodePool();
+  threads_.DrainQueues();
+  ShutdownModules();
+  started_ = false;
+}
+
+int Hylo::SaveSession() {
+  if (operator_.Confirm("Continue", "Saving Session will apply all settings changes.\nWould you like to continue?",
+                        {"Yes", "No"}) != 0) {
+    return 0;
+  }
+  const auto chosen = operator_.ChooseFile("Save Session File", sessionPath_, "*.ini", true);
+  if (!chosen) return 0;
+  sessionPath_ = *chosen;
+  SaveSettingsGroups();
+  if (ini_.SettingsWriteTo(*chosen) != 0) {
+    operator_.ShowNotice("The session file " + chosen->string() + " could not be written.");
+    return -1;
+  }
+  return 0;
+}
+
+int Hylo::LoadSession() {
+  const auto chosen = operator_.ChooseFile("Select Session File", sessionPath_, "*.ini", false);
+  std::error_code error;
+  if (!chosen || !std::filesystem::is_regular_file(*chosen, error)) return 0;
+  sessionPath_ = *chosen;
+  // Vet the file first: an unreadable session must not replace the settings in force.
+  std::ifstream in(*chosen, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  if (!in || !HyloIni::Parses(text.str())) {
+    operator_.ShowNotice("The session file " + chosen->string() +
+                         " could not be read. The current settings remain in force.");
+    return -1;
+  }
+  ShutdownAll();
+  const int loaded = ini_.SettingsLoad(*chosen);
+  settingsUnreadable_ = loaded != HyloIni::kLoaded;
+  BuildModules();
+  RunInitialisation();
+  StartThreads();
+  return 0;
+}
+
+}  // namespace hylo

@@ -1,0 +1,223 @@
+#include "processing/HyloTrigger.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace hylo {
+
+HyloTrigger::HyloTrigger(HyloNodes& nodes)
+    : fftRing_(kFftRingRecords), fftTriggerTime_(kFftRingRecords), waveRing_(kWaveRingSamples), nodes_(nodes) {}
+
+bool HyloTrigger::Handle(MessageNode& node) {
+  if (node.type == MSG_SPECTRUM) ForwardSpectrum(node.As<SpectrumRecord>());
+  if (node.type == MSG_WAVEFORM) ForwardWaveform(node.As<WaveformRecord>());
+  return false;  // the loop frees the node (and any buffer it carries)
+}
+
+void HyloTrigger::AdoptFftParameters(const SpectrumRecord& r) {
+  fftRate_ = r.sampleRate;
+  samplesPerRecord_ = static_cast<std::uint64_t>(r.accumulation) * r.fftStep;
+  if (r.fftType != 6 && r.fftLength > r.fftStep) samplesPerRecord_ += r.fftLength - r.fftStep;
+}
+
+void HyloTrigger::ForwardSpectrum(const SpectrumRecord& r) {
+  if (r.restart || r.missedRecords) {
+    AdoptFftParameters(r);
+    fftPendingRestart_ = fftPendingRestart_ || r.restart;
+    fftResync_ = true;
+  }
+  if (fftResync_) {
+    if (!r.startsSecond) {
+      fftDropped_ += r.missedRecords + 1;
+      return;
+    }
+    fftResync_ = false;
+    fftPending_ = 0;
+    fftForwarded_ = false;
+    remainder_ = fftRate_ ? static_cast<std::uint32_t>(r.firstSample % fftRate_) : 0;
+  }
+  SpectrumRecord& stored = fftRing_[fftWrite_];
+  stored = r;
+  stored.missedRecords += fftDropped_;
+  fftDropped_ = 0;
+  if (fftRate_ != 0) {
+    const std::uint64_t ahead = remainder_ + samplesPerRecord_;
+    fftTriggerTime_[fftWrite_] = r.timeStamp + static_cast<std::uint32_t>(ahead / fftRate_);
+    remainder_ = static_cast<std::uint32_t>(ahead % fftRate_);
+  } else {
+    fftTriggerTime_[fftWrite_] = r.timeStamp;
+  }
+  fftWrite_ = (fftWrite_ + 1) % kFftRingRecords;
+  if (++fftPending_ > kFftRingRecords) {
+    fftPending_ = kFftRingRecords;
+    while (fftPending_ > 0 && !fftRing_[OldestFft()].startsSecond) --fftPending_;
+  }
+  ForwardOneSpectrum();
+}
+
+void HyloTrigger::ForwardOneSpectrum() {
+  if (fftPending_ == 0) return;
+  const std::size_t newest = (fftWrite_ + kFftRingRecords - 1) % kFftRingRecords;
+  const std::uint32_t forwardTime = fftForwarded_ ? fftRing_[OldestFft()].timeStamp : fftRing_[newest].timeStamp;
+  if (fftTriggerTime_[newest] < forwardTime) {
+    fftResync_ = true;
+    return;
+  }
+  while (fftPending_ > 0 && fftRing_[OldestFft()].timeStamp < forwardTime) --fftPending_;
+  if (fftPending_ == 0) return;
+  const SpectrumRecord& oldest = fftRing_[OldestFft()];
+  MessageNode* node = nodes_.AllocNode(MSG_SPECTRUM, 1);
+  if (!node) {
+    fftForwardDropped_ += oldest.missedRecords + 1;
+  } else {
+    auto& copy = node->As<SpectrumRecord>();
+    copy = oldest;
+    copy.restart = fftPendingRestart_ ? 1 : 0;
+    copy.missedRecords += fftForwardDropped_;
+    if (context_.postDisplay && context_.postDisplay(node) == 1) {
+      fftPendingRestart_ = false;
+      fftForwardDropped_ = 0;
+    } else {
+      nodes_.FreeNode(node);
+    }
+  }
+  --fftPending_;
+  fftForwarded_ = true;
+}
+
+void HyloTrigger::ForwardWaveform(const WaveformRecord& r) {
+  const std::uint32_t count = std::min<std::uint32_t>(r.sampleCount, kWaveformRecordSamples);
+  if (r.sampleRate == 0 || count == 0) return;
+  const std::uint64_t gap = FillableGap(r);
+  if (gap > 0) {
+    // A short loss keeps the sample clock: the lost samples are logged as silence, so a
+    // recording with the odd lost datagram still has whole seconds at their true times.
+    for (std::uint64_t i = 0; i < gap; ++i) {
+      waveRing_[(waveRead_ + wavePending_) % kWaveRingSamples] = 0;
+      ++wavePending_;
+    }
+    samplesFilled_ += gap;
+  } else if (r.missedSamples || r.restart || !haveTemplate_) {
+    waveTemplate_ = r;
+    waveTemplate_.sampleBuffer = nullptr;
+    haveTemplate_ = true;
+    waveResync_ = true;
+    pendingNewParameters_ = true;
+  }
+  const std::uint32_t rate = waveTemplate_.sampleRate;
+  std::uint32_t skip = 0;
+  if (waveResync_) {
+    // The ring starts at the first sample of a whole second of the sample clock.
+    const std::uint64_t position = r.firstSample % rate;
+    if (position != 0 && position + count <= rate) {
+      samplesDiscarded_ += count;
+      return;
+    }
+    skip = position == 0 ? 0 : static_cast<std::uint32_t>(rate - position);
+    samplesDiscarded_ += skip;
+    waveRead_ = 0;
+    wavePending_ = 0;
+    oldestIndex_ = r.firstSample + skip;
+    oldestSecond_ = r.timeStamp + (skip > 0 ? 1 : 0);
+    waveResync_ = false;
+    waveForwarded_ = false;
+  }
+  for (std::uint32_t i = skip; i < count; ++i) {
+    waveRing_[(waveRead_ + wavePending_) % kWaveRingSamples] = r.samples[i];
+    ++wavePending_;
+  }
+  if (wavePending_ > kWaveRingSamples) {
+    // Too far behind: drop the oldest whole seconds.
+    const std::size_t excess = wavePending_ - kWaveRingSamples;
+    const std::size_t seconds = (excess + rate - 1) / rate;
+    const std::size_t drop = std::min(wavePending_, seconds * rate);
+    waveRead_ = (waveRead_ + drop) % kWaveRingSamples;
+    wavePending_ -= drop;
+    oldestIndex_ += drop;
+    oldestSecond_ += static_cast<std::uint32_t>(seconds);
+    samplesDiscarded_ += drop;
+  }
+  ForwardWaveBlocks();
+}
+
+std::uint64_t HyloTrigger::FillableGap(const WaveformRecord& r) const {
+  if (!haveTemplate_ || waveResync_ || r.restart || r.missedSamples == 0) return 0;
+  if (r.sampleRate != waveTemplate_.sampleRate || r.sampleFormat != waveTemplate_.sampleFormat) return 0;
+  const std::uint64_t end = oldestIndex_ + wavePending_;
+  if (r.firstSample <= end) return 0;
+  const std::uint64_t gap = r.firstSample - end;
+  return gap <= r.sampleRate / kFillableGapDivisor ? gap : 0;
+}
+
+void HyloTrigger::ForwardWaveBlocks() {
+  const std::size_t rate = waveTemplate_.sampleRate;
+  if (!waveForwarded_) {
+    // First block after a resync: start at the newest complete second, not a backlog.
+    while (wavePending_ >= 2 * rate) {
+      waveRead_ = (waveRead_ + rate) % kWaveRingSamples;
+      wavePending_ -= rate;
+      oldestIndex_ += rate;
+      ++oldestSecond_;
+      samplesDiscarded_ += rate;
+    }
+  }
+  const std::size_t block = std::min(rate, kWaveBlockMaxSamples);
+  while (wavePending_ >= rate) {
+    if (!PostBlock(block)) return;
+    if (block < rate) {  // a second larger than a buffer: the rest of it is not carried
+      waveRead_ = (waveRead_ + (rate - block)) % kWaveRingSamples;
+      wavePending_ -= rate - block;
+      samplesDiscarded_ += rate - block;
+    }
+    oldestIndex_ += rate;
+    ++oldestSecond_;
+    waveForwarded_ = true;
+  }
+}
+
+bool HyloTrigger::PostBlock(std::size_t samples) {
+  auto makeRecord = [&](std::int32_t type) -> MessageNode* {
+    MessageNode* node = nodes_.AllocNode(type, 1);
+    if (!node) return nullptr;
+    SampleBuffer* buffer = nodes_.AcquireSampleBuffer();
+    if (!buffer) {
+      nodes_.FreeNode(node);
+      return nullptr;
+    }
+    auto& rec = node->As<WaveformRecord>();
+    std::memcpy(static_cast<void*>(&rec), &waveTemplate_, offsetof(WaveformRecord, samples));
+    rec.sampleBuffer = buffer;
+    rec.sampleCount = static_cast<std::uint32_t>(samples);
+    rec.firstSample = oldestIndex_;
+    rec.timeStamp = oldestSecond_;
+    rec.blockOffset = 0;
+    rec.missedSamples = 0;
+    rec.restart = pendingNewParameters_ ? 1 : 0;
+    return node;
+  };
+  MessageNode* display = makeRecord(MSG_WAVEFORM);
+  if (!display) return false;
+  auto* out = reinterpret_cast<std::int32_t*>(WaveformSampleBuffer(*display)->data);
+  for (std::size_t i = 0; i < samples; ++i) out[i] = waveRing_[(waveRead_ + i) % kWaveRingSamples];
+
+  const bool replaying = context_.replayingFile && context_.replayingFile();
+  if (!replaying && context_.postLog) {
+    if (MessageNode* log = makeRecord(MSG_WAVEFORM)) {
+      // The WAV log stores each sample's low bytes, little-endian, at the record's width.
+      const std::size_t width = std::clamp<std::size_t>(waveTemplate_.sampleFormat & 0x7F, 1, 4);
+      auto* packed = reinterpret_cast<std::uint8_t*>(WaveformSampleBuffer(*log)->data);
+      for (std::size_t i = 0; i < samples; ++i) {
+        const auto v = static_cast<std::uint32_t>(out[i]);
+        for (std::size_t b = 0; b < width; ++b) *packed++ = static_cast<std::uint8_t>(v >> (8 * b));
+      }
+      if (context_.postLog(log) != 1) nodes_.ReleaseNode(log);
+    }
+  }
+  if (!context_.postDisplay || context_.postDisplay(display) != 1) nodes_.ReleaseNode(display);
+  pendingNewParameters_ = false;
+  waveRead_ = (waveRead_ + samples) % kWaveRingSamples;
+  wavePending_ -= samples;
+  return true;
+}
+
+}  // namespace hylo

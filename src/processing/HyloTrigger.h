@@ -1,0 +1,78 @@
+#pragma once
+// TriggerThread's forwarding jobs: spectra to the displays in order after a restart, and
+// waveform samples through a ring into whole-second blocks for the displays and the WAV log.
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+#include "core/Worker.h"
+#include "stream/Records.h"
+
+namespace hylo {
+
+inline constexpr std::size_t kFftRingRecords = 130;
+inline constexpr std::size_t kWaveRingSamples = 1536000;  // 6,144,000 bytes of 4-byte samples
+inline constexpr std::size_t kWaveBlockMaxSamples = kSampleBufferBytes / 4;
+inline constexpr std::uint32_t kFillableGapDivisor = 4;  // gaps up to rate / 4 are filled
+
+class HyloTrigger final : public Worker {
+ public:
+  struct Context {
+    std::function<int(MessageNode*)> postDisplay;  // 1 when taken
+    std::function<int(MessageNode*)> postLog;
+    std::function<bool()> replayingFile;  // no WAV copies of replayed files
+  };
+
+  explicit HyloTrigger(HyloNodes& nodes);
+  void SetContext(Context context) { context_ = std::move(context); }
+
+  bool Handle(MessageNode& node) override;
+  void ForwardSpectrum(const SpectrumRecord& record);
+  void ForwardWaveform(const WaveformRecord& record);
+
+  std::uint64_t SamplesDiscarded() const { return samplesDiscarded_; }
+  // Lost samples written into the ring as zeros (gaps up to a quarter second).
+  std::uint64_t SamplesFilled() const { return samplesFilled_; }
+
+ private:
+  // FFT forwarding ring.
+  void AdoptFftParameters(const SpectrumRecord& r);
+  void ForwardOneSpectrum();
+  std::vector<SpectrumRecord> fftRing_;
+  std::vector<std::uint32_t> fftTriggerTime_;
+  std::size_t fftWrite_ = 0;
+  std::size_t fftPending_ = 0;
+  bool fftForwarded_ = false;
+  bool fftResync_ = true;
+  bool fftPendingRestart_ = false;
+  std::uint64_t fftDropped_ = 0;
+  std::uint64_t fftForwardDropped_ = 0;
+  std::uint32_t remainder_ = 0;
+  std::uint32_t fftRate_ = 512000;
+  std::uint64_t samplesPerRecord_ = 16 * 512 + (1024 - 512);
+  std::size_t OldestFft() const { return (fftWrite_ + kFftRingRecords - fftPending_) % kFftRingRecords; }
+
+  // Wave ring.
+  void ForwardWaveBlocks();
+  // The samples lost just before `r` when they can be filled in; 0 when the ring resyncs.
+  std::uint64_t FillableGap(const WaveformRecord& r) const;
+  bool PostBlock(std::size_t samples);
+  std::vector<std::int32_t> waveRing_;
+  WaveformRecord waveTemplate_{};
+  bool haveTemplate_ = false;
+  std::size_t waveRead_ = 0;
+  std::size_t wavePending_ = 0;
+  std::uint64_t oldestIndex_ = 0;
+  std::uint32_t oldestSecond_ = 0;
+  bool waveResync_ = true;
+  bool waveForwarded_ = false;
+  bool pendingNewParameters_ = false;
+  std::uint64_t samplesDiscarded_ = 0;
+  std::uint64_t samplesFilled_ = 0;
+
+  HyloNodes& nodes_;
+  Context context_;
+};
+
+}  // namespace hylo

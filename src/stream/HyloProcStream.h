@@ -1,0 +1,70 @@
+#pragma once
+// Stream messages into work: descriptions kept per stream, data messages decoded into
+// waveform and spectrum records for WaveThread, status records into status values.
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <span>
+
+#include "core/HyloNodes.h"
+#include "stream/ParseStreams.h"
+#include "stream/Records.h"
+
+namespace hylo {
+
+inline constexpr std::size_t kDescriptionBytes = 100;
+
+// Where decoded status values go (the status store, the reference store, the displays).
+struct StreamStatusSink {
+  std::function<void(int temperatureTenths, int humidityTenths)> environment;
+  std::function<void(int batteryLevel, int batteryState)> battery;
+  std::function<void(int sensitivityDb)> sensitivity;
+  std::function<void(const std::array<std::int16_t, 6>&)> orientation;
+  // 24-byte synchronisation record in host order, and syncState as received.
+  std::function<void(const std::array<std::uint8_t, 24>&, std::uint32_t syncState)> sync;
+  std::function<void(const std::array<std::uint8_t, 20>&)> power;
+  std::function<void(const std::array<std::uint8_t, 5>&)> leds;
+  std::function<void(std::string_view notice)> notice;
+};
+
+class HyloProcStream {
+ public:
+  // `post` hands a finished record node on (to WaveThread); 1 when it was taken.
+  HyloProcStream(HyloNodes& nodes, std::function<int(MessageNode*)> post);
+
+  void SetStatusSink(StreamStatusSink sink) { status_ = std::move(sink); }
+  // Status record lengths are big-endian from firmware 2.2.1 on.
+  void SetFirmwareVersion(std::uint32_t version) { firmwareVersion_ = version; }
+  // Registers the handlers of every stream message type on the reassembler.
+  void Attach(ParseStreams& parser);
+
+  // Each returns 0, or a negative value when the message was malformed and dropped
+  // (−43 when the queue would not take a record).
+  int HandleDescription(int stream, const StreamMessage& message);
+  int HandleDataMessage(int stream, const StreamMessage& message);
+  int HandleStatusRecords(const StreamMessage& message);
+  void HandleConnectionNotice(int stream, const StreamMessage& message);
+
+  std::uint64_t Malformed() const { return malformed_.load(); }
+  bool HasDescription(int stream) const;
+
+ private:
+  struct Description {
+    std::array<std::uint8_t, kDescriptionBytes> bytes{};
+    std::size_t length = 0;  // bytes actually received, header included
+  };
+  int Drop();
+  int DecodeWaveform(const Description& d, std::size_t descriptor, std::span<const std::uint8_t> message);
+  int DecodeSpectrum(const Description& d, std::size_t descriptor, std::span<const std::uint8_t> message);
+  int Post(MessageNode* node);
+
+  HyloNodes& nodes_;
+  std::function<int(MessageNode*)> post_;
+  StreamStatusSink status_;
+  std::uint32_t firmwareVersion_ = 0;
+  std::array<Description, kStreamKinds> descriptions_{};
+  std::atomic<std::uint64_t> malformed_{0};
+};
+
+}  // namespace hylo
