@@ -26,6 +26,7 @@ class ConnectionPanel final : public QWidget {
   QComboBox* LinkType() const { return linkType_; }
   QLineEdit* Address() const { return address_; }
   QSpinBox* Port() const { return port_; }
+  QSpinBox* TcpTimeout() const { return tcpTimeout_; }
   QPushButton* ConnectButton() const { return connect_; }
   QPushButton* DisconnectButton() const { return disconnect_; }
   QPushButton* EthernetSearchButton() const { return ethSearch_; }

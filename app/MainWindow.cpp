@@ -97,7 +97,7 @@ MainWindow::MainWindow(Hylo& hylo, QWidget* parent) : QMainWindow(parent), hylo_
   statusField_ = new QPlainTextEdit(central);
   statusField_->setObjectName("statusField");
   statusField_->setReadOnly(true);
-  statusField_->setMaximumBlockCount(1000);
+  statusField_->setMaximumBlockCount(static_cast<int>(PanelModel::kItemLimit));
   layout->addWidget(statusField_, 1);
 
   // Scanning controls: each calls its core callback; the model dims and labels them.
@@ -432,16 +432,15 @@ MainWindow::~MainWindow() {
 
 void MainWindow::Render(const std::string& id) {
   const PanelModel& model = hylo_.MainPanel();
+  if (id == mainpanel::kStatusField) {
+    // Only the new lines; the field drops its oldest past its block limit.
+    for (const auto& line : model.ItemsAfter(id, statusLinesSeen_))
+      statusField_->appendPlainText(QString::fromStdString(line));
+    return;
+  }
   const Control control = model.Get(id);
   if (id == mainpanel::kTitle) {
     setWindowTitle(QString::fromStdString(model.Text(id)));
-  } else if (id == mainpanel::kStatusField) {
-    // Append only what is new; the field only ever grows.
-    const auto shown =
-        static_cast<std::size_t>(statusField_->blockCount() - (statusField_->toPlainText().isEmpty() ? 1 : 0));
-    for (std::size_t i = shown; i < control.items.size(); ++i) {
-      statusField_->appendPlainText(QString::fromStdString(control.items[i]));
-    }
   } else if (id == mainpanel::kLogIndicator) {
     logIndicator_->setToolTip(QString::fromStdString(control.tooltip));
     if (const auto* text = std::get_if<std::string>(&control.value))

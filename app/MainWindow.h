@@ -78,6 +78,7 @@ class MainWindow final : public QMainWindow {
 
   Hylo& hylo_;
   QPlainTextEdit* statusField_ = nullptr;
+  std::uint64_t statusLinesSeen_ = 0;
   QLabel* logIndicator_ = nullptr;
   QLabel* logKinds_ = nullptr;  // which logs are on, beside the indicator
   QLabel* syncIndicator_ = nullptr;

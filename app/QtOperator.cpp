@@ -4,6 +4,7 @@
 #include <QInputDialog>
 #include <QMessageBox>
 #include <QPushButton>
+#include <algorithm>
 
 namespace hylo::app {
 namespace {
@@ -15,13 +16,22 @@ QtOperator::QtOperator(QObject* parent) : QObject(parent) {}
 
 void QtOperator::ShowNotice(std::string_view text) {
   if (!open_) return;
+  if (queued_.fetch_add(1) >= kQueueBound) {
+    queued_.fetch_sub(1);
+    dropped_.fetch_add(1);
+    return;
+  }
   QString copy = Q(text.substr(0, kNoticeLimit));
   QMetaObject::invokeMethod(
       this, [this, copy = std::move(copy)] { Enqueue(copy); }, Qt::QueuedConnection);
 }
 
 void QtOperator::Enqueue(QString text) {
-  if (!open_) return;
+  // A notice already waiting says the same: once is enough.
+  if (!open_ || std::find(pending_.begin(), pending_.end(), text) != pending_.end()) {
+    queued_.fetch_sub(1);
+    return;
+  }
   pending_.push_back(std::move(text));
   if (!showing_) ShowPending();
 }
@@ -33,7 +43,18 @@ void QtOperator::ShowPending() {
     pending_.pop_front();
     QMessageBox box(QMessageBox::NoIcon, "Hylo", text, QMessageBox::Ok, dialogParent_);
     box.exec();
+    queued_.fetch_sub(1);
+    if (pending_.empty()) {
+      if (const int dropped = dropped_.exchange(0); dropped > 0) {
+        QMessageBox more(QMessageBox::NoIcon, "Hylo", QString("%1 more notices were not shown.").arg(dropped),
+                         QMessageBox::Ok, dialogParent_);
+        more.exec();
+      }
+    }
   }
+  // Left unshown when the loop ended: no longer queued.
+  queued_.fetch_sub(static_cast<int>(pending_.size()));
+  pending_.clear();
   showing_ = false;
 }
 

@@ -1,6 +1,8 @@
 #pragma once
 // The operator port as Qt dialogs. Notices are queued to the UI thread and shown one at
-// a time, in the order they were posted, only while the event loop runs.
+// a time, in the order they were posted, only while the event loop runs. The queue is
+// bounded: a repeat of a waiting notice is not queued again, and past the bound notices
+// are counted and summed up in one line instead.
 #include <QObject>
 #include <QPointer>
 #include <QString>
@@ -15,6 +17,8 @@ namespace hylo::app {
 class QtOperator final : public QObject, public OperatorPort {
   Q_OBJECT
  public:
+  static constexpr int kQueueBound = 20;
+
   explicit QtOperator(QObject* parent = nullptr);
 
   // Call just before the event loop runs, and when it has ended.
@@ -39,6 +43,8 @@ class QtOperator final : public QObject, public OperatorPort {
   QPointer<QWidget> dialogParent_;
   std::deque<QString> pending_;  // UI thread only
   bool showing_ = false;
+  std::atomic<int> queued_{0};   // posted and not yet shown
+  std::atomic<int> dropped_{0};  // refused at the bound since the last summary
 };
 
 }  // namespace hylo::app

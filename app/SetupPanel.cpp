@@ -1,10 +1,12 @@
 #include "SetupPanel.h"
 
 #include <QCloseEvent>
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QFormLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QPointer>
 #include <QVBoxLayout>
 
 #include "config/SetupDerived.h"
@@ -72,26 +74,70 @@ SetupPanel::SetupPanel(Hylo& hylo, QWidget* parent) : QWidget(parent, Qt::Window
   buttons->addWidget(cancel_);
   buttons->addWidget(apply_);
   layout->addLayout(buttons);
+  auto* progressRow = new QHBoxLayout;
+  progressText_ = Named(new QLabel(this), "exchangeText");
+  progress_ = Named(new QProgressBar(this), "exchangeProgress");
+  progress_->setRange(0, 0);  // busy: the unit gives no measure of what is left
+  progressRow->addWidget(progressText_);
+  progressRow->addWidget(progress_, 1);
+  layout->addLayout(progressRow);
+  SetBusy(false);
 
   connect(tabs_, &QTabWidget::currentChanged, this, [this](int index) {
     if (!filling_ && index >= 0) Cmds().TabChanged(TabAt(index));
   });
   connect(apply_, &QPushButton::clicked, this, [this] {
-    if (Cmds().ApplySetupCallback() == 0) hide();
+    if (busy_) return;
+    if (!Cmds().ConfirmDataRate()) {
+      Cmds().MarkChanged(Cmds().CurrentTab());
+      return;
+    }
+    StartExchange(
+        "Applying the setup to the unit...", [this] { return Cmds().ApplySetupCallback(true); },
+        [this](int rc) {
+          if (rc == 0) hide();
+        });
   });
   connect(cancel_, &QPushButton::clicked, this, [this] {
     Cmds().CancelJobSetup();
     hide();
   });
   connect(undo_, &QPushButton::clicked, this, [this] {
-    Cmds().SendJobEnquireCallback(TabAt(tabs_->currentIndex()));
-    Refresh();
+    if (busy_ || !Cmds().ConfirmEnquiry(TabAt(tabs_->currentIndex()))) return;
+    StartExchange(
+        "Reading the setup from the unit...", [this] { return Cmds().ReadJobSetup(); }, [this](int) { Refresh(); });
   });
   binding_ = std::make_unique<PanelBinding>(hylo_.UnitSetupPanel(), this,
                                             [this](const std::string& id) { RenderDerived(id); });
 }
 
 SetupPanel::~SetupPanel() = default;
+
+void SetupPanel::SetBusy(bool busy, const QString& what) {
+  busy_ = busy;
+  progressText_->setText(what);
+  progressText_->setVisible(busy);
+  progress_->setVisible(busy);
+  tabs_->setEnabled(!busy);
+  for (QPushButton* b : {apply_, cancel_, undo_}) b->setEnabled(!busy);
+}
+
+void SetupPanel::StartExchange(const QString& what, std::function<int()> job, std::function<void(int)> then) {
+  SetBusy(true, what);
+  QPointer<SetupPanel> self(this);
+  // The result comes back through the application object, which outlives any panel.
+  const bool started = Cmds().RunInBackground(std::move(job), [self, then = std::move(then)](int rc) {
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(),
+        [self, then, rc] {
+          if (!self) return;
+          self->SetBusy(false);
+          then(rc);
+        },
+        Qt::QueuedConnection);
+  });
+  if (!started) SetBusy(false);
+}
 
 UnitTab SetupPanel::TabAt(int index) const {
   const QWidget* w = tabs_->widget(index);
@@ -376,7 +422,9 @@ void SetupPanel::Open() {
   filling_ = false;
   FillLists();
   linkText_->setText(QString::fromStdString(DescribeUnit(hylo_.Connection().Identity())));
-  Cmds().OpenUnitSetupPanel();
+  if (Cmds().BeginOpenUnitSetupPanel() && !busy_)
+    StartExchange(
+        "Reading the setup from the unit...", [this] { return Cmds().ReadJobSetup(); }, [this](int) { Refresh(); });
   Refresh();
   show();
   raise();
@@ -483,6 +531,10 @@ void SetupPanel::RenderDerived(const std::string& id) {
 }
 
 void SetupPanel::closeEvent(QCloseEvent* event) {
+  if (busy_) {  // the exchange under way ends first; it is bounded by the link's time-outs
+    event->ignore();
+    return;
+  }
   Cmds().CancelJobSetup();
   event->accept();
 }

@@ -6,6 +6,7 @@
 #include <QComboBox>
 #include <QDateTimeEdit>
 #include <QLabel>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTabWidget>
@@ -39,6 +40,8 @@ class SetupPanel final : public QWidget {
   QPushButton* UndoButton() const { return undo_; }
   QPushButton* SaveFileButton() const { return saveFile_; }
   QPushButton* LoadFileButton() const { return loadFile_; }
+  // True while the setup is read from or applied to the unit (off the UI thread).
+  bool Busy() const { return busy_; }
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -55,6 +58,9 @@ class SetupPanel final : public QWidget {
   void RenderDerived(const std::string& id);
   void UpdateDimming(const setup::JobSetup& s);
   setup::UnitTab TabAt(int index) const;
+  // Runs an exchange with the unit on the background job; `then` runs here after it.
+  void StartExchange(const QString& what, std::function<int()> job, std::function<void(int)> then);
+  void SetBusy(bool busy, const QString& what = {});
 
   Hylo& hylo_;
   bool filling_ = false;
@@ -67,6 +73,9 @@ class SetupPanel final : public QWidget {
   QPushButton* apply_ = nullptr;
   QPushButton* cancel_ = nullptr;
   QPushButton* undo_ = nullptr;
+  QProgressBar* progress_ = nullptr;
+  QLabel* progressText_ = nullptr;
+  bool busy_ = false;
 
   // HF family
   QComboBox* waveBandwidth_ = nullptr;

@@ -18,6 +18,8 @@ constexpr int kEpochSettleMs = 1000;
 // The reply handler runs on MsgProcThread after the comms thread has released the enquiry;
 // this bounds the wait for it should a forwarded frame be lost on a full queue.
 constexpr auto kHandlerWait = std::chrono::milliseconds(2000);
+// A cancelled exchange ends within a comms pass; this only bounds the exit.
+constexpr auto kAbortWait = std::chrono::milliseconds(5000);
 }  // namespace
 
 JobSetupCommands::JobSetupCommands(CommandLink& link, OperatorPort& op, StatusLog& log, PanelModel& panel,
@@ -53,6 +55,14 @@ void JobSetupCommands::MarkChanged(UnitTab tab) { flags_.Set(tab); }
 void JobSetupCommands::Abort() {
   cancel_ = true;
   repliesHandled_.notify_all();
+  background_.WaitIdle(kAbortWait);
+}
+
+bool JobSetupCommands::RunInBackground(std::function<int()> job, std::function<void(int)> done) {
+  return background_.Run([job = std::move(job), done = std::move(done)] {
+    const int rc = job();
+    if (done) done(rc);
+  });
 }
 
 void JobSetupCommands::ShowAll(const Notices& notices) {
@@ -256,7 +266,18 @@ int JobSetupCommands::SendHfSetup(const SetupContext& ctx) {
 
 // ---- Apply -----------------------------------------------------------------------------
 
-int JobSetupCommands::ApplyUnitSetup() {
+bool JobSetupCommands::ConfirmDataRate() {
+  if (!flags_.Changed(UnitTab::kLf) && !flags_.Changed(UnitTab::kHf)) return true;
+  const SetupContext ctx = Context();
+  bool exceeds = false;
+  {
+    std::lock_guard guard(lock_);
+    exceeds = DataRateExceedsLink(setup_, ctx);
+  }
+  return !exceeds || operator_.Confirm("Warning", kDataRateWarningText, {"Yes", "No"}) == 0;
+}
+
+int JobSetupCommands::ApplyUnitSetup(bool rateConfirmed) {
   const SetupContext ctx = Context();
   auto cursor = [&](bool on) {
     if (ports_.waitCursor) ports_.waitCursor(on);
@@ -275,14 +296,7 @@ int JobSetupCommands::ApplyUnitSetup() {
   // Clearing the unit's triggers is only safe when they can be sent again.
   const bool epoch = flags_.Changed(UnitTab::kEpoch) && static_cast<bool>(ports_.sendEpochTriggers);
 
-  if (flags_.Changed(UnitTab::kLf) || flags_.Changed(UnitTab::kHf)) {
-    bool exceeds = false;
-    {
-      std::lock_guard guard(lock_);
-      exceeds = DataRateExceedsLink(setup_, ctx);
-    }
-    if (exceeds && operator_.Confirm("Warning", kDataRateWarningText, {"Yes", "No"}) != 0) return -1;
-  }
+  if (!rateConfirmed && !ConfirmDataRate()) return -1;
   if (flags_.Changed(UnitTab::kLink)) {
     const int rc = ports_.applyLinkSettings ? ports_.applyLinkSettings() : 0;
     if (rc != 0) return rc;
@@ -355,6 +369,12 @@ int JobSetupCommands::ApplyUnitSetup() {
 
 int JobSetupCommands::OpenUnitSetupPanel() {
   if (panelOpen_) return 0;
+  const int rc = BeginOpenUnitSetupPanel() ? ReadJobSetup() : 0;
+  return rc;
+}
+
+bool JobSetupCommands::BeginOpenUnitSetupPanel() {
+  if (panelOpen_) return false;
   if (ports_.stopScanning) ports_.stopScanning();
   const SetupContext ctx = Context();
   const UnitTabsShown tabs = UnitSetupTabs(ctx);
@@ -365,14 +385,12 @@ int JobSetupCommands::OpenUnitSetupPanel() {
   const bool listWanted = (ctx.IsLf() && ctx.firmware >= Fw(2, 4, 0)) ||
                           (ctx.model == kModelHf && ctx.firmware >= Fw(1, 4, 0)) || ctx.model == kModelAf;
   if (listWanted) link_.Send(cmd::kEpochEnquiry, {}, true);
-  int rc = 0;
-  if (ctx.IsLf() || ctx.IsHfFamily()) rc = ReadJobSetup();
   if (ports_.setupOpenIndication) ports_.setupOpenIndication(true);
-  return rc;
+  return ctx.IsLf() || ctx.IsHfFamily();
 }
 
-int JobSetupCommands::ApplySetupCallback() {
-  const int rc = ApplyUnitSetup();
+int JobSetupCommands::ApplySetupCallback(bool rateConfirmed) {
+  const int rc = ApplyUnitSetup(rateConfirmed);
   if (rc == 0) {
     flags_.ClearAll();
     panel_.SetValue(unitpanel::kOpen, std::int64_t{0});
@@ -396,15 +414,19 @@ void JobSetupCommands::TabChanged(UnitTab tab) {
 }
 
 int JobSetupCommands::SendJobEnquireCallback(UnitTab pressedOn) {
+  return ConfirmEnquiry(pressedOn) ? ReadJobSetup() : 1;
+}
+
+bool JobSetupCommands::ConfirmEnquiry(UnitTab pressedOn) {
   const std::vector<std::string> buttons = {"Continue", "Cancel"};
   if (pressedOn == UnitTab::kHf && flags_.Changed(UnitTab::kSpecialFeatures)) {
-    if (operator_.Confirm("Hylo", kResetSpecialFeaturesText, buttons) != 0) return 1;
+    if (operator_.Confirm("Hylo", kResetSpecialFeaturesText, buttons) != 0) return false;
     flags_.Set(UnitTab::kSpecialFeatures, false);
   } else if (pressedOn == UnitTab::kSpecialFeatures && flags_.Changed(UnitTab::kHf)) {
-    if (operator_.Confirm("Hylo", kResetAurisondSetupText, buttons) != 0) return 1;
+    if (operator_.Confirm("Hylo", kResetAurisondSetupText, buttons) != 0) return false;
     flags_.Set(UnitTab::kHf, false);
   }
-  return ReadJobSetup();
+  return true;
 }
 
 void JobSetupCommands::SendEpochEnquireCallback() {

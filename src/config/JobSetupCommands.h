@@ -1,8 +1,9 @@
 #pragma once
 // The job setup exchange with the connected unit: the enquiry ("F"), Apply in its fixed
 // order ("U", "D" records or the parameter list, epoch re-send), the echo check and the
-// failure texts, and the instrument setup panel's tab flags. Enquiry and Apply run on the
-// UI thread and block on the link; the "F" and "D" reply handlers run on MsgProcThread.
+// failure texts, and the instrument setup panel's tab flags. Enquiry and Apply block on the
+// link: the panel runs them on a background job (RunInBackground) after the steps that
+// belong on the UI thread; the "F" and "D" reply handlers run on MsgProcThread.
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
@@ -15,6 +16,7 @@
 
 #include "config/HyloSetup.h"
 #include "config/SetupTabs.h"
+#include "core/BackgroundJob.h"
 #include "link/CommandLink.h"
 #include "shell/OperatorPort.h"
 #include "shell/PanelModel.h"
@@ -79,7 +81,10 @@ class JobSetupCommands {
   int ReadJobSetup();
   // Apply of the instrument setup panel: 0, −1 when the data-rate warning was declined,
   // else the first failing step's code.
-  int ApplyUnitSetup();
+  // With `rateConfirmed` the data-rate question was asked already (ConfirmDataRate).
+  int ApplyUnitSetup(bool rateConfirmed = false);
+  // UI thread: asks about a data rate beyond the link's; false when declined.
+  bool ConfirmDataRate();
   // One record with "D" and its echo check; 0 on success.
   int SendSetupRecord(std::span<const std::uint8_t> record);
   int SendSetupParamList();
@@ -88,13 +93,22 @@ class JobSetupCommands {
 
   // Panel callbacks (UI thread).
   int OpenUnitSetupPanel();
+  // The UI thread's part of opening (stop scanning, tab flags, the epoch enquiry): true
+  // when the setup is then to be read (ReadJobSetup), which may run on the background job.
+  bool BeginOpenUnitSetupPanel();
   // Hides the panel on success; on failure it stays open with the current tab marked again.
-  int ApplySetupCallback();
+  int ApplySetupCallback(bool rateConfirmed = false);
+  // Runs `job` off the calling thread and then `done` with its result (on the job's
+  // thread). False while one runs already. While one runs the panel takes no edits.
+  bool RunInBackground(std::function<int()> job, std::function<void(int)> done);
+  bool Busy() const { return background_.Busy(); }
   void CancelJobSetup();
   void TabChanged(UnitTab tab);
   // "Undo Changes": re-reads the setup, after asking when the other HF tab has changes.
   // 1 when the operator declined.
   int SendJobEnquireCallback(UnitTab pressedOn);
+  // Its questions (UI thread): false when the operator declined; the read may follow off it.
+  bool ConfirmEnquiry(UnitTab pressedOn);
   void SendEpochEnquireCallback();
   // "Save Setup File" / "Load Setup File" on the HF tab: the operator chooses a ".cfg" file,
   // starting in the folder used last. Loading puts the records that pass their checks on
@@ -116,7 +130,8 @@ class JobSetupCommands {
   bool PanelOpen() const { return panelOpen_; }
   UnitTab CurrentTab() const { return currentTab_; }
   SetupContext Context() const;
-  // Ends a waiting enquiry or Apply at once (shutdown).
+  // Ends a waiting enquiry or Apply at once and waits (bounded) for a background job to
+  // end (shutdown).
   void Abort();
 
  private:
@@ -146,6 +161,7 @@ class JobSetupCommands {
   UnitTab currentTab_ = UnitTab::kLink;
   std::optional<std::filesystem::path> setupFileFolder_;  // the last folder a setup file was in
   std::atomic<bool> cancel_{false};
+  BackgroundJob background_;  // last: its job uses the members above
 };
 
 }  // namespace hylo::setup

@@ -10,11 +10,19 @@
 
 namespace hylo {
 
+namespace {
+// Every worker has ended by then; what a stuck on-demand task holds is not waited for.
+constexpr int kNodeReturnLimitMs = 10000;
+}  // namespace
+
 Hylo::Hylo(OperatorPort& operatorPort, HyloOptions options) : operator_(operatorPort), options_(std::move(options)) {
   statusLog_.SetFileWriter([this](std::string_view text) { files_.WriteJobStatus(text, false); });
   nodes_.SetOutOfMemoryReporter(
       [](void* self, const char* text) { static_cast<Hylo*>(self)->operator_.ShowNotice(text); }, this);
   threads_.SetWorker(MAIN_WORK_THREAD, &mainWork_);
+  threads_.SetStuckReporter([this](int place) {
+    statusLog_.Append("Thread " + std::to_string(place) + " did not stop; exit went on without it");
+  });
 }
 
 Hylo::~Hylo() {
@@ -65,6 +73,10 @@ void Hylo::BuildModules() {
   StopHooks hooks;
   hooks.closeDataStreams = [this] { dataPath_->Channels().CloseStreams(); };
   link_->RegisterWorkers(hooks);
+  hooks.releaseWaiters = [this] {
+    link_->Connection().Quit();
+    if (jobSetup_) jobSetup_->Abort();
+  };
   threads_.SetStopHooks(std::move(hooks));
   WireScanning();
   BuildSetupModules();
@@ -105,7 +117,11 @@ void Hylo::BuildSetupModules() {
     const DisplaySettings& d = groups_->display;
     return d.useCustomScanRate ? std::optional<double>(d.scanPeriod) : std::nullopt;
   };
-  ports.scanIntervalChanged = [this](double seconds) { groups_->display.scanPeriod = seconds; };
+  // Also from the setup panel's background job: under the settings lock the exit's save takes.
+  ports.scanIntervalChanged = [this](double seconds) {
+    std::lock_guard guard(ini_.SettingsLock());
+    groups_->display.scanPeriod = seconds;
+  };
   ports.stopScanning = stop;
   ports.saveSettings = save;
   ports.setupOpenIndication = indicate;
@@ -232,8 +248,10 @@ void Hylo::RunInitialisation() {
 void Hylo::ShutdownModules() {
   link_->Shutdown();
   wav_->WavLogShutdown();
-  nodes_.DestroySampleBufferPool();
-  nodes_.DestroyNodePool();
+  // A thread the stop gave up on may still hold nodes and buffers: keep their memory.
+  const bool abandoned = threads_.AbandonedThreads() > 0;
+  nodes_.DestroySampleBufferPool(abandoned);
+  nodes_.DestroyNodePool(abandoned ? 0 : kNodeReturnLimitMs);
   ini_.SettingsShutdown();
 }
 

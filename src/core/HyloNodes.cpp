@@ -84,12 +84,15 @@ int HyloNodes::FreeCount() const {
   return freeCount_;
 }
 
-void HyloNodes::DestroyNodePool() {
+void HyloNodes::DestroyNodePool(int limitMs) {
+  const auto start = std::chrono::steady_clock::now();
+  bool allBack = false;
   for (;;) {
     {
       std::lock_guard guard(lock_);
-      if (freeCount_ == totalCount_) break;
+      if ((allBack = freeCount_ == totalCount_)) break;
     }
+    if (limitMs >= 0 && std::chrono::steady_clock::now() - start >= std::chrono::milliseconds(limitMs)) break;
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
   }
   std::lock_guard guard(lock_);
@@ -97,7 +100,10 @@ void HyloNodes::DestroyNodePool() {
   freeHead_ = nullptr;
   freeCount_ = 0;
   totalCount_ = 0;
-  nodes_.reset();
+  if (allBack)
+    nodes_.reset();
+  else
+    (void)nodes_.release();
 }
 
 int HyloNodes::CreateSampleBufferPool() {
@@ -136,11 +142,14 @@ void HyloNodes::ReleaseSampleBuffer(SampleBuffer* buffer) {
   ++freeBuffers_;
 }
 
-void HyloNodes::DestroySampleBufferPool() {
+void HyloNodes::DestroySampleBufferPool(bool leak) {
   std::lock_guard guard(bufferLock_);
   bufferHead_ = nullptr;
   freeBuffers_ = 0;
-  buffers_.reset();
+  if (leak)
+    (void)buffers_.release();
+  else
+    buffers_.reset();
 }
 
 int HyloNodes::FreeSampleBuffers() const {

@@ -60,8 +60,9 @@ class HyloNodes {
   // Frees a node, returning first the sample buffer a waveform record carries.
   void ReleaseNode(MessageNode* node);
   void CloseNodePool();
-  // Waits in 100 ms steps until every node has come back, then releases them.
-  void DestroyNodePool();
+  // Waits in 100 ms steps for every node; with limitMs ≥ 0 it gives up after that long and
+  // leaves the storage allocated, since a thread still holding a node may yet touch it.
+  void DestroyNodePool(int limitMs = -1);
   int FreeCount() const;
   int TotalCount() const { return totalCount_; }
   bool Closed() const { return closed_.load(); }
@@ -69,7 +70,8 @@ class HyloNodes {
   int CreateSampleBufferPool();
   SampleBuffer* AcquireSampleBuffer();
   void ReleaseSampleBuffer(SampleBuffer* buffer);
-  void DestroySampleBufferPool();
+  // `leak` keeps the storage for a holder that never returned its buffer.
+  void DestroySampleBufferPool(bool leak = false);
   int FreeSampleBuffers() const;
 
   // Who to tell when the pool cannot be built.

@@ -26,6 +26,8 @@ int HyloThreadControl::StartWorkerThreads() {
   for (int slot = 0; slot < kWorkerSlots; ++slot) {
     queue_[static_cast<std::size_t>(slot)] = std::make_unique<NodeQueue>();
   }
+  for (Worker* worker : workers_)
+    if (worker) worker->OnStart();
   for (int slot = 0; slot < kWorkerSlots; ++slot) {
     running_[static_cast<std::size_t>(slot)] = true;
     pool_->Schedule(slot, [this, slot] { WorkerLoop(slot); });
@@ -112,41 +114,59 @@ void HyloThreadControl::WaitTask(int place) {
   running_.at(static_cast<std::size_t>(place)) = false;
 }
 
+void HyloThreadControl::StopPlace(int place) {
+  const auto i = static_cast<std::size_t>(place);
+  if (!running_[i]) return;
+  if (!pool_->WaitUntil(place, eventPump_, std::chrono::steady_clock::now() + stopLimit_)) {
+    // Exit must not hang on one thread: it is left behind, and its state with it.
+    pool_->Abandon(place);
+    abandonedPlace_[i] = true;
+    ++abandoned_;
+    if (reportStuck_) reportStuck_(place);
+  }
+  running_[i] = false;
+}
+
 int HyloThreadControl::StopWorkerThreads() {
   if (!pool_) return 0;
-  for (const auto& hook : {stopHooks_.closeDataStreams, stopHooks_.stopSerialReader, stopHooks_.closeEpochStream,
-                           stopHooks_.stopReplyParser, stopHooks_.disposeDiscovery, stopHooks_.endAudio}) {
+  abandoned_ = 0;
+  abandonedPlace_ = {};
+  for (const auto& hook :
+       {stopHooks_.releaseWaiters, stopHooks_.closeDataStreams, stopHooks_.stopSerialReader,
+        stopHooks_.closeEpochStream, stopHooks_.stopReplyParser, stopHooks_.disposeDiscovery, stopHooks_.endAudio}) {
     if (hook) hook();
   }
   for (int slot = 0; slot < kWorkerSlots; ++slot) {
+    const auto deadline = std::chrono::steady_clock::now() + stopLimit_;
     MessageNode* quit = nullptr;
-    // An exhausted pool only delays the stop; no worker is ever skipped.
-    while (!(quit = nodes_.AllocNode(MSG_QUIT, 1))) {
+    // An exhausted pool or a full queue delays the stop, up to the limit.
+    while (!(quit = nodes_.AllocNode(MSG_QUIT, 1)) && std::chrono::steady_clock::now() < deadline) {
       if (eventPump_) eventPump_();
       std::this_thread::sleep_for(kRetryStep);
     }
-    while (PostNode(slot, quit) != 1) {
+    auto& queue = queue_[static_cast<std::size_t>(slot)];
+    bool posted = false;
+    while (quit && queue && std::chrono::steady_clock::now() < deadline) {
+      std::lock_guard guard(slotLock_[static_cast<std::size_t>(slot)]);
+      if ((posted = queue->Write(quit, static_cast<int>(kRetryStep.count())) == 1)) break;
       if (eventPump_) eventPump_();
-      std::this_thread::sleep_for(kRetryStep);
     }
-    if (running_[static_cast<std::size_t>(slot)]) {
-      WaitPlace(slot);
-      running_[static_cast<std::size_t>(slot)] = false;
-    }
+    if (quit && !posted) nodes_.ReleaseNode(quit);
+    StopPlace(slot);
   }
-  for (int place = kWorkerSlots; place < kPoolPlaces; ++place) {
-    if (running_[static_cast<std::size_t>(place)]) {
-      WaitPlace(place);
-      running_[static_cast<std::size_t>(place)] = false;
-    }
-  }
+  for (int place = kWorkerSlots; place < kPoolPlaces; ++place) StopPlace(place);
   pool_.reset();
   return 0;
 }
 
 void HyloThreadControl::DrainQueues() {
-  for (auto& queue : queue_) {
+  for (std::size_t slot = 0; slot < queue_.size(); ++slot) {
+    auto& queue = queue_[slot];
     if (!queue) continue;
+    if (abandonedPlace_[slot]) {
+      (void)queue.release();  // its worker may still read it
+      continue;
+    }
     MessageNode* node = nullptr;
     while (queue->Read(node, 0) == 1) nodes_.ReleaseNode(node);
     queue->Discard();

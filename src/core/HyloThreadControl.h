@@ -2,6 +2,7 @@
 // Worker threads, their queues and the scanning flags that hold or drop data records.
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <functional>
 #include <memory>
@@ -46,6 +47,8 @@ inline constexpr int kPoolPlaces = 20;
 // What the stop sequence asks of other modules before the workers get their quit
 // messages; each is optional until its module exists.
 struct StopHooks {
+  // First of all: ends every wait that a worker may be in (connects, setup exchanges).
+  std::function<void()> releaseWaiters;
   std::function<void()> closeDataStreams;
   std::function<void()> stopSerialReader;
   std::function<void()> closeEpochStream;
@@ -67,6 +70,12 @@ class HyloThreadControl {
   void SetStopHooks(StopHooks hooks) { stopHooks_ = std::move(hooks); }
   // Called while the UI thread waits for threads to end, so the event loop keeps running.
   void SetEventPump(std::function<void()> pump) { eventPump_ = std::move(pump); }
+  // How long the stop waits for each thread before it gives up on it, and who hears of a
+  // thread given up on (its slot or place).
+  void SetStopLimit(std::chrono::milliseconds limit) { stopLimit_ = limit; }
+  void SetStuckReporter(std::function<void(int place)> report) { reportStuck_ = std::move(report); }
+  // Threads given up on by the last stop.
+  int AbandonedThreads() const { return abandoned_; }
 
   int StartWorkerThreads();
   int StopWorkerThreads();
@@ -96,6 +105,8 @@ class HyloThreadControl {
   void WorkerLoop(int slot);
   void WaitWhilePaused(std::int32_t type);
   void WaitPlace(int place);
+  // Bounded by the stop limit; a place that does not end is abandoned and reported.
+  void StopPlace(int place);
 
   HyloNodes& nodes_;
   std::unique_ptr<ThreadPool> pool_;
@@ -106,6 +117,10 @@ class HyloThreadControl {
   std::function<void()> serialReaderTask_;
   StopHooks stopHooks_;
   std::function<void()> eventPump_;
+  std::chrono::milliseconds stopLimit_{10000};
+  std::function<void(int)> reportStuck_;
+  std::array<bool, kPoolPlaces> abandonedPlace_{};
+  int abandoned_ = 0;
 
   std::atomic<bool> scanPaused_{false};
   std::atomic<bool> scanStopped_{false};

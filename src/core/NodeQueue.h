@@ -14,10 +14,16 @@ class NodeQueue {
  public:
   static constexpr std::size_t kCapacity = 1000;
 
-  // 1 when written; −1 when the queue has been discarded.
-  int Write(MessageNode* node) {
+  // 1 when written; 0 when still full after timeoutMs (−1 waits without limit); −1 when
+  // the queue has been discarded.
+  int Write(MessageNode* node, int timeoutMs = -1) {
     std::unique_lock guard(mutex_);
-    notFull_.wait(guard, [&] { return discarded_ || count_ < kCapacity; });
+    auto room = [&] { return discarded_ || count_ < kCapacity; };
+    if (timeoutMs < 0) {
+      notFull_.wait(guard, room);
+    } else if (!notFull_.wait_for(guard, std::chrono::milliseconds(timeoutMs), room)) {
+      return 0;
+    }
     if (discarded_) return -1;
     items_[(head_ + count_) % kCapacity] = node;
     ++count_;

@@ -16,7 +16,14 @@ ThreadPool::~ThreadPool() {
     place->quit = true;
     place->changed.notify_all();
   }
-  for (auto& place : places_) place->thread.join();
+  for (auto& place : places_) {
+    if (place->abandoned) {
+      place->thread.detach();
+      (void)place.release();  // the thread may still use it
+    } else {
+      place->thread.join();
+    }
+  }
 }
 
 void ThreadPool::Run(Place& place) {
@@ -49,9 +56,17 @@ bool ThreadPool::Busy(int place) const {
 }
 
 void ThreadPool::Wait(int place, const std::function<void()>& whileWaiting) {
+  WaitUntil(place, whileWaiting, std::chrono::steady_clock::time_point::max());
+}
+
+void ThreadPool::Abandon(int place) { places_.at(static_cast<std::size_t>(place))->abandoned = true; }
+
+bool ThreadPool::WaitUntil(int place, const std::function<void()>& whileWaiting,
+                           std::chrono::steady_clock::time_point deadline) {
   Place& p = *places_.at(static_cast<std::size_t>(place));
   std::unique_lock guard(p.mutex);
   while (p.running || !p.tasks.empty()) {
+    if (std::chrono::steady_clock::now() >= deadline) return false;
     p.changed.wait_for(guard, std::chrono::milliseconds(10));
     if (whileWaiting) {
       guard.unlock();
@@ -59,6 +74,7 @@ void ThreadPool::Wait(int place, const std::function<void()>& whileWaiting) {
       guard.lock();
     }
   }
+  return true;
 }
 
 }  // namespace hylo

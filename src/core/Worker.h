@@ -16,6 +16,8 @@ class Worker {
     (void)node;
     return false;
   }
+  // The workers are about to start (on the starting thread, before any loop runs).
+  virtual void OnStart() {}
   // No node within the receive wait.
   virtual void OnTimeout() {}
   // A type 7 node arrived; the loop ends after this.

@@ -250,8 +250,13 @@ bool HyloLogging::OpenTextLog(TextLog& log, const NameRule& rule, std::uint32_t 
   std::error_code error;
   platform::CreateFolderPath(folder, error);
   log.file.reset();
-  // A new file every time: an existing log is never written over, not even its header.
-  const auto path = NextFreeLogPath(folder, rule.prefix, rule.nameFormat, rule.nextIndex, time, "txt", rule.fileName);
+  // A new file every time: an existing log is never written over, not even its header. The
+  // index and name belong to the settings the UI thread saves: written under its lock.
+  std::filesystem::path path;
+  {
+    std::lock_guard settingsGuard(ini_.SettingsLock());
+    path = NextFreeLogPath(folder, rule.prefix, rule.nameFormat, rule.nextIndex, time, "txt", rule.fileName);
+  }
   if (path.empty()) return false;
   log.file.reset(std::fopen(path.c_str(), "wbx"));
   if (!log.file) return false;
@@ -374,6 +379,7 @@ void HyloLogging::SetEpochLog(bool enabled, int side, const std::string& folder)
   if (side != 0 && side != 1) return;
   {
     std::lock_guard guard(logLock_);
+    std::lock_guard settingsGuard(ini_.SettingsLock());
     epochLogs_[static_cast<std::size_t>(side)].reset();
     if (side == 0) {
       settings_.instrumentEpochLogEnabled = enabled;
@@ -452,6 +458,7 @@ std::string HyloLogging::GetLogComment() const {
 
 void HyloLogging::SetLogComment(const std::string& comment) {
   std::lock_guard guard(logLock_);
+  std::lock_guard settingsGuard(ini_.SettingsLock());
   settings_.comment = comment.substr(0, 36);
   SaveSettings();
 }
@@ -463,6 +470,7 @@ std::string HyloLogging::GetClickDetectionFile() const {
 
 void HyloLogging::SetClickDetectionFile(const std::string& path) {
   std::lock_guard guard(logLock_);
+  std::lock_guard settingsGuard(ini_.SettingsLock());
   settings_.clickDetectionFile = path.substr(0, 259);
   SaveSettings();
 }
@@ -486,6 +494,7 @@ FftLogPanelValues HyloLogging::ShowFftLogSettings() const {
 void HyloLogging::ApplyFftLogSettings(const FftLogPanelValues& v) {
   {
     std::lock_guard guard(logLock_);
+    std::lock_guard settingsGuard(ini_.SettingsLock());
     // The field sizes of the settings file.
     settings_.comment = v.comment.substr(0, 36);
     settings_.jobClient = v.client.substr(0, 31);
@@ -516,6 +525,7 @@ ImpulseLogPanelValues HyloLogging::ShowImpulseLogSettings() const {
 
 void HyloLogging::ApplyImpulseLogSettings(const ImpulseLogPanelValues& v) {
   std::lock_guard guard(logLock_);
+  std::lock_guard settingsGuard(ini_.SettingsLock());
   settings_.impulsePath = v.folder.substr(0, 259);
   settings_.impulsePrefix = v.prefix.substr(0, 11);
   settings_.maxImpulseRecords = std::max(v.maxRecords, 1);

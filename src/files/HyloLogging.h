@@ -156,7 +156,7 @@ class HyloLogging final : public Worker {
     std::string& fileName;
   };
   // A new file under the rule with `header` written; false (nothing left behind) on failure.
-  static bool OpenTextLog(TextLog& log, const NameRule& rule, std::uint32_t time, const std::string& header);
+  bool OpenTextLog(TextLog& log, const NameRule& rule, std::uint32_t time, const std::string& header);
   LogHeaderInfo HeaderInfo() const { return context_.headerInfo ? context_.headerInfo() : LogHeaderInfo{}; }
   void OpenFailed(std::unique_lock<std::mutex>& guard, const char* message);
   void SaveSettings();

@@ -139,6 +139,7 @@ bool HyloWav::WavLogIsEnabled() const {
 
 void HyloWav::WavLogSetEnabled(bool on) {
   std::lock_guard guard(lock_);
+  std::lock_guard settingsGuard(ini_.SettingsLock());
   settings_.captureEnabled = on;
   SaveSettings();
 }
@@ -159,6 +160,7 @@ void HyloWav::WavLogApplySettings(const WavPanelValues& v, bool on) {
   if (!on && setThreadState_) setThreadState_(false);
   {
     std::lock_guard guard(lock_);
+    std::lock_guard settingsGuard(ini_.SettingsLock());
     // The same bounds the settings file holds them in.
     settings_.path = v.folder.substr(0, 259);
     settings_.prefix = v.prefix.substr(0, 11);
@@ -215,10 +217,15 @@ HyloWav::OpenResult HyloWav::WavLogOpen(const WavBlock& block, std::uint32_t wid
   const std::filesystem::path folder = settings_.path;
   std::error_code error;
   platform::CreateFolderPath(folder, error);
-  state_.filePath = NextFreeLogPath(folder, settings_.prefix, settings_.nameFormat, settings_.nextIndex,
-                                    block.blockTime, "wav", settings_.fileName);
+  {
+    // The name and index are saved by the UI thread at exit too: the settings lock (taken
+    // inside the WAV log lock, never the other way round) covers every write of them.
+    std::lock_guard settingsGuard(ini_.SettingsLock());
+    state_.filePath = NextFreeLogPath(folder, settings_.prefix, settings_.nameFormat, settings_.nextIndex,
+                                      block.blockTime, "wav", settings_.fileName);
+    SaveSettings();
+  }
   state_.bytesWritten = 0;
-  SaveSettings();
   if (state_.filePath.empty()) return OpenResult::kFailed;
   // "wbx" fails instead of replacing a file that appeared since the check.
   file_.reset(std::fopen(state_.filePath.c_str(), "wbx"));

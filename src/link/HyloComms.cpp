@@ -79,6 +79,7 @@ int HyloComms::SendCommand(std::uint8_t letter, std::int16_t length, std::span<c
                            int expectedReplies, bool forward) {
   const int type = link_.connectionType.load();
   if (type != LINK_ETHERNET && type != LINK_SERIAL) return kSendFailed;
+  if (stopped_) return kSendFailed;
   const std::size_t n = length > 0 ? static_cast<std::size_t>(length) : 0;
   if (n > payload.size() || n > cmd::kMaxCommandPayload) return kSendFailed;
   if (expectedReplies < 0 || expectedReplies > 255) return kSendFailed;
@@ -134,8 +135,10 @@ int HyloComms::SendAndWait(std::uint8_t letter, std::span<const std::uint8_t> pa
     return -kSendFailed;
   bool cancelled = false;
   // Short steps so a cancel is seen; after a cancel the release is still awaited because
-  // CommsThread owns the buffer and semaphore until it signals.
+  // CommsThread owns the buffer and semaphore until it signals, or until it has stopped
+  // (it releases everything it holds first and never takes another command).
   while (!done.try_acquire_for(std::chrono::milliseconds(100))) {
+    if (stopped_) return -1;
     if (!cancelled && cancel && cancel->load()) {
       cancelled = true;
       CancelCommands();
@@ -194,6 +197,16 @@ bool HyloComms::Handle(MessageNode& node) {
   }
   ExpireAndWrite();
   return passedOn;
+}
+
+void HyloComms::OnQuit() {
+  for (int i = 0; i < outstandingCount_; ++i) Release(outstanding_[static_cast<std::size_t>(i)], true);
+  outstandingCount_ = 0;
+  for (int i = 0; i < pendingCount_; ++i)
+    Release(pending_[static_cast<std::size_t>((pendingRead_ + i) % kPendingCapacity)], true);
+  pendingCount_ = 0;
+  pendingRead_ = pendingWrite_ = 0;
+  stopped_ = true;
 }
 
 void HyloComms::OnTimeout() {

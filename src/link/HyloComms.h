@@ -3,6 +3,7 @@
 // writes commands one at a time, matches reply frames to them, times them out and forwards
 // replies to MsgProcThread. ReadLink runs on the reader's thread and feeds the parser.
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -85,6 +86,9 @@ class HyloComms final : public Worker {
   int ReceiveTimeoutMs() override { return receiveTimeout_; }
   bool Handle(MessageNode& node) override;
   void OnTimeout() override;
+  void OnStart() override { stopped_ = false; }
+  // Releases every waiter with −1; after this the thread touches no caller's buffer.
+  void OnQuit() override;
 
   int PendingCount() const { return pendingCount_; }  // CommsThread only; for tests
 
@@ -116,6 +120,9 @@ class HyloComms final : public Worker {
   int outstandingCount_ = 0;
   int receiveTimeout_ = -1;
   std::uint64_t nowMs_ = 0;
+  // Set once CommsThread has released its waiters and left its loop: a command posted
+  // after that is never taken, so its waiter must not wait for a release.
+  std::atomic<bool> stopped_{false};
 
   // Socket event thread only.
   long long lastReconnectSecond_ = -1;

@@ -16,8 +16,8 @@ constexpr const char* kSupportLine = "Please contact your Hylo supplier for an u
 }  // namespace
 
 // The answer is not used; the check only gives a waking link a moment.
-void CheckHost(const std::string& address) {
-  for (int i = 0; i < 4; ++i)
+void CheckHost(const std::string& address, const std::atomic<bool>& cancel) {
+  for (int i = 0; i < 4 && !cancel; ++i)
     if (platform::InetPing(address, 1000)) return;
 }
 
@@ -106,22 +106,22 @@ DeviceIdentity HyloConnect::Identity() const {
 }
 
 int HyloConnect::BaudRate() const {
-  std::lock_guard guard(settingsLock_);
+  std::lock_guard guard(ini_.SettingsLock());
   return settings_.baudRate;
 }
 
 int HyloConnect::ComPort() const {
-  std::lock_guard guard(settingsLock_);
+  std::lock_guard guard(ini_.SettingsLock());
   return settings_.commSerialPort;
 }
 
 int HyloConnect::SerialTimeout() const {
-  std::lock_guard guard(settingsLock_);
+  std::lock_guard guard(ini_.SettingsLock());
   return settings_.serialTimeout;
 }
 
 void HyloConnect::SaveLinkSettings() {
-  std::lock_guard guard(settingsLock_);
+  std::lock_guard guard(ini_.SettingsLock());
   SaveFields(ini_, settings_.Fields());
 }
 
@@ -134,7 +134,7 @@ void HyloConnect::RefreshUnitLine() {
 }
 
 int HyloConnect::ConnectPort() {
-  cancelRequested_ = false;
+  ClearCancel();
   ConnectRequest request;
   const int type = static_cast<int>(panel_.Int(connectpanel::kLinkType, LINK_NONE));
   selectedLinkType_ = type;
@@ -170,6 +170,16 @@ void HyloConnect::CancelConnect() {
   link_.CancelCommands();
 }
 
+void HyloConnect::Quit() {
+  quitting_ = true;
+  CancelConnect();
+}
+
+void HyloConnect::OnStart() {
+  quitting_ = false;
+  cancelRequested_ = false;
+}
+
 void HyloConnect::SetConnectionType(int type) {
   if (type == 2) type = LINK_SERIAL;
   if (type == selectedLinkType_) return;
@@ -178,7 +188,8 @@ void HyloConnect::SetConnectionType(int type) {
 }
 
 bool HyloConnect::Handle(MessageNode& node) {
-  if (node.type == MSG_CONNECT_REQUEST) HandleConnectRequest(node.As<ConnectRequest>());
+  // Requests still queued at exit are dropped: nothing may start a connect then.
+  if (node.type == MSG_CONNECT_REQUEST && !quitting_) HandleConnectRequest(node.As<ConnectRequest>());
   return false;
 }
 
@@ -186,8 +197,12 @@ int HyloConnect::HandleConnectRequest(const ConnectRequest& r) {
   switch (r.op) {
     case 1: {
       std::string address(r.address, strnlen(r.address, sizeof r.address));
-      CheckHost(address);
-      settings_.tcpTimeout = r.timeoutMs > 0 ? r.timeoutMs : settings_.tcpTimeout;
+      CheckHost(address, cancelRequested_);
+      {
+        // The link settings are read by the UI's save at exit: one lock for all of them.
+        std::lock_guard guard(ini_.SettingsLock());
+        settings_.tcpTimeout = r.timeoutMs > 0 ? r.timeoutMs : settings_.tcpTimeout;
+      }
       selectedLinkType_ = LINK_ETHERNET;
       int port = r.port;
       int result = cancelRequested_ ? -1 : Connect(port, r.baud, address);
@@ -214,7 +229,7 @@ int HyloConnect::HandleConnectRequest(const ConnectRequest& r) {
     case 2:
       selectedLinkType_ = LINK_SERIAL;
       {
-        std::lock_guard guard(settingsLock_);
+        std::lock_guard guard(ini_.SettingsLock());
         settings_.serialTimeout = r.timeoutMs;
       }
       return Connect(r.port, r.baud, {});
@@ -246,14 +261,19 @@ int HyloConnect::Connect(int port, int baud, const std::string& address) {
       std::lock_guard guard(lock_);
       hostAddress_ = address;
     }
-    settings_.commIpAddress = address;
-    settings_.commTcpPort = port;
-    open = link_.OpenTcp(address, port, settings_.tcpTimeout);
+    int timeout = 0;
+    {
+      std::lock_guard guard(ini_.SettingsLock());
+      settings_.commIpAddress = address;
+      settings_.commTcpPort = port;
+      timeout = settings_.tcpTimeout;
+    }
+    open = link_.OpenTcp(address, port, timeout);
   } else if (selectedLinkType_ == LINK_SERIAL) {
     const std::string device = SerialDevice(port);
     int timeout = 0;
     {
-      std::lock_guard guard(settingsLock_);
+      std::lock_guard guard(ini_.SettingsLock());
       settings_.commSerialPort = port;
       settings_.commSerialDevice = device;
       settings_.baudRate = baud;
@@ -275,7 +295,7 @@ int HyloConnect::Connect(int port, int baud, const std::string& address) {
 }
 
 int HyloConnect::Identify() {
-  cancelRequested_ = false;
+  ClearCancel();
   connectionType_ = selectedLinkType_.load();
   std::optional<std::vector<std::uint8_t>> reply;
   for (int attempt = 0; attempt < 3 && !reply; ++attempt) {
@@ -295,7 +315,7 @@ int HyloConnect::Identify() {
         auto baud = link_.Transact(kBaudRead, {}, 1, false, cancelRequested_);
         // Keep the stored baud when the answer is missing or too short to hold one.
         if (baud && baud->size() >= 8) {
-          std::lock_guard guard(settingsLock_);
+          std::lock_guard guard(ini_.SettingsLock());
           settings_.baudRate = static_cast<int>(bytes::GetU32LE(*baud, 4));
         }
       }
@@ -346,7 +366,7 @@ void HyloConnect::OnVersionReply(std::span<const std::uint8_t> payload) {
   // This runs on MsgProcThread while ConnectThread may be saving the same settings.
   std::optional<SerialTiming> timing;
   if (connectionType_ == LINK_SERIAL) {
-    std::lock_guard guard(settingsLock_);
+    std::lock_guard guard(ini_.SettingsLock());
     if (!settings_.customSerialTimeout) {
       timing = SerialTimingAfterIdentify(settings_.baudRate, reply->identity.interfaceCode, settings_.serialTimeout);
       settings_.baudRate = timing->baud;

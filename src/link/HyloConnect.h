@@ -57,7 +57,7 @@ struct FoundUnit {
 };
 
 // Checks a host with up to four ICMP echoes before a connect or a search.
-void CheckHost(const std::string& address);
+void CheckHost(const std::string& address, const std::atomic<bool>& cancel);
 
 // Labels of found units: only the instruments and the skiff by name.
 std::string FoundUnitLabel(int modelCode, int unitNumber);
@@ -104,6 +104,9 @@ class HyloConnect final : public Worker {
   int ConnectPort();
   int DisconnectFromUnit();
   void CancelConnect();
+  // Exit: ends the connect, search or recovery under way and every later one at once.
+  // Any thread.
+  void Quit();
   void SetConnectionType(int type);
   int SetBaudRate(int newBaud);
   // Asks first (UI thread); the search itself runs on ConnectThread.
@@ -122,6 +125,7 @@ class HyloConnect final : public Worker {
 
   // ConnectThread.
   bool Handle(MessageNode& node) override;
+  void OnStart() override;
   int HandleConnectRequest(const ConnectRequest& request);
   int Connect(int port, int baud, const std::string& address);
   int Identify();
@@ -156,6 +160,7 @@ class HyloConnect final : public Worker {
   int RecoverAt(int comPort, int baud);
   // Identify without passing the reply on: searches must not replace the connected identity.
   std::optional<VersionReply> Probe(int tries);
+  void ClearCancel() { cancelRequested_ = quitting_.load(); }
 
   HyloIni& ini_;
   OperatorPort& operator_;
@@ -171,8 +176,8 @@ class HyloConnect final : public Worker {
   std::atomic<int> connectionType_{LINK_NONE};
   std::atomic<int> portBase_{0};
   std::atomic<bool> cancelRequested_{false};
+  std::atomic<bool> quitting_{false};  // never cleared by a new connect, unlike the cancel
   mutable std::mutex lock_;
-  mutable std::mutex settingsLock_;  // the link settings, written by ConnectThread and the "E" handler
   std::string hostAddress_ = "255.255.255.255";
   DeviceIdentity identity_;
   ComPortMap ports_;

@@ -7,6 +7,7 @@
 
 #include "link/HyloConnect.h"
 #include "platform/SerialPorts.h"
+#include "settings/HyloIni.h"
 #include "shell/MainPanel.h"
 #include "shell/OperatorPort.h"
 #include "wire/Bytes.h"
@@ -77,7 +78,7 @@ void HyloConnect::SetPorts(ComPortMap ports) {
   const int stored = ports.Add(settings_.commSerialDevice);
   int comPort = 0;
   {
-    std::lock_guard guard(settingsLock_);
+    std::lock_guard guard(ini_.SettingsLock());
     if (stored) settings_.commSerialPort = stored;
     comPort = settings_.commSerialPort;
   }
@@ -133,7 +134,7 @@ std::optional<VersionReply> HyloConnect::Probe(int tries) {
 }
 
 int HyloConnect::SerialPortSearch() {
-  cancelRequested_ = false;
+  ClearCancel();
   ConnectRequest request;
   request.op = 3;
   request.customTimeout = panel_.Int(connectpanel::kCustomTimeout, 0) != 0;
@@ -142,7 +143,7 @@ int HyloConnect::SerialPortSearch() {
 }
 
 int HyloConnect::EthPortSearch() {
-  cancelRequested_ = false;
+  ClearCancel();
   ConnectRequest request;
   request.op = 4;
   const std::string address = panel_.Text(connectpanel::kAddress);
@@ -189,7 +190,7 @@ int HyloConnect::SearchSerialPorts(const ConnectRequest& r) {
 int HyloConnect::SearchEthernetPorts(const ConnectRequest& r) {
   ForgetUnits();
   const std::string address(r.address, strnlen(r.address, sizeof r.address));
-  CheckHost(address);
+  CheckHost(address, cancelRequested_);
   selectedLinkType_ = LINK_ETHERNET;
   const int timeout = r.timeoutMs > 0 ? r.timeoutMs : settings_.tcpTimeout;
   for (int port : kSearchTcpPorts) {
@@ -226,7 +227,7 @@ int HyloConnect::ConnToFoundUnit(int index) {
     operator_.ShowNotice("Connections to this device are unsupported.");
     return -1;
   }
-  cancelRequested_ = false;
+  ClearCancel();
   ConnectRequest request;
   request.op = 5;
   request.index = index;
@@ -247,7 +248,10 @@ int HyloConnect::ConnectFoundUnit(const ConnectRequest& r) {
   const FoundUnit unit = units[static_cast<std::size_t>(r.index)];
   if (unit.unitNumber != r.unitNumber) return -1;  // the list changed meanwhile
   selectedLinkType_ = unit.linkType;
-  if (unit.linkType == LINK_ETHERNET) settings_.tcpTimeout = unit.timeoutMs > 0 ? unit.timeoutMs : settings_.tcpTimeout;
+  if (unit.linkType == LINK_ETHERNET) {
+    std::lock_guard guard(ini_.SettingsLock());
+    settings_.tcpTimeout = unit.timeoutMs > 0 ? unit.timeoutMs : settings_.tcpTimeout;
+  }
   if (Connect(unit.port, unit.baud, unit.address) != 0) {
     operator_.ShowNotice("Connection Unavailable. Unit is either busy or unavailable.");
     return -1;
@@ -274,7 +278,7 @@ int HyloConnect::SetBaudRate(int newBaud) {
   std::uint8_t payload[4];
   bytes::PutU32LE(payload, 0, static_cast<std::uint32_t>(newBaud));
   if (link_.Send(kBaudSet, payload, false) != 0) return -1;
-  cancelRequested_ = false;
+  ClearCancel();
   ConnectRequest request;
   request.op = 6;
   request.port = static_cast<std::uint16_t>(ComPort());
@@ -317,7 +321,7 @@ int HyloConnect::RecoverBaud() {
                            "Use it only when the unit cannot be reached at any baud rate; when it can, use the "
                            "\"Update Baud Rate\" option instead.\nThe search can take 2-5 minutes.";
   if (operator_.Confirm("Continue?", text, {"Yes", "No"}) != 0) return 1;
-  cancelRequested_ = false;
+  ClearCancel();
   ConnectRequest request;
   request.op = kOpRecoverBaud;
   request.port = static_cast<std::uint16_t>(port);
@@ -397,7 +401,7 @@ int HyloConnect::RecoverAt(int comPort, int baud) {
 void HyloConnect::ToggleCustSerialTimeout(bool on) {
   int timeout = 0;
   {
-    std::lock_guard guard(settingsLock_);
+    std::lock_guard guard(ini_.SettingsLock());
     settings_.customSerialTimeout = on;
     if (!on) settings_.serialTimeout = SerialTimeoutForBaud(settings_.baudRate);
     timeout = settings_.serialTimeout;

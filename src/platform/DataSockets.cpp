@@ -29,10 +29,16 @@ struct UdpChannel final : Channel, std::enable_shared_from_this<UdpChannel> {
   void Read() {
     socket.async_receive_from(asio::buffer(buffer), from,
                               [self = shared_from_this()](std::error_code e, std::size_t n) {
+                                // A connected UDP socket reports an ICMP "port unreachable" on
+                                // the next read (the unit not yet listening): read on.
+                                if (e == asio::error::connection_refused) {
+                                  self->Read();
+                                  return;
+                                }
                                 if (e) return;
-                                // Only the instrument we asked may feed this stream.
-                                if (self->from.address() == self->peer.address() && n > 0)
-                                  self->onData({self->buffer.data(), n});
+                                // Only the instrument's stream port may feed this stream (the
+                                // connected socket filters too; this holds where it does not).
+                                if (self->from == self->peer && n > 0) self->onData({self->buffer.data(), n});
                                 self->Read();
                               });
   }
@@ -115,8 +121,19 @@ int DataSockets::OpenUdp(const std::string& host, int port, std::span<const std:
     if (e || port <= 0 || port > 65535) return nullptr;
     auto c = std::make_shared<UdpChannel>(impl_->io);
     c->peer = asio::ip::udp::endpoint(address, static_cast<unsigned short>(port));
+    // Bound to the local address that faces the instrument (not every interface) and
+    // connected to its port, so the kernel drops datagrams from anyone else.
+    asio::ip::address local;
+    {
+      asio::ip::udp::socket probe(impl_->io);
+      probe.open(c->peer.protocol(), e);
+      if (!e) probe.connect(c->peer, e);
+      if (!e) local = probe.local_endpoint(e).address();
+      if (e) return nullptr;
+    }
     c->socket.open(c->peer.protocol(), e);
-    if (!e) c->socket.bind(asio::ip::udp::endpoint(c->peer.protocol(), 0), e);
+    if (!e) c->socket.bind(asio::ip::udp::endpoint(local, 0), e);
+    if (!e) c->socket.connect(c->peer, e);
     if (e) return nullptr;
     c->onData = std::move(onData);
     c->Read();

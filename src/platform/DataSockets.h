@@ -19,7 +19,8 @@ class DataSockets {
   DataSockets(const DataSockets&) = delete;
   DataSockets& operator=(const DataSockets&) = delete;
 
-  // A UDP channel on any local port that sends `request` to host:port and reads replies.
+  // A UDP channel on any local port of the address facing host, connected to host:port:
+  // sends `request` there and reads only what comes from there.
   // Returns a handle (> 0), or 0 when the channel cannot be made.
   int OpenUdp(const std::string& host, int port, std::span<const std::uint8_t> request, OnData onData);
   // A TCP connection to host:port (time-out in ms) that sends `request` and reads.

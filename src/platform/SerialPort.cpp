@@ -3,7 +3,10 @@
 #include <libserialport.h>
 
 #include <algorithm>
+#include <chrono>
+#include <thread>
 
+#include "platform/SerialDrain.h"
 #include "platform/TermiosPort.h"
 
 namespace hylo {
@@ -33,7 +36,15 @@ int SerialPort::Write(std::span<const std::uint8_t> bytes, int timeoutMs) {
   if (!port_) return -1;
   const auto r = sp_blocking_write(port_, bytes.data(), bytes.size(), static_cast<unsigned>(std::max(timeoutMs, 1)));
   if (r < 0) return -1;
-  if (sp_drain(port_) != SP_OK) return -1;
+  // sp_drain has no time-out: poll the output queue instead.
+  const auto until = std::chrono::steady_clock::now() + platform::SerialDrainLimit(bytes.size());
+  for (;;) {
+    const auto waiting = sp_output_waiting(port_);
+    if (waiting < 0) return -1;
+    if (waiting == 0) break;
+    if (std::chrono::steady_clock::now() >= until) return -1;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
   return static_cast<int>(r);
 }
 

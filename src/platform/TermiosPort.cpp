@@ -11,7 +11,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <thread>
 
+#include "platform/SerialDrain.h"
 #include "wire/LineRate.h"
 
 namespace hylo {
@@ -70,7 +72,15 @@ int TermiosPort::Write(std::span<const std::uint8_t> bytes, int timeoutMs) {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
     if (left.count() <= 0 || !WaitFor(fd_, POLLOUT, static_cast<int>(left.count()))) break;
   }
-  if (::ioctl(fd_, TCSBRK, 1) != 0) return -1;  // drain, as tcdrain does
+  // tcdrain has no time-out: poll the output queue instead.
+  const auto drainUntil = std::chrono::steady_clock::now() + platform::SerialDrainLimit(done);
+  for (;;) {
+    int waiting = 0;
+    if (::ioctl(fd_, TIOCOUTQ, &waiting) != 0) return -1;
+    if (waiting <= 0) break;
+    if (std::chrono::steady_clock::now() >= drainUntil) return -1;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
   return static_cast<int>(done);
 }
 

@@ -1,5 +1,7 @@
 #include "shell/PanelModel.h"
 
+#include <algorithm>
+
 namespace hylo {
 
 Control PanelModel::Get(std::string_view id) const {
@@ -42,7 +44,24 @@ void PanelModel::SetItems(std::string_view id, std::vector<std::string> items) {
   Change(id, [&](Control& c) { c.items = std::move(items); });
 }
 void PanelModel::AppendItem(std::string_view id, std::string item) {
-  Change(id, [&](Control& c) { c.items.push_back(std::move(item)); });
+  Change(id, [&](Control& c) {
+    c.items.push_back(std::move(item));
+    ++c.appended;
+    if (c.items.size() > kItemLimit + kItemLimit / 4)
+      c.items.erase(c.items.begin(), c.items.begin() + static_cast<std::ptrdiff_t>(c.items.size() - kItemLimit));
+  });
+}
+
+std::vector<std::string> PanelModel::ItemsAfter(std::string_view id, std::uint64_t& seen) const {
+  std::lock_guard guard(mutex_);
+  auto it = controls_.find(id);
+  if (it == controls_.end()) return {};
+  const Control& c = it->second;
+  const std::uint64_t firstHeld = c.appended - std::min<std::uint64_t>(c.appended, c.items.size());
+  const std::uint64_t from = std::max(seen, firstHeld);
+  seen = c.appended;
+  if (from >= c.appended) return {};
+  return {c.items.begin() + static_cast<std::ptrdiff_t>(from - firstHeld), c.items.end()};
 }
 
 std::string PanelModel::Text(std::string_view id) const {

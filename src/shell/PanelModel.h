@@ -21,6 +21,7 @@ struct Control {
   bool visible = true;
   std::string label;
   std::string tooltip;
+  std::uint64_t appended = 0;  // items ever appended, also those since dropped
 };
 
 class PanelModel {
@@ -41,7 +42,13 @@ class PanelModel {
   void SetLabel(std::string_view id, std::string label);
   void SetTooltip(std::string_view id, std::string tooltip);
   void SetItems(std::string_view id, std::vector<std::string> items);
+  // Keeps the newest kItemLimit lines (and up to a quarter more, so dropping the oldest
+  // happens in batches rather than on every line).
   void AppendItem(std::string_view id, std::string item);
+  // The items appended after the first `seen` (those still held), and `seen` moved on: a
+  // view takes only what is new, never the whole list.
+  std::vector<std::string> ItemsAfter(std::string_view id, std::uint64_t& seen) const;
+  static constexpr std::size_t kItemLimit = 4000;
 
   std::string Text(std::string_view id) const;
   std::int64_t Int(std::string_view id, std::int64_t fallback = 0) const;

@@ -7,6 +7,8 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QMenuBar>
+#include <QProgressBar>
+#include <QTimer>
 #include <chrono>
 #include <cstring>
 #include <thread>
@@ -46,6 +48,16 @@ void Pump() {
   for (int i = 0; i < 5; ++i) QCoreApplication::processEvents();
 }
 
+// Runs the event loop until the panel's exchange with the unit has ended (bounded).
+bool WaitIdle(const app::SetupPanel& panel) {
+  for (int i = 0; i < 3000 && panel.Busy(); ++i) {
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  Pump();
+  return !panel.Busy();
+}
+
 }  // namespace
 
 TEST(SetupPanelGui, AppliesASetupThroughThePanel) {
@@ -70,6 +82,7 @@ TEST(SetupPanelGui, AppliesASetupThroughThePanel) {
       auto* panel = window.findChild<app::SetupPanel*>();
       ASSERT_NE(panel, nullptr);
       EXPECT_TRUE(panel->isVisible());
+      ASSERT_TRUE(WaitIdle(*panel));
       EXPECT_EQ(stops, 1) << "scanning stops before the panel opens";
       QTabWidget* tabs = panel->Tabs();
       EXPECT_TRUE(tabs->isTabVisible(tabs->indexOf(panel->HfTab())));
@@ -92,7 +105,7 @@ TEST(SetupPanelGui, AppliesASetupThroughThePanel) {
       EXPECT_EQ(panel->findChild<QLabel*>("waveSamples")->text(), "Gives 16000 Samples/sec");
 
       panel->ApplyButton()->click();
-      Pump();
+      ASSERT_TRUE(WaitIdle(*panel));
       EXPECT_FALSE(panel->isVisible()) << "a successful Apply hides the panel";
       const auto lines = hylo.MainPanel().Get(mainpanel::kStatusField).items;
       ASSERT_FALSE(lines.empty());
@@ -105,7 +118,7 @@ TEST(SetupPanelGui, AppliesASetupThroughThePanel) {
         s.fftTypeChoice = setup::kFftMean;
       });
       open->trigger();
-      Pump();
+      ASSERT_TRUE(WaitIdle(*panel));
       EXPECT_EQ(bandwidth->currentData().toUInt(), 6400u);
       EXPECT_EQ(fftType->currentData().toInt(), setup::kFftPeak);
       panel->CancelButton()->click();
@@ -140,5 +153,39 @@ TEST(SetupPanelGui, SettingsPanelAppliesTheProcessingTab) {
   EXPECT_TRUE(hylo.Groups().display.useCustomScanRate);
   EXPECT_DOUBLE_EQ(hylo.Groups().display.scanPeriod, 0.125);
   EXPECT_TRUE(hylo.Groups().display.displayToNyquist);
+  EXPECT_EQ(hylo.MainExit(), 0);
+}
+
+// The enquiry goes unanswered: the panel shows its progress and the event loop runs on.
+TEST(SetupPanelGui, OpeningOnAUnitThatStopsAnsweringKeepsTheEventLoopRunning) {
+  const int port = test::FreeLoopbackPort();
+  test::SimProcess sim(HYLO_SIM_BIN, {"--model", "hf", "--firmware", "v2.1.0", "--withhold", "F", "--port",
+                                      std::to_string(port), "--seconds", "60"});
+  ASSERT_TRUE(sim.Ready()) << sim.FirstLine();
+  test::GuiContext gui;
+  Hylo& hylo = *gui.hylo;
+  ASSERT_EQ(hylo.Start(), 0);
+  ASSERT_TRUE(ConnectTo(hylo, port, "v2.1.0"));
+  {
+    app::MainWindow window(hylo);
+    hylo.SetStopScanning([] {});
+    int ticks = 0;
+    QTimer timer;
+    QObject::connect(&timer, &QTimer::timeout, [&] { ++ticks; });
+    timer.start(20);
+    QAction* open = MenuAction(window, "Instrument Setup");
+    ASSERT_NE(open, nullptr);
+    open->trigger();
+    auto* panel = window.findChild<app::SetupPanel*>();
+    ASSERT_NE(panel, nullptr);
+    ASSERT_TRUE(panel->Busy()) << "the read runs on after the panel is shown";
+    EXPECT_TRUE(panel->findChild<QProgressBar*>("exchangeProgress")->isVisibleTo(panel));
+    EXPECT_FALSE(panel->ApplyButton()->isEnabled()) << "no Apply while the setup is read";
+    const int ticksAtOpen = ticks;
+    ASSERT_TRUE(WaitIdle(*panel)) << "the unanswered enquiry ends with the link's time-out";
+    EXPECT_GT(ticks, ticksAtOpen) << "the timer ticked while the unit was silent";
+    EXPECT_TRUE(panel->ApplyButton()->isEnabled());
+    panel->CancelButton()->click();
+  }
   EXPECT_EQ(hylo.MainExit(), 0);
 }

@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <fstream>
+#include <functional>
 #include <thread>
 
 #include "context/Hylo.h"
@@ -47,6 +48,7 @@ class UdpInstrument {
   void SendBack(const std::vector<std::uint8_t>& bytes) {
     sendto(fd_, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&peer_), sizeof peer_);
   }
+  const sockaddr_in& Peer() const { return peer_; }
 
  private:
   int fd_ = -1;
@@ -96,5 +98,54 @@ TEST(StreamChannels, UdpWaveStreamFromStartRequestToStopRequest) {
   for (std::size_t i = 0; i < rate; ++i) {
     const int v = static_cast<std::int16_t>(bytes[kWavHeaderBytes + 2 * i] | (bytes[kWavHeaderBytes + 2 * i + 1] << 8));
     ASSERT_EQ(v, static_cast<int>(i % 30000)) << "sample " << i << " of the first whole second";
+  }
+}
+
+// Another program on the same machine sends to the data port: nothing of it is recorded.
+TEST(StreamChannels, DatagramsFromAnotherLocalPortAreNotRecorded) {
+  const int portBase = 7010;
+  UdpInstrument instrument(WaveUdpPort(portBase));
+  if (!instrument.Bound()) GTEST_SKIP() << "port " << WaveUdpPort(portBase) << " is taken on 127.0.0.1";
+  TempDir dir;
+  ScriptedOperator op;
+  Hylo hylo(op, TestOptions(dir));
+  ASSERT_EQ(hylo.Start(), 0);
+  hylo.Groups().display.collectFftMode = 0;
+  hylo.Groups().wav.path = (dir.Path() / "wav").string();
+  hylo.Data().Logging().StartWavLogging();
+  ASSERT_EQ(hylo.Data().Channels().ConnectWaveStream({"127.0.0.1", portBase, 100}, TRANSPORT_UDP), 0);
+  ASSERT_FALSE(instrument.Receive().empty()) << "the start request";
+
+  const int intruder = socket(AF_INET, SOCK_DGRAM, 0);
+  const sockaddr_in target = instrument.Peer();
+  const std::uint32_t rate = 4000;
+  auto stream = [&](const std::function<void(const std::vector<std::uint8_t>&)>& send, int value) {
+    send(WaveDescription(rate, 32767, -32768));
+    for (std::uint64_t first = 0; first < 3 * rate; first += 500) {  // bounded and paced
+      Writer w = DataHead(static_cast<std::uint32_t>(first % rate), 1, 2, 500, first - first % rate);
+      for (int i = 0; i < 500; ++i) w.U16(value < 0 ? value & 0xFFFF : static_cast<int>((first + i) % 30000));
+      send(w.Done());
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+  };
+  stream(
+      [&](const std::vector<std::uint8_t>& b) {
+        sendto(intruder, b.data(), b.size(), 0, reinterpret_cast<const sockaddr*>(&target), sizeof target);
+      },
+      -5);
+  close(intruder);
+  stream([&](const std::vector<std::uint8_t>& b) { instrument.SendBack(b); }, 0);
+  const fs::path wav = dir.Path() / "wav" / "Data_00001.wav";
+  for (int i = 0; i < 300 && !fs::exists(wav); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  hylo.Data().Channels().CloseStreams();
+  EXPECT_EQ(hylo.MainExit(), 0);
+
+  std::ifstream in(wav, std::ios::binary);
+  std::vector<std::uint8_t> bytes{std::istreambuf_iterator<char>(in), {}};
+  ASSERT_GE(bytes.size(), kWavHeaderBytes + 2U * rate) << "the instrument's own stream is recorded";
+  for (std::size_t i = 0; i < rate; ++i) {
+    const int v = static_cast<std::int16_t>(bytes[kWavHeaderBytes + 2 * i] | (bytes[kWavHeaderBytes + 2 * i + 1] << 8));
+    ASSERT_EQ(v, static_cast<int>(i % 30000)) << "sample " << i << ": only the instrument's samples";
   }
 }
