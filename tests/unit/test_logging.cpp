@@ -399,7 +399,7 @@ TEST_F(Logging, AFullDiskLeavesWholeLinesAndIsToldOnce) {
   const int result = test::RunWithFileSizeLimit(64 * 1024, [&] {
     for (std::uint64_t n = 0; n < 100; ++n) log.LogFftRecord(Record(n));
     const bool told =
-        op.Notices().size() == 1 && op.Notices()[0].find("Could not write Log File") == 0 && lines.size() == 1;
+        op.Notices().size() == 1 && op.Notices()[0].find("ERROR: Could not write Log File") == 0 && lines.size() == 1;
     return (told ? 0 : 1) | (log.WriteFailures() == 1 ? 0 : 2);
   });
   EXPECT_EQ(result, 0) << "1 told once, 2 counted once";

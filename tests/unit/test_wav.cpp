@@ -282,7 +282,7 @@ TEST_F(Wav, AFullDiskEndsTheFileAtItsLastWholeSampleOnce) {
   const int result = test::RunWithFileSizeLimit(kWavHeaderBytes + 300 + 100, [&] {
     int failures = 0;
     for (int block = 0; block < 4; ++block) failures += wav.WavLogWrite(Block(Ramp24(100, block * 100), 100)) != 0;
-    const bool told = op.Notices().size() == 1 && op.Notices()[0].find("Could not write Log File") == 0 &&
+    const bool told = op.Notices().size() == 1 && op.Notices()[0].find("ERROR: Could not write Log File") == 0 &&
                       op.Notices()[0].find("File too large") != std::string::npos && lines.size() == 1;
     return (failures == 1 ? 0 : 1) | (told ? 0 : 2) | (wav.WriteFailures() == 1 ? 0 : 4) | (wav.FileOpen() ? 8 : 0);
   });
