@@ -12,6 +12,7 @@
 #include "MainWindow.h"
 #include "QtOperator.h"
 #include "context/Hylo.h"
+#include "platform/LogFile.h"
 #include "platform/TerminationSignal.h"
 
 int main(int argc, char** argv) {
@@ -50,6 +51,7 @@ int main(int argc, char** argv) {
   });
   // A terminal's Ctrl-C or a SIGTERM runs the same shutdown as the exit control.
   hylo::platform::WatchTerminationSignals();
+  hylo::platform::IgnoreFileSizeSignal();
   QTimer signalWatch;
   QObject::connect(&signalWatch, &QTimer::timeout, [&hylo] {
     if (hylo::platform::TerminationRequested()) hylo.MainExit();

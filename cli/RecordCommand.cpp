@@ -154,6 +154,11 @@ class RecordRun {
           interrupted = true;
           break;
         }
+        // A log the disk refused ends the run: what was written is kept, and the run is not clean.
+        if (hylo_->Data().Logging().WriteFailures() > 0) {
+          clean = Fail("a log could not be written; recording stopped");
+          break;
+        }
         // A log that could not be opened, or the unit ending its streams, stops the scan.
         if (!hylo_->Scan().Active()) {
           clean = Fail("scanning stopped before the end of the run");
@@ -169,12 +174,16 @@ class RecordRun {
     // The shutdown drains the queues and finalises the files before they are listed.
     Shutdown();
     queue_.RunPending();
+    // A write refused while the files were finished counts too.
+    const std::uint64_t writeFailures = hylo_->Data().Logging().WriteFailures();
+    if (clean && writeFailures > 0) clean = Fail("a log could not be written");
     if (clean && !tally_.AnyData() && (o_.wave != "off" || o_.fft != "off")) clean = Fail("no data arrived");
 
     nlohmann::json out = tally_.Json();
     out["files"] = Written(dirs, before);
     out["seconds"] = o_.seconds;
     out["interrupted"] = interrupted;
+    out["writeFailures"] = writeFailures;
     out["clean"] = clean;
     std::cout << out.dump() << std::endl;
     return clean ? 0 : 1;
@@ -243,6 +252,8 @@ class RecordRun {
       logging.SetWavLogActive(false);
     } else {
       groups.wav.path = o_.wavDir;
+      hylo_->Wav().SetSecondsPerFile(o_.fileSeconds);
+      hylo_->Wav().SetSyncSeconds(o_.syncSeconds);
       logging.StartWavLogging();
     }
     return true;
@@ -268,6 +279,13 @@ void AddRecordOptions(CLI::App& command, RecordOptions& o) {
       ->check(CLI::IsMember({"off", "udp", "tcp", "link"}));
   command.add_option("--fft", o.fft, "FFT stream transport (default: the stored choice)")
       ->check(CLI::IsMember({"off", "udp", "tcp", "link"}));
+  command.add_option("--file-seconds", o.fileSeconds, "seconds per WAV file (default: the stored minutes per file)")
+      ->check(CLI::NonNegativeNumber);
+  command
+      .add_option("--sync-seconds", o.syncSeconds,
+                  "how often WAV data is synced to the disk with its header (default 1; 0: only at rollover and "
+                  "close)")
+      ->check(CLI::NonNegativeNumber);
   command.add_flag("--yes", o.yes, "answer Yes to questions (default: the safe answer, No or Cancel)");
 }
 

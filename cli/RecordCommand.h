@@ -12,13 +12,15 @@ struct RecordOptions {
   double seconds = 0;
   std::string setupFile;
   std::string wavDir, fftDir, impulseDir;
-  std::string wave, fft;  // off|udp|tcp|link; empty keeps the stored choice
-  bool yes = false;       // answer "Yes" to the questions instead of the safe answer
+  std::string wave, fft;   // off|udp|tcp|link; empty keeps the stored choice
+  bool yes = false;        // answer "Yes" to the questions instead of the safe answer
+  int fileSeconds = 0;     // seconds per WAV file; 0: the stored minutes per file
+  double syncSeconds = 1;  // WAV header patch and disk sync period; 0: only at rollover and close
 };
 
 void AddRecordOptions(CLI::App& command, RecordOptions& o);
 
-// 0 on a clean run; 1 when it could not connect, set up, scan or log; 2 on bad options.
+// 0 on a clean run; 1 when it could not connect, set up, scan, open or write a log; 2 on bad options.
 int Record(const RecordOptions& o);
 
 }  // namespace hylo::cli

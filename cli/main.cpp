@@ -7,6 +7,7 @@
 #include "RecordCommand.h"
 #include "link/DeviceIdentity.h"
 #include "link/HyloConnect.h"
+#include "platform/LogFile.h"
 #include "platform/TerminationSignal.h"
 
 namespace {
@@ -51,6 +52,7 @@ int main(int argc, char** argv) {
   cli::AddRecordOptions(*recordCommand, record);
   CLI11_PARSE(app, argc, argv);
   platform::WatchTerminationSignals();
+  platform::IgnoreFileSizeSignal();
   if (*identifyCommand) return Identify(identify);
   if (*recordCommand) return cli::Record(record);
   return 2;

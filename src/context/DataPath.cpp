@@ -97,6 +97,12 @@ DataPath::DataPath(HyloNodes& nodes, HyloThreadControl& threads, HyloIni& ini, O
   l.stopDataCollection = [this] {
     if (stopDataCollection_) stopDataCollection_();
   };
+  auto statusLine = [this](std::string_view line) {
+    std::lock_guard guard(statusLineLock_);
+    if (statusLine_) statusLine_(line);
+  };
+  l.statusLine = statusLine;
+  wav.SetStatusLine(statusLine);
   logging_.SetContext(l);
   wav.SetHeaderSource(headerInfo);
   wav.SetStopDataCollection([this] {
@@ -128,6 +134,25 @@ StreamStatusSink DataPath::StatusSink() {
   };
   sink.notice = [this](std::string_view text) { operator_.ShowNotice(text); };
   return sink;
+}
+
+void DataPath::SetLogStatusLine(std::function<void(std::string_view)> line) {
+  std::lock_guard guard(statusLineLock_);
+  statusLine_ = std::move(line);
+}
+
+void DataPath::FinishLogging(std::chrono::milliseconds timeout) {
+  if (threads_.Started()) {
+    if (MessageNode* node = nodes_.AllocNode(MSG_WAVE_TAIL, 1)) {
+      const std::uint64_t before = logging_.FinishedStops();
+      if (Post(TRIGGER_THREAD, node) == 1) {
+        logging_.WaitFinishedStops(before, timeout);
+      } else {
+        nodes_.FreeNode(node);
+      }
+    }
+  }
+  logging_.StopLogging();
 }
 
 void DataPath::SetWaveTap(std::function<void(const WaveformRecord&)> tap) {

@@ -2,6 +2,7 @@
 // The live data path, wired: stream bytes → records → WaveThread → FftThread and
 // TriggerThread → LogThread and the displays. One object so the context stays small.
 #include <atomic>
+#include <chrono>
 #include <memory>
 
 #include "core/HyloThreadControl.h"
@@ -45,6 +46,12 @@ class DataPath {
   // Where the scanning stop procedure plugs in (open-failure of a log stops collection).
   void SetStopDataCollection(std::function<void()> stop) { stopDataCollection_ = std::move(stop); }
   void SetIdentity(const DeviceIdentity& identity);
+  // The logging half of Stop: the wave ring's partial second goes to the WAV log and the logs
+  // close on LogThread, after what it already holds; waits up to `timeout`, then closes them
+  // here in any case. Nothing opens a log again until BeginLogging.
+  void FinishLogging(std::chrono::milliseconds timeout);
+  // Where write failures of the logs are told besides the notice.
+  void SetLogStatusLine(std::function<void(std::string_view)> line);
 
   ParseStreams& Streams() { return streams_; }
   HyloProcStream& StreamMessages() { return streamMessages_; }
@@ -100,6 +107,8 @@ class DataPath {
   std::atomic<bool> replayInProgress_{false};
   std::atomic<bool> replayActive_{false};
   std::function<void()> stopDataCollection_;
+  std::mutex statusLineLock_;
+  std::function<void(std::string_view)> statusLine_;
   std::mutex waveTapLock_;
   std::function<void(const WaveformRecord&)> waveTap_;
   std::mutex spectrumTapLock_;

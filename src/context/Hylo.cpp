@@ -165,6 +165,7 @@ void Hylo::WireScanning() {
   };
   scan_->SetHooks(std::move(hooks));
   dataPath_->SetStopDataCollection([this] { StopScanning(); });
+  dataPath_->SetLogStatusLine([this](std::string_view line) { statusLog_.Append(line); });
   link_->SetLinkEvents([this](std::string_view line) { statusLog_.Append(line); }, [this] { StopScanning(); });
 
   ReplyPort port;

@@ -1,6 +1,7 @@
 #include "context/HyloScan.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 
 #include "context/DataPath.h"
@@ -17,8 +18,9 @@ namespace {
 
 constexpr std::uint32_t kEpochChannelFirmware = 0x10400;
 constexpr std::uint32_t kStatusChannelFirmware = 0x20100;
-constexpr int kFftLogKind = 0;
-constexpr int kImpulseLogKind = 3;
+// LogThread writes what it holds before it closes the logs; a disk that stalls longer than
+// this leaves the close to the stop itself.
+constexpr std::chrono::milliseconds kFinishLoggingWait{2000};
 
 bool StreamCapable(int model) { return model == kModelHf || model == kModelAf; }
 bool SocketTransport(int transport) { return transport == TRANSPORT_UDP || transport == TRANSPORT_TCP; }
@@ -162,6 +164,7 @@ int HyloScan::StartScanningCallback() {
     UpdateControls();
     return 0;
   }
+  data_.Logging().BeginLogging();
   BeginScanning(false);
   paused_ = false;
   log_.Append("Scanning Started");
@@ -215,9 +218,8 @@ int HyloScan::StopCallback() {
     channels.CloseStreams();
     if (link_.sendCommand) link_.sendCommand('Q');
   }
-  wav_.WavLogClose();
-  data_.Logging().CloseLog(kFftLogKind);
-  data_.Logging().CloseLog(kImpulseLogKind);
+  // What already arrived is written, the logs close, and a record still on its way opens none.
+  data_.FinishLogging(kFinishLoggingWait);
   keepAwake_.Release();
   SendJobSetup(false);
   MarkActive(false);

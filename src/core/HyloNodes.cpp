@@ -50,7 +50,7 @@ MessageNode* HyloNodes::AllocNode(std::int32_t type, int reserve) {
   node->next = nullptr;
   node->poolState = kHandedOut;
   node->type = type;
-  if (type == MSG_WAVEFORM) WaveformSampleBuffer(*node) = nullptr;
+  if (CarriesSampleBuffer(type)) WaveformSampleBuffer(*node) = nullptr;
   return node;
 }
 
@@ -69,7 +69,7 @@ void HyloNodes::FreeNode(MessageNode* node) {
 
 void HyloNodes::ReleaseNode(MessageNode* node) {
   if (!node) return;
-  if (node->type == MSG_WAVEFORM) {
+  if (CarriesSampleBuffer(node->type)) {
     SampleBuffer*& buffer = WaveformSampleBuffer(*node);
     if (buffer) ReleaseSampleBuffer(buffer);
     buffer = nullptr;

@@ -90,7 +90,8 @@ int HyloThreadControl::ReceiveNode(int slot, MessageNode*& node, int timeoutMs) 
   const int result = queue->Read(got, timeoutMs);
   if (!got) return result;
   WaitWhilePaused(got->type);
-  if (scanStopped_ && IsDataRecord(got->type)) {
+  // What reached LogThread was received before the stop: it is written, not dropped.
+  if (scanStopped_ && IsDataRecord(got->type) && slot != LOG_THREAD) {
     nodes_.ReleaseNode(got);
     return 0;
   }

@@ -34,6 +34,7 @@ enum MessageType : std::int32_t {
   MSG_FFT_DISPLAY = 27,
   MSG_DISPLAY_SETUP = 28,
   MSG_PEAK_MODE = 29,
+  MSG_WAVE_TAIL = 30,  // at Stop: the wave ring's last partial second, then the logs close
   MSG_RESET_PROCESSING = 31,
   MSG_FTP_JOB = 33,
   MSG_IMPULSE = 34,
@@ -41,5 +42,7 @@ enum MessageType : std::int32_t {
 
 // Data records are the only messages that scanning pause and stop hold or drop.
 constexpr bool IsDataRecord(std::int32_t type) { return type == MSG_SPECTRUM || type == MSG_WAVEFORM; }
+// Messages laid out as a waveform record, whose first member is a sample-buffer reference.
+constexpr bool CarriesSampleBuffer(std::int32_t type) { return type == MSG_WAVEFORM || type == MSG_WAVE_TAIL; }
 
 }  // namespace hylo

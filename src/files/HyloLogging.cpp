@@ -1,5 +1,6 @@
 #include "files/HyloLogging.h"
 
+#include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <ctime>
@@ -152,9 +153,9 @@ HyloLogging::~HyloLogging() {
 
 void HyloLogging::OnQuit() {
   std::lock_guard guard(logLock_);
-  fftLog_.file.reset();
-  impulseLog_.file.reset();
-  for (auto& log : epochLogs_) log.reset();
+  fftLog_.file.Close();
+  impulseLog_.file.Close();
+  for (auto& log : epochLogs_) log.file.Close();
 }
 
 void HyloLogging::SetMainPanel(PanelModel* panel) {
@@ -202,6 +203,18 @@ bool HyloLogging::Handle(MessageNode& node) {
     case MSG_WAVEFORM:
       if (WavLogActive()) WriteWaveBlock(node.As<WaveformRecord>());
       break;  // the loop releases the block's sample buffer in every case
+    case MSG_WAVE_TAIL: {
+      // What arrived of the last second is kept; then nothing opens a log until the next start.
+      const auto& tail = node.As<WaveformRecord>();
+      if (tail.sampleBuffer && tail.sampleCount > 0 && WavLogActive()) WriteWaveBlock(tail);
+      StopLogging();
+      {
+        std::lock_guard guard(finishLock_);
+        ++finishedStops_;
+      }
+      finished_.notify_all();
+      break;
+    }
     case MSG_TEXT: {
       // 32-bit word 0, 16-bit side, NUL-terminated text.
       const auto* bytes = reinterpret_cast<const char*>(node.payload);
@@ -249,26 +262,53 @@ bool HyloLogging::OpenTextLog(TextLog& log, const NameRule& rule, std::uint32_t 
       rule.folder.empty() ? std::filesystem::current_path() : std::filesystem::path(rule.folder);
   std::error_code error;
   platform::CreateFolderPath(folder, error);
-  log.file.reset();
-  // A new file every time: an existing log is never written over, not even its header. The
-  // index and name belong to the settings the UI thread saves: written under its lock.
-  std::filesystem::path path;
-  {
-    std::lock_guard settingsGuard(ini_.SettingsLock());
-    path = NextFreeLogPath(folder, rule.prefix, rule.nameFormat, rule.nextIndex, time, "txt", rule.fileName);
+  log.file.Close();
+  // A new file every time: an existing log is never written over, not even its header; a
+  // name another program took since the check moves on to the next one. The index and name
+  // belong to the settings the UI thread saves: written under its lock.
+  int createError = EEXIST;
+  for (int attempt = 0; attempt < 100 && createError == EEXIST; ++attempt) {
+    {
+      std::lock_guard settingsGuard(ini_.SettingsLock());
+      log.path = NextFreeLogPath(folder, rule.prefix, rule.nameFormat, rule.nextIndex, time, "txt", rule.fileName);
+    }
+    if (log.path.empty()) return false;
+    log.file = File::CreateNew(log.path, createError);
   }
-  if (path.empty()) return false;
-  log.file.reset(std::fopen(path.c_str(), "wbx"));
-  if (!log.file) return false;
+  if (!log.file.IsOpen()) return false;
   log.records = 0;
-  const bool written =
-      std::fwrite(header.data(), 1, header.size(), log.file.get()) == header.size() && std::fflush(log.file.get()) == 0;
-  if (!written) {
-    log.file.reset();
-    std::filesystem::remove(path, error);
+  if (log.file.Write(header).error != 0) {
+    log.file.Close();
+    std::filesystem::remove(log.path, error);
     return false;
   }
+  log.size = header.size();
   return true;
+}
+
+bool HyloLogging::WriteText(TextLog& log, std::string_view text, std::unique_lock<std::mutex>& guard) {
+  const platform::WriteResult r = log.file.Write(text);
+  if (r.error == 0) {
+    log.size += text.size();
+    return true;
+  }
+  // Cut back to the last whole line, so readers never meet half a line.
+  log.file.Truncate(log.size);
+  log.file.Close();
+  log.stopped = true;
+  ReportWriteFailure(guard, log.path, r.error);
+  return false;
+}
+
+void HyloLogging::ReportWriteFailure(std::unique_lock<std::mutex>& guard, const std::filesystem::path& path,
+                                     int error) {
+  ++writeFailures_;
+  const std::string message = "ERROR: Could not write Log File " + path.string() + " (" + platform::ErrorText(error) +
+                              ").\nLogging to it stopped; the file keeps its complete lines.";
+  guard.unlock();
+  operator_.ShowNotice(message);
+  if (context_.statusLine) context_.statusLine(message.substr(0, message.find('\n')));
+  guard.lock();
 }
 
 void HyloLogging::OpenFailed(std::unique_lock<std::mutex>& guard, const char* message) {
@@ -282,7 +322,8 @@ void HyloLogging::LogFftRecord(const SpectrumRecord& r) {
   std::unique_lock guard(logLock_);
   if (!settings_.logfileEnabled) return;
   const LogHeaderInfo info = HeaderInfo();
-  if (!fftLog_.file || fftLog_.records >= settings_.maxRecords) {
+  if (!fftLog_.file.IsOpen() || fftLog_.records >= settings_.maxRecords) {
+    if (!armed_ || fftLog_.stopped) return;
     const NameRule rule{settings_.path, settings_.prefix, settings_.nameFormat, settings_.nextIndex,
                         settings_.fileName};
     if (!OpenTextLog(fftLog_, rule, r.timeStamp, FftLogHeader(r, info, settings_, 0))) {
@@ -290,8 +331,7 @@ void HyloLogging::LogFftRecord(const SpectrumRecord& r) {
       return;
     }
   }
-  const std::string line = FftLogLine(r, settings_.comment, info);
-  std::fwrite(line.data(), 1, line.size(), fftLog_.file.get());
+  if (!WriteText(fftLog_, FftLogLine(r, settings_.comment, info), guard)) return;
   ++fftLog_.records;
   SaveSettings();
 }
@@ -299,7 +339,8 @@ void HyloLogging::LogFftRecord(const SpectrumRecord& r) {
 void HyloLogging::LogImpulseRecord(const ImpulseRecord& r) {
   std::unique_lock guard(logLock_);
   if (!settings_.impulseLoggingEnabled) return;
-  if (!impulseLog_.file || impulseLog_.records >= settings_.maxImpulseRecords) {
+  if (!impulseLog_.file.IsOpen() || impulseLog_.records >= settings_.maxImpulseRecords) {
+    if (!armed_ || impulseLog_.stopped) return;
     const NameRule rule{settings_.impulsePath, settings_.impulsePrefix, settings_.impulseNameFormat,
                         settings_.nextImpulseIndex, settings_.impulseFileName};
     if (!OpenTextLog(impulseLog_, rule, r.timeStamp, ImpulseLogHeader(r, HeaderInfo(), settings_))) {
@@ -307,8 +348,7 @@ void HyloLogging::LogImpulseRecord(const ImpulseRecord& r) {
       return;
     }
   }
-  const std::string line = ImpulseLogLine(r, settings_.comment);
-  std::fwrite(line.data(), 1, line.size(), impulseLog_.file.get());
+  if (!WriteText(impulseLog_, ImpulseLogLine(r, settings_.comment), guard)) return;
   ++impulseLog_.records;
   SaveSettings();
 }
@@ -324,55 +364,62 @@ int HyloLogging::WriteCalibrationHeader(const SpectrumRecord& r) {
   const LogHeaderInfo info = HeaderInfo();
   const auto path = CalibrationPath(info.identity.modelCode);
   if (path.empty()) return kCalibrationNoFile;
-  std::string header;
-  {
-    std::lock_guard guard(logLock_);
-    header = FftLogHeader(r, info, settings_, 2);
-  }
+  std::unique_lock guard(logLock_);
   // A calibration replaces the previous one of its unit type.
-  File file(std::fopen(path.c_str(), "wb"));
-  if (!file) return -1;
-  std::fwrite(header.data(), 1, header.size(), file.get());
-  return 0;
+  int error = 0;
+  calibration_.path = path;
+  calibration_.file = File::OpenForAppend(path, true, error);
+  calibration_.size = 0;
+  calibration_.stopped = false;
+  if (!calibration_.file.IsOpen()) return -1;
+  const bool written = WriteText(calibration_, FftLogHeader(r, info, settings_, 2), guard);
+  calibration_.file.Close();
+  return written ? 0 : -1;
 }
 
 int HyloLogging::WriteCalibrationLine(const SpectrumRecord& r) {
   const LogHeaderInfo info = HeaderInfo();
   const auto path = CalibrationPath(info.identity.modelCode);
   if (path.empty()) return kCalibrationNoFile;
-  File file(std::fopen(path.c_str(), "ab"));
-  if (!file) return -1;
-  const std::string line = FftLogLine(r, "Calibration", info);
-  std::fwrite(line.data(), 1, line.size(), file.get());
-  std::lock_guard guard(logLock_);
+  std::unique_lock guard(logLock_);
+  if (calibration_.stopped && calibration_.path == path) return -1;  // told once already
+  int error = 0;
+  calibration_.path = path;
+  calibration_.file = File::OpenForAppend(path, false, error);
+  if (!calibration_.file.IsOpen()) return -1;
+  calibration_.size = calibration_.file.Size();
+  const bool written = WriteText(calibration_, FftLogLine(r, "Calibration", info), guard);
+  calibration_.file.Close();
   SaveSettings();
-  return 0;
+  return written ? 0 : -1;
 }
 
 void HyloLogging::LogEpochText(int side, std::string_view text) {
   if (side != 0 && side != 1) return;
   std::unique_lock guard(logLock_);
-  File& log = epochLogs_[static_cast<std::size_t>(side)];
+  TextLog& log = epochLogs_[static_cast<std::size_t>(side)];
   const bool enabled = side == 0 ? settings_.instrumentEpochLogEnabled : settings_.hostEpochLogEnabled;
-  if (!log && enabled) {
+  if (!log.file.IsOpen() && enabled && !log.stopped) {
     const std::filesystem::path folder = side == 0 ? settings_.instrumentEpochLogPath : settings_.hostEpochLogPath;
     std::error_code error;
     platform::CreateFolderPath(folder, error);
     int unused = 0;
     std::string name;
-    const auto path = NextFreeLogPath(folder, side == 0 ? "Aurisond_Epoch" : "Hylo_Epoch", 1, unused,
-                                      static_cast<std::uint32_t>(std::time(nullptr)), "txt", name);
-    if (!path.empty()) log.reset(std::fopen(path.c_str(), "ab"));
-    if (!log) {
+    int createError = EEXIST;
+    for (int attempt = 0; attempt < 100 && createError == EEXIST; ++attempt) {
+      log.path = NextFreeLogPath(folder, side == 0 ? "Aurisond_Epoch" : "Hylo_Epoch", 1, unused,
+                                 static_cast<std::uint32_t>(std::time(nullptr)), "txt", name);
+      if (log.path.empty()) break;
+      log.file = File::CreateNew(log.path, createError);
+    }
+    log.size = 0;
+    if (!log.file.IsOpen()) {
       guard.unlock();
       operator_.ShowNotice("Epoch log open failed.");
       return;
     }
   }
-  if (log) {
-    std::fwrite(text.data(), 1, text.size(), log.get());
-    std::fflush(log.get());
-  }
+  if (log.file.IsOpen()) WriteText(log, text, guard);
 }
 
 void HyloLogging::SetEpochLog(bool enabled, int side, const std::string& folder) {
@@ -380,7 +427,9 @@ void HyloLogging::SetEpochLog(bool enabled, int side, const std::string& folder)
   {
     std::lock_guard guard(logLock_);
     std::lock_guard settingsGuard(ini_.SettingsLock());
-    epochLogs_[static_cast<std::size_t>(side)].reset();
+    TextLog& log = epochLogs_[static_cast<std::size_t>(side)];
+    log.file.Close();
+    log.stopped = false;
     if (side == 0) {
       settings_.instrumentEpochLogEnabled = enabled;
       settings_.instrumentEpochLogPath = folder.substr(0, 259);
@@ -415,20 +464,54 @@ bool HyloLogging::CalCaptureRequested() const {
 
 void HyloLogging::StartWavLogging() {
   wav_.WavLogSetEnabled(true);
+  wav_.WavLogBegin();
   SetWavLogActive(true);
   RefreshLoggingIndicator();
 }
 
 void HyloLogging::CloseLog(int kind) {
   std::lock_guard guard(logLock_);
-  if (kind == 0) fftLog_.file.reset();
-  if (kind == 3) impulseLog_.file.reset();
+  if (kind == 0) fftLog_.file.Close();
+  if (kind == 3) impulseLog_.file.Close();
+}
+
+void HyloLogging::StopLogging() {
+  wav_.WavLogStop();
+  std::lock_guard guard(logLock_);
+  armed_ = false;
+  fftLog_.file.Close();
+  impulseLog_.file.Close();
+}
+
+void HyloLogging::BeginLogging() {
+  {
+    std::lock_guard guard(logLock_);
+    armed_ = true;
+    fftLog_.stopped = false;
+    impulseLog_.stopped = false;
+  }
+  wav_.WavLogBegin();
+}
+
+std::uint64_t HyloLogging::WriteFailures() const {
+  std::lock_guard guard(logLock_);
+  return writeFailures_ + wav_.WriteFailures();
+}
+
+std::uint64_t HyloLogging::FinishedStops() const {
+  std::lock_guard guard(finishLock_);
+  return finishedStops_;
+}
+
+bool HyloLogging::WaitFinishedStops(std::uint64_t after, std::chrono::milliseconds timeout) const {
+  std::unique_lock guard(finishLock_);
+  return finished_.wait_for(guard, timeout, [&] { return finishedStops_ > after; });
 }
 
 void HyloLogging::CloseEpochLog(int side) {
   if (side != 0 && side != 1) return;
   std::lock_guard guard(logLock_);
-  epochLogs_[static_cast<std::size_t>(side)].reset();
+  epochLogs_[static_cast<std::size_t>(side)].file.Close();
 }
 
 std::string HyloLogging::CurrentFftLogName() const {

@@ -3,8 +3,9 @@
 // the FFT log (and the calibration file while a calibration runs), impulses to the
 // impulse log, event texts to the two epoch logs.
 #include <array>
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
-#include <cstdio>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -16,6 +17,7 @@
 #include "files/HyloImpulseLog.h"
 #include "files/HyloWav.h"
 #include "link/DeviceIdentity.h"
+#include "platform/LogFile.h"
 #include "settings/SettingsGroups.h"
 #include "stream/Records.h"
 
@@ -89,6 +91,7 @@ class HyloLogging final : public Worker {
     std::function<LogHeaderInfo()> headerInfo;
     std::function<void()> stopDataCollection;
     std::function<void(const std::string&)> showFftLogName;  // the main panel's logging status field
+    std::function<void(std::string_view)> statusLine;        // the status field and the job status file
   };
 
   HyloLogging(HyloIni& ini, OperatorPort& op, LoggingSettings& settings, HyloWav& wav);
@@ -118,8 +121,19 @@ class HyloLogging final : public Worker {
   bool CalCaptureRequested() const;
   // Turns WAV logging on in the safe order: capture enabled first, then the thread's state.
   void StartWavLogging();
-  // kind 0: the FFT log, kind 3: the impulse log; safe from any thread.
+  // kind 0: the FFT log, kind 3: the impulse log; safe from any thread. The next record
+  // opens a new file.
   void CloseLog(int kind);
+  // The stop of data collection: the FFT and impulse logs close, and no record opens a new
+  // one (nor a WAV file) until BeginLogging, at the next start.
+  void StopLogging();
+  void BeginLogging();
+  // Lines, texts and headers the disk refused (each failed log is reported once).
+  std::uint64_t WriteFailures() const;
+  // The stops LogThread has finished (a MSG_WAVE_TAIL written and the logs stopped), so a
+  // stop can wait, bounded, for its own.
+  std::uint64_t FinishedStops() const;
+  bool WaitFinishedStops(std::uint64_t after, std::chrono::milliseconds timeout) const;
   void CloseEpochLog(int side);
   std::string CurrentFftLogName() const;
   bool IsFftLogEnabled() const;
@@ -140,13 +154,13 @@ class HyloLogging final : public Worker {
   void RefreshLoggingIndicator();
 
  private:
-  struct FileCloser {
-    void operator()(std::FILE* f) const { std::fclose(f); }
-  };
-  using File = std::unique_ptr<std::FILE, FileCloser>;
+  using File = platform::LogFile;
   struct TextLog {
     File file;
+    std::filesystem::path path;
+    std::uint64_t size = 0;  // bytes of whole lines in the file
     int records = 0;
+    bool stopped = false;  // no new file until logging begins again
   };
   struct NameRule {
     const std::string& folder;
@@ -159,6 +173,10 @@ class HyloLogging final : public Worker {
   bool OpenTextLog(TextLog& log, const NameRule& rule, std::uint32_t time, const std::string& header);
   LogHeaderInfo HeaderInfo() const { return context_.headerInfo ? context_.headerInfo() : LogHeaderInfo{}; }
   void OpenFailed(std::unique_lock<std::mutex>& guard, const char* message);
+  // Appends whole text or nothing: a short write is cut back, the log closed and stopped, and
+  // the failure told once. False on failure.
+  bool WriteText(TextLog& log, std::string_view text, std::unique_lock<std::mutex>& guard);
+  void ReportWriteFailure(std::unique_lock<std::mutex>& guard, const std::filesystem::path& path, int error);
   void SaveSettings();
 
   HyloIni& ini_;
@@ -169,7 +187,13 @@ class HyloLogging final : public Worker {
   mutable std::mutex logLock_;  // the logs and their settings: the UI thread closes and applies
   TextLog fftLog_;
   TextLog impulseLog_;
-  std::array<File, 2> epochLogs_;
+  std::array<TextLog, 2> epochLogs_;
+  TextLog calibration_;  // open only while a line is written
+  bool armed_ = true;
+  std::uint64_t writeFailures_ = 0;
+  mutable std::mutex finishLock_;
+  mutable std::condition_variable finished_;
+  std::uint64_t finishedStops_ = 0;
   mutable std::mutex wavActiveLock_;
   bool wavLogActive_ = false;
   mutable std::mutex calLock_;

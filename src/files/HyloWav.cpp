@@ -1,6 +1,8 @@
 #include "files/HyloWav.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <system_error>
@@ -15,8 +17,8 @@ namespace hylo {
 namespace {
 
 constexpr const char* kOpenFailed = "ERROR: Could not open Log File.\nPlease verify wav logging path and try again.";
-// The RIFF size field holds 336 + data bytes in 32 bits.
-constexpr std::uint64_t kMaxDataBytes = 0xFFFFFFFFULL - 336;
+// Names taken between the check and the create (another recorder in the folder) are skipped.
+constexpr int kCreateAttempts = 100;
 
 void PutTag(WavHeader& h, std::size_t at, const char* tag) { std::memcpy(&h[at], tag, 4); }
 
@@ -171,6 +173,7 @@ void HyloWav::WavLogApplySettings(const WavPanelValues& v, bool on) {
   }
   WavLogSetEnabled(on);
   if (!on) WavLogClose();
+  if (on) WavLogBegin();
   if (on && setThreadState_) setThreadState_(true);
 }
 
@@ -185,13 +188,28 @@ void HyloWav::SaveSettings() { SaveFields(ini_, settings_.Fields()); }
 WavLogState HyloWav::State() const {
   std::lock_guard guard(lock_);
   WavLogState s = state_;
-  s.fileOpen = file_ != nullptr;
+  s.fileOpen = file_.IsOpen();
   return s;
 }
 
 bool HyloWav::FileOpen() const {
   std::lock_guard guard(lock_);
-  return file_ != nullptr;
+  return file_.IsOpen();
+}
+
+std::uint64_t HyloWav::WriteFailures() const {
+  std::lock_guard guard(lock_);
+  return writeFailures_;
+}
+
+void HyloWav::SetSyncSeconds(double seconds) {
+  std::lock_guard guard(lock_);
+  syncSeconds_ = std::max(seconds, 0.0);
+}
+
+void HyloWav::SetSecondsPerFile(int seconds) {
+  std::lock_guard guard(lock_);
+  secondsPerFile_ = std::max(seconds, 0);
 }
 
 std::filesystem::path HyloWav::FilePath() const {
@@ -205,42 +223,78 @@ std::uint64_t HyloWav::BytesPerFile() const {
 }
 
 HyloWav::OpenResult HyloWav::WavLogOpen(const WavBlock& block, std::uint32_t width) {
-  if (!settings_.captureEnabled) return OpenResult::kDisabled;
-  WavLogClose();
-  std::lock_guard guard(lock_);
-  // Announce the planned length, but never more than the 32-bit sizes can hold.
-  std::uint64_t planned = 60ULL * static_cast<std::uint64_t>(block.sampleRate) * width *
-                          static_cast<std::uint64_t>(std::max(settings_.minutesPerFile, 1));
-  if (planned > kMaxDataBytes) planned = kMaxDataBytes - kMaxDataBytes % width;
+  if (!settings_.captureEnabled || !armed_) return OpenResult::kDisabled;
+  CloseFile();
+  // The planned length, never more than the header's sizes hold for every reader.
+  const std::uint64_t seconds = secondsPerFile_ > 0
+                                    ? static_cast<std::uint64_t>(secondsPerFile_)
+                                    : 60ULL * static_cast<std::uint64_t>(std::max(settings_.minutesPerFile, 1));
+  std::uint64_t planned = seconds * static_cast<std::uint64_t>(block.sampleRate) * width;
+  if (planned > kMaxWavDataBytes) planned = kMaxWavDataBytes - kMaxWavDataBytes % width;
   state_.bytesPerFile = planned;
 
   const std::filesystem::path folder = settings_.path;
   std::error_code error;
   platform::CreateFolderPath(folder, error);
+  state_.bytesWritten = 0;
+  state_.bytesInHeader = 0;
+  int createError = EEXIST;
   {
     // The name and index are saved by the UI thread at exit too: the settings lock (taken
     // inside the WAV log lock, never the other way round) covers every write of them.
     std::lock_guard settingsGuard(ini_.SettingsLock());
-    state_.filePath = NextFreeLogPath(folder, settings_.prefix, settings_.nameFormat, settings_.nextIndex,
-                                      block.blockTime, "wav", settings_.fileName);
+    for (int attempt = 0; attempt < kCreateAttempts && createError == EEXIST; ++attempt) {
+      state_.filePath = NextFreeLogPath(folder, settings_.prefix, settings_.nameFormat, settings_.nextIndex,
+                                        block.blockTime, "wav", settings_.fileName);
+      if (state_.filePath.empty()) break;
+      // Exclusive create: a name another recorder took since the check moves on to the next one.
+      file_ = platform::LogFile::CreateNew(state_.filePath, createError);
+    }
     SaveSettings();
   }
-  state_.bytesWritten = 0;
-  if (state_.filePath.empty()) return OpenResult::kFailed;
-  // "wbx" fails instead of replacing a file that appeared since the check.
-  file_.reset(std::fopen(state_.filePath.c_str(), "wbx"));
-  if (!file_) return OpenResult::kFailed;
-  // One write per block straight to the file: a writer that dies loses no finished block.
-  std::setvbuf(file_.get(), nullptr, _IONBF, 0);
+  if (!file_.IsOpen()) return OpenResult::kFailed;
   const WavHeaderInfo info = headerSource_ ? headerSource_() : WavHeaderInfo{};
-  state_.header = BuildWavHeader(info, block, settings_.fileName, static_cast<std::uint32_t>(state_.bytesPerFile));
-  if (std::fwrite(state_.header.data(), 1, state_.header.size(), file_.get()) != state_.header.size()) {
+  // The header announces what the file holds (nothing yet) and follows it block by block.
+  state_.header = BuildWavHeader(info, block, settings_.fileName, 0);
+  if (file_.Write(state_.header).error != 0) {
     // No half-written header is left behind.
-    file_.reset();
+    file_.Close();
     std::filesystem::remove(state_.filePath, error);
     return OpenResult::kFailed;
   }
+  lastSync_ = std::chrono::steady_clock::now();
   return OpenResult::kOpened;
+}
+
+int HyloWav::PatchHeader() {
+  const auto data = static_cast<std::uint32_t>(state_.bytesWritten);
+  std::array<std::uint8_t, 4> size{};
+  bytes::PutU32LE(size, 0, 336 + data);
+  bytes::PutU32LE(state_.header, 4, 336 + data);
+  bytes::PutU32LE(state_.header, 340, data);
+  if (const auto r = file_.WriteAt(4, size); r.error != 0) return r.error;
+  bytes::PutU32LE(size, 0, data);
+  if (const auto r = file_.WriteAt(340, size); r.error != 0) return r.error;
+  state_.bytesInHeader = state_.bytesWritten;
+  return 0;
+}
+
+std::string HyloWav::WriteFailed(std::uint32_t width, std::size_t partial, int error) {
+  // Whole samples only: a torn last sample is cut off, and the header says what remains.
+  state_.bytesWritten += partial - partial % width;
+  file_.Truncate(kWavHeaderBytes + state_.bytesWritten);
+  PatchHeader();
+  file_.DataSync();
+  file_.Close();
+  armed_ = false;
+  ++writeFailures_;
+  char text[1024];
+  std::snprintf(text, sizeof text,
+                "ERROR: Could not write Log File %s (%s).\nWAV logging stopped; the file keeps the %llu samples "
+                "written before.",
+                state_.filePath.string().c_str(), platform::ErrorText(error).c_str(),
+                static_cast<unsigned long long>(state_.bytesWritten / width));
+  return text;
 }
 
 int HyloWav::WavLogWrite(const WavBlock& block) {
@@ -249,14 +303,15 @@ int HyloWav::WavLogWrite(const WavBlock& block) {
   const std::uint64_t count = block.sampleCount > 0 ? static_cast<std::uint64_t>(block.sampleCount) : 0;
   // A block without a usable rate or width, or claiming more samples than it carries, is not written.
   if (width == 0 || width > 4 || block.sampleRate <= 0 || count * width > block.samples.size()) return -1;
-  if (!file_ || state_.bytesWritten >= state_.bytesPerFile || block.newFile != 0 ||
-      state_.bytesWritten + count * width > kMaxDataBytes) {
+  if (!file_.IsOpen() || state_.bytesWritten >= state_.bytesPerFile || block.newFile != 0 ||
+      state_.bytesWritten + count * width > kMaxWavDataBytes) {
     switch (WavLogOpen(block, width)) {
       case OpenResult::kOpened:
         break;
       case OpenResult::kDisabled:
         return 0;  // logging is off: nothing written, nothing counted
       case OpenResult::kFailed:
+        armed_ = false;  // told once: the blocks already on their way try no further opens
         guard.unlock();
         operator_.ShowNotice(kOpenFailed);
         if (stopDataCollection_) stopDataCollection_();
@@ -264,22 +319,50 @@ int HyloWav::WavLogWrite(const WavBlock& block) {
     }
   }
   const std::size_t want = static_cast<std::size_t>(count * width);
-  state_.bytesWritten += want;
-  const std::size_t wrote = want ? std::fwrite(block.samples.data(), 1, want, file_.get()) : 0;
-  return wrote == want ? 0 : -1;
+  const platform::WriteResult wrote = file_.Write(block.samples.first(want));
+  int error = wrote.error;
+  if (error == 0) {
+    state_.bytesWritten += want;
+    const auto now = std::chrono::steady_clock::now();
+    if (syncSeconds_ > 0) {
+      // Data first, then the header that announces it: a header never claims what is not there.
+      if (std::chrono::duration<double>(now - lastSync_).count() >= syncSeconds_) {
+        error = file_.DataSync();
+        lastSync_ = now;
+      }
+      if (error == 0) error = PatchHeader();
+    }
+    if (error == 0) return 0;
+  }
+  const std::string message = WriteFailed(width, wrote.error != 0 ? wrote.written : 0, error);
+  const auto statusLine = statusLine_;
+  guard.unlock();
+  operator_.ShowNotice(message);
+  if (statusLine) statusLine(message.substr(0, message.find('\n')));
+  return -1;
+}
+
+void HyloWav::CloseFile() {
+  if (!file_.IsOpen()) return;
+  if (state_.bytesInHeader != state_.bytesWritten) PatchHeader();
+  file_.DataSync();
+  file_.Close();
 }
 
 void HyloWav::WavLogClose() {
   std::lock_guard guard(lock_);
-  if (!file_) return;
-  if (state_.bytesWritten != state_.bytesPerFile) {
-    const auto data = static_cast<std::uint32_t>(std::min(state_.bytesWritten, kMaxDataBytes));
-    bytes::PutU32LE(state_.header, 4, 336 + data);
-    bytes::PutU32LE(state_.header, 340, data);
-    if (std::fseek(file_.get(), 0, SEEK_SET) == 0)
-      std::fwrite(state_.header.data(), 1, state_.header.size(), file_.get());
-  }
-  file_.reset();
+  CloseFile();
+}
+
+void HyloWav::WavLogStop() {
+  std::lock_guard guard(lock_);
+  armed_ = false;
+  CloseFile();
+}
+
+void HyloWav::WavLogBegin() {
+  std::lock_guard guard(lock_);
+  armed_ = true;
 }
 
 std::optional<WavFileInfo> ReadWavInfo(const std::filesystem::path& path) {

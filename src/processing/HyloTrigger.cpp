@@ -11,6 +11,11 @@ HyloTrigger::HyloTrigger(HyloNodes& nodes)
 bool HyloTrigger::Handle(MessageNode& node) {
   if (node.type == MSG_SPECTRUM) ForwardSpectrum(node.As<SpectrumRecord>());
   if (node.type == MSG_WAVEFORM) ForwardWaveform(node.As<WaveformRecord>());
+  if (node.type == MSG_WAVE_TAIL) {
+    // On to LogThread in every case: it closes the logs after writing the tail.
+    TakeWaveTail(node);
+    return context_.postLog && context_.postLog(&node) == 1;
+  }
   return false;  // the loop frees the node (and any buffer it carries)
 }
 
@@ -173,6 +178,35 @@ void HyloTrigger::ForwardWaveBlocks() {
     ++oldestSecond_;
     waveForwarded_ = true;
   }
+}
+
+void HyloTrigger::TakeWaveTail(MessageNode& tail) {
+  auto& rec = tail.As<WaveformRecord>();
+  rec.sampleBuffer = nullptr;
+  rec.sampleCount = 0;
+  const bool replaying = context_.replayingFile && context_.replayingFile();
+  const std::size_t samples = std::min(wavePending_, kWaveBlockMaxSamples);
+  if (haveTemplate_ && !waveResync_ && samples > 0 && !replaying) {
+    if (SampleBuffer* buffer = nodes_.AcquireSampleBuffer()) {
+      std::memcpy(static_cast<void*>(&rec), &waveTemplate_, offsetof(WaveformRecord, samples));
+      rec.sampleBuffer = buffer;
+      rec.sampleCount = static_cast<std::uint32_t>(samples);
+      rec.firstSample = oldestIndex_;
+      rec.timeStamp = oldestSecond_;
+      rec.blockOffset = 0;
+      rec.missedSamples = 0;
+      rec.restart = pendingNewParameters_ ? 1 : 0;
+      const std::size_t width = std::clamp<std::size_t>(waveTemplate_.sampleFormat & 0x7F, 1, 4);
+      auto* packed = reinterpret_cast<std::uint8_t*>(buffer->data);
+      for (std::size_t i = 0; i < samples; ++i) {
+        const auto v = static_cast<std::uint32_t>(waveRing_[(waveRead_ + i) % kWaveRingSamples]);
+        for (std::size_t b = 0; b < width; ++b) *packed++ = static_cast<std::uint8_t>(v >> (8 * b));
+      }
+    }
+  }
+  // The next start begins at a whole second again.
+  wavePending_ = 0;
+  waveResync_ = true;
 }
 
 bool HyloTrigger::PostBlock(std::size_t samples) {

@@ -30,6 +30,9 @@ class HyloTrigger final : public Worker {
   bool Handle(MessageNode& node) override;
   void ForwardSpectrum(const SpectrumRecord& record);
   void ForwardWaveform(const WaveformRecord& record);
+  // At Stop: fills `tail` (a MSG_WAVE_TAIL node) with the samples of the partial second in
+  // the ring, packed for the WAV log (none when there are none), and empties the ring.
+  void TakeWaveTail(MessageNode& tail);
 
   std::uint64_t SamplesDiscarded() const { return samplesDiscarded_; }
   // Lost samples written into the ring as zeros (gaps up to a quarter second).

@@ -14,6 +14,7 @@
 #include "shell/MainPanel.h"
 #include "shell/PanelModel.h"
 #include "shell/ScriptedOperator.h"
+#include "support/FileSizeLimit.h"
 #include "support/RunTool.h"
 #include "support/TempDir.h"
 
@@ -388,4 +389,39 @@ TEST_F(Logging, ClosingFromAnotherThreadWhileRecordsArriveLosesAndMixesNothing) 
     }
   }
   EXPECT_EQ(records, kRecords);
+}
+
+TEST_F(Logging, AFullDiskLeavesWholeLinesAndIsToldOnce) {
+  std::vector<std::string> lines;
+  HyloLogging::Context c;
+  c.statusLine = [&](std::string_view line) { lines.emplace_back(line); };
+  log.SetContext(c);
+  const int result = test::RunWithFileSizeLimit(64 * 1024, [&] {
+    for (std::uint64_t n = 0; n < 100; ++n) log.LogFftRecord(Record(n));
+    const bool told =
+        op.Notices().size() == 1 && op.Notices()[0].find("ERROR: Could not write Log File") == 0 && lines.size() == 1;
+    return (told ? 0 : 1) | (log.WriteFailures() == 1 ? 0 : 2);
+  });
+  EXPECT_EQ(result, 0) << "1 told once, 2 counted once";
+  const fs::path path = dir.Path() / "fft" / "Hylo_00001.txt";
+  std::ifstream in(path, std::ios::binary);
+  const std::string text{std::istreambuf_iterator<char>(in), {}};
+  ASSERT_GT(text.size(), 2U);
+  EXPECT_EQ(text.substr(text.size() - 2), "\r\n") << "the file ends with a whole line";
+  const auto all = Lines(path);
+  const auto dataAt = std::find(all.begin(), all.end(), "Data:\r") - all.begin();
+  for (std::size_t i = static_cast<std::size_t>(dataAt) + 2; i < all.size(); ++i) EXPECT_EQ(Split(all[i]).size(), 417U);
+  EXPECT_FALSE(fs::exists(dir.Path() / "fft" / "Hylo_00002.txt")) << "the stopped log opens no new file";
+}
+
+TEST_F(Logging, RecordsTakenAfterStopOpenNoLog) {
+  log.LogFftRecord(Record(0));
+  log.StopLogging();
+  log.LogFftRecord(Record(1));
+  EXPECT_FALSE(fs::exists(dir.Path() / "fft" / "Hylo_00002.txt"));
+  EXPECT_EQ(Lines(dir.Path() / "fft" / "Hylo_00001.txt").back().substr(0, 8), "05:06:07");
+  log.BeginLogging();
+  log.LogFftRecord(Record(2));
+  log.CloseLog(0);
+  EXPECT_TRUE(fs::exists(dir.Path() / "fft" / "Hylo_00002.txt"));
 }

@@ -300,3 +300,27 @@ TEST_F(Forwarding, ShortLossesAreLoggedAsSilenceAtTheirTimesLongOnesResync) {
   EXPECT_EQ(trigger->SamplesFilled(), 3U * 480);
   EXPECT_GT(trigger->SamplesDiscarded(), 0U);
 }
+
+TEST_F(Forwarding, TheTailAtStopCarriesThePartialSecondOnce) {
+  const std::uint32_t rate = 8000;
+  for (std::uint64_t first = 0; first < 2 * rate + 2500; first += 500) trigger->ForwardWaveform(Wave(first, rate, 500));
+  ASSERT_EQ(logged.size(), 2U);
+  MessageNode* tail = nodes.AllocNode(MSG_WAVE_TAIL, 1);
+  ASSERT_NE(tail, nullptr);
+  trigger->TakeWaveTail(*tail);
+  const auto& r = tail->As<WaveformRecord>();
+  ASSERT_NE(r.sampleBuffer, nullptr);
+  EXPECT_EQ(r.sampleCount, 2500U);
+  EXPECT_EQ(r.firstSample, 2U * rate) << "the tail follows the last whole second";
+  EXPECT_EQ(r.timeStamp, 1700000002U);
+  const auto* b = reinterpret_cast<const std::uint8_t*>(r.sampleBuffer->data);
+  std::int32_t last = b[3 * 2499] | (b[3 * 2499 + 1] << 8) | (b[3 * 2499 + 2] << 16);
+  if (last & 0x800000) last -= 0x1000000;
+  EXPECT_EQ(last, static_cast<std::int32_t>(2 * rate + 2499) - 4000000);
+  nodes.ReleaseNode(tail);
+
+  MessageNode* again = nodes.AllocNode(MSG_WAVE_TAIL, 1);
+  trigger->TakeWaveTail(*again);
+  EXPECT_EQ(again->As<WaveformRecord>().sampleBuffer, nullptr) << "a second stop has nothing left";
+  nodes.ReleaseNode(again);
+}

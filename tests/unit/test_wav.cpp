@@ -10,6 +10,7 @@
 #include "files/HyloWav.h"
 #include "settings/HyloIni.h"
 #include "shell/ScriptedOperator.h"
+#include "support/FileSizeLimit.h"
 #include "support/RunTool.h"
 #include "support/TempDir.h"
 
@@ -234,7 +235,7 @@ TEST_F(Wav, HostileBlocksAreRefusedAndHugePlansFitTheHeader) {
   big.sampleWidth = 4;
   big.sampleCount = 512;
   ASSERT_EQ(wav.WavLogWrite(big), 0);
-  EXPECT_LE(wav.BytesPerFile() + 336, 0xFFFFFFFFULL);
+  EXPECT_LE(wav.BytesPerFile() + 336, 0x7FFFFFFFULL) << "RIFF sizes stay below 2 GiB for readers that sign them";
   EXPECT_EQ(wav.BytesPerFile() % 4, 0U);
   wav.WavLogClose();
 }
@@ -261,29 +262,51 @@ class TitledOperator final : public OperatorPort {
 
 }  // namespace
 
-TEST_F(Wav, AFullFileKeepsItsHeaderAndAShortOneIsPatched) {
+TEST_F(Wav, TheHeaderFollowsEveryBlock) {
   const int rate = 100;
-  for (int block = 0; block < 60; ++block) ASSERT_EQ(wav.WavLogWrite(Block(Ramp24(rate, block), rate)), 0);
-  const fs::path full = wav.FilePath();
-  // Mark the header on disk: a rewrite at close would put the original back.
-  {
-    std::fstream f(full, std::ios::in | std::ios::out | std::ios::binary);
-    f.seekp(160);
-    f.write("Z", 1);
-  }
-  ASSERT_EQ(wav.WavLogWrite(Block(Ramp24(rate, 0), rate)), 0);  // rolls over, closing the full file
-  EXPECT_EQ(ReadFile(full)[160], 'Z') << "a file closed at its planned length is not rewritten";
-  const fs::path shortFile = wav.FilePath();
-  {
-    std::fstream f(shortFile, std::ios::in | std::ios::out | std::ios::binary);
-    f.seekp(160);
-    f.write("Z", 1);
+  for (int block = 1; block <= 3; ++block) {
+    ASSERT_EQ(wav.WavLogWrite(Block(Ramp24(rate, block), rate)), 0);
+    const auto bytes = ReadFile(wav.FilePath());
+    ASSERT_EQ(bytes.size(), kWavHeaderBytes + 300U * block);
+    EXPECT_EQ(U32(bytes, 340), 300U * block) << "a reader of the open file sees every block";
+    EXPECT_EQ(U32(bytes, 4), 300U * block + 336);
   }
   wav.WavLogClose();
-  const auto bytes = ReadFile(shortFile);
-  EXPECT_EQ(bytes[160], 'D') << "a short file gets its header written again";
-  EXPECT_EQ(U32(bytes, 340), 300U);
-  EXPECT_EQ(U32(bytes, 4), 300U + 336);
+  EXPECT_EQ(U32(ReadFile(dir.Path() / "wav" / "Data_00001.wav"), 340), 900U);
+}
+
+TEST_F(Wav, AFullDiskEndsTheFileAtItsLastWholeSampleOnce) {
+  std::vector<std::string> lines;
+  wav.SetStatusLine([&](std::string_view line) { lines.emplace_back(line); });
+  // Room for the header, one block of 100 samples and 100 more bytes: 33 samples and a third.
+  const int result = test::RunWithFileSizeLimit(kWavHeaderBytes + 300 + 100, [&] {
+    int failures = 0;
+    for (int block = 0; block < 4; ++block) failures += wav.WavLogWrite(Block(Ramp24(100, block * 100), 100)) != 0;
+    const bool told = op.Notices().size() == 1 && op.Notices()[0].find("ERROR: Could not write Log File") == 0 &&
+                      op.Notices()[0].find("File too large") != std::string::npos && lines.size() == 1;
+    return (failures == 1 ? 0 : 1) | (told ? 0 : 2) | (wav.WriteFailures() == 1 ? 0 : 4) | (wav.FileOpen() ? 8 : 0);
+  });
+  EXPECT_EQ(result, 0) << "1 write failed, 2 told once, 4 counted, 8 left open";
+  const auto bytes = ReadFile(dir.Path() / "wav" / "Data_00001.wav");
+  ASSERT_EQ(bytes.size(), kWavHeaderBytes + 300 + 99) << "whole samples only";
+  EXPECT_EQ(U32(bytes, 340), 399U);
+  EXPECT_EQ(U32(bytes, 4), 399U + 336);
+  EXPECT_FALSE(fs::exists(dir.Path() / "wav" / "Data_00002.wav")) << "no further file after the failure";
+  const auto info = ReadWavInfo(dir.Path() / "wav" / "Data_00001.wav");
+  ASSERT_TRUE(info.has_value());
+  EXPECT_EQ(info->announcedBytes, info->dataBytes);
+}
+
+TEST_F(Wav, AfterStopNoBlockOpensAFileUntilTheNextStart) {
+  ASSERT_EQ(wav.WavLogWrite(Block(Ramp24(100, 0), 100)), 0);
+  wav.WavLogStop();
+  EXPECT_EQ(wav.WavLogWrite(Block(Ramp24(100, 100), 100)), 0) << "a block taken after the stop is not an error";
+  EXPECT_FALSE(wav.FileOpen());
+  EXPECT_FALSE(fs::exists(dir.Path() / "wav" / "Data_00002.wav"));
+  wav.WavLogBegin();
+  ASSERT_EQ(wav.WavLogWrite(Block(Ramp24(100, 200), 100)), 0);
+  EXPECT_EQ(wav.FilePath().filename(), "Data_00002.wav");
+  wav.WavLogClose();
 }
 
 TEST_F(Wav, PanelSettingsBrowseAndTheThreadStateOrder) {
@@ -347,7 +370,7 @@ TEST_F(Wav, AKilledWriterLeavesAFileReadersClampToItsSize) {
   ASSERT_TRUE(fs::exists(path));
   const auto info = ReadWavInfo(path);
   ASSERT_TRUE(info.has_value());
-  EXPECT_EQ(info->announcedBytes, 60U * rate * 3) << "the header still announces the planned minute";
+  EXPECT_EQ(info->announcedBytes, all.size()) << "the header announces every finished block";
   EXPECT_EQ(info->dataBytes, all.size()) << "every finished block reached the file";
   EXPECT_EQ(info->dataOffset, kWavHeaderBytes);
   EXPECT_EQ(info->sampleRate, 8000U);
