@@ -122,9 +122,7 @@ TEST(UnitTexts, DescriptionFirmwareNumbersAndLabels) {
   DeviceIdentity id;
   id.modelCode = 5;
   id.unitNumber = 77;
-  id.unitStatus = 0;
   id.firmwareText = "v2.1.0";
-  EXPECT_EQ(DescribeUnit(id), "Aurisond HF # 77 Ready   Firmware v2.1.0");
   id.releaseText = "2.1.3";
   id.unitStatus = 9;
   EXPECT_EQ(DescribeUnit(id), "Aurisond HF # 77 Unknown   Firmware R2.1.3");

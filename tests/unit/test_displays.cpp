@@ -21,19 +21,16 @@ TEST(StatusTexts, ClockBatterySyncAndPower) {
   EXPECT_EQ(PowerStatusText(3, 1000, 1000), "Charge Complete");
 }
 
-TEST(UiUpdate, RefreshPutsTheStatusOnThePanelAndKeepsAnUnknownSyncMode) {
+TEST(UiUpdate, AnUnknownSyncModeKeepsTheLastText) {
   StatusStore store;
   PanelModel panel("status");
   HyloUIUpdate ui(store, panel);
   ui.SetLocalOffset([] { return 0L; });
-  store.SetTemperature(215);
-  store.SetHumidity(450);
   std::array<std::uint8_t, 24> sync{};
   sync[4] = 2;
   sync[5] = 4;
   store.SetSyncRecord(sync);
   ui.Refresh();
-  EXPECT_EQ(panel.Text(statuspanel::kEnvironment), "21.5'C 45.0% RH");
   EXPECT_EQ(panel.Text(statuspanel::kSyncStatus), "Master w/ Time");
   sync[4] = 9;
   store.SetSyncRecord(sync);
@@ -171,7 +168,6 @@ TEST(UiUpdate, OrientationPowerAndSyncReachTheStatusPanelAndTheStripCharts) {
   store.SetSyncRecord(sync);
   ui.Refresh();
   EXPECT_EQ(panel.Text(statuspanel::kAccel[1]), "-0.400");
-  EXPECT_EQ(panel.Text(statuspanel::kMagMagnitude), "500");
   EXPECT_EQ(panel.Text(statuspanel::kChargeMah), "800");
   EXPECT_EQ(panel.Text(statuspanel::kCurrentMa), "-100");
   EXPECT_EQ(panel.Text(statuspanel::kBatteryTemperature), "21.5");
