@@ -1,6 +1,6 @@
-// The setup exchange against a scripted link: frame counts, echo rules, refusals and the
-// order of Apply. The same paths run against hylo-sim in the integration tests; here the
-// link can answer what no well-behaved instrument would.
+// The setup commands against a scripted link: the order of Apply and the flags each step
+// clears, the questions before a reset, the panel callbacks and the setup-file dialogs. Frame
+// counts, echo rules and the unit's refusals run against hylo-sim in the integration tests.
 #include <gtest/gtest.h>
 
 #include <algorithm>
