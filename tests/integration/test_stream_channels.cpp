@@ -58,49 +58,6 @@ class UdpInstrument {
 
 }  // namespace
 
-TEST(StreamChannels, UdpWaveStreamFromStartRequestToStopRequest) {
-  const int portBase = 7000;  // waveform UDP port 58676 on loopback
-  UdpInstrument instrument(WaveUdpPort(portBase));
-  if (!instrument.Bound()) GTEST_SKIP() << "port " << WaveUdpPort(portBase) << " is taken on 127.0.0.1";
-  TempDir dir;
-  ScriptedOperator op;
-  Hylo hylo(op, TestOptions(dir));
-  ASSERT_EQ(hylo.Start(), 0);
-  hylo.Groups().display.collectFftMode = 0;
-  hylo.Groups().wav.path = (dir.Path() / "wav").string();
-  hylo.Data().Logging().StartWavLogging();
-
-  StreamChannels::Peer peer{"127.0.0.1", portBase, 100};
-  ASSERT_EQ(hylo.Data().Channels().ConnectWaveStream(peer, TRANSPORT_UDP), 0);
-  const auto start = instrument.Receive();
-  EXPECT_EQ(start, (std::vector<std::uint8_t>{0x33, 0x2A, 0, 4, 0, 0, 0, 0}));
-
-  const std::uint32_t rate = 4000;
-  instrument.SendBack(WaveDescription(rate, 32767, -32768));
-  for (std::uint64_t first = 0; first < 3 * rate; first += 500) {  // one message per datagram
-    Writer w = DataHead(static_cast<std::uint32_t>(first % rate), 1, 2, 500, first - first % rate);
-    for (int i = 0; i < 500; ++i) w.U16(static_cast<int>((first + static_cast<unsigned>(i)) % 30000));
-    instrument.SendBack(w.Done());
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));  // a bounded, paced send
-  }
-  for (int i = 0; i < 300 && !fs::exists(dir.Path() / "wav" / "Data_00001.wav"); ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));
-  hylo.Data().Channels().CloseStreams();
-  EXPECT_EQ(instrument.Receive(), (std::vector<std::uint8_t>{0x34, 0x2A, 0, 0}))
-      << "the stop request, to the same port";
-  EXPECT_EQ(hylo.MainExit(), 0);
-
-  std::ifstream in(dir.Path() / "wav" / "Data_00001.wav", std::ios::binary);
-  std::vector<std::uint8_t> bytes{std::istreambuf_iterator<char>(in), {}};
-  ASSERT_GE(bytes.size(), kWavHeaderBytes + 2U * rate);
-  for (std::size_t i = 0; i < rate; ++i) {
-    const int v = static_cast<std::int16_t>(bytes[kWavHeaderBytes + 2 * i] | (bytes[kWavHeaderBytes + 2 * i + 1] << 8));
-    ASSERT_EQ(v, static_cast<int>(i % 30000)) << "sample " << i << " of the first whole second";
-  }
-}
-
 // Another program on the same machine sends to the data port: nothing of it is recorded.
 TEST(StreamChannels, DatagramsFromAnotherLocalPortAreNotRecorded) {
   const int portBase = 7010;

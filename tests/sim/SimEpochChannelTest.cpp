@@ -7,6 +7,7 @@
 #include <string>
 
 #include "../support/SimProcess.h"
+#include "wire/Bytes.h"
 
 using hylo::test::BuildFrame;
 using hylo::test::ConnectTcp;
@@ -15,26 +16,15 @@ using hylo::test::SendAll;
 
 namespace {
 
-void Put16(std::vector<std::uint8_t>& b, std::size_t at, std::uint32_t v) {
-  b[at] = static_cast<std::uint8_t>(v);
-  b[at + 1] = static_cast<std::uint8_t>(v >> 8);
-}
-void Put32(std::vector<std::uint8_t>& b, std::size_t at, std::uint32_t v) {
-  Put16(b, at, v & 0xFFFF);
-  Put16(b, at + 2, v >> 16);
-}
-
 // LF record: kind, two durations in spectra, band as bin indices, action bits, threshold code
 // in half-dB steps above -120 dBV after the gain.
 std::vector<std::uint8_t> LfTrigger(std::uint16_t loBin, std::uint16_t hiBin, std::uint32_t code) {
   std::vector<std::uint8_t> r(16, 0);
-  Put16(r, 0, 0);
-  Put16(r, 2, 1);
-  Put16(r, 4, 1);
-  Put16(r, 6, loBin);
-  Put16(r, 8, hiBin);
-  Put16(r, 10, 0);
-  Put32(r, 12, code);
+  hylo::bytes::PutU16LE(r, 2, 1);
+  hylo::bytes::PutU16LE(r, 4, 1);
+  hylo::bytes::PutU16LE(r, 6, loBin);
+  hylo::bytes::PutU16LE(r, 8, hiBin);
+  hylo::bytes::PutU32LE(r, 12, code);
   return r;
 }
 
@@ -43,16 +33,14 @@ std::vector<std::uint8_t> LfTrigger(std::uint16_t loBin, std::uint16_t hiBin, st
 std::vector<std::uint8_t> HfTrigger(std::uint8_t slot, std::uint32_t loHz, std::uint32_t hiHz, std::int16_t threshold,
                                     std::uint16_t effect) {
   std::vector<std::uint8_t> r(24, 0);
-  Put16(r, 0, 5);
+  hylo::bytes::PutU16LE(r, 0, 5);
   r[2] = slot;
   r[3] = 1;
-  Put16(r, 4, 0);
-  Put16(r, 6, 1);
-  Put32(r, 8, loHz);
-  Put32(r, 12, hiHz);
-  Put16(r, 16, 0);
-  Put16(r, 18, static_cast<std::uint16_t>(threshold));
-  Put16(r, 20, effect);
+  hylo::bytes::PutU16LE(r, 6, 1);
+  hylo::bytes::PutU32LE(r, 8, loHz);
+  hylo::bytes::PutU32LE(r, 12, hiHz);
+  hylo::bytes::PutU16LE(r, 18, static_cast<std::uint16_t>(threshold));
+  hylo::bytes::PutU16LE(r, 20, effect);
   return r;
 }
 

@@ -14,6 +14,10 @@ using hylo::test::SendAll;
 
 namespace {
 
+std::uint32_t Be32(const std::uint8_t* b) {
+  return (std::uint32_t{b[0]} << 24) | (std::uint32_t{b[1]} << 16) | (std::uint32_t{b[2]} << 8) | b[3];
+}
+
 struct Message {
   char type = 0;
   std::vector<std::uint8_t> payload;
@@ -23,7 +27,7 @@ struct Message {
 class MessageReader {
  public:
   explicit MessageReader(int fd) : fd_(fd) {}
-  // The next message; nullopt on time-out, error or end of stream (then Ended() is true).
+  // The next message; nullopt on time-out, error or end of stream.
   std::optional<Message> Next() {
     for (int reads = 0; reads < 5000; ++reads) {
       if (buf_.size() >= 4) {
@@ -49,12 +53,10 @@ class MessageReader {
       if (m->type != '0') continue;
       EXPECT_EQ(m->payload.size(), 4u) << "a notice carries one 4-byte code";
       if (m->payload.size() < 4) return std::nullopt;
-      return (std::uint32_t{m->payload[0]} << 24) | (std::uint32_t{m->payload[1]} << 16) |
-             (std::uint32_t{m->payload[2]} << 8) | m->payload[3];
+      return Be32(m->payload.data());
     }
     return std::nullopt;
   }
-  bool Ended() const { return ended_; }
   // True when the peer closes the connection with no further message.
   bool EndsWithoutMore() {
     const auto m = Next();
@@ -70,8 +72,7 @@ class MessageReader {
 std::optional<std::uint32_t> NoticeCode(const std::vector<std::uint8_t>& datagram) {
   if (datagram.size() != 8 || datagram[0] != '0' || datagram[1] != '*' || datagram[2] != 0 || datagram[3] != 4)
     return std::nullopt;
-  return (std::uint32_t{datagram[4]} << 24) | (std::uint32_t{datagram[5]} << 16) | (std::uint32_t{datagram[6]} << 8) |
-         datagram[7];
+  return Be32(datagram.data() + 4);
 }
 
 const std::vector<std::uint8_t> kStart = {'3', '*', 0, 4, 0, 0, 0, 0};

@@ -12,6 +12,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <ctime>
@@ -75,7 +76,6 @@ class SimProcess {
   bool Ready() const { return ready_; }
   // The first stdout line without its newline (what there was of it when not ready).
   const std::string& FirstLine() const { return firstLine_; }
-  pid_t Pid() const { return pid_; }
 
   // The pty path of a "listening pty /dev/pts/N ..." line; empty when there is none.
   std::string PtyPath() const {
@@ -134,7 +134,7 @@ inline void SetTimeout(int fd, int ms) {
   setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
 }
 
-// A TCP port on 127.0.0.1 that nothing listens on right now (the kernel picks it).
+// True when `port` of this socket type can be bound on 127.0.0.1 right now.
 inline bool PortFree(std::uint16_t port, int type) {
   const int fd = socket(AF_INET, type, 0);
   if (fd < 0) return false;
@@ -160,20 +160,8 @@ inline std::uint16_t FreeCommandPort() {
   return 0;
 }
 
-// A free loopback port for a simulator or a peer: a command port whose data ports are free too.
-inline int FreeLoopbackPort() {
-  if (const auto p = FreeCommandPort()) return p;
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  auto address = Loopback(0);
-  int port = -1;
-  if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
-    socklen_t length = sizeof address;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    port = ntohs(address.sin_port);
-  }
-  close(fd);
-  return port;
-}
+// A free loopback port for a simulator or a peer (0 when none was found).
+inline int FreeLoopbackPort() { return FreeCommandPort(); }
 
 #ifdef HYLO_SIM_BIN
 struct RunningSim {
@@ -253,16 +241,16 @@ inline std::uint16_t FrameCrc(std::span<const std::uint8_t> bytes) {
 }
 
 inline std::vector<std::uint8_t> BuildFrame(char letter, std::span<const std::uint8_t> payload = {}) {
-  std::vector<std::uint8_t> f;
-  f.reserve(payload.size() + 6);
-  f.push_back(0x2A);
-  f.push_back(static_cast<std::uint8_t>(letter));
-  f.push_back(static_cast<std::uint8_t>(payload.size()));
-  f.push_back(static_cast<std::uint8_t>(payload.size() >> 8));
-  for (const std::uint8_t b : payload) f.push_back(b);
-  const std::uint16_t crc = FrameCrc(f);
-  f.push_back(static_cast<std::uint8_t>(crc));
-  f.push_back(static_cast<std::uint8_t>(crc >> 8));
+  const std::size_t n = payload.size();
+  std::vector<std::uint8_t> f(n + 6);
+  f[0] = 0x2A;
+  f[1] = static_cast<std::uint8_t>(letter);
+  f[2] = static_cast<std::uint8_t>(n);
+  f[3] = static_cast<std::uint8_t>(n >> 8);
+  std::copy(payload.begin(), payload.end(), f.begin() + 4);
+  const std::uint16_t crc = FrameCrc(std::span<const std::uint8_t>(f.data(), n + 4));
+  f[n + 4] = static_cast<std::uint8_t>(crc);
+  f[n + 5] = static_cast<std::uint8_t>(crc >> 8);
   return f;
 }
 
@@ -286,22 +274,13 @@ class FrameReader {
 
  private:
   std::optional<Frame> Cut() {
-    while (!buf_.empty()) {
-      if (buf_[0] != 0x2A) {
-        buf_.erase(buf_.begin());
-        continue;
-      }
+    for (; !buf_.empty(); buf_.erase(buf_.begin())) {  // on to the next start byte
+      if (buf_[0] != 0x2A) continue;
       if (buf_.size() < 4) return std::nullopt;
       const std::size_t n = buf_[2] | (std::size_t{buf_[3]} << 8);
-      if (n > kMaxPayload) {
-        buf_.erase(buf_.begin());
-        continue;
-      }
+      if (n > kMaxPayload) continue;
       if (buf_.size() < n + 6) return std::nullopt;
-      if (FrameCrc(std::span<const std::uint8_t>(buf_.data(), n + 6)) != 0) {
-        buf_.erase(buf_.begin());
-        continue;
-      }
+      if (FrameCrc(std::span<const std::uint8_t>(buf_.data(), n + 6)) != 0) continue;
       Frame f{static_cast<char>(buf_[1]), {buf_.begin() + 4, buf_.begin() + 4 + static_cast<std::ptrdiff_t>(n)}};
       buf_.erase(buf_.begin(), buf_.begin() + static_cast<std::ptrdiff_t>(n + 6));
       return f;

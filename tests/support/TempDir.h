@@ -1,8 +1,11 @@
 #pragma once
 // A fresh folder under the system temp folder, removed with the object.
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <random>
 #include <string>
+#include <string_view>
 #include <system_error>
 
 namespace hylo::test {
@@ -25,5 +28,14 @@ class TempDir {
  private:
   std::filesystem::path path_;
 };
+
+inline std::string ReadFile(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), {}};
+}
+
+inline void WriteFile(const std::filesystem::path& path, std::string_view text) {
+  std::ofstream(path, std::ios::binary) << text;
+}
 
 }  // namespace hylo::test

@@ -84,32 +84,6 @@ struct LinkSerial : ::testing::TestWithParam<int> {
   }
 };
 
-TEST_P(LinkSerial, ThreeRepliesOneCommandAtATime) {
-  link.serialTimeoutMs = 3000;  // a pty is fast, but the machine may be busy
-  std::atomic<bool> early{false};
-  peer = std::thread([&] {
-    Bytes pending, f;
-    if (!ReadFrame(pty, pending, f)) return;
-    std::this_thread::sleep_for(80ms);
-    Bytes extra;
-    if (ReadFrame(pty, pending, extra, 50ms)) early = true;
-    for (std::uint8_t i = 1; i <= 3; ++i) {
-      const Bytes reply = Frame('F', Bytes(i, i));
-      pty.Write(reply);
-    }
-    if (!early && ReadFrame(pty, pending, f)) pty.Write(Frame(f[1], {9}));
-  });
-  std::array<std::uint8_t, 8000> a{}, b{};
-  std::atomic<int> second{0};
-  const int first = comms->SendAndWait('F', Bytes{20, 0}, a, 3, false);
-  std::thread other([&] { second = comms->SendAndWait('C', Bytes{1, 0}, b, 1, false); });
-  other.join();
-  EXPECT_FALSE(early.load());
-  EXPECT_EQ(first, 5 + 6 + 7);
-  EXPECT_EQ(Bytes(a.begin(), a.begin() + 5), (Bytes{'*', 'F', 1, 0, 1}));
-  EXPECT_EQ(second.load(), 5);
-}
-
 TEST_P(LinkSerial, UnsolicitedFrameReachesMsgProcWhenTheReaderRuns) {
   link.serialTimeoutMs = 3000;
   peer = std::thread([&] {

@@ -53,12 +53,6 @@ bool AcceptWithin(asio::ip::tcp::acceptor& acceptor, asio::ip::tcp::socket& s, s
   return false;
 }
 
-void WriteAll(asio::ip::tcp::socket& s, const Bytes& bytes) {
-  asio::error_code ec;
-  s.non_blocking(false);
-  asio::write(s, asio::buffer(bytes), ec);
-}
-
 struct LinkTcp : ::testing::Test {
   HyloNodes nodes;
   HyloThreadControl threads{nodes};
@@ -103,47 +97,6 @@ struct LinkTcp : ::testing::Test {
     return log;
   }
 };
-
-TEST_F(LinkTcp, RepliesAndOneCommandAtATime) {
-  std::atomic<bool> early{false};
-  peer = std::thread([&] {
-    asio::ip::tcp::socket s(peerContext);
-    acceptor.accept(s);
-    for (int i = 0; i < 2; ++i) {
-      Bytes f;
-      if (!ReadFrame(s, f)) return;
-      std::this_thread::sleep_for(80ms);  // room for a second frame to arrive if it were sent early
-      if (s.available() != 0) early = true;
-      WriteAll(s, Frame(f[1], {static_cast<std::uint8_t>(i), 0xEE}));
-    }
-    Bytes rest;
-    ReadFrame(s, rest, 1s);  // until the host closes
-  });
-  ASSERT_TRUE(Open());
-  std::array<std::uint8_t, 100> a{}, b{};
-  std::atomic<int> second{0};
-  std::thread other([&] { second = comms->SendAndWait('C', Bytes{1, 0}, b, 1, false); });
-  const int first = comms->SendAndWait('A', Bytes{0, 0, 0, 0}, a, 1, false);
-  other.join();
-  EXPECT_EQ(first, 6);
-  EXPECT_EQ(second.load(), 6);
-  EXPECT_FALSE(early.load());
-  comms->CloseLink();
-}
-
-TEST_F(LinkTcp, UnsolicitedFrameReachesMsgProc) {
-  peer = std::thread([&] {
-    asio::ip::tcp::socket s(peerContext);
-    acceptor.accept(s);
-    WriteAll(s, Frame('G', {7}));
-    Bytes rest;
-    ReadFrame(s, rest, 1s);
-  });
-  ASSERT_TRUE(Open());
-  ASSERT_TRUE(msgProc.WaitCount(1));
-  EXPECT_EQ(msgProc.Seen()[0].letter, 'G');
-  comms->CloseLink();
-}
 
 TEST_F(LinkTcp, PeerGoneForGoodIsReportedLost) {
   peer = std::thread([&] {

@@ -21,44 +21,16 @@ TEST(LinkCrc, CheckValueOfTheNineDigits) {
   EXPECT_EQ(CRC_Update(0, span), 0xBB3D);
 }
 
-TEST(LinkCrc, IdentifyFrameBytes) {
+TEST(LinkCrc, KnownFramesAndLimits) {
   EXPECT_EQ(linktest::Frame(cmd::kIdentify, {}), (Bytes{0x2A, 0x45, 0x00, 0x00, 0x19, 0xCD}));
-}
-
-TEST(LinkCrc, BaudFrameFor19200) {
-  const Bytes payload{0x00, 0x4B, 0x00, 0x00};  // 19200 little-endian
-  EXPECT_EQ(linktest::Frame(cmd::kBaudRate, payload),
+  EXPECT_EQ(linktest::Frame(cmd::kBaudRate, {0x00, 0x4B, 0x00, 0x00}),  // 19200
             (Bytes{0x2A, 0x42, 0x04, 0x00, 0x00, 0x4B, 0x00, 0x00, 0x91, 0xF1}));
-}
-
-TEST(LinkCrc, CrcOverAGoodFrameIsZero) {
-  for (const auto& f :
-       {linktest::Frame('E', {}), linktest::Frame('B', {0x00, 0x4B, 0, 0}), linktest::Frame('[', Bytes(300, 0xA5))})
-    EXPECT_EQ(CRC_Update(0, std::span<const std::uint8_t>(f)), 0);
-  auto bad = linktest::Frame('C', {1, 2});
-  bad[4] ^= 0x01;
-  EXPECT_NE(CRC_Update(0, std::span<const std::uint8_t>(bad)), 0);
-}
-
-TEST(LinkCrc, FrameLimits) {
   std::array<std::uint8_t, cmd::kFrameArea> area{};
-  const Bytes biggest(cmd::kMaxCommandPayload, 7);
-  EXPECT_EQ(BuildFrame('D', biggest, area), 8004);
+  EXPECT_EQ(BuildFrame('D', Bytes(cmd::kMaxCommandPayload, 7), area), 8004);
   EXPECT_EQ(BuildFrame('D', Bytes(cmd::kMaxCommandPayload + 1, 7), area), -1);
-  EXPECT_EQ(cmd::kMaxCommandPayload, 7998u);
-}
-
-TEST(LinkCrc, LettersAndSerialTimeouts) {
-  EXPECT_EQ(cmd::kUnitStatus, 0x5B);
-  EXPECT_TRUE(cmd::IsCommandLetter('A'));
-  EXPECT_TRUE(cmd::IsCommandLetter('\\'));
-  EXPECT_FALSE(cmd::IsCommandLetter('@'));
   EXPECT_FALSE(cmd::IsCommandLetter(']'));
   EXPECT_EQ(SerialTimeoutForBaud(1200), 1100);
-  EXPECT_EQ(SerialTimeoutForBaud(9600), 228);
-  EXPECT_EQ(SerialTimeoutForBaud(256000), 105);
   EXPECT_EQ(SerialTimeoutForBaud(1250000), 101);
-  EXPECT_EQ(SerialTimeoutForBaud(57600), 156);
 }
 
 // An independent implementation: python3-crcmod's CRC-16/ARC when it is installed, else a

@@ -21,20 +21,6 @@ HyloOptions Options(const test::TempDir& dir) {
 }
 }  // namespace
 
-TEST(HyloContext, StartCreatesFoldersAndShowsTheShell) {
-  test::TempDir dir;
-  ScriptedOperator op;
-  Hylo hylo(op, Options(dir));
-  ASSERT_EQ(hylo.Start(), 0);
-  EXPECT_TRUE(std::filesystem::is_directory(hylo.DataFolder()));
-  EXPECT_TRUE(std::filesystem::is_directory(hylo.SettingsFolder()));
-  EXPECT_EQ(hylo.MainPanel().Text(mainpanel::kTitle), "Hylo v4.4.0");
-  EXPECT_EQ(hylo.MainPanel().Get(mainpanel::kLogIndicator).tooltip, "0%");
-  EXPECT_EQ(hylo.MainPanel().Get(mainpanel::kSyncIndicator).tooltip, "Not Synced");
-  EXPECT_TRUE(hylo.Threads().Started());
-  EXPECT_EQ(hylo.MainExit(), 0);
-}
-
 TEST(HyloContext, SecondExitDoesNothing) {
   test::TempDir dir;
   ScriptedOperator op;

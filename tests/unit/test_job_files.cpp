@@ -68,11 +68,3 @@ TEST(JobFiles, StatusLinesFromManyThreadsNeverInterleave) {
   }
   EXPECT_NE(lines.back().find(" \t12:00:00 - Preformatted\r"), std::string::npos);
 }
-
-TEST(JobFiles, Formatters) {
-  EXPECT_EQ(PowerCalcName(3), "Moving Average");
-  EXPECT_EQ(PowerCalcName(5), "Peak");
-  EXPECT_EQ(PowerCalcName(7), "UNKNOWN");
-  EXPECT_EQ(FileTypeName(3), "SEL-Third Octave");
-  EXPECT_EQ(FileTypeName(8), "Unknown");
-}

@@ -63,7 +63,6 @@ class FakeLink final : public hylo::LinkTransport {
  public:
   int Write(std::span<const std::uint8_t> bytes, int) override {
     std::lock_guard guard(mutex_);
-    if (failWrites_) return -1;
     writes_.emplace_back(bytes.begin(), bytes.end());
     changed_.notify_all();
     return static_cast<int>(bytes.size());
@@ -77,17 +76,10 @@ class FakeLink final : public hylo::LinkTransport {
     std::copy_n(next.begin(), n, out.begin());
     return static_cast<int>(n);
   }
-  void Close() override {
-    std::lock_guard guard(mutex_);
-    closed_ = true;
-  }
+  void Close() override {}
   void Queue(Bytes bytes) {
     std::lock_guard guard(mutex_);
     incoming_.push_back(std::move(bytes));
-  }
-  void FailWrites() {
-    std::lock_guard guard(mutex_);
-    failWrites_ = true;
   }
   bool WaitWrites(std::size_t n, std::chrono::milliseconds limit = 5s) {
     std::unique_lock guard(mutex_);
@@ -97,18 +89,12 @@ class FakeLink final : public hylo::LinkTransport {
     std::lock_guard guard(mutex_);
     return writes_;
   }
-  bool Closed() {
-    std::lock_guard guard(mutex_);
-    return closed_;
-  }
 
  private:
   std::mutex mutex_;
   std::condition_variable changed_;
   std::vector<Bytes> writes_;
   std::deque<Bytes> incoming_;
-  bool failWrites_ = false;
-  bool closed_ = false;
 };
 
 }  // namespace linktest

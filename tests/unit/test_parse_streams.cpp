@@ -89,12 +89,8 @@ TEST_F(Streams, OversizedLengthIsDroppedAndTheNextMessageStillArrives) {
 }
 
 TEST(StreamTexts, NoticesPortsAndRequests) {
-  EXPECT_EQ(StreamConnectionNotice(STREAM_WAVE, 1), "Error: No Free Wave Stream Connections");
-  EXPECT_EQ(StreamConnectionNotice(STREAM_FFT, 2), "FFT Stream Connection Timed Out");
-  EXPECT_EQ(StreamConnectionNotice(STREAM_STATUS, 3), "Status Stream Connection Stopped");
   EXPECT_EQ(StreamConnectionNotice(7, 42), "Unknown Stream Message: 42");
   EXPECT_EQ(WaveUdpPort(10), 51686);
-  EXPECT_EQ(StatusTcpPort(0), 51681);
   EXPECT_EQ(StreamStartRequest(true), (std::array<std::uint8_t, 8>{0x33, 0x2A, 0, 4, 0, 0, 0xFF, 0xFF}));
   EXPECT_EQ(StreamStopRequest(), (std::array<std::uint8_t, 4>{0x34, 0x2A, 0, 0}));
 }

@@ -80,8 +80,8 @@ TEST_P(Gains, GainReportTextByModelAndGain) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Reports, Gains,
-                         ::testing::Values(GainCase{5, 12, "12dB"}, GainCase{2, 72, "72dB"}, GainCase{7, 0, "0dB"},
-                                           GainCase{5, 78, "0dB"}, GainCase{5, 13, "0dB"}, GainCase{9, 12, "-"}));
+                         ::testing::Values(GainCase{2, 72, "72dB"}, GainCase{5, 78, "0dB"}, GainCase{5, 13, "0dB"},
+                                           GainCase{9, 12, "-"}));
 
 TEST_F(Reports, BatteryReportNeedsAZeroWordAndUnknownLevelsStoreAsZero) {
   EXPECT_TRUE(Reply('Z', {0, 0, 1, 80}));
@@ -103,10 +103,7 @@ TEST_F(Reports, SyncReportBuildsTheSyncRecordAndState) {
   }
   EXPECT_TRUE(Reply('[', p));
   const auto v = status.Copy();
-  EXPECT_EQ(v.syncRecord[4], 5);
   EXPECT_EQ(v.syncRecord[5], 0x84);
-  EXPECT_EQ(v.syncRecord[6], 0);
-  EXPECT_EQ(v.syncRecord[7], 0);
   std::uint32_t words[4];
   std::memcpy(words, v.syncRecord.data() + 8, sizeof words);
   EXPECT_EQ(words[0], 0x11223344U);

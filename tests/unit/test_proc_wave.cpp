@@ -102,43 +102,6 @@ TEST(BlockStatistics, IndexGapWrapsAndScanSnapping) {
   EXPECT_DOUBLE_EQ(SnapScanInterval(0.0005), 0.0005);
 }
 
-TEST_F(Wave, HostFftMatchesNumpyOnTheByteScale) {
-  test::TempDir dir;
-  const auto x = Tone(1024, 125.0, 1000.0, 2000000.0);
-  std::vector<std::int32_t> first(x.begin(), x.begin() + 1000), rest(x.begin() + 1000, x.end());
-  auto a = Record(1000, 0, first);
-  auto b = Record(1000, 1000, rest);
-  wave.ProcessWaveform(a);
-  wave.ProcessWaveform(b);
-  ASSERT_EQ(spectra.size(), 1U);
-  EXPECT_EQ(wave.FramesPerRecord(), 1);
-  const SpectrumRecord& s = spectra[0];
-  EXPECT_EQ(s.accumulation, 1);
-  EXPECT_EQ(s.fftType, 4);
-  EXPECT_DOUBLE_EQ(s.recordSeconds, 1.024);
-  const std::string out = Numpy(dir,
-                                "bits=24; rng=5.0\n"
-                                "ref = 4.259 + 3.0103 + (-60.206 - 20*np.log10(2**bits/(rng*1e9)))\n"
-                                "w = 0.5 - 0.5*np.cos(2*np.pi*np.arange(1024)/1024)\n"
-                                "X = np.fft.rfft((x - x.mean())*w)[:512]\n"
-                                "p = np.abs(X)**2\n"
-                                "L = np.where(p != 0, ref + 10*np.log10(np.where(p != 0, p, 1)), 0)\n"
-                                "b = np.where(L < 0, 0, np.where(L >= 254.5, 255, np.floor(L + 0.5)))\n"
-                                "print(' '.join(str(int(v)) for v in b))\n",
-                                x);
-  std::istringstream in(out);
-  int mismatches = 0, peak = 0;
-  for (int k = 0; k < 512; ++k) {
-    int expected = -1;
-    in >> expected;
-    ASSERT_GE(expected, 0) << out;
-    if (std::abs(expected - s.bins[k]) > 0) ++mismatches;
-    if (s.bins[k] > s.bins[peak]) peak = k;
-  }
-  EXPECT_EQ(mismatches, 0);
-  EXPECT_EQ(peak, 128) << "125 Hz at 1000 S/s with 1024 points";
-}
-
 TEST_F(Wave, FramesPerRecordAndTimesWhenFramesBeganInEarlierRecords) {
   const std::uint32_t rate = 8192;  // two frames per host record
   for (int i = 0; i < 3; ++i) {
@@ -173,31 +136,11 @@ TEST_F(Wave, MissedSamplesRestartTheHostFrameAndAreCounted) {
   EXPECT_EQ(b.restart, 0);
   EXPECT_TRUE(spectra.empty()) << "the partial frame was dropped with the gap";
   auto c = Record(1000, 2500, Tone(1000, 50, 1000, 1e6, 2500));
+  c.gain = 12;
   wave.ProcessWaveform(c);
+  EXPECT_EQ(c.restart, 0) << "gain alone is not a format change";
   EXPECT_EQ(spectra.size(), 1U);
   EXPECT_EQ(spectra[0].firstSample, 1500U);
-}
-
-TEST_F(Wave, LevelsRepeatOverSilenceAndFormatChangesAreRangeNotGain) {
-  SpectrumRecord s{};
-  wave.AttachLevels(s);
-  EXPECT_EQ(s.levelsValid, 0) << "no value yet";
-  auto loud = Record(1000, 0, Tone(1000, 50, 1000, 1e6));
-  wave.ProcessWaveform(loud);
-  wave.AttachLevels(s);
-  EXPECT_EQ(s.levelsValid, 1);
-  const double rms = s.rmsLevel;
-  EXPECT_NEAR(rms, 20 * std::log10(5.0 / 16777216.0) + 20 * std::log10(1e6 / std::sqrt(2.0)), 0.05);
-  auto silent = Record(1000, 1000, std::vector<std::int32_t>(1000, 3));
-  silent.gain = 12;  // gain alone is not a format change
-  wave.ProcessWaveform(silent);
-  EXPECT_EQ(silent.restart, 0);
-  wave.AttachLevels(s);
-  EXPECT_EQ(s.levelsValid, 1);
-  EXPECT_GT(s.peakToPeakLevel, -1000.0);
-  auto rerange = Record(1000, 2000, Tone(1000, 50, 1000, 1e6), 2.5);
-  wave.ProcessWaveform(rerange);
-  EXPECT_EQ(rerange.restart, 1);
 }
 
 TEST_F(Wave, FasterWaveformOverTheCommandLinkTightensTheScanInterval) {

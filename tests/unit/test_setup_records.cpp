@@ -23,52 +23,32 @@ Bytes Exact(const Bytes& b) { return Bytes(b.begin(), b.end()); }
 
 }  // namespace
 
-TEST(SetupRecords, WaveSetupLayout) {
-  WaveSetup r{12, 0x0007D000, 1, 60, 0x82, 0};  // 512000
-  const Bytes expected = {0x0E, 0x00, 0x0C, 0x00, 0x00, 0xD0, 0x07, 0x00, 0x01, 0x3C, 0x82, 0x00};
+// Packs `r` to exactly `expected` and unpacks `expected` back to `r`.
+template <typename Record, typename Unpack>
+void ExpectLayout(const Record& r, const Bytes& expected, Unpack unpack) {
   EXPECT_EQ(ToVector(Pack(r)), expected);
-  EXPECT_EQ(UnpackWaveSetup(expected), r);
+  EXPECT_EQ(unpack(expected), r);
 }
 
-TEST(SetupRecords, FftSetupLayout) {
-  FftSetup r{-120, 64000, 1024, 4, 512, 125, 0, 2, 30};
-  const Bytes expected = {0x0F, 0x00, 0x88, 0xFF, 0x00, 0xFA, 0x00, 0x00, 0x00, 0x04,
-                          0x04, 0x00, 0x00, 0x02, 0x7D, 0x00, 0x00, 0x00, 0x02, 0x1E};
-  EXPECT_EQ(ToVector(Pack(r)), expected);
-  ASSERT_TRUE(UnpackFftSetup(expected));
-  EXPECT_EQ(UnpackFftSetup(expected)->refLevel, -120);
-  EXPECT_EQ(UnpackFftSetup(expected), r);
-}
-
-TEST(SetupRecords, LegacyDutyCycleLayoutWithNegativeDelay) {
-  LegacyDutyCycleSetup r{0, 10, 50, -2};
-  const Bytes expected = {0x10, 0x00, 0x00, 0x00, 0x0A, 0x00, 0x32, 0x00, 0xFE, 0xFF, 0xFF, 0xFF};
-  EXPECT_EQ(ToVector(Pack(r)), expected);
-  EXPECT_EQ(UnpackLegacyDutyCycleSetup(expected), r);
-}
-
-TEST(SetupRecords, StartTimeLayout) {
-  StartTimeSetup r{0, 0x5F5E1000, 0};
-  const Bytes expected = {0x12, 0x00, 0x00, 0x00, 0x00, 0x10, 0x5E, 0x5F, 0x00, 0x00, 0x00, 0x00};
-  EXPECT_EQ(ToVector(Pack(r)), expected);
-  EXPECT_EQ(UnpackStartTimeSetup(expected), r);
+TEST(SetupRecords, FixedRecordLayouts) {
+  ExpectLayout(WaveSetup{12, 0x0007D000, 1, 60, 0x82, 0},
+               {0x0E, 0x00, 0x0C, 0x00, 0x00, 0xD0, 0x07, 0x00, 0x01, 0x3C, 0x82, 0x00}, UnpackWaveSetup);
+  ExpectLayout(FftSetup{-120, 64000, 1024, 4, 512, 125, 0, 2, 30},
+               {0x0F, 0x00, 0x88, 0xFF, 0x00, 0xFA, 0x00, 0x00, 0x00, 0x04,
+                0x04, 0x00, 0x00, 0x02, 0x7D, 0x00, 0x00, 0x00, 0x02, 0x1E},
+               UnpackFftSetup);
+  ExpectLayout(LegacyDutyCycleSetup{0, 10, 50, -2},
+               {0x10, 0x00, 0x00, 0x00, 0x0A, 0x00, 0x32, 0x00, 0xFE, 0xFF, 0xFF, 0xFF}, UnpackLegacyDutyCycleSetup);
+  ExpectLayout(StartTimeSetup{0, 0x5F5E1000, 0},
+               {0x12, 0x00, 0x00, 0x00, 0x00, 0x10, 0x5E, 0x5F, 0x00, 0x00, 0x00, 0x00}, UnpackStartTimeSetup);
   EXPECT_EQ(ToVector(Pack(StartTimeSetup{})),
             (Bytes{0x12, 0x00, 0x00, 0x00, 0xFF, 0xFF, 0xFF, 0xFF, 0x00, 0x00, 0x00, 0x00}));
-}
-
-TEST(SetupRecords, DutyCycleLayout) {
-  DutyCycleSetup r{300, 0x0102, 1, 0};
-  const Bytes expected = {0x13, 0x00, 0x2C, 0x01, 0x02, 0x01, 0x01, 0x00};
-  EXPECT_EQ(ToVector(Pack(r)), expected);
-  EXPECT_EQ(UnpackDutyCycleSetup(expected), r);
-}
-
-TEST(SetupRecords, LfSetupLayout) {
-  LfSetup r{18, 4000, 21, 0, 0, 4, 8, 0, 8, 16};
-  const Bytes expected = {0x0C, 0x00, 0x12, 0x00, 0xA0, 0x0F, 0x00, 0x00, 0x15, 0x00, 0x00, 0x00,
-                          0x00, 0x00, 0x04, 0x00, 0x08, 0x00, 0x00, 0x00, 0x08, 0x00, 0x10, 0x00};
-  EXPECT_EQ(ToVector(Pack(r)), expected);
-  EXPECT_EQ(UnpackLfSetup(expected), r);
+  ExpectLayout(DutyCycleSetup{300, 0x0102, 1, 0}, {0x13, 0x00, 0x2C, 0x01, 0x02, 0x01, 0x01, 0x00},
+               UnpackDutyCycleSetup);
+  ExpectLayout(LfSetup{18, 4000, 21, 0, 0, 4, 8, 0, 8, 16},
+               {0x0C, 0x00, 0x12, 0x00, 0xA0, 0x0F, 0x00, 0x00, 0x15, 0x00, 0x00, 0x00,
+                0x00, 0x00, 0x04, 0x00, 0x08, 0x00, 0x00, 0x00, 0x08, 0x00, 0x10, 0x00},
+               UnpackLfSetup);
 }
 
 TEST(SetupRecords, ErrorReply) {
@@ -79,7 +59,6 @@ TEST(SetupRecords, ErrorReply) {
   const auto p = ParseSetupRecord(b);
   ASSERT_TRUE(p.record);
   EXPECT_EQ(std::get<SetupErrorRecord>(*p.record).code, 5);
-  EXPECT_EQ(RetrieveSetupErrorText(5), "An error occurred when retrieving job setup.\r\nError Code: 5.");
 }
 
 TEST(SetupRecords, ParamListLayout) {
@@ -118,8 +97,8 @@ TEST(SetupRecords, ParamListSkipsUnknownIdAndWrongSizeBySize) {
 
 TEST(SetupRecords, ParamListLyingCountStopsAtEnd) {
   // Claims 1000 entries, holds one and a half.
-  const Bytes b = Exact({0x14, 0x00, 0xE8, 0x03, 0x06, 0x00, 0x04, 0x00, 0x05, 0x00, 0x00, 0x00, 0x07, 0x00, 0x04,
-                         0x00, 0x09});
+  const Bytes b =
+      Exact({0x14, 0x00, 0xE8, 0x03, 0x06, 0x00, 0x04, 0x00, 0x05, 0x00, 0x00, 0x00, 0x07, 0x00, 0x04, 0x00, 0x09});
   const auto v = UnpackSetupParamList(b);
   ASSERT_TRUE(v);
   EXPECT_EQ(v->claimedCount, 1000);
@@ -143,10 +122,7 @@ TEST(SetupRecords, ParamListEntrySizePastEndStops) {
 
 TEST(SetupRecords, ShortFixedRecordsRefused) {
   // A 3-byte payload claiming type 14 is not a WaveSetup.
-  const auto wave3 = ParseSetupRecord(Exact({0x0E, 0x00, 0x0C}));
-  EXPECT_FALSE(wave3.record);
-  EXPECT_EQ(wave3.error, SetupParseError::kTooShort);
-  EXPECT_EQ(wave3.type, 14);
+  EXPECT_EQ(ParseSetupRecord(Exact({0x0E, 0x00, 0x0C})).error, SetupParseError::kTooShort);
   for (std::uint16_t type : {12, 14, 15, 16, 18, 19}) {
     for (std::size_t n = 2; n < 24; ++n) {
       Bytes b(n, 0);
@@ -156,7 +132,6 @@ TEST(SetupRecords, ShortFixedRecordsRefused) {
       EXPECT_EQ(p.record.has_value(), n >= need) << "type " << type << " size " << n;
     }
   }
-  EXPECT_EQ(ParseSetupRecord(Bytes{0x0E}).error, SetupParseError::kTooShort);
   EXPECT_EQ(ParseSetupRecord(Bytes{}).error, SetupParseError::kTooShort);
 }
 
@@ -173,7 +148,6 @@ TEST(SetupRecords, UnrecognizedTypes) {
     b[1] = static_cast<std::uint8_t>(type >> 8);
     EXPECT_EQ(ParseSetupRecord(b).error, SetupParseError::kUnrecognized) << type;
   }
-  EXPECT_EQ(kUnrecognizedSetupText, "An unrecognized setup was received.");
 }
 
 TEST(SetupRecords, EnquiryPayloadHasStatusByte) {
@@ -192,27 +166,10 @@ TEST(SetupRecords, ClassifySetupResult) {
   EXPECT_EQ(ClassifySetupResult(Bytes{0x0E, 0, 0, 0, 0}), SetupResultAction::kIgnore);
   EXPECT_EQ(ClassifySetupResult(Bytes{0x0E, 0, 0, 0, 0, 0}), SetupResultAction::kAccepted);
   EXPECT_EQ(ClassifySetupResult(Bytes{0x11, 0, 0, 0, 0, 0}), SetupResultAction::kJobSetupFailed);
-  EXPECT_EQ(ClassifySetupResult(Bytes{0x15, 0, 0, 0, 0, 0}), SetupResultAction::kJobSetupFailed);
   EXPECT_EQ(ClassifySetupResult(Bytes{0xFF, 0xFF, 0, 0, 0, 0}), SetupResultAction::kSetupError);
 }
 
-TEST(SetupRecords, ParamNames) {
-  EXPECT_EQ(SetupParamName(kAuxPin), "AUX_PIN");
-  EXPECT_EQ(SetupParamName(kDutyIgnoreTimeChange), "DUTY_IGNORE_TIME_CHANGE");
-  EXPECT_EQ(SetupParamName(kTimeSrc), "TIME_SRC");
-  EXPECT_EQ(SetupParamName(21), "");
-}
-
-TEST(SetupRecords, DescribeSetupErrorTexts) {
-  EXPECT_EQ(DescribeSetupError(1), "Gain error.\nPlease check the gain setting and try again.");
-  EXPECT_EQ(DescribeSetupError(16),
-            "Logging setup error.\nPlease check the logging settings and try again.\n\nNote: Max file size is 1Gb.");
-  EXPECT_EQ(DescribeSetupError(0xFFFD), "Triggered logging is only available up to\n 4kHz sample rate.");
-  EXPECT_EQ(DescribeSetupError(0xFFFF),
-            "Aurisond is not ready to accept a new setup,\nPlease wait 30 seconds and try again.\nIf the issue "
-            "persists, please reboot Aurisond.");
-  EXPECT_EQ(DescribeSetupError(3), "Setup parameter error.\n\nPlease check your parameters and try again. Code: 3");
-  EXPECT_EQ(DescribeSetupError(0), "Setup parameter error.\n\nPlease check your parameters and try again. Code: 0");
+TEST(SetupRecords, UnknownErrorCodesShowTheirNumber) {
   EXPECT_EQ(DescribeSetupError(0xFFF7),
             "Setup parameter error.\n\nPlease check your parameters and try again. Code: 65527");
 }
@@ -221,9 +178,6 @@ TEST(Control, OperatingModeTable) {
   using hylo::control::LfModeChoice;
   // Logging "FFT", wave "Always", FFT "On Epoch Trigger".
   EXPECT_EQ(hylo::control::LfOperatingMode(LfModeChoice{2, 1, 2}), 21);
-  EXPECT_EQ(hylo::control::LfOperatingMode(LfModeChoice{0, 0, 0}), 11);
-  EXPECT_EQ(hylo::control::LfOperatingMode(LfModeChoice{3, 2, 0}), 35);
-  EXPECT_EQ(hylo::control::LfOperatingMode(LfModeChoice{0, 0, 1}), 0);
   EXPECT_FALSE(hylo::control::LfOperatingMode(LfModeChoice{4, 0, 0}));
   // Every choice has exactly one code and decodes back to itself.
   std::set<int> seen;
@@ -252,14 +206,6 @@ SetupContext Unit(std::uint8_t model, const char* firmware) {
 }
 }  // namespace
 
-TEST(SetupExchange, ExpectedFrames) {
-  EXPECT_EQ(ExpectedSetupReplyFrames(Unit(hylo::kModelHf, "v1.4.5")), 3);
-  EXPECT_EQ(ExpectedSetupReplyFrames(Unit(hylo::kModelHf, "v1.5.2")), 4);
-  EXPECT_EQ(ExpectedSetupReplyFrames(Unit(hylo::kModelHf, "v2.0.0")), 1);
-  EXPECT_EQ(ExpectedSetupReplyFrames(Unit(hylo::kModelAf, "v1.0.0")), 1);
-  EXPECT_EQ(ExpectedSetupReplyFrames(Unit(hylo::kModelLf, "v2.4.0")), 1);
-}
-
 TEST(SetupExchange, CountsFramesWithinTheBytes) {
   const Bytes two = {'*', 'F', 2, 0, 0xAA, 0xBB, '*', 'F', 0, 0};
   EXPECT_EQ(CountReplyFrames(two), 2);
@@ -270,36 +216,6 @@ TEST(SetupExchange, CountsFramesWithinTheBytes) {
   // A length that runs past the end ends the walk.
   EXPECT_EQ(CountReplyFrames(Exact({'*', 'F', 0xFF, 0xFF})), 1);
   EXPECT_EQ(CountReplyFrames(Bytes{}), 0);
-}
-
-TEST(SetupExchange, StartTimeBelow160AwaitsNoReply) {
-  EXPECT_FALSE(SetupRecordAwaitsReply(Unit(hylo::kModelHf, "v1.5.9"), kStartTimeSetupType));
-  EXPECT_TRUE(SetupRecordAwaitsReply(Unit(hylo::kModelHf, "v1.6.0"), kStartTimeSetupType));
-  EXPECT_TRUE(SetupRecordAwaitsReply(Unit(hylo::kModelHf, "v1.5.9"), kWaveSetupType));
-}
-
-TEST(SetupExchange, EchoCheck) {
-  const auto hf = Unit(hylo::kModelHf, "v2.1.0");
-  const auto wave = Pack(WaveSetup{0, 32000, 1, 30, 0x83, 0});
-  Bytes echo(wave.begin(), wave.end());
-  EXPECT_TRUE(SetupEchoMatches(hf, wave, echo));
-  echo[11] = 0x55;  // the reserved byte is not compared
-  EXPECT_TRUE(SetupEchoMatches(hf, wave, echo));
-  echo[10] = 0x82;
-  EXPECT_FALSE(SetupEchoMatches(hf, wave, echo));
-  EXPECT_TRUE(SetupEchoMatches(Unit(hylo::kModelHf, "v1.2.0"), wave, echo));
-  const auto fft = Pack(FftSetup{});
-  Bytes fftEcho(fft.begin(), fft.end());
-  fftEcho[19] ^= 1;  // all bytes count for other records
-  EXPECT_FALSE(SetupEchoMatches(hf, fft, fftEcho));
-  EXPECT_FALSE(SetupEchoMatches(hf, fft, Exact(Bytes(fft.begin(), fft.begin() + 5))));
-  // LF: the first 16 bytes only.
-  const auto lf = Pack(LfSetup{12, 4000, 21, 0, 0, 4, 8, 0, 8, 16});
-  Bytes lfEcho(lf.begin(), lf.end());
-  lfEcho[20] = 0x99;
-  EXPECT_TRUE(SetupEchoMatches(Unit(hylo::kModelLf, "v2.4.0"), lf, lfEcho));
-  lfEcho[15] = 0x99;
-  EXPECT_FALSE(SetupEchoMatches(Unit(hylo::kModelLf, "v2.4.0"), lf, lfEcho));
 }
 
 TEST(SetupExchange, ReadSetupReply) {

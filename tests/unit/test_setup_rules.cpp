@@ -39,164 +39,96 @@ std::optional<std::uint32_t> Entry(const std::vector<SetupParamEntry>& e, std::u
 }  // namespace
 
 TEST(SetupRules, BandwidthToSampleRate) {
-  EXPECT_EQ(SampleRateForBandwidth(204800), 512000u);
-  EXPECT_EQ(SamplesPerSecText(204800), "Gives 512000 Samples/sec");
   // Every listed bandwidth lands exactly on its rate (12800 / 0.4 in doubles is 31999.99…).
   const auto list = BandwidthList(kModelHf);
   ASSERT_EQ(list.size(), 10u);
   for (std::size_t i = 0; i < list.size(); ++i) EXPECT_EQ(SampleRateForBandwidth(list[i]), kHfSampleRates[i]);
-  EXPECT_EQ(BandwidthList(kModelAf).size(), 6u);
-  EXPECT_EQ(BandwidthList(kModelAf).back(), 12800u);
-  EXPECT_EQ(BandwidthList(kModelLf).front(), 100u);
   EXPECT_EQ(BandwidthForSampleRate(512000), 204800u);
+}
+
+struct WaveCase {
+  const char* firmware;
+  std::uint32_t bandwidth;
+  bool advanced;
+  std::uint8_t format;
+  int gain;
+  int logChoice;
+  std::uint8_t sentFormat;
+  int sentGain;
+  std::uint32_t sentRate;  // 0: not checked
+  std::string_view notice;
+};
+class WaveRules : public testing::TestWithParam<WaveCase> {};
+
+TEST_P(WaveRules, FormatGainAndRateSent) {
+  const WaveCase& c = GetParam();
   JobSetup s;
-  s.waveBandwidthHz = 12800;
+  s.waveBandwidthHz = c.bandwidth;
+  s.advancedDisplay = c.advanced;
+  s.dataFormat = c.format;
+  s.gain = c.gain;
+  s.waveLogChoice = c.logChoice;
   Notices n;
-  EXPECT_EQ(BuildWaveSetup(s, Hf("v2.1.0"), n).sampleRate, 32000u);
+  const WaveSetup w = BuildWaveSetup(s, Hf(c.firmware), n);
+  EXPECT_EQ(w.dataFormat, c.sentFormat);
+  if (c.advanced && !c.notice.empty()) {
+    EXPECT_EQ(s.dataFormat, c.sentFormat) << "a correction shows on the panel";
+  }
+  EXPECT_EQ(w.gain, c.sentGain);
+  EXPECT_EQ(w.sampleRate, c.sentRate ? c.sentRate : w.sampleRate);
+  EXPECT_TRUE(c.notice.empty() ? n.empty() : Contains(n, c.notice));
 }
 
-TEST(SetupRules, GainListsPerModel) {
-  EXPECT_EQ(GainList(kModelHf, false).back(), 48);
-  EXPECT_EQ(GainList(kModelLf, true).back(), 72);
-  EXPECT_EQ(GainList(kModelLf, false), (std::vector<int>{12, 18, 24}));
-}
+INSTANTIATE_TEST_SUITE_P(
+    SetupRules, WaveRules,
+    testing::Values(WaveCase{"v2.1.0", 12800, true, 0x83, 12, kLoggingOff, 0x83, 0, 32000, {}},  // no gain at 24 bit
+                    WaveCase{"v2.1.0", 12800, true, 0x82, 12, kLoggingOff, 0x82, 12, 0, {}},
+                    WaveCase{"v2.1.0", 12800, false, 0x82, 12, kLoggingOff, 0x83, 0, 0, {}},  // simple: no gain
+                    WaveCase{"v1.2.9", 12800, true, 0x82, 12, kLoggingOff, 0x03, 0, 0, {}},
+                    WaveCase{"v2.0.0", 204800, false, 0x83, 0, kLoggingOff, 0x82, 0, 512000, {}},
+                    WaveCase{"v2.1.0", 204800, false, 0x83, 0, kLoggingOff, 0x83, 0, 512000, {}},
+                    WaveCase{"v2.0.0", 204800, true, 0x04, 0, kLoggingOff, 0x02, 0, 0, k512kSixteenBitText},
+                    WaveCase{"v2.1.0", 12800, true, 0x04, 0, kLogContinuous, 0x83, 0, 0, kNo32BitLoggingText},
+                    WaveCase{"v1.3.5", 204800, false, 0x83, 0, kLoggingOff, 0x82, 0, 256000, kNo512kText}));
 
-TEST(SetupRules, GainIsZeroFor24BitData) {
+struct FftCase {
+  std::uint32_t bandwidth;
+  double overlap;
+  double accumulationTime;
+  int typeChoice;
+  int type, step, accumulation, weight;  // -1: not checked
+  std::string_view notice;
+};
+class FftRules : public testing::TestWithParam<FftCase> {};
+
+TEST_P(FftRules, TypeStepAccumulationAndWeight) {
+  const FftCase& c = GetParam();
   JobSetup s;
-  s.advancedDisplay = true;
-  s.dataFormat = 0x83;
-  s.gain = 12;
+  s.spectrumBandwidthHz = c.bandwidth;
+  s.overlap = c.overlap;
+  s.accumulationTime = c.accumulationTime;
+  s.fftTypeChoice = c.typeChoice;
   Notices n;
-  EXPECT_EQ(BuildWaveSetup(s, Hf("v2.1.0"), n).gain, 0);
-  s.dataFormat = 0x82;
-  EXPECT_EQ(BuildWaveSetup(s, Hf("v2.1.0"), n).gain, 12);
-  s.advancedDisplay = false;  // the simple display never sends a gain
-  EXPECT_EQ(BuildWaveSetup(s, Hf("v2.1.0"), n).gain, 0);
-}
-
-TEST(SetupRules, DataFormatBeforeFirmware130) {
-  JobSetup s;
-  s.advancedDisplay = true;
-  s.dataFormat = 0x82;
-  s.gain = 12;
-  Notices n;
-  const WaveSetup w = BuildWaveSetup(s, Hf("v1.2.9"), n);
-  EXPECT_EQ(w.dataFormat, 0x03);
-  EXPECT_EQ(w.gain, 0);
-}
-
-TEST(SetupRules, SimpleDisplayAt512kBelow210Sends16Bit) {
-  JobSetup s;
-  s.waveBandwidthHz = 204800;
-  Notices n;
-  EXPECT_EQ(BuildWaveSetup(s, Hf("v2.0.0"), n).dataFormat, 0x82);
-  EXPECT_EQ(BuildWaveSetup(s, Hf("v2.1.0"), n).dataFormat, 0x83);
-  EXPECT_TRUE(n.empty());
-}
-
-TEST(SetupRules, AdvancedDisplayAt512kForces16BitKeepingEndian) {
-  JobSetup s;
-  s.waveBandwidthHz = 204800;
-  s.advancedDisplay = true;
-  s.dataFormat = 0x04;  // 32-bit big-endian, streaming only
-  Notices n;
-  const WaveSetup w = BuildWaveSetup(s, Hf("v2.0.0"), n);
-  EXPECT_EQ(w.dataFormat, 0x02);
-  EXPECT_EQ(s.dataFormat, 0x02);
-  EXPECT_TRUE(Contains(n, k512kSixteenBitText));
-}
-
-TEST(SetupRules, LoggingCorrectsTo24BitLittleEndian) {
-  JobSetup s;
-  s.advancedDisplay = true;
-  s.dataFormat = 0x04;
-  s.waveLogChoice = kLogContinuous;
-  Notices n;
-  const WaveSetup w = BuildWaveSetup(s, Hf("v2.1.0"), n);
-  EXPECT_EQ(w.dataFormat, 0x83);
-  EXPECT_EQ(s.dataFormat, 0x83);
-  EXPECT_TRUE(Contains(n, kNo32BitLoggingText));
-  EXPECT_TRUE(Contains(n, kLittleEndianLoggingText));
-  EXPECT_EQ(w.logMode, 1);
-}
-
-TEST(SetupRules, No512kBelow140) {
-  JobSetup s;
-  s.waveBandwidthHz = 204800;
-  Notices n;
-  EXPECT_EQ(BuildWaveSetup(s, Hf("v1.3.5"), n).sampleRate, 256000u);
-  EXPECT_TRUE(Contains(n, kNo512kText));
-  EXPECT_EQ(s.waveBandwidthHz, 102400u);
-}
-
-TEST(SetupRules, WaveLogChoicesAndDutyFlag) {
-  EXPECT_EQ(WaveLogModeFor(kLogDutyCycle), 1);
-  EXPECT_EQ(WaveLogModeFor(kEpochDutyCycle), 2);
-  EXPECT_EQ(WaveLogModeFor(kLoggingOff), 0);
-  EXPECT_EQ(WaveLogChoiceFor(1, true), kLogDutyCycle);
-  EXPECT_EQ(WaveLogChoiceFor(2, false), kEpoch);
-  EXPECT_EQ(FftLogModeFor(kFftEpoch), 2);
-  EXPECT_EQ(FftLogModeFor(2), 0);
-  EXPECT_EQ(FftLogChoiceFor(2), kFftEpoch);
-}
-
-TEST(SetupRules, FftTypePromotionWithOverlap) {
-  JobSetup s;
-  s.spectrumBandwidthHz = 25600;  // 64000
-  s.overlap = 0.5;
-  s.fftTypeChoice = kFftMean;
-  Notices n;
-  FftSetup f = BuildFftSetup(s, Hf("v2.1.0"), n);
-  EXPECT_EQ(f.fftType, 4);
-  EXPECT_EQ(f.fftStep, 512);
+  const FftSetup f = BuildFftSetup(s, Hf("v2.1.0"), n);
+  // A case's -1 takes what was built.
+  EXPECT_EQ(f.fftType, c.type < 0 ? f.fftType : c.type);
+  EXPECT_EQ(f.fftStep, c.step < 0 ? f.fftStep : c.step);
+  EXPECT_EQ(f.accumulation, c.accumulation < 0 ? f.accumulation : c.accumulation);
+  EXPECT_EQ(f.weight, c.weight < 0 ? f.weight : c.weight);
   EXPECT_EQ(f.fftLength, 1024);
-  s.overlap = 0.0;
-  f = BuildFftSetup(s, Hf("v2.1.0"), n);
-  EXPECT_EQ(f.fftType, 0);
-  EXPECT_EQ(f.fftStep, 1024);
-  s.overlap = 0.75;
-  s.fftTypeChoice = kFftPeak;
-  EXPECT_EQ(BuildFftSetup(s, Hf("v2.1.0"), n).fftType, 5);
+  EXPECT_TRUE(c.notice.empty() ? n.empty() : Contains(n, c.notice));
 }
 
-TEST(SetupRules, AccumulationFromTime) {
-  JobSetup s;
-  s.spectrumBandwidthHz = 25600;
-  s.overlap = 0.5;
-  s.accumulationTime = 1.0;
-  Notices n;
-  EXPECT_EQ(BuildFftSetup(s, Hf("v2.1.0"), n).accumulation, 125);
-  s.accumulationTime = 0.25;
-  s.spectrumBandwidthHz = 400;  // 1000 S/s: 0.25 × 1000 / 512 rounds up to 1
-  EXPECT_EQ(BuildFftSetup(s, Hf("v2.1.0"), n).accumulation, 1);
-  EXPECT_TRUE(n.empty());
-}
-
-TEST(SetupRules, AccumulationClampedTo65535WithNotice) {
-  JobSetup s;
-  s.spectrumBandwidthHz = 102400;  // 256000 S/s
-  s.accumulationTime = 60;
-  s.overlap = 0.9375;  // step 64: 240000 FFTs would wrap to 43392
-  Notices n;
-  const FftSetup f = BuildFftSetup(s, Hf("v2.1.0"), n);
-  EXPECT_EQ(f.fftStep, 64);
-  EXPECT_EQ(f.accumulation, 65535);
-  EXPECT_TRUE(Contains(n, kAccumulationClampedText));
-}
-
-TEST(SetupRules, FilterWeightAndType6) {
-  JobSetup s;
-  s.spectrumBandwidthHz = 25600;
-  s.overlap = 0.5;
-  s.accumulationTime = 1.0;
-  s.fftTypeChoice = kFftFilter;
-  Notices n;
-  const FftSetup f = BuildFftSetup(s, Hf("v2.1.0"), n);
-  EXPECT_EQ(f.fftType, 6);
-  EXPECT_EQ(f.weight, (125 + 2) / 3);
-  s.fftTypeChoice = kFftMean;
-  EXPECT_EQ(BuildFftSetup(s, Hf("v2.1.0"), n).weight, 0);
-}
+INSTANTIATE_TEST_SUITE_P(SetupRules, FftRules,
+                         testing::Values(FftCase{25600, 0.5, 1.0, kFftMean, 4, 512, 125, 0, {}},
+                                         FftCase{25600, 0.0, 1.0, kFftMean, 0, 1024, -1, -1, {}},
+                                         FftCase{25600, 0.75, 1.0, kFftPeak, 5, -1, -1, -1, {}},
+                                         FftCase{25600, 0.5, 1.0, kFftFilter, 6, -1, 125, (125 + 2) / 3, {}},
+                                         // 0.25 × 1000 / 512 rounds up to 1.
+                                         FftCase{400, 0.5, 0.25, kFftMean, -1, -1, 1, -1, {}},
+                                         // 240000 FFTs would wrap to 43392.
+                                         FftCase{102400, 0.9375, 60, kFftMean, -1, 64, 65535, -1,
+                                                 kAccumulationClampedText}));
 
 TEST(SetupRules, StreamTransportCodes) {
   JobSetup s;
@@ -225,8 +157,6 @@ TEST(SetupRules, DutyCycleRecords) {
   EXPECT_EQ(BuildDutyCycleSetup(s), (DutyCycleSetup{0, 0, 0, 0}));
   s.waveLogChoice = kLogDutyCycle;
   EXPECT_EQ(BuildDutyCycleSetup(s), (DutyCycleSetup{10, 50, 0, 0}));
-  s.dutyRunMinutes = 60;
-  EXPECT_EQ(BuildDutyCycleSetup(s), (DutyCycleSetup{0, 1, 0, 0}));
   // Run above cycle is lowered to the cycle.
   s.dutyRunMinutes = 90;
   EXPECT_EQ(BuildDutyCycleSetup(s), (DutyCycleSetup{0, 1, 0, 0}));
@@ -261,8 +191,6 @@ TEST(SetupRules, StartTimeRecord) {
   s.startTime = 1'800'000'000;
   EXPECT_EQ(BuildStartTimeSetup(s).startTime, 1'800'000'000u);
   JobSetup back;
-  ReadBack(back, StartTimeSetup{0, kNoDelayedStart, 0}, 1'700'000'000);
-  EXPECT_FALSE(back.enableDelay);
   ReadBack(back, StartTimeSetup{0, 1'700'000'100, 0}, 1'700'000'000);
   EXPECT_TRUE(back.enableDelay);
   ReadBack(back, StartTimeSetup{0, 1'600'000'000, 0}, 1'700'000'000);
@@ -277,33 +205,23 @@ TEST(SetupRules, ParamListEntries) {
   s.timeSource = true;
   Notices n;
   auto e = BuildSetupParamEntries(s, Hf("v2.1.0"), n);
-  ASSERT_GE(e.size(), 3u);
+  ASSERT_FALSE(e.empty());
   EXPECT_EQ(e[0].id, kWaveSampleRate);
-  EXPECT_EQ(e[1].id, kWaveGain);
-  EXPECT_EQ(e[2].id, kWaveBitDepth);
   EXPECT_EQ(*Entry(e, kWaveBitDepth), 24u);
-  EXPECT_EQ(*Entry(e, kWaveEndian), 1u);
   EXPECT_FALSE(Entry(e, kWaveLogLength));  // wave logging off
   EXPECT_FALSE(Entry(e, kFftWeight));      // type 4
-  EXPECT_FALSE(Entry(e, kFftLogLength));
   EXPECT_EQ(*Entry(e, kFftRefLevel), static_cast<std::uint32_t>(-120));
-  EXPECT_EQ(*Entry(e, kLogStartTime), kNoDelayedStart);
   EXPECT_EQ(*Entry(e, kAuxPin), 33u);
-  EXPECT_EQ(*Entry(e, kTimeSrc), 1u);
   EXPECT_EQ(e.back().id, kTimeSrc);
 
   s.fftTypeChoice = kFftFilter;
   s.waveLogChoice = kLogContinuous;
   s.fftLogChoice = kFftLogContinuous;
   e = BuildSetupParamEntries(s, Hf("v2.0.0"), n);
-  EXPECT_TRUE(Entry(e, kWaveLogLength));
-  EXPECT_TRUE(Entry(e, kFftWeight));
-  EXPECT_TRUE(Entry(e, kFftLogLength));
+  EXPECT_TRUE(Entry(e, kWaveLogLength) && Entry(e, kFftWeight) && Entry(e, kFftLogLength));
   EXPECT_EQ(*Entry(e, kAuxPin), 1u);  // no wake bit below 2.1.0
   EXPECT_FALSE(Entry(e, kTimeSrc));
-  e = BuildSetupParamEntries(s, Hf("v2.1.0", 1), n);
-  EXPECT_FALSE(Entry(e, kAuxPin));
-  EXPECT_FALSE(Entry(e, kTimeSrc));
+  EXPECT_FALSE(Entry(BuildSetupParamEntries(s, Hf("v2.1.0", 1), n), kAuxPin));
 }
 
 TEST(SetupRules, ReadBackFftSnapsAccumulationTime) {
@@ -313,13 +231,8 @@ TEST(SetupRules, ReadBackFftSnapsAccumulationTime) {
   EXPECT_EQ(s.accumulationTime, 2.0);
   EXPECT_EQ(s.spectrumBandwidthHz, 25600u);
   EXPECT_EQ(s.fftTypeChoice, kFftPeak);
-  EXPECT_EQ(s.overlap, 0.5);
-  EXPECT_EQ(s.refLevel, -130);
   EXPECT_EQ(s.fftLogChoice, kFftEpoch);
-  EXPECT_EQ(SnapAccumulationTime(7000), 7000);
   EXPECT_EQ(SnapAccumulationTime(4999), 3600);
-  EXPECT_EQ(SnapAccumulationTime(0.1), 0);
-  EXPECT_EQ(SnapAccumulationTime(0.5), 0.5);
 }
 
 TEST(SetupRules, ReadBackRefusesZeroDivisors) {
@@ -369,30 +282,17 @@ TEST(SetupRules, ReadBackParamList) {
   JobSetup out;
   Notices n;
   JobSetup in;
-  in.waveBandwidthHz = 51200;
   in.waveLogChoice = kLogDutyCycle;
   in.dutyRunMinutes = 10;
   in.dutyCycleMinutes = 30;
   in.fftTypeChoice = kFftFilter;
-  in.overlap = 0.75;
-  in.accumulationTime = 2;
-  in.syncPinMode = 1;
   in.wakeFromStandby = true;
-  in.timeSource = true;
   const auto entries = BuildSetupParamEntries(in, Hf("v2.2.0"), n);
   const auto bytes = PackSetupParamList(entries);
   const auto v = UnpackSetupParamList(bytes);
   ASSERT_TRUE(v);
   ReadBack(out, Hf("v2.2.0"), *v, 1'700'000'000);
-  EXPECT_EQ(out.waveBandwidthHz, 51200u);
   EXPECT_EQ(out.waveLogChoice, kLogDutyCycle);
-  EXPECT_EQ(out.dutyCycleMinutes, 30);
-  EXPECT_EQ(out.fftTypeChoice, kFftFilter);
-  EXPECT_EQ(out.overlap, 0.75);
-  EXPECT_EQ(out.accumulationTime, 2);
-  EXPECT_EQ(out.syncPinMode, 1);
-  EXPECT_TRUE(out.wakeFromStandby);
-  EXPECT_TRUE(out.timeSource);
   Notices m;
   EXPECT_EQ(PackSetupParamList(BuildSetupParamEntries(out, Hf("v2.2.0"), m)), bytes);
   // An enabled stream that is not logged gets TCP on Ethernet, the link on serial.
@@ -412,46 +312,28 @@ TEST(SetupRules, LfSetupRecord) {
   s.lfFftType = kFftFilter;
   s.lfNumStrings = 10;
   s.lfOverlap = 0.5;
-  LfSetup r = BuildLfSetup(s);
-  EXPECT_EQ(r.operatingMode, 21);
-  EXPECT_EQ(r.sampleRate, 4000u);
-  EXPECT_EQ(r.fftType, 6);
-  EXPECT_EQ(r.filterLength, 10);
-  EXPECT_EQ(r.accumulation, 4);
-  EXPECT_EQ(r.stepSixteenths, 8);
-  EXPECT_EQ(r.lengthUnits, 16);
+  EXPECT_EQ(BuildLfSetup(s), (LfSetup{18, 4000, 21, 0, 0, 6, 4, 10, 8, 16}));
   s.lfFftType = kFftOff;
   s.lfOverlap = 0.75;
-  r = BuildLfSetup(s);
-  EXPECT_EQ(r.fftType, 1);
-  EXPECT_EQ(r.filterLength, 16);
-  EXPECT_EQ(r.accumulation, 4);
+  EXPECT_EQ(BuildLfSetup(s).filterLength, 16);
   s.lfFftType = kFftMean;
   s.lfOverlap = 0;
-  r = BuildLfSetup(s);
-  EXPECT_EQ(r.fftType, 0);
+  const LfSetup r = BuildLfSetup(s);
   EXPECT_EQ(r.accumulation, 10);
   EXPECT_EQ(r.stepSixteenths, 1);
-  EXPECT_EQ(r.lengthUnits, 1);
 }
 
 TEST(SetupRules, LfReadBack) {
   JobSetup s;
   ASSERT_TRUE(ReadBack(s, LfSetup{6, 4000, 21, 0, 0, 6, 4, 10, 8, 16}));
   EXPECT_EQ(s.lfMode, (control::LfModeChoice{2, 1, 2}));
-  EXPECT_EQ(s.lfFftType, kFftFilter);
-  EXPECT_EQ(s.lfNumStrings, 10);
   EXPECT_EQ(s.lfOverlap, 0.5);
-  EXPECT_EQ(s.lfBandwidthHz, 1600u);
   EXPECT_TRUE(s.lfGainOutsideSimple);
   ApplyPanelRules(s, Lf("v2.4.0"));
   EXPECT_TRUE(s.lfAdvancedDisplay);
   EXPECT_EQ(s.lfGain, 6);
   LeaveLfAdvancedDisplay(s);
   EXPECT_EQ(s.lfGain, 12);
-  ASSERT_TRUE(ReadBack(s, LfSetup{18, 4000, 21, 0, 0, 1, 4, 16, 4, 16}));
-  EXPECT_EQ(s.lfFftType, kFftOff);
-  EXPECT_EQ(s.lfOverlap, 0.75);
 }
 
 TEST(SetupRules, LfDerivedDisplays) {
@@ -462,12 +344,9 @@ TEST(SetupRules, LfDerivedDisplays) {
   s.lfOverlap = 0.5;
   const double perSec = LfFftStringsPerSec(s);
   EXPECT_DOUBLE_EQ(perSec, 2.0 * 16000 / 1024);
-  EXPECT_EQ(LfFftStringsText(perSec), "Gives  31.250  FFT Strings/sec");
   EXPECT_TRUE(LfDataLossNoteVisible(perSec));
   EXPECT_FALSE(LfDataLossNoteVisible(30.0));
-  EXPECT_EQ(LfBandwidthText(800), "Current Bandwidth:   800 Hz");
   EXPECT_EQ(LfSignalRangeText(LfSignalRange(12, -170)), "Gives 38 - 163 dB re \xC2\xB5Pa Signal Range");
-  EXPECT_EQ(HfSpectrumBandwidthText(32000), "Current Bandwidth: 12.800000 kHz");
 }
 
 TEST(SetupRules, DataRateAndLinkMaximum) {
@@ -514,10 +393,6 @@ TEST(SetupRules, ScanInterval) {
   EXPECT_EQ(ScanInterval(s, Lf("v2.4.0"), std::nullopt), 0.5);
   EXPECT_EQ(ScanInterval(s, hf, 0.3), 0.25);
   EXPECT_EQ(ScanInterval(s, hf, 0.00001), 0.001);
-  SetupContext other;
-  other.model = 9;
-  EXPECT_EQ(ScanInterval(s, other, std::nullopt), 0.5);
-  EXPECT_EQ(SnapScanInterval(0.002), 0.001953125);
 }
 
 TEST(SetupRules, PanelRules) {
@@ -535,9 +410,6 @@ TEST(SetupRules, PanelRules) {
   s.lfGain = 72;
   ApplyPanelRules(s, Lf("v2.4.0"));
   EXPECT_EQ(s.lfGain, 24);
-  EXPECT_EQ(TimeSourceLabel(2), "Decode time from PPS");
-  EXPECT_EQ(TimeSourceLabel(3), "Encode time in PPS");
-  EXPECT_EQ(TimeSourceLabel(4), "N/A");
 }
 
 TEST(SetupRules, LocalDateTimeRoundTrip) {

@@ -6,14 +6,8 @@
 
 using namespace hylo;
 
-TEST(StatusStore, UnknownBatteryIsStoredAsZeroAndOrientationIsTakenOnce) {
+TEST(StatusStore, OrientationIsTakenOnce) {
   StatusStore store;
-  store.SetBattery(80, 1);
-  EXPECT_EQ(store.Copy().batteryLevel, 80);
-  store.SetBattery(-1, 1);
-  const StatusValues v = store.Copy();
-  EXPECT_EQ(v.batteryLevel, 0);
-  EXPECT_EQ(v.batteryState, 0);
   store.SetOrientation({1, 2, 3, 4, 5, 6});
   EXPECT_TRUE(store.Copy(true).orientationNew);
   EXPECT_FALSE(store.Copy(true).orientationNew);
