@@ -4,6 +4,8 @@
 #include <chrono>
 #include <thread>
 
+#include "core/Post.h"
+
 namespace hylo {
 namespace {
 constexpr auto kRetryStep = std::chrono::milliseconds(100);
@@ -119,13 +121,8 @@ int HyloThreadControl::StopWorkerThreads() {
     if (hook) hook();
   }
   for (int slot = 0; slot < kWorkerSlots; ++slot) {
-    MessageNode* quit = nullptr;
-    // An exhausted pool only delays the stop; no worker is ever skipped.
-    while (!(quit = nodes_.AllocNode(MSG_QUIT, 1))) {
-      if (eventPump_) eventPump_();
-      std::this_thread::sleep_for(kRetryStep);
-    }
-    while (PostNode(slot, quit) != 1) {
+    // An exhausted pool or a full queue only delays the stop; no worker is ever skipped.
+    while (!Post(*this, slot, MSG_QUIT)) {
       if (eventPump_) eventPump_();
       std::this_thread::sleep_for(kRetryStep);
     }

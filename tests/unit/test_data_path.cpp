@@ -7,6 +7,7 @@
 
 #include "context/Hylo.h"
 #include "shell/ScriptedOperator.h"
+#include "stream/StreamBytes.h"
 #include "support/StreamWriter.h"
 #include "support/TempDir.h"
 #include "support/TestOptions.h"
@@ -17,16 +18,11 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Posts raw stream bytes to MsgProcThread the way a socket reader does: 1460-byte reads.
+// Posts raw stream bytes to MsgProcThread the way a socket reader does: one socket read at a time.
 void FeedStream(Hylo& hylo, int type, const std::vector<std::uint8_t>& bytes) {
-  for (std::size_t at = 0; at < bytes.size(); at += 1460) {
-    const std::size_t n = std::min<std::size_t>(1460, bytes.size() - at);
-    MessageNode* node = nullptr;
-    while (!(node = hylo.Nodes().AllocNode(type, 1))) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    std::memcpy(node->payload, bytes.data() + at, n);
-    const auto count = static_cast<std::uint32_t>(n);
-    std::memcpy(node->payload + 1460, &count, 4);
-    ASSERT_EQ(hylo.Threads().PostNode(MSG_PROC_THREAD, node), 1);
+  for (std::size_t at = 0; at < bytes.size(); at += kStreamReadBytes) {
+    const auto read = std::span(bytes).subspan(at, std::min(kStreamReadBytes, bytes.size() - at));
+    while (!PostStreamBytes(hylo.Threads(), type, read)) std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
 }
 
