@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "context/Hylo.h"
+#include "core/Post.h"
 #include "shell/ScriptedOperator.h"
 #include "stream/StreamBytes.h"
 #include "support/StreamWriter.h"
@@ -100,22 +101,19 @@ TEST(DataPathThreads, EverySampleBufferIsBackAfterTheWorkersStop) {
   const std::uint32_t rate = 512000;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
   for (std::uint64_t first = 1234; first < 6ULL * rate; first += kWaveformRecordSamples) {
-    MessageNode* node = nullptr;
-    while (!(node = hylo.Nodes().AllocNode(MSG_WAVEFORM, 1))) {
-      ASSERT_LT(std::chrono::steady_clock::now(), deadline);
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    auto& r = node->As<WaveformRecord>();
-    r = WaveformRecord{};
-    r.sampleFormat = 3;
-    r.sampleRate = rate;
-    r.rangeVolts = 5.0;
-    r.firstSample = first;
-    r.blockOffset = static_cast<std::uint32_t>(first % rate);
-    r.timeStamp = static_cast<std::uint32_t>(1700000000 + first / rate);
-    r.sampleCount = kWaveformRecordSamples;
-    for (int i = 0; i < kWaveformRecordSamples; ++i) r.samples[i] = SampleAt(first + static_cast<unsigned>(i)) / 2;
-    while (hylo.Threads().PostNode(WAVE_THREAD, node) != 1) {
+    auto fill = [&](MessageNode& node) {
+      auto& r = node.As<WaveformRecord>();
+      r = WaveformRecord{};
+      r.sampleFormat = 3;
+      r.sampleRate = rate;
+      r.rangeVolts = 5.0;
+      r.firstSample = first;
+      r.blockOffset = static_cast<std::uint32_t>(first % rate);
+      r.timeStamp = static_cast<std::uint32_t>(1700000000 + first / rate);
+      r.sampleCount = kWaveformRecordSamples;
+      for (int i = 0; i < kWaveformRecordSamples; ++i) r.samples[i] = SampleAt(first + static_cast<unsigned>(i)) / 2;
+    };
+    while (!Post(hylo.Threads(), WAVE_THREAD, MSG_WAVEFORM, fill)) {
       ASSERT_LT(std::chrono::steady_clock::now(), deadline);
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
@@ -152,9 +150,7 @@ TEST(DataPathThreads, AChartResetPostedToTheImpulseSlotReachesTheDisplays) {
   HyloTimeSeries& traces = hylo.Data().Displays().TimeSeries();
   traces.AddTrace(r);
   ASSERT_FALSE(traces.DrawTrace().volts.empty());
-  MessageNode* reset = hylo.Nodes().AllocNode(MSG_RESET_CHARTS, 1);
-  ASSERT_NE(reset, nullptr);
-  ASSERT_EQ(hylo.Threads().PostNode(IMPULSE_THREAD, reset), 1);
+  hylo.ResetCharts();
   bool cleared = false;
   for (int i = 0; i < 200 && !cleared; ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
