@@ -29,7 +29,7 @@ MainWindow::MainWindow(Hylo& hylo, QWidget* parent) : QMainWindow(parent), hylo_
   logIndicator_ = new QLabel("Logging Disabled", central);
   logIndicator_->setObjectName("logIndicator");
   logKinds_ = new QLabel(central);
-  logKinds_->setObjectName(kLogKindsLabel);
+  logKinds_->setObjectName(mainpanel::kLogKindsLabel);
   syncIndicator_ = new QLabel("Sync", central);
   syncIndicator_->setObjectName("syncIndicator");
   linkIndicator_ = new QLabel("Link", central);
@@ -141,8 +141,8 @@ MainWindow::MainWindow(Hylo& hylo, QWidget* parent) : QMainWindow(parent), hylo_
 
   binding_ = std::make_unique<PanelBinding>(hylo_.MainPanel(), this, [this](const std::string& id) { Render(id); });
   for (const char* id :
-       {mainpanel::kTitle, mainpanel::kStatusField, mainpanel::kLogIndicator, kLogKindsLabel, mainpanel::kSyncIndicator,
-        mainpanel::kUnitLine, mainpanel::kConnectionIndicator, mainpanel::kMessageLine}) {
+       {mainpanel::kTitle, mainpanel::kStatusField, mainpanel::kLogIndicator, mainpanel::kLogKindsLabel,
+        mainpanel::kSyncIndicator, mainpanel::kUnitLine, mainpanel::kConnectionIndicator, mainpanel::kMessageLine}) {
     Render(id);
   }
   for (const char* id : {scanpanel::kStart, scanpanel::kPause, scanpanel::kStop}) Render(id);
@@ -200,9 +200,7 @@ void MainWindow::RenderStatus(const std::string& id) {
 
 void MainWindow::RefreshTicker() {
   if (hylo_.Exiting() || !hylo_.Threads().Started()) return;
-  if (MessageNode* node = hylo_.Nodes().AllocNode(MSG_REFRESH, 1)) {
-    if (hylo_.Threads().PostNode(UI_UPDATE_THREAD, node) != 1) hylo_.Nodes().FreeNode(node);
-  }
+  hylo_.RequestRefresh();
   // One copy of the prepared arrays per tick, shared by every display that draws them.
   HyloUIUpdate& displays = hylo_.Data().Displays();
   const auto view = std::make_shared<const SpectrogramView>(displays.Spectrum().View());
@@ -300,14 +298,7 @@ QWidget* MainWindow::BuildDisplayControls(QWidget* parent) {
   peakMode_ = new QCheckBox("Peak", box);
   peakMode_->setObjectName("peakMode");
   peakMode_->setChecked(hylo_.Groups().spectrum.displayMode == 0);
-  auto postVariant = [this](bool peak) {
-    hylo_.Groups().spectrum.displayMode = peak ? 0 : 1;
-    if (MessageNode* node = hylo_.Nodes().AllocNode(MSG_PEAK_MODE, 1)) {
-      node->As<std::int32_t>() = peak ? 0 : 1;
-      if (hylo_.Threads().PostNode(UI_UPDATE_THREAD, node) != 1) hylo_.Nodes().FreeNode(node);
-    }
-  };
-  connect(peakMode_, &QCheckBox::toggled, this, postVariant);
+  connect(peakMode_, &QCheckBox::toggled, this, [this](bool peak) { hylo_.SetPeakMode(peak); });
   spectrum.SelectVariant(peakMode_->isChecked() ? 0 : 1);
   row->addWidget(peakMode_);
 
@@ -363,10 +354,7 @@ void MainWindow::ApplyHorizontalSpanTexts(double columnSeconds) {
 
 void MainWindow::SetHorizAxis(int level) {
   const double span = ZoomSpan(std::clamp(level, 0, 6), spanColumnSeconds_);
-  if (MessageNode* node = hylo_.Nodes().AllocNode(MSG_DISPLAY_SETUP, 1)) {
-    node->As<double>() = span;
-    if (hylo_.Threads().PostNode(UI_UPDATE_THREAD, node) != 1) hylo_.Nodes().FreeNode(node);
-  }
+  hylo_.SetDisplaySetup(span);
 }
 
 void MainWindow::SetColourMap(int span) {
@@ -404,9 +392,7 @@ void MainWindow::LoadNoiseCompare() {
 }
 
 void MainWindow::MainResetChart() {
-  if (MessageNode* node = hylo_.Nodes().AllocNode(MSG_RESET_CHARTS, 1)) {
-    if (hylo_.Threads().PostNode(IMPULSE_THREAD, node) != 1) hylo_.Nodes().FreeNode(node);
-  }
+  hylo_.ResetCharts();
   for (DisplayArea* area : {top_, bottom_}) area->ResetTraces();
 }
 
@@ -445,7 +431,7 @@ void MainWindow::Render(const std::string& id) {
     logIndicator_->setToolTip(QString::fromStdString(control.tooltip));
     if (const auto* text = std::get_if<std::string>(&control.value))
       logIndicator_->setText(QString::fromStdString(*text));
-  } else if (id == kLogKindsLabel) {
+  } else if (id == mainpanel::kLogKindsLabel) {
     logKinds_->setText(QString::fromStdString(model.Text(id)));
     logKinds_->setVisible(control.visible && !model.Text(id).empty());
   } else if (id == mainpanel::kConnectionIndicator) {

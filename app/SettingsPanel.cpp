@@ -133,7 +133,7 @@ void SettingsPanel::Open() {
   // Attached on every open: a session load makes the modules anew.
   Panel().AttachLogging(setup::LoggingTabPortsFor(
       hylo_.Wav(), hylo_.Data().Logging(), [this](bool on, int side, const std::string& folder) {
-        PostEpochLogSetting(hylo_.Nodes(), hylo_.Threads(), hylo_.Data().Logging(), on, side, folder);
+        PostEpochLogSetting(hylo_.Threads(), hylo_.Data().Logging(), on, side, folder);
       }));
   Panel().OpenHyloSetupPanel();
   filling_ = true;

@@ -482,7 +482,7 @@ void SetupPanel::Refresh() {
 void SetupPanel::UpdateDimming(const JobSetup& s) {
   const setup::SetupContext ctx = Cmds().Context();
   const bool waveLog = s.waveLogChoice != setup::kLoggingOff;
-  const bool exclusive = ctx.firmware < setup::Fw(2, 2, 0);
+  const bool exclusive = ctx.firmware < Firmware(2, 2, 0);
   waveStreaming_->setEnabled(!(exclusive && waveLog));
   waveLog_->setEnabled(!(exclusive && s.waveStreaming));
   waveBandwidth_->setEnabled(waveLog || s.waveStreaming);
@@ -490,7 +490,7 @@ void SetupPanel::UpdateDimming(const JobSetup& s) {
   const bool duty = s.waveLogChoice == setup::kLogDutyCycle || s.waveLogChoice == setup::kEpochDutyCycle;
   dutyRun_->setEnabled(duty);
   dutyCycle_->setEnabled(duty);
-  const bool formats = ctx.firmware >= setup::Fw(1, 3, 0) && (waveLog || s.waveStreaming) && s.advancedDisplay;
+  const bool formats = ctx.firmware >= Firmware(1, 3, 0) && (waveLog || s.waveStreaming) && s.advancedDisplay;
   dataFormat_->setVisible(formats);
   gain_->setVisible(formats);
   gain_->setEnabled((s.dataFormat & 0x7F) < 3);
@@ -501,9 +501,9 @@ void SetupPanel::UpdateDimming(const JobSetup& s) {
   fftMaxLog_->setEnabled(s.fftLogChoice == setup::kFftLogContinuous || s.fftLogChoice == setup::kFftEpoch);
   refLevel_->setVisible(s.advancedDisplay);
   startTime_->setEnabled(s.enableDelay);
-  const bool pps = ctx.featureLevel >= 2 && ctx.firmware >= setup::Fw(2, 1, 0);
+  const bool pps = ctx.featureLevel >= 2 && ctx.firmware >= Firmware(2, 1, 0);
   timeSource_->setVisible(pps && s.syncPinMode != setup::kSyncDisabled);
-  wake_->setVisible(ctx.firmware >= setup::Fw(2, 1, 0));
+  wake_->setVisible(ctx.firmware >= Firmware(2, 1, 0));
   lfStrings_->setEnabled(s.lfFftType != setup::kFftOff);
 }
 

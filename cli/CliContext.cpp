@@ -1,12 +1,8 @@
 #include "CliContext.h"
 
-#include <algorithm>
-#include <chrono>
-#include <cstdio>
 #include <iostream>
-#include <thread>
 
-#include "link/HyloConnect.h"
+#include "context/HyloSession.h"
 
 namespace hylo::cli {
 
@@ -40,32 +36,11 @@ bool ConnectUnit(Hylo& hylo, const LinkOptions& o) {
     std::cerr << "hylo-cli: give one of --host or --serial\n";
     return false;
   }
-  // The same request the connection panel posts, handled here on the caller's thread.
-  ConnectRequest request;
-  if (!o.serial.empty()) {
-    hylo.Groups().connection.commSerialDevice = o.serial;
-    hylo.Connection().RefreshPorts();
-    request.op = 2;
-    request.port = static_cast<std::uint16_t>(hylo.Connection().Ports().NumberOf(o.serial));
-    request.baud = o.baud;
-    request.timeoutMs = std::max(o.timeoutMs, SerialTimeoutForBaud(o.baud));
-  } else {
-    request.op = 1;
-    std::snprintf(request.address, sizeof request.address, "%s", o.host.c_str());
-    request.port = static_cast<std::uint16_t>(o.port);
-    request.timeoutMs = o.timeoutMs;
-  }
-  if (hylo.Connection().HandleConnectRequest(request) != 0) {
-    std::cerr << "hylo-cli: no unit answered at " << LinkName(o) << "\n";
-    return false;
-  }
-  // The identify reply reaches the identity through the reply handlers: give them a moment.
-  for (int i = 0; i < 50; ++i) {
-    if (hylo.Connection().Identity().modelCode != 0) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  std::cerr << "hylo-cli: the unit at " << LinkName(o) << " did not identify itself\n";
-  return false;
+  HyloSession session(hylo);
+  const SessionResult result = o.serial.empty() ? session.Connect(TcpTarget{o.host, o.port, o.timeoutMs})
+                                                : session.Connect(SerialTarget{o.serial, o.baud, o.timeoutMs});
+  if (!result) std::cerr << "hylo-cli: " << result.error << "\n";
+  return result.Ok();
 }
 
 }  // namespace hylo::cli

@@ -2,7 +2,6 @@
 
 #include <chrono>
 #include <cstdio>
-#include <ctime>
 #include <deque>
 #include <filesystem>
 #include <iostream>
@@ -12,7 +11,7 @@
 #include <optional>
 #include <thread>
 
-#include "config/SetupFile.h"
+#include "context/HyloSession.h"
 #include "link/DeviceIdentity.h"
 #include "platform/TerminationSignal.h"
 #include "stream/StreamChannels.h"
@@ -116,10 +115,12 @@ std::vector<std::string> Written(const std::vector<std::string>& dirs, const std
   return out;
 }
 
-bool Fail(const char* text) {
+bool Fail(std::string_view text) {
   std::cerr << "hylo-cli: " << text << "\n";
   return false;
 }
+
+bool Check(const SessionResult& result) { return result.Ok() || Fail(result.error); }
 
 class RecordRun {
  public:
@@ -139,9 +140,7 @@ class RecordRun {
 
     hylo_->Data().SetWaveTap([this](const WaveformRecord& r) { tally_.Wave(r); });
     hylo_->Data().SetSpectrumTap([this](const SpectrumRecord& r) { tally_.Spectrum(r); });
-    hylo_->Scan().StartScanningCallback();
-    hylo_->Scan().WaitForChannels();
-    bool clean = hylo_->Scan().Active() || Fail("scanning did not start");
+    bool clean = Check(Session().Start());
     bool interrupted = false;
     if (clean) {
       const bool progress = platform::StderrIsTerminal();
@@ -160,7 +159,7 @@ class RecordRun {
           break;
         }
         // A log that could not be opened, or the unit ending its streams, stops the scan.
-        if (!hylo_->Scan().Active()) {
+        if (!Session().Scanning()) {
           clean = Fail("scanning stopped before the end of the run");
           break;
         }
@@ -168,7 +167,7 @@ class RecordRun {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
       }
       if (progress) std::cerr << "\n";
-      hylo_->Scan().StopCallback();
+      Session().Stop();
       queue_.RunPending();
     }
     // The shutdown drains the queues and finalises the files before they are listed.
@@ -190,7 +189,7 @@ class RecordRun {
   }
 
  private:
-  setup::SetupContext Context() { return hylo_->JobSetup().Context(); }
+  HyloSession Session() { return HyloSession(*hylo_); }
 
   // Taps and dispatch off before the shutdown, so nothing calls into this object after it;
   // a second call does nothing.
@@ -202,26 +201,9 @@ class RecordRun {
     hylo_->MainExit();
   }
 
-  bool ReadSetup() {
-    const setup::SetupContext ctx = Context();
-    if (!ctx.IsLf() && !ctx.IsHfFamily()) return true;  // a link device has no job setup
-    return hylo_->JobSetup().ReadJobSetup() == 0 || Fail("could not read the job setup");
-  }
+  bool ReadSetup() { return Check(Session().ReadJobSetup()); }
 
-  bool ApplySetupFile() {
-    if (o_.setupFile.empty()) return true;
-    std::error_code ec;
-    if (!fs::is_regular_file(o_.setupFile, ec)) return Fail("the setup file cannot be read");
-    const setup::SetupContext ctx = Context();
-    if (!ctx.IsHfFamily()) return Fail("setup files hold Aurisond HF and AF setups; this unit is not one");
-    setup::Notices notices;
-    hylo_->JobSetup().EditSetup([&](setup::JobSetup& s) {
-      setup::ReadSetupFile(o_.setupFile, s, ctx, notices, static_cast<std::uint32_t>(std::time(nullptr)));
-    });
-    for (const auto& n : notices) op_.ShowNotice(n);
-    hylo_->JobSetup().MarkChanged(setup::UnitTab::kHf);
-    return hylo_->JobSetup().ApplyUnitSetup() == 0 || Fail("the setup was not applied");
-  }
+  bool ApplySetupFile() { return o_.setupFile.empty() || Check(Session().ApplySetupFile(o_.setupFile)); }
 
   // The transports are host-side fields of the job setup: they decide the enquiry interval.
   void SetTransports() {

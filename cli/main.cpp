@@ -26,7 +26,7 @@ int Identify(const cli::LinkOptions& o) {
                         {"model", std::string(ModelName(id.modelCode))},
                         {"unitNumber", id.unitNumber},
                         {"firmware", id.firmwareText},
-                        {"firmwareVersion", FirmwareVersion(id.firmwareText)},
+                        {"firmwareVersion", FirmwareVersion(id.firmwareText).packed},
                         {"status", std::string(UnitStatusText(id.unitStatus))},
                         {"link", o.host.empty() ? "serial" : "ethernet"},
                         {"port", o.host.empty() ? 0 : hylo->Groups().connection.commTcpPort}};

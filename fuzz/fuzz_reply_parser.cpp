@@ -27,7 +27,7 @@ struct Rig {
   hylo::HyloNodes nodes;
   hylo::HyloThreadControl threads{nodes};
   CheckingWorker comms;
-  hylo::HyloParser parser{nodes, threads};
+  hylo::HyloParser parser{threads};
   Rig() {
     if (nodes.CreateNodePool() != 0 || nodes.CreateSampleBufferPool() != 0) std::abort();
     threads.SetWorker(hylo::COMMS_THREAD, &comms);

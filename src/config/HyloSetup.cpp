@@ -26,7 +26,9 @@ int BytesPerSample(std::uint8_t format) { return format & 0x7F; }
 bool LittleEndian(std::uint8_t format) { return (format & 0x80) != 0; }
 bool IsDutyChoice(int choice) { return choice == kLogDutyCycle || choice == kEpochDutyCycle; }
 
-std::uint16_t FftStepFor(double overlap) { return static_cast<std::uint16_t>(kFftLength * (1.0 - SnapOverlap(overlap))); }
+std::uint16_t FftStepFor(double overlap) {
+  return static_cast<std::uint16_t>(kFftLength * (1.0 - SnapOverlap(overlap)));
+}
 
 // Accumulation before the 16-bit clamp; 0 becomes 1.
 std::uint64_t RawAccumulation(std::uint32_t sampleRate, double seconds, std::uint16_t step) {
@@ -79,7 +81,7 @@ bool ReadBackWave(JobSetup& s, const SetupContext& ctx, const WaveSetup& r, bool
   s.waveLogActive = r.logMode == 1 || r.logMode == 2;
   if (s.waveStreaming) {
     if (s.waveLogActive) {
-      if (ctx.firmware >= Fw(2, 2, 0)) {
+      if (ctx.firmware >= Firmware(2, 2, 0)) {
         s.waveStreamCode = 3;
       } else {
         s.waveStreamCode = 0;
@@ -132,11 +134,16 @@ bool SetupContext::IsHfFamily() const { return model == kModelHf || model == kMo
 
 std::string_view FftTypeLabel(int choice) {
   switch (choice) {
-    case kFftMean: return "Mean";
-    case kFftOff: return "Off";
-    case kFftPeak: return "Peak";
-    case kFftFilter: return "Filter";
-    default: return {};
+    case kFftMean:
+      return "Mean";
+    case kFftOff:
+      return "Off";
+    case kFftPeak:
+      return "Peak";
+    case kFftFilter:
+      return "Filter";
+    default:
+      return {};
   }
 }
 
@@ -189,11 +196,19 @@ int FftLogChoiceFor(std::uint8_t logMode) {
 }
 std::optional<int> FftTypeChoiceFor(std::uint16_t fftType) {
   switch (fftType) {
-    case 0: case 4: return kFftMean;
-    case 1: return kFftOff;
-    case 2: case 5: return kFftPeak;
-    case 3: case 6: return kFftFilter;
-    default: return std::nullopt;
+    case 0:
+    case 4:
+      return kFftMean;
+    case 1:
+      return kFftOff;
+    case 2:
+    case 5:
+      return kFftPeak;
+    case 3:
+    case 6:
+      return kFftFilter;
+    default:
+      return std::nullopt;
   }
 }
 
@@ -239,8 +254,8 @@ LocalDateTime LocalFromInstrumentTime(std::uint32_t instrumentTime) {
 
 WaveSetup BuildWaveSetup(JobSetup& s, const SetupContext& ctx, Notices& notices) {
   WaveSetup r;
-  const bool fw130 = ctx.firmware >= Fw(1, 3, 0);
-  const bool below210 = ctx.firmware < Fw(2, 1, 0);
+  const bool fw130 = ctx.firmware >= Firmware(1, 3, 0);
+  const bool below210 = ctx.firmware < Firmware(2, 1, 0);
   r.sampleRate = SampleRateForBandwidth(s.waveBandwidthHz);
   std::uint8_t format = 0x83;
   int gain = 0;
@@ -275,7 +290,7 @@ WaveSetup BuildWaveSetup(JobSetup& s, const SetupContext& ctx, Notices& notices)
   r.dataFormat = format;
   s.waveStreamCode = StreamCodeFor(s.waveStreaming, ctx.serialLink, r.logMode);
   r.logLength = ClampTo<std::uint8_t>(s.waveMaxLogLength);
-  if (r.sampleRate == 512000 && ctx.firmware < Fw(1, 4, 0)) {
+  if (r.sampleRate == 512000 && ctx.firmware < Firmware(1, 4, 0)) {
     notices.emplace_back(kNo512kText);
     r.sampleRate = 256000;
     s.waveBandwidthHz = BandwidthForSampleRate(r.sampleRate);
@@ -351,7 +366,8 @@ LfSetup BuildLfSetup(const JobSetup& s) {
   }
   r.fftType = static_cast<std::uint16_t>(type);
   switch (type) {
-    case 3: case 6:
+    case 3:
+    case 6:
       r.filterLength = n;
       r.accumulation = static_cast<std::uint16_t>((n + 2) / 3);
       break;
@@ -369,7 +385,7 @@ LfSetup BuildLfSetup(const JobSetup& s) {
 
 std::uint32_t AuxPinValue(const JobSetup& s, const SetupContext& ctx) {
   auto v = static_cast<std::uint32_t>(std::clamp(s.syncPinMode, 0, 4));
-  if (s.wakeFromStandby && ctx.firmware >= Fw(2, 1, 0)) v += kWakeFromStandbyBit;
+  if (s.wakeFromStandby && ctx.firmware >= Firmware(2, 1, 0)) v += kWakeFromStandbyBit;
   return v;
 }
 
@@ -399,7 +415,7 @@ std::vector<SetupParamEntry> BuildSetupParamEntries(JobSetup& s, const SetupCont
   add(kDutyRunTime, d.runMinutes);
   add(kLogStartTime, t.startTime);
   if (ctx.featureLevel >= 2) add(kAuxPin, AuxPinValue(s, ctx));
-  if (ctx.featureLevel >= 2 && ctx.firmware >= Fw(2, 1, 0)) add(kTimeSrc, s.timeSource ? 1 : 0);
+  if (ctx.featureLevel >= 2 && ctx.firmware >= Firmware(2, 1, 0)) add(kTimeSrc, s.timeSource ? 1 : 0);
   return e;
 }
 
@@ -472,8 +488,8 @@ void ReadBack(JobSetup& s, const SetupContext& ctx, const SetupParamValues& v, s
 
   const FftSetup panel = FftFromPanel(s);
   FftSetup f;
-  f.refLevel = ClampTo<std::int16_t>(v.Has(kFftRefLevel) ? static_cast<std::int32_t>(v.value[kFftRefLevel])
-                                                         : panel.refLevel);
+  f.refLevel =
+      ClampTo<std::int16_t>(v.Has(kFftRefLevel) ? static_cast<std::int32_t>(v.value[kFftRefLevel]) : panel.refLevel);
   f.sampleRate = static_cast<std::uint32_t>(get(kFftSampleRate, panel.sampleRate));
   f.fftLength = ClampTo<std::uint16_t>(get(kFftPtsPer, panel.fftLength));
   f.fftStep = ClampTo<std::uint16_t>(get(kFftSampsBtw, panel.fftStep));
@@ -511,7 +527,7 @@ void ReadBack(JobSetup& s, const SetupContext& ctx, const SetupParamValues& v, s
 
 void ApplyPanelRules(JobSetup& s, const SetupContext& ctx) {
   VerifyDutyCycle(s);
-  if (ctx.IsHfFamily() && ctx.firmware < Fw(2, 2, 0) && s.waveLogChoice != kLoggingOff) s.waveStreaming = false;
+  if (ctx.IsHfFamily() && ctx.firmware < Firmware(2, 2, 0) && s.waveLogChoice != kLoggingOff) s.waveStreaming = false;
   if (BytesPerSample(s.dataFormat) > 2) s.gain = 0;
   if (s.lfGainOutsideSimple) s.lfAdvancedDisplay = true;
   if (!s.lfAdvancedDisplay) s.lfGain = std::clamp(s.lfGain, 12, 24);

@@ -12,18 +12,14 @@
 
 #include "config/Control.h"
 #include "config/SetupRecords.h"
+#include "link/Firmware.h"
 
 namespace hylo::setup {
 
-// Firmware thresholds (major × 65536 + minor × 256 + patch).
-inline constexpr std::uint32_t Fw(int major, int minor, int patch) {
-  return static_cast<std::uint32_t>(major * 65536 + minor * 256 + patch);
-}
-
 // What the rules need to know about the connected unit and link.
 struct SetupContext {
-  std::uint8_t model = 0;         // kModelLf, kModelHf, kModelAf
-  std::uint32_t firmware = 0;     // FirmwareVersion()
+  std::uint8_t model = 0;  // kModelLf, kModelHf, kModelAf
+  Firmware firmware;
   std::uint8_t featureLevel = 0;  // unit record's feature level
   std::uint8_t interfaceCode = 0;
   bool serialLink = false;

@@ -245,7 +245,7 @@ int JobSetupCommands::SendHfSetup(const SetupContext& ctx) {
     const auto fft = Pack(BuildFftSetup(setup_, ctx, notices));
     records.emplace_back(wave.begin(), wave.end());
     records.emplace_back(fft.begin(), fft.end());
-    if (ctx.firmware < Fw(1, 5, 0)) {
+    if (ctx.firmware < Firmware(1, 5, 0)) {
       const auto duty = Pack(BuildLegacyDutyCycleSetup(setup_, Now()));
       records.emplace_back(duty.begin(), duty.end());
     } else {
@@ -326,7 +326,7 @@ int JobSetupCommands::ApplyUnitSetup(bool rateConfirmed) {
     }
   } else if (ctx.IsHfFamily()) {
     const bool af = ctx.model == kModelAf;
-    const bool hfEpoch = epoch && ctx.firmware >= Fw(1, 4, 0);
+    const bool hfEpoch = epoch && ctx.firmware >= Firmware(1, 4, 0);
     int listFailed = 0;
     if (hfEpoch) {
       if (const int rc = link_.Send(cmd::kEpochClear, {}, true); rc != 0) {
@@ -336,7 +336,7 @@ int JobSetupCommands::ApplyUnitSetup(bool rateConfirmed) {
       cursor(true);
     }
     if (flags_.Changed(UnitTab::kHf) || flags_.Changed(UnitTab::kSpecialFeatures)) {
-      if (af || ctx.firmware >= Fw(2, 0, 0)) {
+      if (af || ctx.firmware >= Firmware(2, 0, 0)) {
         listFailed = SendSetupParamList();
         if (listFailed == 0)
           configured(af ? kAfConfiguredText : kHfConfiguredText);
@@ -382,8 +382,8 @@ bool JobSetupCommands::BeginOpenUnitSetupPanel() {
   flags_.Set(currentTab_);
   panelOpen_ = true;
   panel_.SetValue(unitpanel::kOpen, std::int64_t{1});
-  const bool listWanted = (ctx.IsLf() && ctx.firmware >= Fw(2, 4, 0)) ||
-                          (ctx.model == kModelHf && ctx.firmware >= Fw(1, 4, 0)) || ctx.model == kModelAf;
+  const bool listWanted = (ctx.IsLf() && ctx.firmware >= Firmware(2, 4, 0)) ||
+                          (ctx.model == kModelHf && ctx.firmware >= Firmware(1, 4, 0)) || ctx.model == kModelAf;
   if (listWanted) link_.Send(cmd::kEpochEnquiry, {}, true);
   if (ports_.setupOpenIndication) ports_.setupOpenIndication(true);
   return ctx.IsLf() || ctx.IsHfFamily();
@@ -431,7 +431,7 @@ bool JobSetupCommands::ConfirmEnquiry(UnitTab pressedOn) {
 
 void JobSetupCommands::SendEpochEnquireCallback() {
   const SetupContext ctx = Context();
-  if ((ctx.IsLf() && ctx.firmware >= Fw(2, 4, 1)) || (ctx.IsHfFamily() && ctx.firmware >= Fw(1, 4, 1)))
+  if ((ctx.IsLf() && ctx.firmware >= Firmware(2, 4, 1)) || (ctx.IsHfFamily() && ctx.firmware >= Firmware(1, 4, 1)))
     link_.Send(cmd::kEpochEnquiry, {}, true);
 }
 

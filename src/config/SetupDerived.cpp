@@ -8,8 +8,8 @@
 namespace hylo::setup {
 
 namespace {
-constexpr std::array<double, 11> kScanSnaps = {1,         0.5,        0.25,        0.125,       0.0625, 0.03125,
-                                               0.015625,  0.0078125,  0.00390625,  0.001953125, 0.001};
+constexpr std::array<double, 11> kScanSnaps = {1,        0.5,       0.25,       0.125,       0.0625, 0.03125,
+                                               0.015625, 0.0078125, 0.00390625, 0.001953125, 0.001};
 }  // namespace
 
 // ---- Derived displays ------------------------------------------------------------------
@@ -73,8 +73,8 @@ double HfStringsPerSec(const JobSetup& s) {
 }
 int HfBytesPerSample(const JobSetup& s, const SetupContext& ctx) {
   const std::uint32_t rate = SampleRateForBandwidth(s.waveBandwidthHz);
-  if (ctx.firmware < Fw(1, 3, 0)) return 3;
-  if (!s.advancedDisplay) return ctx.firmware < Fw(2, 1, 0) && rate == 512000 ? 2 : 3;
+  if (ctx.firmware < Firmware(1, 3, 0)) return 3;
+  if (!s.advancedDisplay) return ctx.firmware < Firmware(2, 1, 0) && rate == 512000 ? 2 : 3;
   return (s.dataFormat & 0x7F);
 }
 }  // namespace
@@ -129,7 +129,7 @@ double ScanInterval(const JobSetup& s, const SetupContext& ctx, std::optional<do
     }
     if (!(r > 0)) r = 0.01;
     interval = (1.0 / r) / 2.0;
-    if (lf && ctx.firmware >= Fw(2, 4, 0) && interval > 1.0) interval = 0.5;
+    if (lf && ctx.firmware >= Firmware(2, 4, 0) && interval > 1.0) interval = 0.5;
   }
   if (interval < 0.001) interval = 0.001;
   if (customInterval) interval = *customInterval;

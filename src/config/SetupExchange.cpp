@@ -12,8 +12,8 @@ namespace hylo::setup {
 
 int ExpectedSetupReplyFrames(const SetupContext& ctx) {
   if (ctx.model == kModelHf) {
-    if (ctx.firmware >= Fw(2, 0, 0)) return 1;
-    if (ctx.firmware >= Fw(1, 5, 0)) return 4;
+    if (ctx.firmware >= Firmware(2, 0, 0)) return 1;
+    if (ctx.firmware >= Firmware(1, 5, 0)) return 4;
     return 3;
   }
   return 1;
@@ -31,7 +31,7 @@ int CountReplyFrames(std::span<const std::uint8_t> bytes) {
 }
 
 bool SetupRecordAwaitsReply(const SetupContext& ctx, std::uint16_t recordType) {
-  return !(recordType == kStartTimeSetupType && ctx.IsHfFamily() && ctx.firmware < Fw(1, 6, 0));
+  return !(recordType == kStartTimeSetupType && ctx.IsHfFamily() && ctx.firmware < Firmware(1, 6, 0));
 }
 
 bool SetupEchoMatches(const SetupContext& ctx, std::span<const std::uint8_t> sent,
@@ -40,7 +40,7 @@ bool SetupEchoMatches(const SetupContext& ctx, std::span<const std::uint8_t> sen
   if (ctx.IsLf()) {
     compared = sent.size() > 8 ? sent.size() - 8 : 0;
   } else {
-    if (ctx.firmware < Fw(1, 3, 0)) return true;
+    if (ctx.firmware < Firmware(1, 3, 0)) return true;
     compared = sent.size();
     if (sent.size() == kWaveSetupSize && bytes::GetU16LE(sent, 0) == kWaveSetupType) compared -= 1;
   }

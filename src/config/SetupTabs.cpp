@@ -12,11 +12,11 @@ UnitTabsShown UnitSetupTabs(const SetupContext& ctx) {
   } else if (ctx.IsHfFamily()) {
     t.hf = true;
     t.hfTitle = ctx.model == kModelAf ? kAfTabTitle : kHfTabTitle;
-    t.specialFeatures = ctx.firmware >= Fw(2, 0, 0) && ctx.featureLevel >= 2;
+    t.specialFeatures = ctx.firmware >= Firmware(2, 0, 0) && ctx.featureLevel >= 2;
     t.initial = UnitTab::kHf;
   }
   if (ctx.IsLf() || ctx.IsHfFamily()) {
-    t.olderEpoch = ctx.firmware < Fw(2, 1, 6);
+    t.olderEpoch = ctx.firmware < Firmware(2, 1, 6);
     t.newerEpoch = !t.olderEpoch;
   }
   return t;

@@ -32,9 +32,6 @@ class TabFlags {
 using UnitTabFlags = TabFlags<UnitTab, kUnitTabCount>;
 using ProgramTabFlags = TabFlags<ProgramTab, kProgramTabCount>;
 
-// The main panel's setup-open indication: visible while either setup panel is open.
-inline constexpr const char* kSetupOpenIndicator = "setupOpen";
-
 inline constexpr std::string_view kHfTabTitle = "Aurisond HF Setup";
 inline constexpr std::string_view kAfTabTitle = "Aurisond AF Setup";
 

@@ -2,7 +2,9 @@
 
 #include <cstring>
 
+#include "core/Post.h"
 #include "shell/OperatorPort.h"
+#include "stream/StreamBytes.h"
 
 namespace hylo {
 
@@ -12,8 +14,8 @@ DataPath::DataPath(HyloNodes& nodes, HyloThreadControl& threads, HyloIni& ini, O
       threads_(threads),
       operator_(op),
       groups_(groups),
-      streamMessages_(nodes, [this](MessageNode* n) { return Post(WAVE_THREAD, n); }),
-      statusReplies_(nodes, [this](MessageNode* n) { return Post(WAVE_THREAD, n); }),
+      streamMessages_(nodes, [this](MessageNode* n) { return Forward(WAVE_THREAD, n); }),
+      statusReplies_(nodes, [this](MessageNode* n) { return Forward(WAVE_THREAD, n); }),
       reference_(nodes, groups.reference),
       wave_(nodes),
       fft_(nodes),
@@ -22,12 +24,8 @@ DataPath::DataPath(HyloNodes& nodes, HyloThreadControl& threads, HyloIni& ini, O
   streamMessages_.Attach(streams_);
   streamMessages_.SetStatusSink(StatusSink());
   statusReplies_.SetStatusSink(StatusSink());
-  reference_.SetPublisher([this](MessageNode* n) { return Post(UI_UPDATE_THREAD, n); });
-  reference_.SetChartReset([this] {
-    if (MessageNode* n = nodes_.AllocNode(MSG_RESET_CHARTS, 1)) {
-      if (Post(IMPULSE_THREAD, n) != 1) nodes_.FreeNode(n);
-    }
-  });
+  reference_.SetPublisher([this](MessageNode* n) { return Forward(UI_UPDATE_THREAD, n); });
+  reference_.SetChartReset([this] { Post(threads_, IMPULSE_THREAD, MSG_RESET_CHARTS); });
 
   auto fftTransport = [this] { return groups_.display.collectFftMode; };
   auto waveTransport = [this] { return groups_.display.collectWaveMode; };
@@ -51,9 +49,9 @@ DataPath::DataPath(HyloNodes& nodes, HyloThreadControl& threads, HyloIni& ini, O
       std::lock_guard guard(waveTapLock_);
       if (waveTap_) waveTap_(n->As<WaveformRecord>());
     }
-    return Post(TRIGGER_THREAD, n);
+    return Forward(TRIGGER_THREAD, n);
   };
-  w.postFft = [this](MessageNode* n) { return Post(FFT_THREAD, n); };
+  w.postFft = [this](MessageNode* n) { return Forward(FFT_THREAD, n); };
   wave_.SetContext(w);
 
   HyloProcFft::Context f;
@@ -64,20 +62,20 @@ DataPath::DataPath(HyloNodes& nodes, HyloThreadControl& threads, HyloIni& ini, O
   f.scanInterval = scanInterval;
   f.setScanInterval = setScanInterval;
   f.densityCorrection = [this](double rate, double length) { reference_.SetDensityCorrection(rate, length); };
-  f.postLog = [this](MessageNode* n) { return Post(LOG_THREAD, n); };
+  f.postLog = [this](MessageNode* n) { return Forward(LOG_THREAD, n); };
   f.postTrigger = [this](MessageNode* n) {
     {
       std::lock_guard guard(spectrumTapLock_);
       if (spectrumTap_) spectrumTap_(n->As<SpectrumRecord>());
     }
-    return Post(TRIGGER_THREAD, n);
+    return Forward(TRIGGER_THREAD, n);
   };
-  f.postDisplay = [this](MessageNode* n) { return Post(UI_UPDATE_THREAD, n); };
+  f.postDisplay = [this](MessageNode* n) { return Forward(UI_UPDATE_THREAD, n); };
   fft_.SetContext(f);
 
   HyloTrigger::Context t;
-  t.postDisplay = [this](MessageNode* n) { return Post(UI_UPDATE_THREAD, n); };
-  t.postLog = [this](MessageNode* n) { return Post(LOG_THREAD, n); };
+  t.postDisplay = [this](MessageNode* n) { return Forward(UI_UPDATE_THREAD, n); };
+  t.postLog = [this](MessageNode* n) { return Forward(LOG_THREAD, n); };
   t.replayingFile = w.replayInProgress;
   trigger_.SetContext(t);
 
@@ -125,12 +123,11 @@ StreamStatusSink DataPath::StatusSink() {
   };
   sink.power = [this](const std::array<std::uint8_t, 20>& record) { status_.SetPowerRecord(record); };
   sink.leds = [this](const std::array<std::uint8_t, 5>& leds) {
-    if (MessageNode* n = nodes_.AllocNode(MSG_STATUS_LEDS, 1)) {
+    Post(threads_, UI_UPDATE_THREAD, MSG_STATUS_LEDS, [&leds](MessageNode& n) {
       // Six indicator bytes and a 32-bit group selector (0: the instrument's row).
-      std::memset(n->payload, 0, 12);
-      std::memcpy(n->payload, leds.data(), leds.size());
-      if (Post(UI_UPDATE_THREAD, n) != 1) nodes_.FreeNode(n);
-    }
+      std::memset(n.payload, 0, 12);
+      std::memcpy(n.payload, leds.data(), leds.size());
+    });
   };
   sink.notice = [this](std::string_view text) { operator_.ShowNotice(text); };
   return sink;
@@ -191,7 +188,7 @@ bool DataPath::MsgProcWorker::Handle(MessageNode& node) {
 }
 
 bool DataPath::ImpulsePassThrough::Handle(MessageNode& node) {
-  return node.type == MSG_RESET_CHARTS && path->Post(UI_UPDATE_THREAD, &node) == 1;
+  return node.type == MSG_RESET_CHARTS && path->Forward(UI_UPDATE_THREAD, &node) == 1;
 }
 
 void DataPath::Initialise() {
@@ -221,11 +218,8 @@ void DataPath::HandleStreamBytes(MessageNode& node) {
   if (node.type == MSG_FFT_STREAM_BYTES) stream = STREAM_FFT;
   if (node.type == MSG_STATUS_STREAM_BYTES) stream = STREAM_STATUS;
   if (stream < 0) return;
-  // Up to 1460 raw bytes, then a 32-bit byte count.
-  std::uint32_t count = 0;
-  std::memcpy(&count, node.payload + kStreamReadBytes, sizeof count);
-  if (count > kStreamReadBytes) return;
-  streams_.ReassembleStream(stream, std::span(reinterpret_cast<const std::uint8_t*>(node.payload), count));
+  const auto read = node.As<StreamBytes>().View();
+  if (!read.empty()) streams_.ReassembleStream(stream, read);
 }
 
 }  // namespace hylo

@@ -75,7 +75,7 @@ class DataPath {
   void SetSpectrumTap(std::function<void(const SpectrumRecord&)> tap);
 
  private:
-  int Post(int slot, MessageNode* node) { return threads_.PostNode(slot, node); }
+  int Forward(int slot, MessageNode* node) { return threads_.PostNode(slot, node); }
   StreamStatusSink StatusSink();
 
   HyloNodes& nodes_;
@@ -83,7 +83,7 @@ class DataPath {
   OperatorPort& operator_;
   SettingsGroups& groups_;
   ParseStreams streams_;
-  StreamChannels channels_{nodes_, threads_, streams_};
+  StreamChannels channels_{threads_, streams_};
   HyloProcStream streamMessages_;
   StatusReplyHandler statusReplies_;
   StatusStore status_;

@@ -5,6 +5,7 @@
 #include <sstream>
 #include <system_error>
 
+#include "core/Post.h"
 #include "platform/Folders.h"
 #include "shell/MainPanel.h"
 
@@ -69,7 +70,7 @@ void Hylo::BuildModules() {
   dataPath_.emplace(nodes_, threads_, ini_, operator_, *groups_, *wav_);
   dataPath_->RegisterWorkers();
   dataPath_->Logging().SetMainPanel(&mainPanel_);
-  link_ = std::make_unique<LinkModules>(nodes_, threads_, operator_, ini_, *groups_, mainPanel_, *dataPath_, mainWork_);
+  link_ = std::make_unique<LinkModules>(threads_, operator_, ini_, *groups_, mainPanel_, *dataPath_, mainWork_);
   StopHooks hooks;
   hooks.closeDataStreams = [this] { dataPath_->Channels().CloseStreams(); };
   link_->RegisterWorkers(hooks);
@@ -87,7 +88,7 @@ void Hylo::BuildModules() {
 void Hylo::BuildSetupModules() {
   auto indicate = [this](bool) {
     const bool open = (jobSetup_ && jobSetup_->PanelOpen()) || (programSettings_ && programSettings_->PanelOpen());
-    mainPanel_.SetVisible(setup::kSetupOpenIndicator, open);
+    mainPanel_.SetVisible(mainpanel::kSetupOpenIndicator, open);
   };
   auto save = [this] {
     SaveSettingsGroups();
@@ -147,7 +148,7 @@ void Hylo::BuildSetupModules() {
 }
 
 void Hylo::WireScanning() {
-  scan_.emplace(nodes_, threads_, *dataPath_, *groups_, *wav_, statusLog_, operator_, mainPanel_);
+  scan_.emplace(threads_, *dataPath_, *groups_, *wav_, statusLog_, operator_, mainPanel_);
   scan_->SetLink(link_->ScanLink());
   HyloScan::Hooks hooks;
   hooks.writeJobHistory = [this] {
@@ -268,14 +269,26 @@ int Hylo::MainExit() {
   return 0;
 }
 
+void Hylo::RequestRefresh() {
+  if (threads_.Started()) Post(threads_, UI_UPDATE_THREAD, MSG_REFRESH);
+}
+
+void Hylo::SetPeakMode(bool peak) {
+  groups_->spectrum.displayMode = peak ? 0 : 1;
+  if (threads_.Started()) Post(threads_, UI_UPDATE_THREAD, MSG_PEAK_MODE, std::int32_t{peak ? 0 : 1});
+}
+
+void Hylo::SetDisplaySetup(double spanSeconds) {
+  if (threads_.Started()) Post(threads_, UI_UPDATE_THREAD, MSG_DISPLAY_SETUP, spanSeconds);
+}
+
+void Hylo::ResetCharts() {
+  if (threads_.Started()) Post(threads_, IMPULSE_THREAD, MSG_RESET_CHARTS);
+}
+
 void Hylo::ShutdownAll() {
   // Stop the periodic enquiry first so nothing new is sent while the rest stops.
-  if (threads_.Started()) {
-    if (MessageNode* node = nodes_.AllocNode(MSG_SET_PERIOD, 1)) {
-      node->As<std::int32_t>() = -1;
-      if (threads_.PostNode(MAIN_WORK_THREAD, node) != 1) nodes_.FreeNode(node);
-    }
-  }
+  if (threads_.Started()) Post(threads_, MAIN_WORK_THREAD, MSG_SET_PERIOD, std::int32_t{-1});
   threads_.SetScanStopped(true);
   threads_.SetScanPaused(false);
   SaveSettingsGroups();

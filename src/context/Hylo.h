@@ -90,6 +90,15 @@ class Hylo {
   void SetStopScanning(std::function<void()> stop) { stopScanning_ = std::move(stop); }
   HyloScan& Scan() { return *scan_; }
 
+  // Display requests from the front end, queued to the display threads; each is dropped
+  // quietly when the workers are not running or no node is free (the next tick repeats it).
+  void RequestRefresh();
+  // Peak (true) or mean spectra in the spectrogram; kept in the settings too.
+  void SetPeakMode(bool peak);
+  // The time span of the spectrogram's horizontal axis, in seconds.
+  void SetDisplaySetup(double spanSeconds);
+  void ResetCharts();
+
   // Where calls from worker threads go to run on the UI thread (the app sets it).
   void SetUiDispatch(std::function<void(std::function<void()>)> dispatch);
   // The scanning stop procedure from any panel or thread; on the UI thread when one is set.

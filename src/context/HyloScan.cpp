@@ -6,9 +6,11 @@
 
 #include "context/DataPath.h"
 #include "core/HyloThreadControl.h"
+#include "core/Post.h"
 #include "files/HyloWav.h"
 #include "link/LinkState.h"
 #include "settings/SettingsGroups.h"
+#include "shell/MainPanel.h"
 #include "shell/OperatorPort.h"
 #include "shell/PanelModel.h"
 #include "shell/StatusLog.h"
@@ -16,8 +18,10 @@
 namespace hylo {
 namespace {
 
-constexpr std::uint32_t kEpochChannelFirmware = 0x10400;
-constexpr std::uint32_t kStatusChannelFirmware = 0x20100;
+constexpr Firmware kEpochChannelFirmware(1, 4, 0);
+constexpr Firmware kStatusChannelFirmware(2, 1, 0);
+constexpr int kFftLogKind = 0;
+constexpr int kImpulseLogKind = 3;
 // LogThread writes what it holds before it closes the logs; a disk that stalls longer than
 // this leaves the close to the stop itself.
 constexpr std::chrono::milliseconds kFinishLoggingWait{2000};
@@ -41,16 +45,9 @@ ScanPlan PlanScanning(const ScanInputs& in) {
   return plan;
 }
 
-HyloScan::HyloScan(HyloNodes& nodes, HyloThreadControl& threads, DataPath& data, SettingsGroups& groups, HyloWav& wav,
-                   StatusLog& log, OperatorPort& op, PanelModel& mainPanel)
-    : nodes_(nodes),
-      threads_(threads),
-      data_(data),
-      groups_(groups),
-      wav_(wav),
-      log_(log),
-      operator_(op),
-      mainPanel_(mainPanel) {
+HyloScan::HyloScan(HyloThreadControl& threads, DataPath& data, SettingsGroups& groups, HyloWav& wav, StatusLog& log,
+                   OperatorPort& op, PanelModel& mainPanel)
+    : threads_(threads), data_(data), groups_(groups), wav_(wav), log_(log), operator_(op), mainPanel_(mainPanel) {
   UpdateControls();
 }
 
@@ -71,18 +68,9 @@ ScanPlan HyloScan::LastPlan() const {
   return lastPlan_;
 }
 
-void HyloScan::PostReset(int slot, std::int32_t type) {
-  if (MessageNode* node = nodes_.AllocNode(type, 1)) {
-    if (threads_.PostNode(slot, node) != 1) nodes_.FreeNode(node);
-  }
-}
+void HyloScan::PostReset(int slot, std::int32_t type) { Post(threads_, slot, type); }
 
-void HyloScan::SetPeriod(std::int32_t periodMs) {
-  if (MessageNode* node = nodes_.AllocNode(MSG_SET_PERIOD, 1)) {
-    node->As<std::int32_t>() = periodMs;
-    if (threads_.PostNode(MAIN_WORK_THREAD, node) != 1) nodes_.FreeNode(node);
-  }
-}
+void HyloScan::SetPeriod(std::int32_t periodMs) { Post(threads_, MAIN_WORK_THREAD, MSG_SET_PERIOD, periodMs); }
 
 void HyloScan::SendJobSetup(bool start) {
   if (hooks_.sendJobSetup) hooks_.sendJobSetup(start);

@@ -22,18 +22,11 @@ class StatusLog;
 struct SettingsGroups;
 class HyloWav;
 
-// Scanning controls of the main panel model.
-namespace scanpanel {
-inline constexpr const char* kStart = "startScanning";
-inline constexpr const char* kPause = "pauseScanning";
-inline constexpr const char* kStop = "stopScanning";
-}  // namespace scanpanel
-
 // What one start (or resume) of scanning does; a pure function of the unit and the setup.
 struct ScanInputs {
   int connectionType = 3;  // LinkType
   int modelCode = 0;
-  std::uint32_t firmware = 0;  // major × 65536 + minor × 256 + patch
+  Firmware firmware;
   int waveTransport = 0;
   int fftTransport = 0;
   bool restart = false;
@@ -76,8 +69,8 @@ class HyloScan {
     std::function<void(std::function<void()>)> onUiThread;
   };
 
-  HyloScan(HyloNodes& nodes, HyloThreadControl& threads, DataPath& data, SettingsGroups& groups, HyloWav& wav,
-           StatusLog& log, OperatorPort& op, PanelModel& mainPanel);
+  HyloScan(HyloThreadControl& threads, DataPath& data, SettingsGroups& groups, HyloWav& wav, StatusLog& log,
+           OperatorPort& op, PanelModel& mainPanel);
   HyloScan(const HyloScan&) = delete;
   HyloScan& operator=(const HyloScan&) = delete;
 
@@ -109,7 +102,6 @@ class HyloScan {
   void UpdateControls();
   void PostReset(int slot, std::int32_t type);
 
-  HyloNodes& nodes_;
   HyloThreadControl& threads_;
   DataPath& data_;
   SettingsGroups& groups_;

@@ -1,16 +1,17 @@
 #include "context/LinkModules.h"
 
+#include "core/Post.h"
 #include "link/CommandLetters.h"
 #include "link/MainWorkThread.h"
 
 namespace hylo {
 
-LinkModules::LinkModules(HyloNodes& nodes, HyloThreadControl& threads, OperatorPort& op, HyloIni& ini,
-                         SettingsGroups& groups, PanelModel& mainPanel, DataPath& data, MainWorkThread& mainWork)
+LinkModules::LinkModules(HyloThreadControl& threads, OperatorPort& op, HyloIni& ini, SettingsGroups& groups,
+                         PanelModel& mainPanel, DataPath& data, MainWorkThread& mainWork)
     : threads_(threads),
       data_(data),
-      parser_(nodes, threads),
-      comms_(std::make_unique<HyloComms>(nodes, threads, op, state_, parser_, clock_)),
+      parser_(threads),
+      comms_(std::make_unique<HyloComms>(threads, op, state_, parser_, clock_)),
       serial_(state_),
       link_(*comms_, serial_, state_, loop_),
       connect_(ini, op, groups.connection, link_, panel_, mainPanel) {
@@ -35,15 +36,8 @@ LinkModules::LinkModules(HyloNodes& nodes, HyloThreadControl& threads, OperatorP
     // LF units and serial links are asked for the extended status items.
     mainWork.SetExtendedStatusWanted(reply.identity.modelCode == kModelLf || connect_.ConnectionType() == LINK_SERIAL);
   });
-  connect_.SetPoster([this, &nodes](const ConnectRequest& request) {
-    MessageNode* node = nodes.AllocNode(MSG_CONNECT_REQUEST, 1);
-    if (!node) return -1;
-    node->As<ConnectRequest>() = request;
-    if (threads_.PostNode(CONNECT_THREAD, node) != 1) {
-      nodes.FreeNode(node);
-      return -1;
-    }
-    return 0;
+  connect_.SetPoster([this](const ConnectRequest& request) {
+    return Post(threads_, CONNECT_THREAD, MSG_CONNECT_REQUEST, request) ? 0 : -1;
   });
   mainWork.SetPort(
       {[&groups] { return groups.display.collectFftMode; }, [&groups] { return groups.display.collectWaveMode; },

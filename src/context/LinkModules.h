@@ -19,8 +19,8 @@ class MainWorkThread;
 
 class LinkModules {
  public:
-  LinkModules(HyloNodes& nodes, HyloThreadControl& threads, OperatorPort& op, HyloIni& ini, SettingsGroups& groups,
-              PanelModel& mainPanel, DataPath& data, MainWorkThread& mainWork);
+  LinkModules(HyloThreadControl& threads, OperatorPort& op, HyloIni& ini, SettingsGroups& groups, PanelModel& mainPanel,
+              DataPath& data, MainWorkThread& mainWork);
   LinkModules(const LinkModules&) = delete;
   LinkModules& operator=(const LinkModules&) = delete;
 

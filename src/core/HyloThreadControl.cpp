@@ -4,6 +4,8 @@
 #include <chrono>
 #include <thread>
 
+#include "core/Post.h"
+
 namespace hylo {
 namespace {
 constexpr auto kRetryStep = std::chrono::milliseconds(100);
@@ -139,20 +141,23 @@ int HyloThreadControl::StopWorkerThreads() {
   }
   for (int slot = 0; slot < kWorkerSlots; ++slot) {
     const auto deadline = std::chrono::steady_clock::now() + stopLimit_;
-    MessageNode* quit = nullptr;
-    // An exhausted pool or a full queue delays the stop, up to the limit.
-    while (!(quit = nodes_.AllocNode(MSG_QUIT, 1)) && std::chrono::steady_clock::now() < deadline) {
+    auto& queue = queue_[static_cast<std::size_t>(slot)];
+    // A full queue is retried in steps with the event pump running, up to the limit.
+    const auto writeQuit = [&](MessageNode* quit) {
+      while (queue && std::chrono::steady_clock::now() < deadline) {
+        {
+          std::lock_guard guard(slotLock_[static_cast<std::size_t>(slot)]);
+          if (queue->Write(quit, static_cast<int>(kRetryStep.count())) == 1) return 1;
+        }
+        if (eventPump_) eventPump_();
+      }
+      return 0;
+    };
+    // An exhausted pool delays the stop, up to the limit too.
+    while (!PostTo(nodes_, writeQuit, MSG_QUIT, [](MessageNode&) {}) && std::chrono::steady_clock::now() < deadline) {
       if (eventPump_) eventPump_();
       std::this_thread::sleep_for(kRetryStep);
     }
-    auto& queue = queue_[static_cast<std::size_t>(slot)];
-    bool posted = false;
-    while (quit && queue && std::chrono::steady_clock::now() < deadline) {
-      std::lock_guard guard(slotLock_[static_cast<std::size_t>(slot)]);
-      if ((posted = queue->Write(quit, static_cast<int>(kRetryStep.count())) == 1)) break;
-      if (eventPump_) eventPump_();
-    }
-    if (quit && !posted) nodes_.ReleaseNode(quit);
     StopPlace(slot);
   }
   for (int place = kWorkerSlots; place < kPoolPlaces; ++place) StopPlace(place);

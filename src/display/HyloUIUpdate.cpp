@@ -90,12 +90,9 @@ std::string SyncTooltip(int state) {
   }
 }
 
-bool SyncIndicatorShown(int model, std::uint32_t firmware, int featureLevel) {
-  constexpr auto fw = [](std::uint32_t major, std::uint32_t minor, std::uint32_t patch) {
-    return major * 65536U + minor * 256U + patch;
-  };
-  if (model == 5 || model == 7) return firmware >= fw(2, 1, 0) && featureLevel >= 2;
-  if (model == 2) return firmware >= fw(2, 7, 0);
+bool SyncIndicatorShown(int model, Firmware firmware, int featureLevel) {
+  if (model == 5 || model == 7) return firmware >= Firmware(2, 1, 0) && featureLevel >= 2;
+  if (model == 2) return firmware >= Firmware(2, 7, 0);
   return false;
 }
 

@@ -13,6 +13,7 @@
 #include "core/Worker.h"
 #include "display/HyloSpectrum.h"
 #include "display/HyloTimeSeries.h"
+#include "link/Firmware.h"
 #include "shell/PanelModel.h"
 #include "stream/StatusStore.h"
 
@@ -71,8 +72,8 @@ std::string SyncStatusText(int mode);
 std::string TimeSourceText(int source);
 std::string SyncTooltip(int syncState);
 // Units with the synchronisation indicator: HF and AF from firmware 2.1.0 with a feature level
-// of 2 or more, LF from 2.7.0 (`firmware` as FirmwareVersion gives it).
-bool SyncIndicatorShown(int modelCode, std::uint32_t firmware, int featureLevel);
+// of 2 or more, LF from 2.7.0.
+bool SyncIndicatorShown(int modelCode, Firmware firmware, int featureLevel);
 std::string PowerStatusText(int chargeState, int chargeMah, int fullChargeMah);
 std::uint32_t LedColour(int code);
 std::uint32_t ActivityColour(unsigned counter);

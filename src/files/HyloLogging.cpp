@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "core/HyloThreadControl.h"
+#include "core/Post.h"
 #include "files/HyloCalibrationFile.h"
 #include "files/HyloFiles.h"
 #include "platform/Folders.h"
@@ -133,9 +134,9 @@ std::string LoggingLabel(bool fft, bool wav, bool epoch) {
 void DisplayLoggingEnabled(PanelModel& panel, bool fft, bool wav, bool epoch) {
   const bool any = fft || wav || epoch;
   panel.SetValue(mainpanel::kLogIndicator, std::string(any ? "Logging Enabled" : "Logging Disabled"));
-  panel.SetValue(kLogKindsLabel, LoggingLabel(fft, wav, epoch));
-  panel.SetVisible(kLogKindsLabel, any);
-  panel.SetVisible(kLogKindsIndicator, any);
+  panel.SetValue(mainpanel::kLogKindsLabel, LoggingLabel(fft, wav, epoch));
+  panel.SetVisible(mainpanel::kLogKindsLabel, any);
+  panel.SetVisible(mainpanel::kLogKindsIndicator, any);
 }
 
 HyloLogging::HyloLogging(HyloIni& ini, OperatorPort& op, LoggingSettings& settings, HyloWav& wav)
@@ -182,7 +183,7 @@ bool HyloLogging::Handle(MessageNode& node) {
       if (context_.showFftLogName) context_.showFftLogName(name);
       {
         std::lock_guard guard(panelLock_);
-        if (panel_) panel_->SetValue(kLogStatusField, name);
+        if (panel_) panel_->SetValue(mainpanel::kLogStatusField, name);
       }
       bool calibrating = false;
       {
@@ -634,21 +635,19 @@ void HyloLogging::RefreshLoggingIndicator() {
   if (panel_) DisplayLoggingEnabled(*panel_, fft, wav, epoch);
 }
 
-void PostEpochLogSetting(HyloNodes& nodes, HyloThreadControl& threads, HyloLogging& logging, bool enabled, int side,
+void PostEpochLogSetting(HyloThreadControl& threads, HyloLogging& logging, bool enabled, int side,
                          const std::string& folder) {
-  if (MessageNode* node = threads.Started() ? nodes.AllocNode(MSG_EPOCH_LOG_SETTING, 1) : nullptr) {
-    auto* bytes = reinterpret_cast<char*>(node->payload);
-    const std::uint32_t on = enabled ? 1 : 0;
-    const auto s = static_cast<std::uint16_t>(side);
-    std::memcpy(bytes, &on, 4);
-    std::memcpy(bytes + 4, &s, 2);
-    const std::size_t n = std::min<std::size_t>(folder.size(), 259);
-    std::memcpy(bytes + 6, folder.data(), n);
-    bytes[6 + n] = '\0';
-    if (threads.PostNode(LOG_THREAD, node) == 1) return;
-    nodes.FreeNode(node);
-  }
-  logging.SetEpochLog(enabled, side, folder);
+  const bool queued = threads.Started() && Post(threads, LOG_THREAD, MSG_EPOCH_LOG_SETTING, [&](MessageNode& node) {
+                        auto* bytes = reinterpret_cast<char*>(node.payload);
+                        const std::uint32_t on = enabled ? 1 : 0;
+                        const auto s = static_cast<std::uint16_t>(side);
+                        std::memcpy(bytes, &on, 4);
+                        std::memcpy(bytes + 4, &s, 2);
+                        const std::size_t n = std::min<std::size_t>(folder.size(), 259);
+                        std::memcpy(bytes + 6, folder.data(), n);
+                        bytes[6 + n] = '\0';
+                      });
+  if (!queued) logging.SetEpochLog(enabled, side, folder);
 }
 
 }  // namespace hylo

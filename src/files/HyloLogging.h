@@ -53,9 +53,6 @@ std::string FftLogHeader(const SpectrumRecord& first, const LogHeaderInfo& info,
 std::string FftLogLine(const SpectrumRecord& record, std::string_view comment, const LogHeaderInfo& info);
 
 // The main panel's logging indicator and the label naming the kinds that are on.
-inline constexpr const char* kLogKindsLabel = "logKinds";
-inline constexpr const char* kLogKindsIndicator = "logKindsIndicator";
-inline constexpr const char* kLogStatusField = "logStatus";
 std::string LoggingLabel(bool fft, bool wav, bool epoch);
 void DisplayLoggingEnabled(PanelModel& mainPanel, bool fft, bool wav, bool epoch);
 
@@ -205,7 +202,7 @@ class HyloLogging final : public Worker {
 
 // One epoch log setting message (type 18) to LogThread; applied directly when the thread
 // does not take it.
-void PostEpochLogSetting(HyloNodes& nodes, HyloThreadControl& threads, HyloLogging& logging, bool enabled, int side,
+void PostEpochLogSetting(HyloThreadControl& threads, HyloLogging& logging, bool enabled, int side,
                          const std::string& folder);
 
 }  // namespace hylo

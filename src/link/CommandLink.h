@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "link/LinkState.h"
+
 namespace hylo {
 
 class CommandLink {
@@ -17,6 +19,8 @@ class CommandLink {
   virtual bool OpenTcp(const std::string& host, int port, int timeoutMs) = 0;
   virtual bool OpenSerial(int comPort, int baud, int timeoutMs) = 0;
   virtual void Close() = 0;
+  // LINK_ETHERNET or LINK_SERIAL while a link is open, else LINK_NONE.
+  virtual int ConnectionType() const = 0;
   // Sends one command and waits (short steps, the cancel flag checked) for its replies:
   // each reply as "*", letter, length (2), payload. None on time-out, cancel or no link.
   virtual std::optional<std::vector<std::uint8_t>> Transact(std::uint8_t letter, std::span<const std::uint8_t> payload,

@@ -32,11 +32,9 @@ std::optional<std::vector<std::uint8_t>> CommsCommandLink::Transact(std::uint8_t
                                                                     std::span<const std::uint8_t> payload,
                                                                     int expectedReplies, bool forward,
                                                                     const std::atomic<bool>& cancel) {
-  std::vector<std::uint8_t> buffer(8000);
-  const int length = comms_.SendAndWait(letter, payload, buffer, expectedReplies, forward, &cancel);
-  if (length < 0) return std::nullopt;
-  buffer.resize(static_cast<std::size_t>(length));
-  return buffer;
+  CommandReply reply = comms_.SendCommand(letter, payload, expectedReplies, forward, &cancel);
+  if (!reply.Ok()) return std::nullopt;
+  return std::move(reply.replies);
 }
 
 int CommsCommandLink::Send(std::uint8_t letter, std::span<const std::uint8_t> payload, bool forward) {

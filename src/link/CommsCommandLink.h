@@ -20,6 +20,7 @@ class CommsCommandLink final : public CommandLink {
   bool OpenTcp(const std::string& host, int port, int timeoutMs) override;
   bool OpenSerial(int comPort, int baud, int timeoutMs) override;
   void Close() override;
+  int ConnectionType() const override { return state_.connectionType.load(); }
   std::optional<std::vector<std::uint8_t>> Transact(std::uint8_t letter, std::span<const std::uint8_t> payload,
                                                     int expectedReplies, bool forward,
                                                     const std::atomic<bool>& cancel) override;

@@ -90,13 +90,7 @@ std::optional<VersionReply> ParseVersionReply(std::span<const std::uint8_t> payl
   return reply;
 }
 
-std::uint32_t FirmwareVersion(std::string_view text) {
-  unsigned major = 0, minor = 0, patch = 0;
-  const std::string copy(text);
-  if (std::sscanf(copy.c_str(), "v%u.%u.%u", &major, &minor, &patch) != 3) return 0;
-  if (major > 255 || minor > 255 || patch > 255) return 0;
-  return major * 65536U + minor * 256U + patch;
-}
+Firmware FirmwareVersion(std::string_view firmwareText) { return Firmware::Parse(firmwareText); }
 
 std::string ModelLabel(int modelCode, int unitNumber) {
   const char* pattern = "Unknown %d";

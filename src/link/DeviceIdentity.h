@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "link/Firmware.h"
+
 namespace hylo {
 
 inline constexpr std::uint8_t kModelLf = 2;
@@ -49,8 +51,8 @@ struct VersionReply {
 // even the fixed head (30 bytes).
 std::optional<VersionReply> ParseVersionReply(std::span<const std::uint8_t> payload);
 
-// major × 65536 + minor × 256 + patch from "v%d.%d.%d"; 0 when the text is not of that form.
-std::uint32_t FirmwareVersion(std::string_view firmwareText);
+// The version in an identity's firmware text; unknown when the text is not of that form.
+Firmware FirmwareVersion(std::string_view firmwareText);
 
 // "Aurisond HF %d" and the other labels of the device model table.
 std::string ModelLabel(int modelCode, int unitNumber);

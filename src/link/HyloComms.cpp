@@ -5,10 +5,14 @@
 #include <ctime>
 #include <string>
 
+#include "core/Post.h"
 #include "platform/SerialPort.h"
 #include "wire/CRC_Update.h"
 
 namespace hylo {
+namespace {
+constexpr std::size_t kReplyArea = 8000;  // room for every reply a command may be answered with
+}  // namespace
 
 int BuildFrame(std::uint8_t letter, std::span<const std::uint8_t> payload, std::span<std::uint8_t> out) {
   const std::size_t n = payload.size();
@@ -24,9 +28,9 @@ int BuildFrame(std::uint8_t letter, std::span<const std::uint8_t> payload, std::
   return static_cast<int>(n + cmd::kFrameOverhead);
 }
 
-HyloComms::HyloComms(HyloNodes& nodes, HyloThreadControl& threads, OperatorPort& op, LinkState& link,
-                     HyloParser& parser, LinkClock& clock)
-    : nodes_(nodes), threads_(threads), operator_(op), link_(link), parser_(parser), clock_(clock) {}
+HyloComms::HyloComms(HyloThreadControl& threads, OperatorPort& op, LinkState& link, HyloParser& parser,
+                     LinkClock& clock)
+    : threads_(threads), operator_(op), link_(link), parser_(parser), clock_(clock) {}
 
 void HyloComms::SetTransport(std::shared_ptr<LinkTransport> transport) {
   std::lock_guard guard(transportLock_);
@@ -83,46 +87,34 @@ int HyloComms::SendCommand(std::uint8_t letter, std::int16_t length, std::span<c
   const std::size_t n = length > 0 ? static_cast<std::size_t>(length) : 0;
   if (n > payload.size() || n > cmd::kMaxCommandPayload) return kSendFailed;
   if (expectedReplies < 0 || expectedReplies > 255) return kSendFailed;
-  MessageNode* node = nodes_.AllocNode(MSG_SEND_COMMAND, 1);
-  if (!node) return kSendFailed;
-  auto& record = node->As<CommandRecord>();
-  record.frameLength = BuildFrame(letter, payload.first(n), record.frame);
-  record.waitSemaphore = waitSemaphore;
-  record.replyBuffer = replyBuffer;
-  record.replyLength = replyLength;
-  record.expectedReplies = static_cast<std::uint8_t>(expectedReplies);
-  record.forward = forward ? 1 : 0;
-  record.replyCapacity = replyLength ? std::max<std::int32_t>(*replyLength, 0) : 0;
-  if (!replyBuffer) record.replyCapacity = 0;
-  record.replyStored = 0;
-  record.deadlineMs = 0;
-  record.linkType = type;
-  record.tcpTimeoutMs = link_.tcpTimeoutMs.load();
-  if (type == LINK_SERIAL) {
-    record.comPort = link_.comPort.load();
-    record.tcpHandle = 0;
-    record.timeoutMs = static_cast<std::uint32_t>(std::max(link_.serialTimeoutMs.load(), 0));
-  } else {
-    record.comPort = 0;
-    record.tcpHandle = link_.tcpHandle.load();
-    record.timeoutMs = static_cast<std::uint32_t>(std::max(record.tcpTimeoutMs, 0)) * record.expectedReplies;
-  }
-  if (threads_.PostNode(COMMS_THREAD, node) != 1) {
-    nodes_.FreeNode(node);
-    return kSendFailed;
-  }
-  return 0;
+  const bool queued = Post(threads_, COMMS_THREAD, MSG_SEND_COMMAND, [&](MessageNode& node) {
+    auto& record = node.As<CommandRecord>();
+    record.frameLength = BuildFrame(letter, payload.first(n), record.frame);
+    record.waitSemaphore = waitSemaphore;
+    record.replyBuffer = replyBuffer;
+    record.replyLength = replyLength;
+    record.expectedReplies = static_cast<std::uint8_t>(expectedReplies);
+    record.forward = forward ? 1 : 0;
+    record.replyCapacity = replyLength ? std::max<std::int32_t>(*replyLength, 0) : 0;
+    if (!replyBuffer) record.replyCapacity = 0;
+    record.replyStored = 0;
+    record.deadlineMs = 0;
+    record.linkType = type;
+    record.tcpTimeoutMs = link_.tcpTimeoutMs.load();
+    if (type == LINK_SERIAL) {
+      record.comPort = link_.comPort.load();
+      record.tcpHandle = 0;
+      record.timeoutMs = static_cast<std::uint32_t>(std::max(link_.serialTimeoutMs.load(), 0));
+    } else {
+      record.comPort = 0;
+      record.tcpHandle = link_.tcpHandle.load();
+      record.timeoutMs = static_cast<std::uint32_t>(std::max(record.tcpTimeoutMs, 0)) * record.expectedReplies;
+    }
+  });
+  return queued ? 0 : kSendFailed;
 }
 
-bool HyloComms::CancelCommands() {
-  MessageNode* node = nodes_.AllocNode(MSG_CANCEL_COMMANDS, 1);
-  if (!node) return false;
-  if (threads_.PostNode(COMMS_THREAD, node) != 1) {
-    nodes_.FreeNode(node);
-    return false;
-  }
-  return true;
-}
+bool HyloComms::CancelCommands() { return Post(threads_, COMMS_THREAD, MSG_CANCEL_COMMANDS); }
 
 int HyloComms::SendAndWait(std::uint8_t letter, std::span<const std::uint8_t> payload,
                            std::span<std::uint8_t> replyBuffer, int expectedReplies, bool forward,
@@ -145,6 +137,15 @@ int HyloComms::SendAndWait(std::uint8_t letter, std::span<const std::uint8_t> pa
     }
   }
   return cancelled ? -1 : replyLength;
+}
+
+CommandReply HyloComms::SendCommand(std::uint8_t letter, std::span<const std::uint8_t> payload, int expectedReplies,
+                                    bool forward, const std::atomic<bool>* cancel) {
+  CommandReply out;
+  out.replies.resize(kReplyArea);
+  out.result = SendAndWait(letter, payload, out.replies, expectedReplies, forward, cancel);
+  out.replies.resize(out.result > 0 ? static_cast<std::size_t>(out.result) : 0);
+  return out;
 }
 
 void HyloComms::Release(CommandRecord& record, bool failed) {

@@ -11,6 +11,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "core/HyloNodes.h"
 #include "core/HyloThreadControl.h"
@@ -38,13 +39,19 @@ struct LinkHooks {
 enum class TcpEvent { DataReady, Disconnected, Other };
 
 inline constexpr int kSendFailed = 12;
+
+// A command's outcome as a value: the replies, each as "*", letter, length (2), payload.
+struct CommandReply {
+  int result = -kSendFailed;  // bytes of replies; −1 time-out, failure or cancel; −12 not queued
+  std::vector<std::uint8_t> replies;
+  bool Ok() const { return result >= 0; }
+};
 inline constexpr int kPendingCapacity = 100;
 inline constexpr int kOutstandingCapacity = 10;
 
 class HyloComms final : public Worker {
  public:
-  HyloComms(HyloNodes& nodes, HyloThreadControl& threads, OperatorPort& op, LinkState& link, HyloParser& parser,
-            LinkClock& clock);
+  HyloComms(HyloThreadControl& threads, OperatorPort& op, LinkState& link, HyloParser& parser, LinkClock& clock);
 
   void SetHooks(LinkHooks hooks) { hooks_ = std::move(hooks); }
   // The open link; none closes nothing, it only forgets. Connection management sets
@@ -71,6 +78,10 @@ class HyloComms final : public Worker {
   // `replyBuffer`, −1 on failure, −12 when not queued. Any thread but CommsThread.
   int SendAndWait(std::uint8_t letter, std::span<const std::uint8_t> payload, std::span<std::uint8_t> replyBuffer,
                   int expectedReplies, bool forward, const std::atomic<bool>* cancel = nullptr);
+  // Sends and waits for `expectedReplies` replies (up to 8000 bytes in all). Any thread but
+  // CommsThread.
+  CommandReply SendCommand(std::uint8_t letter, std::span<const std::uint8_t> payload, int expectedReplies = 1,
+                           bool forward = false, const std::atomic<bool>* cancel = nullptr);
   // Posts MSG_CANCEL_COMMANDS; false when it could not be posted.
   bool CancelCommands();
 
@@ -100,7 +111,6 @@ class HyloComms final : public Worker {
     if (hooks_.statusLog) hooks_.statusLog(line);
   }
 
-  HyloNodes& nodes_;
   HyloThreadControl& threads_;
   OperatorPort& operator_;
   LinkState& link_;

@@ -74,7 +74,6 @@ HyloConnect::HyloConnect(HyloIni& ini, OperatorPort& op, ConnectionSettings& set
     : ini_(ini), operator_(op), settings_(settings), link_(link), panel_(panel), mainPanel_(mainPanel) {}
 
 void HyloConnect::InitConnection() {
-  connectionType_ = LINK_NONE;
   if (settings_.linkType == 2) settings_.linkType = LINK_SERIAL;
   selectedLinkType_ = settings_.linkType;
   {
@@ -130,7 +129,7 @@ void HyloConnect::ShowStatus(const std::string& text) { panel_.SetValue(connectp
 void HyloConnect::RefreshUnitLine() {
   const DeviceIdentity id = Identity();
   mainPanel_.SetValue(mainpanel::kUnitLine,
-                      connectionType_ == LINK_NONE ? std::string("Not Connected") : DescribeUnit(id));
+                      link_.ConnectionType() == LINK_NONE ? std::string("Not Connected") : DescribeUnit(id));
 }
 
 int HyloConnect::ConnectPort() {
@@ -140,13 +139,13 @@ int HyloConnect::ConnectPort() {
   selectedLinkType_ = type;
   request.baud = static_cast<std::int32_t>(panel_.Int(connectpanel::kBaud, BaudRate()));
   if (type == LINK_ETHERNET) {
-    request.op = 1;
+    request.op = kOpConnectTcp;
     const std::string address = panel_.Text(connectpanel::kAddress);
     std::strncpy(request.address, address.c_str(), sizeof request.address - 1);
     request.port = static_cast<std::uint16_t>(panel_.Int(connectpanel::kPort, 50000));
     request.timeoutMs = static_cast<std::int32_t>(panel_.Int(connectpanel::kTcpTimeout, 100));
   } else if (type == LINK_SERIAL) {
-    request.op = 2;
+    request.op = kOpConnectSerial;
     request.port = static_cast<std::uint16_t>(panel_.Int(connectpanel::kComPort, 12));
     const bool custom = panel_.Int(connectpanel::kCustomTimeout, 0) != 0;
     request.timeoutMs = custom ? static_cast<std::int32_t>(panel_.Int(connectpanel::kSerialTimeout, 4266))
@@ -161,7 +160,7 @@ int HyloConnect::ConnectPort() {
 
 int HyloConnect::DisconnectFromUnit() {
   ConnectRequest request;
-  request.op = 7;
+  request.op = kOpDisconnect;
   return post_ ? post_(request) : HandleConnectRequest(request);
 }
 
@@ -195,7 +194,7 @@ bool HyloConnect::Handle(MessageNode& node) {
 
 int HyloConnect::HandleConnectRequest(const ConnectRequest& r) {
   switch (r.op) {
-    case 1: {
+    case kOpConnectTcp: {
       std::string address(r.address, strnlen(r.address, sizeof r.address));
       CheckHost(address, cancelRequested_);
       {
@@ -226,24 +225,24 @@ int HyloConnect::HandleConnectRequest(const ConnectRequest& r) {
       if (result == 0 && port != 23) portBase_ = port - 50000;
       return result;
     }
-    case 2:
+    case kOpConnectSerial:
       selectedLinkType_ = LINK_SERIAL;
       {
         std::lock_guard guard(ini_.SettingsLock());
         settings_.serialTimeout = r.timeoutMs;
       }
       return Connect(r.port, r.baud, {});
-    case 3:
+    case kOpSearchSerial:
       return SearchSerialPorts(r);
-    case 4:
+    case kOpSearchEthernet:
       return SearchEthernetPorts(r);
-    case 5:
+    case kOpConnectFound:
       return ConnectFoundUnit(r);
-    case 6:
+    case kOpChangeBaud:
       return ChangeBaud(r);
     case kOpRecoverBaud:
       return RecoverBaudOnPort(r.port);
-    case 7:
+    case kOpDisconnect:
       Disconnect();
       SaveLinkSettings();
       return 0;
@@ -289,14 +288,13 @@ int HyloConnect::Connect(int port, int baud, const std::string& address) {
     return -1;
   }
   const int result = Identify();
-  if (result == 0 && connectionType_ != LINK_NONE)
+  if (result == 0 && link_.ConnectionType() != LINK_NONE)
     mainPanel_.SetValue(mainpanel::kConnectionIndicator, mainpanel::kLinkInUseColour);
   return result;
 }
 
 int HyloConnect::Identify() {
   ClearCancel();
-  connectionType_ = selectedLinkType_.load();
   std::optional<std::vector<std::uint8_t>> reply;
   for (int attempt = 0; attempt < 3 && !reply; ++attempt) {
     reply = link_.Transact(kIdentify, {}, 1, true, cancelRequested_);
@@ -308,7 +306,7 @@ int HyloConnect::Identify() {
   }
   // Units on a serial interface behind Ethernet report their own baud rate.
   const auto payload = std::span<const std::uint8_t>(*reply).subspan(4);
-  if (connectionType_ == LINK_ETHERNET) {
+  if (link_.ConnectionType() == LINK_ETHERNET) {
     if (auto parsed = ParseVersionReply(payload)) {
       const int code = parsed->identity.interfaceCode;
       if (code == 1 || code == 4 || code == 5) {
@@ -331,7 +329,6 @@ void HyloConnect::Disconnect() {
 }
 
 void HyloConnect::ResetConnectionDisplay() {
-  connectionType_ = LINK_NONE;
   {
     std::lock_guard guard(lock_);
     identity_.interfaceCode = 0;
@@ -351,13 +348,13 @@ void HyloConnect::OnVersionReply(std::span<const std::uint8_t> payload) {
     std::lock_guard guard(lock_);
     identity_ = reply->identity;
   }
-  const std::uint32_t version = FirmwareVersion(reply->identity.firmwareText);
-  if (reply->identity.modelCode == kModelLf && version > 0x20763) {
+  const Firmware version = FirmwareVersion(reply->identity.firmwareText);
+  if (reply->identity.modelCode == kModelLf && version > Firmware(2, 7, 99)) {
     operator_.ShowNotice(std::string("The connected device is newer than this version of Hylo.\nSome features may be "
                                      "unresponsive or unavailable.\n") +
                          kSupportLine);
   }
-  if (reply->identity.modelCode == kModelHf && version < 0x10500) {
+  if (reply->identity.modelCode == kModelHf && version < Firmware(1, 5, 0)) {
     operator_.ShowNotice(std::string("The connected device requires a firmware update for use with this version of "
                                      "Hylo.\nSome features may be unresponsive or unavailable.\n") +
                          kSupportLine);
@@ -365,7 +362,7 @@ void HyloConnect::OnVersionReply(std::span<const std::uint8_t> payload) {
   if (identityListener_) identityListener_(*reply);
   // This runs on MsgProcThread while ConnectThread may be saving the same settings.
   std::optional<SerialTiming> timing;
-  if (connectionType_ == LINK_SERIAL) {
+  if (link_.ConnectionType() == LINK_SERIAL) {
     std::lock_guard guard(ini_.SettingsLock());
     if (!settings_.customSerialTimeout) {
       timing = SerialTimingAfterIdentify(settings_.baudRate, reply->identity.interfaceCode, settings_.serialTimeout);
@@ -377,7 +374,7 @@ void HyloConnect::OnVersionReply(std::span<const std::uint8_t> payload) {
     panel_.SetValue(connectpanel::kBaud, std::int64_t{timing->baud});
     panel_.SetValue(connectpanel::kSerialTimeout, std::int64_t{timing->timeoutMs});
   }
-  if (connectionType_ != LINK_NONE) {
+  if (link_.ConnectionType() != LINK_NONE) {
     ShowStatus("Connected");
   }
   RefreshUnitLine();

@@ -83,6 +83,14 @@ struct ConnectRequest {
   std::uint16_t unitNumber = 0;
   bool customTimeout = false;  // op 3
 };
+// What a connect request asks for.
+inline constexpr std::uint8_t kOpConnectTcp = 1;
+inline constexpr std::uint8_t kOpConnectSerial = 2;
+inline constexpr std::uint8_t kOpSearchSerial = 3;
+inline constexpr std::uint8_t kOpSearchEthernet = 4;
+inline constexpr std::uint8_t kOpConnectFound = 5;
+inline constexpr std::uint8_t kOpChangeBaud = 6;
+inline constexpr std::uint8_t kOpDisconnect = 7;
 // Not a wire op: the baud recovery, posted after the operator agreed.
 inline constexpr std::uint8_t kOpRecoverBaud = 9;
 
@@ -136,7 +144,8 @@ class HyloConnect final : public Worker {
   // The "E" reply handler (MsgProcThread).
   void OnVersionReply(std::span<const std::uint8_t> payload);
 
-  int ConnectionType() const { return connectionType_.load(); }
+  // The open link as the command link reports it: LINK_ETHERNET, LINK_SERIAL or LINK_NONE.
+  int ConnectionType() const { return link_.ConnectionType(); }
   int SelectedLinkType() const { return selectedLinkType_.load(); }
   int PortBase() const { return portBase_.load(); }
   std::string HostAddress() const;
@@ -173,7 +182,6 @@ class HyloConnect final : public Worker {
   std::function<void(std::string_view)> statusLog_;
 
   std::atomic<int> selectedLinkType_{LINK_NONE};
-  std::atomic<int> connectionType_{LINK_NONE};
   std::atomic<int> portBase_{0};
   std::atomic<bool> cancelRequested_{false};
   std::atomic<bool> quitting_{false};  // never cleared by a new connect, unlike the cancel

@@ -136,7 +136,7 @@ std::optional<VersionReply> HyloConnect::Probe(int tries) {
 int HyloConnect::SerialPortSearch() {
   ClearCancel();
   ConnectRequest request;
-  request.op = 3;
+  request.op = kOpSearchSerial;
   request.customTimeout = panel_.Int(connectpanel::kCustomTimeout, 0) != 0;
   request.timeoutMs = static_cast<std::int32_t>(panel_.Int(connectpanel::kSerialTimeout, SerialTimeout()));
   return post_ ? post_(request) : HandleConnectRequest(request);
@@ -145,7 +145,7 @@ int HyloConnect::SerialPortSearch() {
 int HyloConnect::EthPortSearch() {
   ClearCancel();
   ConnectRequest request;
-  request.op = 4;
+  request.op = kOpSearchEthernet;
   const std::string address = panel_.Text(connectpanel::kAddress);
   std::strncpy(request.address, address.c_str(), sizeof request.address - 1);
   request.timeoutMs = static_cast<std::int32_t>(panel_.Int(connectpanel::kTcpTimeout, settings_.tcpTimeout));
@@ -164,7 +164,6 @@ int HyloConnect::SearchSerialPorts(const ConnectRequest& r) {
     for (const auto& b : kSearchBauds) {
       const int probe = r.customTimeout ? r.timeoutMs : b.probeTimeoutMs;
       if (!link_.OpenSerial(port, b.baud, probe)) continue;
-      connectionType_ = LINK_SERIAL;
       const auto reply = Probe(1);
       link_.Close();
       if (cancelRequested_) break;
@@ -197,10 +196,8 @@ int HyloConnect::SearchEthernetPorts(const ConnectRequest& r) {
     if (cancelRequested_) break;
     ShowStatus("Connecting to Port: " + std::to_string(port));
     if (!link_.OpenTcp(address, port, timeout)) continue;
-    connectionType_ = LINK_ETHERNET;
     const auto reply = Probe(3);
     link_.Close();
-    connectionType_ = LINK_NONE;
     if (!reply) continue;
     FoundUnit unit;
     unit.entryKind = 4;
@@ -229,7 +226,7 @@ int HyloConnect::ConnToFoundUnit(int index) {
   }
   ClearCancel();
   ConnectRequest request;
-  request.op = 5;
+  request.op = kOpConnectFound;
   request.index = index;
   request.unitNumber = static_cast<std::uint16_t>(number);
   if (post_) {
@@ -271,7 +268,7 @@ int HyloConnect::ConnectFoundUnit(const ConnectRequest& r) {
 }
 
 int HyloConnect::SetBaudRate(int newBaud) {
-  if (connectionType_ != LINK_SERIAL) {
+  if (link_.ConnectionType() != LINK_SERIAL) {
     operator_.ShowNotice("This function can only be used with active serial connections");
     return -1;
   }
@@ -280,7 +277,7 @@ int HyloConnect::SetBaudRate(int newBaud) {
   if (link_.Send(kBaudSet, payload, false) != 0) return -1;
   ClearCancel();
   ConnectRequest request;
-  request.op = 6;
+  request.op = kOpChangeBaud;
   request.port = static_cast<std::uint16_t>(ComPort());
   request.baud = newBaud;
   request.previousBaud = BaudRate();
@@ -341,7 +338,7 @@ int HyloConnect::RecoverBaudOnPort(int comPort) {
     }
   }
   if (result != 0) {
-    connectionType_ = LINK_NONE;
+    link_.Close();  // a port left open at the old rate is not a connection
     operator_.ShowNotice("Unable to recover unit, please check your cabling and try again.");
   }
   return result;
@@ -351,7 +348,6 @@ int HyloConnect::RecoverBaudOnPort(int comPort) {
 int HyloConnect::RecoverAt(int comPort, int baud) {
   const int timeout = SerialTimeoutForBaud(baud);
   if (!link_.OpenSerial(comPort, baud, timeout)) return 1;
-  connectionType_ = LINK_SERIAL;
   const std::uint8_t mask[2] = {0x80, 0x00};
   std::optional<std::vector<std::uint8_t>> answer;
   for (int i = 0; i < 3 && !answer && !cancelRequested_; ++i)
@@ -375,7 +371,6 @@ int HyloConnect::RecoverAt(int comPort, int baud) {
       link_.OpenSerial(comPort, baud, timeout);  // still at the old rate: try the change again
       continue;
     }
-    connectionType_ = LINK_SERIAL;
     if (!Probe(1)) {
       link_.Close();
       if (!link_.OpenSerial(comPort, baud, timeout)) break;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "core/Post.h"
 #include "link/LinkRecords.h"
 #include "wire/CRC_Update.h"
 
@@ -33,17 +34,13 @@ int HyloParser::Deliver() {
   if (CRC_Update(0, std::span<const std::uint8_t>(frame_).first(total)) != 0) return 0;
   // The host's own identify, echoed back by the port.
   if (frame_[1] == cmd::kIdentify && length_ == 0) return 0;
-  MessageNode* node = nodes_.AllocNode(MSG_REPLY_FRAME, 1);
-  if (!node) return -1;
-  auto& reply = node->As<ReplyFrame>();
-  reply.length = length_;
-  reply.letter = frame_[1];
-  std::copy_n(frame_.begin() + 4, length_, reply.payload.begin());
-  if (threads_.PostNode(COMMS_THREAD, node) != 1) {
-    nodes_.FreeNode(node);
-    return -1;
-  }
-  return 1;
+  const bool queued = Post(threads_, COMMS_THREAD, MSG_REPLY_FRAME, [this](MessageNode& node) {
+    auto& reply = node.As<ReplyFrame>();
+    reply.length = length_;
+    reply.letter = frame_[1];
+    std::copy_n(frame_.begin() + 4, length_, reply.payload.begin());
+  });
+  return queued ? 1 : -1;
 }
 
 int HyloParser::ParseReplyBytes(std::span<const std::uint8_t> bytes) {

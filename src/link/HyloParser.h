@@ -14,7 +14,7 @@ namespace hylo {
 
 class HyloParser {
  public:
-  HyloParser(HyloNodes& nodes, HyloThreadControl& threads) : nodes_(nodes), threads_(threads) {}
+  explicit HyloParser(HyloThreadControl& threads) : threads_(threads) {}
 
   void InitReplyParser();
   // Frames posted during this call; 0 when a node could not be had or posted (the rest of
@@ -30,7 +30,6 @@ class HyloParser {
   // 0 frame dropped, 1 posted, −1 no node or post failed.
   int Deliver();
 
-  HyloNodes& nodes_;
   HyloThreadControl& threads_;
   mutable std::mutex lock_;
   int state_ = kHunt;

@@ -10,7 +10,6 @@ enum LinkType : int { LINK_ETHERNET = 0, LINK_SERIAL = 1, LINK_NONE = 3 };
 
 struct LinkState {
   std::atomic<int> connectionType{LINK_NONE};  // 0 Ethernet, 1 serial, 3 no connection
-  std::atomic<int> selectedLinkType{LINK_ETHERNET};
   std::atomic<int> comPort{0};
   std::atomic<int> baudRate{115200};
   std::atomic<int> serialTimeoutMs{110};

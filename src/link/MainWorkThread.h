@@ -6,11 +6,9 @@
 #include <functional>
 
 #include "core/Worker.h"
+#include "link/StreamTransport.h"
 
 namespace hylo {
-
-// Stream transport code meaning "carried in the status replies of the command link".
-inline constexpr int kTransportCommandLink = 3;
 
 class MainWorkThread final : public Worker {
  public:

@@ -4,13 +4,14 @@
 #include <cmath>
 #include <cstring>
 
+#include "core/Post.h"
+#include "link/StreamTransport.h"
 #include "processing/HyloProcWave.h"
 
 namespace hylo {
 namespace {
 
 constexpr int kLevels = 7;
-constexpr int kTransportCommandLink = 3;
 
 struct StepTable {
   std::int16_t t[3][511];
@@ -86,7 +87,7 @@ std::uint64_t HyloProcFft::ProcessRecord(SpectrumRecord& r) {
       context_.densityCorrection(r.sampleRate, r.fftLength);
     }
     previousEnd_ = 0;
-    const bool overLink = context_.fftTransport && context_.fftTransport() == kTransportCommandLink;
+    const bool overLink = context_.fftTransport && context_.fftTransport() == TRANSPORT_LINK;
     const bool custom = context_.customScanRate && context_.customScanRate();
     if (overLink && !custom && context_.scanInterval && context_.setScanInterval &&
         r.recordSeconds / 2 < context_.scanInterval()) {
@@ -146,16 +147,15 @@ std::uint64_t HyloProcFft::ProcessRecord(SpectrumRecord& r) {
 void HyloProcFft::LoggingCopy(const SpectrumRecord& r) {
   const bool replayActive = context_.replayActive && context_.replayActive();
   if (replayActive || !context_.fftTransport || context_.fftTransport() == 0) return;
-  MessageNode* node = nodes_.AllocNode(MSG_SPECTRUM, 1);
-  if (!node) {
-    backlog_ += r.missedRecords;
-    return;
-  }
-  auto& copy = node->As<SpectrumRecord>();
-  copy = r;
-  copy.missedRecords += backlog_;
-  backlog_ = 0;
-  if (!context_.postLog || context_.postLog(node) != 1) nodes_.FreeNode(node);
+  bool made = false;
+  PostTo(nodes_, context_.postLog, MSG_SPECTRUM, [&](MessageNode& node) {
+    made = true;
+    auto& copy = node.As<SpectrumRecord>();
+    copy = r;
+    copy.missedRecords += backlog_;
+    backlog_ = 0;
+  });
+  if (!made) backlog_ += r.missedRecords;
 }
 
 void HyloProcFft::Feed(int index, const Input& in) {
@@ -186,9 +186,10 @@ void HyloProcFft::Cascade(int index) {
     const Input up{level.meanBins.data(), level.maxBins.data(), level.scoreSum / count, level.scoreMax, rms,
                    level.maxPeakToPeak,   level.maxZeroToPeak};
     Feed(index + 1, up);
-    MessageNode* node = nodes_.AllocNode(MSG_FFT_DISPLAY, 1);
-    if (node) {
-      auto& out = node->As<PyramidOutput>();
+    bool made = false;
+    PostTo(nodes_, context_.postDisplay, MSG_FFT_DISPLAY, [&](MessageNode& node) {
+      made = true;
+      auto& out = node.As<PyramidOutput>();
       out.level = index + 1;
       out.binCount = 512;
       std::memcpy(out.meanBins, level.meanBins.data(), 512);
@@ -201,10 +202,8 @@ void HyloProcFft::Cascade(int index) {
       out.peakValid = level.maxPeakToPeak != -1000000 ? 1 : 0;
       out.missedGroups = level.missedTotal + level.missedCarry;
       level.missedCarry = 0;
-      if (!context_.postDisplay || context_.postDisplay(node) != 1) nodes_.FreeNode(node);
-    } else {
-      level.missedCarry += level.missedTotal + 1;
-    }
+    });
+    if (!made) level.missedCarry += level.missedTotal + 1;
     const std::uint64_t carry = level.missedCarry;
     level.Clear();
     level.missedCarry = carry;

@@ -4,9 +4,11 @@
 #include <cmath>
 #include <numbers>
 
+#include "core/Post.h"
+#include "link/StreamTransport.h"
+
 namespace hylo {
 namespace {
-constexpr int kTransportCommandLink = 3;
 constexpr double kScanIntervals[] = {1,        0.5,       0.25,       0.125,       0.0625, 0.03125,
                                      0.015625, 0.0078125, 0.00390625, 0.001953125, 0.001};
 }  // namespace
@@ -104,7 +106,7 @@ bool HyloProcWave::FormatChanged(const WaveformRecord& r) const {
 void HyloProcWave::NewFormat(const WaveformRecord& r) {
   const bool rateUp = !haveFormat_ || r.sampleRate > rate_;
   const bool replaying = context_.replayInProgress && context_.replayInProgress();
-  const bool overLink = context_.waveTransport && context_.waveTransport() == kTransportCommandLink;
+  const bool overLink = context_.waveTransport && context_.waveTransport() == TRANSPORT_LINK;
   const bool custom = context_.customScanRate && context_.customScanRate();
   if (!replaying && rateUp && overLink && !custom && context_.scanInterval && context_.setScanInterval) {
     // Poll fast enough that the command link keeps up with the new rate.
@@ -204,9 +206,20 @@ void HyloProcWave::HostFft(const WaveformRecord& r) {
 }
 
 bool HyloProcWave::EmitHostRecord(const WaveformRecord& r, std::uint32_t consumed) {
-  MessageNode* node = nodes_.AllocNode(MSG_SPECTRUM, 1);
-  if (!node) return false;
-  auto& s = node->As<SpectrumRecord>();
+  bool made = false;
+  PostTo(nodes_, context_.postFft, MSG_SPECTRUM, [&](MessageNode& node) {
+    made = true;
+    FillHostRecord(node.As<SpectrumRecord>(), r, consumed);
+  });
+  if (!made) return false;
+  maxPeakToPeak_ = 0;
+  maxZeroToPeak_ = 0;
+  power_.fill(0);
+  frames_ = 0;
+  return true;
+}
+
+void HyloProcWave::FillHostRecord(SpectrumRecord& s, const WaveformRecord& r, std::uint32_t consumed) {
   for (std::size_t k = 0; k < 512; ++k) {
     const double p = power_[k] / frames_;
     const double level = p != 0 ? spectrumRefDb_ + 10 * std::log10(p) : 0;
@@ -233,12 +246,6 @@ bool HyloProcWave::EmitHostRecord(const WaveformRecord& r, std::uint32_t consume
   s.weight = 0;
   AttachLevels(s);
   s.levelsValid = 1;
-  if (!context_.postFft || context_.postFft(node) != 1) nodes_.FreeNode(node);
-  maxPeakToPeak_ = 0;
-  maxZeroToPeak_ = 0;
-  power_.fill(0);
-  frames_ = 0;
-  return true;
 }
 
 }  // namespace hylo

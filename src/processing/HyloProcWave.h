@@ -61,6 +61,7 @@ class HyloProcWave final : public Worker {
   void ClearHostFft();
   void HostFft(const WaveformRecord& r);
   bool EmitHostRecord(const WaveformRecord& r, std::uint32_t consumed);
+  void FillHostRecord(SpectrumRecord& s, const WaveformRecord& r, std::uint32_t consumed);
 
   HyloNodes& nodes_;
   Context context_;

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "core/Post.h"
 #include "settings/SettingsGroups.h"
 
 namespace hylo {
@@ -188,11 +189,12 @@ int HyloReference::PublishReferences(PanelInputs in) {
     table.densityCorrection = static_cast<std::int16_t>(densityCorrection_);
     table.acoustic = AcousticUnit(unit_) ? 1 : 0;
   }
-  MessageNode* node = nodes_.AllocNode(MSG_REFERENCE, 1);
-  if (!node) return -1;
-  node->As<ReferenceTable>() = table;
-  if (!publish_ || publish_(node) != 1) nodes_.FreeNode(node);
-  return table.displayReference;
+  bool made = false;
+  PostTo(nodes_, publish_, MSG_REFERENCE, [&](MessageNode& node) {
+    made = true;
+    node.As<ReferenceTable>() = table;
+  });
+  return made ? table.displayReference : -1;
 }
 
 int HyloReference::DisplayReference() const {

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "core/Post.h"
+
 namespace hylo {
 
 HyloTrigger::HyloTrigger(HyloNodes& nodes)
@@ -71,20 +73,19 @@ void HyloTrigger::ForwardOneSpectrum() {
   while (fftPending_ > 0 && fftRing_[OldestFft()].timeStamp < forwardTime) --fftPending_;
   if (fftPending_ == 0) return;
   const SpectrumRecord& oldest = fftRing_[OldestFft()];
-  MessageNode* node = nodes_.AllocNode(MSG_SPECTRUM, 1);
-  if (!node) {
-    fftForwardDropped_ += oldest.missedRecords + 1;
-  } else {
-    auto& copy = node->As<SpectrumRecord>();
+  bool allocated = false;
+  const bool queued = PostTo(nodes_, context_.postDisplay, MSG_SPECTRUM, [&](MessageNode& node) {
+    allocated = true;
+    auto& copy = node.As<SpectrumRecord>();
     copy = oldest;
     copy.restart = fftPendingRestart_ ? 1 : 0;
     copy.missedRecords += fftForwardDropped_;
-    if (context_.postDisplay && context_.postDisplay(node) == 1) {
-      fftPendingRestart_ = false;
-      fftForwardDropped_ = 0;
-    } else {
-      nodes_.FreeNode(node);
-    }
+  });
+  if (queued) {
+    fftPendingRestart_ = false;
+    fftForwardDropped_ = 0;
+  } else if (!allocated) {
+    fftForwardDropped_ += oldest.missedRecords + 1;
   }
   --fftPending_;
   fftForwarded_ = true;
@@ -210,15 +211,11 @@ void HyloTrigger::TakeWaveTail(MessageNode& tail) {
 }
 
 bool HyloTrigger::PostBlock(std::size_t samples) {
-  auto makeRecord = [&](std::int32_t type) -> MessageNode* {
-    MessageNode* node = nodes_.AllocNode(type, 1);
-    if (!node) return nullptr;
+  // A whole-second record around a sample buffer; false when no buffer is free.
+  auto fillRecord = [&](MessageNode& node) {
     SampleBuffer* buffer = nodes_.AcquireSampleBuffer();
-    if (!buffer) {
-      nodes_.FreeNode(node);
-      return nullptr;
-    }
-    auto& rec = node->As<WaveformRecord>();
+    if (!buffer) return false;
+    auto& rec = node.As<WaveformRecord>();
     std::memcpy(static_cast<void*>(&rec), &waveTemplate_, offsetof(WaveformRecord, samples));
     rec.sampleBuffer = buffer;
     rec.sampleCount = static_cast<std::uint32_t>(samples);
@@ -227,27 +224,32 @@ bool HyloTrigger::PostBlock(std::size_t samples) {
     rec.blockOffset = 0;
     rec.missedSamples = 0;
     rec.restart = pendingNewParameters_ ? 1 : 0;
-    return node;
+    return true;
   };
-  MessageNode* display = makeRecord(MSG_WAVEFORM);
-  if (!display) return false;
-  auto* out = reinterpret_cast<std::int32_t*>(WaveformSampleBuffer(*display)->data);
-  for (std::size_t i = 0; i < samples; ++i) out[i] = waveRing_[(waveRead_ + i) % kWaveRingSamples];
-
   const bool replaying = context_.replayingFile && context_.replayingFile();
-  if (!replaying && context_.postLog) {
-    if (MessageNode* log = makeRecord(MSG_WAVEFORM)) {
-      // The WAV log stores each sample's low bytes, little-endian, at the record's width.
-      const std::size_t width = std::clamp<std::size_t>(waveTemplate_.sampleFormat & 0x7F, 1, 4);
-      auto* packed = reinterpret_cast<std::uint8_t*>(WaveformSampleBuffer(*log)->data);
-      for (std::size_t i = 0; i < samples; ++i) {
-        const auto v = static_cast<std::uint32_t>(out[i]);
-        for (std::size_t b = 0; b < width; ++b) *packed++ = static_cast<std::uint8_t>(v >> (8 * b));
-      }
-      if (context_.postLog(log) != 1) nodes_.ReleaseNode(log);
+  bool made = false;
+  PostTo(nodes_, context_.postDisplay, MSG_WAVEFORM, [&](MessageNode& display) {
+    if (!fillRecord(display)) return false;
+    made = true;
+    auto* out = reinterpret_cast<std::int32_t*>(WaveformSampleBuffer(display)->data);
+    for (std::size_t i = 0; i < samples; ++i) out[i] = waveRing_[(waveRead_ + i) % kWaveRingSamples];
+    // The log copy goes first, while the display block is still ours to read.
+    if (!replaying && context_.postLog) {
+      PostTo(nodes_, context_.postLog, MSG_WAVEFORM, [&](MessageNode& log) {
+        if (!fillRecord(log)) return false;
+        // The WAV log stores each sample's low bytes, little-endian, at the record's width.
+        const std::size_t width = std::clamp<std::size_t>(waveTemplate_.sampleFormat & 0x7F, 1, 4);
+        auto* packed = reinterpret_cast<std::uint8_t*>(WaveformSampleBuffer(log)->data);
+        for (std::size_t i = 0; i < samples; ++i) {
+          const auto v = static_cast<std::uint32_t>(out[i]);
+          for (std::size_t b = 0; b < width; ++b) *packed++ = static_cast<std::uint8_t>(v >> (8 * b));
+        }
+        return true;
+      });
     }
-  }
-  if (!context_.postDisplay || context_.postDisplay(display) != 1) nodes_.ReleaseNode(display);
+    return true;
+  });
+  if (!made) return false;
   pendingNewParameters_ = false;
   waveRead_ = (waveRead_ + samples) % kWaveRingSamples;
   wavePending_ -= samples;

@@ -14,5 +14,20 @@ inline constexpr const char* kConnectionIndicator = "connectionIndicator";
 inline constexpr std::int64_t kLinkInUseColour = 0xBDBB8A;
 
 inline constexpr const char* kWindowTitle = "Hylo v4.4.0";
+// The instrument's text messages, one line with the time of day.
+inline constexpr const char* kMessageLine = "messageLine";
+// Visible while either setup panel is open.
+inline constexpr const char* kSetupOpenIndicator = "setupOpen";
+// The logging indicator and the label naming the kinds of log that are on.
+inline constexpr const char* kLogKindsLabel = "logKinds";
+inline constexpr const char* kLogKindsIndicator = "logKindsIndicator";
+inline constexpr const char* kLogStatusField = "logStatus";
 
 }  // namespace hylo::mainpanel
+
+// The scanning controls of the main panel.
+namespace hylo::scanpanel {
+inline constexpr const char* kStart = "startScanning";
+inline constexpr const char* kPause = "pauseScanning";
+inline constexpr const char* kStop = "stopScanning";
+}  // namespace hylo::scanpanel

@@ -17,10 +17,6 @@ namespace hylo {
 
 class StatusStore;
 
-namespace mainpanel {
-inline constexpr const char* kMessageLine = "messageLine";
-}  // namespace mainpanel
-
 // Payload bytes and N as a signed 16-bit count; the result is not used.
 using ReplyHandler = std::function<int(std::span<const std::uint8_t> payload, std::int16_t length)>;
 

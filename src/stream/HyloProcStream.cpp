@@ -19,7 +19,7 @@ constexpr std::size_t kWaveDescriptor = 68;
 constexpr std::size_t kFftDescriptor = 76;
 constexpr std::size_t kDescriptorStride = 24;
 constexpr std::size_t kDataStart = 32;
-constexpr std::uint32_t kBigEndianStatusFrom = 0x20201;  // 2.2.1
+constexpr Firmware kBigEndianStatusFrom(2, 2, 1);
 
 // A block's format byte (its second byte) must be 0 wherever the block was received.
 bool BlockFormatOk(std::span<const std::uint8_t> m, std::size_t blockStart) {
@@ -88,12 +88,6 @@ int HyloProcStream::HandleDescription(int stream, const StreamMessage& message) 
   return 0;
 }
 
-int HyloProcStream::Post(MessageNode* node) {
-  if (post_ && post_(node) == 1) return 0;
-  nodes_.ReleaseNode(node);
-  return -43;
-}
-
 int HyloProcStream::HandleDataMessage(int stream, const StreamMessage& message) {
   if (stream < 0 || stream >= kStreamKinds) return Drop();
   const auto m = message.whole;
@@ -133,30 +127,29 @@ int HyloProcStream::DecodeWaveform(const Description& d, std::size_t at, std::sp
   const std::uint32_t rate = GetU32BE(desc, 60);
   if (span <= 0 || rate == 0) return Drop();
 
-  MessageNode* node = nodes_.AllocNode(MSG_WAVEFORM, 1);
-  if (!node) return -1;
-  auto& r = node->As<WaveformRecord>();
-  r.sampleBuffer = nullptr;
-  r.gain = static_cast<std::uint8_t>(GetU16BE(desc, 64));
-  r.sampleFormat = format;
-  r.timeStamp = GetU32BE(m, 8);
-  r.sampleRate = rate;
-  r.blockOffset = GetU32BE(m, 24);
-  r.firstSample = ((static_cast<std::uint64_t>(GetU32BE(m, 12)) << 32) | GetU32BE(m, 16)) + r.blockOffset;
-  r.missedSamples = 0;
-  r.rangeVolts = (static_cast<double>(GetI32BE(desc, at + 16)) - GetI32BE(desc, at + 20)) / 1000000.0;
-  r.voltsPerCount = r.rangeVolts / static_cast<double>(span);
-  r.sampleCount = count;
-  const std::uint8_t* p = m.data() + kDataStart;
-  for (std::uint32_t i = 0; i < count; ++i, p += width) {
-    std::uint32_t v = 0;
-    for (int b = 0; b < width; ++b) {
-      const std::uint32_t byte = p[little ? width - 1 - b : b];
-      v = (v << 8) | byte;
+  return Emit(MSG_WAVEFORM, [&](MessageNode& node) {
+    auto& r = node.As<WaveformRecord>();
+    r.sampleBuffer = nullptr;
+    r.gain = static_cast<std::uint8_t>(GetU16BE(desc, 64));
+    r.sampleFormat = format;
+    r.timeStamp = GetU32BE(m, 8);
+    r.sampleRate = rate;
+    r.blockOffset = GetU32BE(m, 24);
+    r.firstSample = ((static_cast<std::uint64_t>(GetU32BE(m, 12)) << 32) | GetU32BE(m, 16)) + r.blockOffset;
+    r.missedSamples = 0;
+    r.rangeVolts = (static_cast<double>(GetI32BE(desc, at + 16)) - GetI32BE(desc, at + 20)) / 1000000.0;
+    r.voltsPerCount = r.rangeVolts / static_cast<double>(span);
+    r.sampleCount = count;
+    const std::uint8_t* p = m.data() + kDataStart;
+    for (std::uint32_t i = 0; i < count; ++i, p += width) {
+      std::uint32_t v = 0;
+      for (int b = 0; b < width; ++b) {
+        const std::uint32_t byte = p[little ? width - 1 - b : b];
+        v = (v << 8) | byte;
+      }
+      r.samples[i] = SignExtend(v, width);
     }
-    r.samples[i] = SignExtend(v, width);
-  }
-  return Post(node);
+  });
 }
 
 int HyloProcStream::DecodeSpectrum(const Description& d, std::size_t, std::span<const std::uint8_t> m) {
@@ -169,30 +162,29 @@ int HyloProcStream::DecodeSpectrum(const Description& d, std::size_t, std::span<
   const std::uint16_t accumulation = GetU16BE(desc, 72);
   if (rate == 0 || step == 0 || accumulation == 0) return Drop();
 
-  MessageNode* node = nodes_.AllocNode(MSG_SPECTRUM, 1);
-  if (!node) return -1;
-  auto& r = node->As<SpectrumRecord>();
-  const std::uint32_t blockOffset = GetU32BE(m, 24);
-  r.timeStamp = GetU32BE(m, 8);
-  r.timeSeconds = r.timeStamp + static_cast<double>(blockOffset) / rate;
-  r.reference = static_cast<std::uint8_t>(-120 - GetI16BE(desc, 66));
-  r.firstSample = ((static_cast<std::uint64_t>(GetU32BE(m, 12)) << 32) | GetU32BE(m, 16)) + blockOffset;
-  r.recordIndex = r.firstSample / (static_cast<std::uint64_t>(step) * accumulation);
-  r.missedRecords = 0;
-  r.sampleRate = rate;
-  r.fftLength = GetU16BE(desc, 64);
-  r.fftType = GetU16BE(desc, 68);
-  r.fftStep = step;
-  r.accumulation = accumulation;
-  r.weight = GetU16BE(desc, 74);
-  r.recordSeconds = static_cast<double>(accumulation) * step / rate;
-  for (std::uint32_t i = 0; i < count; ++i) {
-    const int level = static_cast<int>((m[kDataStart + i] + 1) / 2) - r.reference + 60;
-    r.bins[i] = static_cast<std::uint8_t>(std::clamp(level, 0, 255));
-  }
-  std::fill(r.bins + count, r.bins + kSpectrumBins, 0);
-  r.binCount = kSpectrumBins;
-  return Post(node);
+  return Emit(MSG_SPECTRUM, [&](MessageNode& node) {
+    auto& r = node.As<SpectrumRecord>();
+    const std::uint32_t blockOffset = GetU32BE(m, 24);
+    r.timeStamp = GetU32BE(m, 8);
+    r.timeSeconds = r.timeStamp + static_cast<double>(blockOffset) / rate;
+    r.reference = static_cast<std::uint8_t>(-120 - GetI16BE(desc, 66));
+    r.firstSample = ((static_cast<std::uint64_t>(GetU32BE(m, 12)) << 32) | GetU32BE(m, 16)) + blockOffset;
+    r.recordIndex = r.firstSample / (static_cast<std::uint64_t>(step) * accumulation);
+    r.missedRecords = 0;
+    r.sampleRate = rate;
+    r.fftLength = GetU16BE(desc, 64);
+    r.fftType = GetU16BE(desc, 68);
+    r.fftStep = step;
+    r.accumulation = accumulation;
+    r.weight = GetU16BE(desc, 74);
+    r.recordSeconds = static_cast<double>(accumulation) * step / rate;
+    for (std::uint32_t i = 0; i < count; ++i) {
+      const int level = static_cast<int>((m[kDataStart + i] + 1) / 2) - r.reference + 60;
+      r.bins[i] = static_cast<std::uint8_t>(std::clamp(level, 0, 255));
+    }
+    std::fill(r.bins + count, r.bins + kSpectrumBins, 0);
+    r.binCount = kSpectrumBins;
+  });
 }
 
 int HyloProcStream::HandleStatusRecords(const StreamMessage& message) {

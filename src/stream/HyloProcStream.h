@@ -8,6 +8,8 @@
 #include <span>
 
 #include "core/HyloNodes.h"
+#include "core/Post.h"
+#include "link/Firmware.h"
 #include "stream/ParseStreams.h"
 #include "stream/Records.h"
 
@@ -35,7 +37,7 @@ class HyloProcStream {
 
   void SetStatusSink(StreamStatusSink sink) { status_ = std::move(sink); }
   // Status record lengths are big-endian from firmware 2.2.1 on.
-  void SetFirmwareVersion(std::uint32_t version) { firmwareVersion_ = version; }
+  void SetFirmwareVersion(Firmware version) { firmwareVersion_ = version; }
   // Registers the handlers of every stream message type on the reassembler.
   void Attach(ParseStreams& parser);
 
@@ -57,12 +59,21 @@ class HyloProcStream {
   int Drop();
   int DecodeWaveform(const Description& d, std::size_t descriptor, std::span<const std::uint8_t> message);
   int DecodeSpectrum(const Description& d, std::size_t descriptor, std::span<const std::uint8_t> message);
-  int Post(MessageNode* node);
+  // 0 when queued, −1 without a free node, −43 when the next stage refused it.
+  template <typename Fill>
+  int Emit(std::int32_t type, Fill&& fill) {
+    bool made = false;
+    const bool queued = PostTo(nodes_, post_, type, [&](MessageNode& node) {
+      made = true;
+      fill(node);
+    });
+    return queued ? 0 : made ? -43 : -1;
+  }
 
   HyloNodes& nodes_;
   std::function<int(MessageNode*)> post_;
   StreamStatusSink status_;
-  std::uint32_t firmwareVersion_ = 0;
+  Firmware firmwareVersion_;
   std::array<Description, kStreamKinds> descriptions_{};
   std::atomic<std::uint64_t> malformed_{0};
 };

@@ -43,12 +43,6 @@ int StatusReplyHandler::SkipCounter() const {
   return skip_;
 }
 
-int StatusReplyHandler::Post(MessageNode* node) {
-  if (post_ && post_(node) == 1) return 0;
-  nodes_.ReleaseNode(node);
-  return -43;
-}
-
 int StatusReplyHandler::HandleStatusReply(std::span<const std::uint8_t> p) {
   if (!StatusModel(model_) || p.empty()) return 0;
   const std::uint8_t flags = p[0];
@@ -184,47 +178,46 @@ int StatusReplyHandler::BuildSpectrum(std::span<const std::uint8_t> b, bool, std
   }
   if (k < 0) return ++malformed_, -1;
 
-  MessageNode* node = nodes_.AllocNode(MSG_SPECTRUM, 1);
-  if (!node) return -1;
-  auto& r = node->As<SpectrumRecord>();
-  r.fftLength = 1024;
-  r.fftType = static_cast<std::uint16_t>(type);
-  r.recordSeconds = static_cast<double>(n) * static_cast<double>(k) * 2.0 / static_cast<double>(rate);
-  r.reference = reference;
-  const auto step = static_cast<std::uint16_t>(std::min<std::int64_t>(65535, s * 1024 / u));
-  switch (type) {
-    case 0:
-    case 2:
-    case 4:
-    case 5:
-      r.fftStep = step;
-      r.accumulation = static_cast<std::uint16_t>(a);
-      r.weight = 0;
-      break;
-    case 1:
-      r.fftStep = static_cast<std::uint16_t>(std::min<std::int64_t>(65535, a * 1024 / f));
-      r.accumulation = 1;
-      r.weight = 0;
-      break;
-    default:  // 3, 6
-      r.fftStep = step;
-      r.accumulation = static_cast<std::uint16_t>(f);
-      r.weight = static_cast<std::uint16_t>(a);
-      break;
-  }
-  r.sampleRate = static_cast<std::uint32_t>(rate);
-  for (std::size_t i = 0; i < n; ++i) {
-    const int level = static_cast<int>((b[binsAt + i] + 1) / 2) - reference + 60;
-    r.bins[i] = static_cast<std::uint8_t>(std::clamp(level, 0, 255));
-  }
-  std::fill(r.bins + n, r.bins + kSpectrumBins, 0);
-  r.binCount = kSpectrumBins;
-  r.timeStamp = fftTime;
-  r.timeSeconds = fftTime;
-  r.recordIndex = index;
-  r.firstSample = static_cast<std::uint64_t>(index) * r.fftStep * r.accumulation;
-  r.missedRecords = 0;
-  return Post(node);
+  return Emit(MSG_SPECTRUM, [&](MessageNode& node) {
+    auto& r = node.As<SpectrumRecord>();
+    r.fftLength = 1024;
+    r.fftType = static_cast<std::uint16_t>(type);
+    r.recordSeconds = static_cast<double>(n) * static_cast<double>(k) * 2.0 / static_cast<double>(rate);
+    r.reference = reference;
+    const auto step = static_cast<std::uint16_t>(std::min<std::int64_t>(65535, s * 1024 / u));
+    switch (type) {
+      case 0:
+      case 2:
+      case 4:
+      case 5:
+        r.fftStep = step;
+        r.accumulation = static_cast<std::uint16_t>(a);
+        r.weight = 0;
+        break;
+      case 1:
+        r.fftStep = static_cast<std::uint16_t>(std::min<std::int64_t>(65535, a * 1024 / f));
+        r.accumulation = 1;
+        r.weight = 0;
+        break;
+      default:  // 3, 6
+        r.fftStep = step;
+        r.accumulation = static_cast<std::uint16_t>(f);
+        r.weight = static_cast<std::uint16_t>(a);
+        break;
+    }
+    r.sampleRate = static_cast<std::uint32_t>(rate);
+    for (std::size_t i = 0; i < n; ++i) {
+      const int level = static_cast<int>((b[binsAt + i] + 1) / 2) - reference + 60;
+      r.bins[i] = static_cast<std::uint8_t>(std::clamp(level, 0, 255));
+    }
+    std::fill(r.bins + n, r.bins + kSpectrumBins, 0);
+    r.binCount = kSpectrumBins;
+    r.timeStamp = fftTime;
+    r.timeSeconds = fftTime;
+    r.recordIndex = index;
+    r.firstSample = static_cast<std::uint64_t>(index) * r.fftStep * r.accumulation;
+    r.missedRecords = 0;
+  });
 }
 
 int StatusReplyHandler::BuildWaveform(std::span<const std::uint8_t> b, bool haveStart, std::uint32_t start,
@@ -244,31 +237,30 @@ int StatusReplyHandler::BuildWaveform(std::span<const std::uint8_t> b, bool have
   if (count == 0 || count > kWaveformRecordSamples || rate <= 0) return ++malformed_, -1;
   if (status_.sensitivity) status_.sensitivity(sensitivity);
 
-  MessageNode* node = nodes_.AllocNode(MSG_WAVEFORM, 1);
-  if (!node) return -1;
-  auto& r = node->As<WaveformRecord>();
-  r.sampleBuffer = nullptr;
-  r.gain = gain;
-  r.sampleFormat = 0x83;
-  r.sampleRate = static_cast<std::uint32_t>(rate);
-  r.sampleCount = count;
-  // Shifting a 16-bit value by more than its width says nothing more; cap the shift.
-  const double fullScale = static_cast<double>(fullScaleMv >> std::min(gain / 6, 15)) / 1000.0;
-  r.voltsPerCount = fullScale / 8388608.0;
-  r.rangeVolts = 2 * fullScale;
-  r.firstSample = static_cast<std::uint64_t>(startIndex) * count;
-  r.blockOffset = haveStart ? start : static_cast<std::uint32_t>(r.firstSample % static_cast<std::uint64_t>(rate));
-  r.timeStamp = time;
-  r.missedSamples = 0;
-  const std::uint8_t* q = b.data() + 14;
-  for (std::uint32_t i = 0; i < count; ++i, q += width) {
-    std::uint32_t v = 0;
-    for (int k = 0; k < width; ++k) v = (v << 8) | q[bigEndian ? k : width - 1 - k];
-    const int shift = 32 - bits;
-    const std::int32_t signedValue = static_cast<std::int32_t>(v << shift) >> shift;
-    r.samples[i] = bits == 16 ? signedValue * 256 : bits == 32 ? (signedValue >> 8) : signedValue;
-  }
-  return Post(node);
+  return Emit(MSG_WAVEFORM, [&](MessageNode& node) {
+    auto& r = node.As<WaveformRecord>();
+    r.sampleBuffer = nullptr;
+    r.gain = gain;
+    r.sampleFormat = 0x83;
+    r.sampleRate = static_cast<std::uint32_t>(rate);
+    r.sampleCount = count;
+    // Shifting a 16-bit value by more than its width says nothing more; cap the shift.
+    const double fullScale = static_cast<double>(fullScaleMv >> std::min(gain / 6, 15)) / 1000.0;
+    r.voltsPerCount = fullScale / 8388608.0;
+    r.rangeVolts = 2 * fullScale;
+    r.firstSample = static_cast<std::uint64_t>(startIndex) * count;
+    r.blockOffset = haveStart ? start : static_cast<std::uint32_t>(r.firstSample % static_cast<std::uint64_t>(rate));
+    r.timeStamp = time;
+    r.missedSamples = 0;
+    const std::uint8_t* q = b.data() + 14;
+    for (std::uint32_t i = 0; i < count; ++i, q += width) {
+      std::uint32_t v = 0;
+      for (int k = 0; k < width; ++k) v = (v << 8) | q[bigEndian ? k : width - 1 - k];
+      const int shift = 32 - bits;
+      const std::int32_t signedValue = static_cast<std::int32_t>(v << shift) >> shift;
+      r.samples[i] = bits == 16 ? signedValue * 256 : bits == 32 ? (signedValue >> 8) : signedValue;
+    }
+  });
 }
 
 }  // namespace hylo

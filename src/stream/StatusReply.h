@@ -7,6 +7,7 @@
 #include <span>
 
 #include "core/HyloNodes.h"
+#include "core/Post.h"
 #include "stream/HyloProcStream.h"
 #include "stream/Records.h"
 
@@ -38,7 +39,16 @@ class StatusReplyHandler {
   };
   int BuildSpectrum(std::span<const std::uint8_t> block, bool haveTime, std::uint32_t fftTime);
   int BuildWaveform(std::span<const std::uint8_t> block, bool haveStart, std::uint32_t start, std::uint32_t time);
-  int Post(MessageNode* node);
+  // 0 when queued, −1 without a free node, −43 when the next stage refused it.
+  template <typename Fill>
+  int Emit(std::int32_t type, Fill&& fill) {
+    bool made = false;
+    const bool queued = PostTo(nodes_, post_, type, [&](MessageNode& node) {
+      made = true;
+      fill(node);
+    });
+    return queued ? 0 : made ? -43 : -1;
+  }
 
   HyloNodes& nodes_;
   std::function<int(MessageNode*)> post_;

@@ -4,6 +4,8 @@
 #include <memory>
 #include <utility>
 
+#include "stream/StreamBytes.h"
+
 namespace hylo {
 
 int StreamChannels::ConnectWaveStream(const Peer& peer, int transport) {
@@ -60,18 +62,7 @@ void StreamChannels::ReadStreamData(int stream, std::span<const std::uint8_t> by
   const std::int32_t type = stream == STREAM_WAVE  ? MSG_WAVE_STREAM_BYTES
                             : stream == STREAM_FFT ? MSG_FFT_STREAM_BYTES
                                                    : MSG_STATUS_STREAM_BYTES;
-  MessageNode* node = nodes_.AllocNode(type, 1);
-  if (!node) {
-    ++lost_;
-    return;
-  }
-  std::memcpy(node->payload, bytes.data(), bytes.size());
-  const auto count = static_cast<std::uint32_t>(bytes.size());
-  std::memcpy(node->payload + kStreamReadBytes, &count, sizeof count);
-  if (threads_.PostNode(MSG_PROC_THREAD, node) != 1) {
-    nodes_.FreeNode(node);
-    ++lost_;
-  }
+  if (!PostStreamBytes(threads_, type, bytes)) ++lost_;
 }
 
 void StreamChannels::CloseStreams() {

@@ -8,13 +8,11 @@
 #include <string>
 
 #include "core/HyloThreadControl.h"
+#include "link/StreamTransport.h"
 #include "platform/DataSockets.h"
 #include "stream/ParseStreams.h"
 
 namespace hylo {
-
-// Stream transport codes of the job setup.
-enum StreamTransport : int { TRANSPORT_OFF = 0, TRANSPORT_UDP = 1, TRANSPORT_TCP = 2, TRANSPORT_LINK = 3 };
 
 class StreamChannels {
  public:
@@ -23,8 +21,7 @@ class StreamChannels {
     int portBase = 0;
     int timeoutMs = 100;
   };
-  StreamChannels(HyloNodes& nodes, HyloThreadControl& threads, ParseStreams& parser)
-      : nodes_(nodes), threads_(threads), parser_(parser) {}
+  StreamChannels(HyloThreadControl& threads, ParseStreams& parser) : threads_(threads), parser_(parser) {}
 
   // Each returns 0, or −1 when the channel could not be made. The scanning start runs
   // them as pool tasks.
@@ -50,7 +47,6 @@ class StreamChannels {
   int Connect(int stream, const Peer& peer, int transport, int udpPort, int tcpPort, bool statusChannel);
   void ReadStreamData(int stream, std::span<const std::uint8_t> bytes);
 
-  HyloNodes& nodes_;
   HyloThreadControl& threads_;
   ParseStreams& parser_;
   platform::DataSockets sockets_;

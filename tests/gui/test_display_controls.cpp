@@ -11,8 +11,10 @@
 #include "DisplayTypes.h"
 #include "MainWindow.h"
 #include "context/Hylo.h"
+#include "core/Post.h"
 #include "display/HyloUIUpdate.h"
 #include "settings/HyloIni.h"
+#include "shell/MainPanel.h"
 #include "stream/HyloProcMsg.h"
 #include "support/GuiContext.h"
 
@@ -123,13 +125,12 @@ TEST(DisplayControlsGui, StatusAndOrientationPanelsShowTheRefreshedStatus) {
   EXPECT_DOUBLE_EQ(orientation->Chart(2)->Values()[0], 1.0);
   EXPECT_DOUBLE_EQ(orientation->Chart(5)->Values()[0], 400.0);
   // Indicator codes for the host row, and the battery gauge from the refresh.
-  MessageNode* leds = hylo.Nodes().AllocNode(MSG_STATUS_LEDS, 1);
-  ASSERT_NE(leds, nullptr);
-  const std::uint8_t codes[6] = {2, 1, 7, 3, 2, 0};
-  std::memcpy(leds->payload, codes, 6);
-  const std::uint32_t host = 1;
-  std::memcpy(leds->payload + 8, &host, 4);
-  ASSERT_EQ(hylo.Threads().PostNode(UI_UPDATE_THREAD, leds), 1);
+  ASSERT_TRUE(Post(hylo.Threads(), UI_UPDATE_THREAD, MSG_STATUS_LEDS, [](MessageNode& leds) {
+    const std::uint8_t codes[6] = {2, 1, 7, 3, 2, 0};
+    std::memcpy(leds.payload, codes, 6);
+    const std::uint32_t host = 1;
+    std::memcpy(leds.payload + 8, &host, 4);
+  }));
   EXPECT_TRUE(PumpUntil([&] { return window.IndicatorColour("Host", 0) == QColor(0x00, 0xFF, 0x00); }));
   EXPECT_EQ(window.IndicatorColour("Host", 1), QColor(0x32, 0x64, 0xFF));
   EXPECT_EQ(window.IndicatorColour("Host", 2), QColor(Qt::white)) << "an unknown code is white";

@@ -11,6 +11,7 @@
 #include "QtOperator.h"
 #include "context/Hylo.h"
 #include "display/HyloUIUpdate.h"
+#include "stream/StreamBytes.h"
 #include "support/GuiContext.h"
 #include "support/StreamWriter.h"
 
@@ -38,14 +39,9 @@ TEST(LiveDisplaysGui, StreamDataReachesTheGraphsAndStatusReachesTheLabels) {
     const auto bytes = w.Done();
     stream.insert(stream.end(), bytes.begin(), bytes.end());
   }
-  for (std::size_t at = 0; at < stream.size(); at += 1460) {
-    const std::size_t n = std::min<std::size_t>(1460, stream.size() - at);
-    MessageNode* node = hylo.Nodes().AllocNode(MSG_WAVE_STREAM_BYTES, 1);
-    ASSERT_NE(node, nullptr);
-    std::memcpy(node->payload, stream.data() + at, n);
-    const auto count = static_cast<std::uint32_t>(n);
-    std::memcpy(node->payload + 1460, &count, 4);
-    ASSERT_EQ(hylo.Threads().PostNode(MSG_PROC_THREAD, node), 1);
+  for (std::size_t at = 0; at < stream.size(); at += kStreamReadBytes) {
+    const auto read = std::span(stream).subspan(at, std::min(kStreamReadBytes, stream.size() - at));
+    ASSERT_TRUE(PostStreamBytes(hylo.Threads(), MSG_WAVE_STREAM_BYTES, read));
   }
 
   hylo.SetEndEventLoop([] { QCoreApplication::quit(); });

@@ -14,6 +14,7 @@
 
 #include "MainWindow.h"
 #include "SettingsPanel.h"
+#include "shell/MainPanel.h"
 #include "support/GuiContext.h"
 
 using namespace hylo;
@@ -45,7 +46,7 @@ TEST(LoggingPanelGui, SetsTheWavFolderAndEnablesLogging) {
   ASSERT_EQ(hylo.Start(), 0);
   app::MainWindow window(hylo);
   auto* indicator = Child<QLabel>(window, "logIndicator");
-  auto* kinds = Child<QLabel>(window, kLogKindsLabel);
+  auto* kinds = Child<QLabel>(window, mainpanel::kLogKindsLabel);
   ASSERT_TRUE(indicator && kinds);
   EXPECT_EQ(indicator->text(), "Logging Disabled");
 

@@ -13,6 +13,7 @@
 #include "DisplayTypes.h"
 #include "MainWindow.h"
 #include "context/Hylo.h"
+#include "context/HyloSession.h"
 #include "support/GuiContext.h"
 #include "support/SimProcess.h"
 
@@ -36,16 +37,9 @@ struct ConnectedSim {
     hylo.Groups().display.collectWaveMode = TRANSPORT_UDP;
     hylo.Groups().display.collectFftMode = TRANSPORT_OFF;
     hylo.Groups().display.refreshRate = 0.1;
-    ConnectRequest request;
-    request.op = 1;
-    std::strcpy(request.address, "127.0.0.1");
-    request.port = static_cast<std::uint16_t>(port);
-    request.timeoutMs = 1000;
-    ASSERT_EQ(hylo.Connection().HandleConnectRequest(request), 0);
-    for (int i = 0; i < 300 && hylo.Connection().Identity().modelCode == 0; ++i) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    ASSERT_EQ(hylo.Connection().Identity().modelCode, kModelHf);
+    HyloSession session(hylo);
+    ASSERT_TRUE(session.Connect(TcpTarget{"127.0.0.1", port}).Ok());
+    ASSERT_EQ(session.Unit().modelCode, kModelHf);
   }
 };
 

@@ -16,6 +16,7 @@
 #include "MainWindow.h"
 #include "SettingsPanel.h"
 #include "SetupPanel.h"
+#include "context/HyloSession.h"
 #include "shell/MainPanel.h"
 #include "support/GuiContext.h"
 #include "support/SimProcess.h"
@@ -25,12 +26,7 @@ using namespace hylo;
 namespace {
 
 bool ConnectTo(Hylo& hylo, int port, const char* firmware) {
-  ConnectRequest request;
-  request.op = 1;
-  std::strcpy(request.address, "127.0.0.1");
-  request.port = static_cast<std::uint16_t>(port);
-  request.timeoutMs = 1000;
-  if (hylo.Connection().HandleConnectRequest(request) != 0) return false;
+  if (!HyloSession(hylo).Connect(TcpTarget{"127.0.0.1", port})) return false;
   for (int i = 0; i < 200 && hylo.Connection().Identity().firmwareText != firmware; ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   return hylo.Connection().Identity().firmwareText == firmware;

@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "context/Hylo.h"
+#include "context/HyloSession.h"
 #include "shell/ScriptedOperator.h"
 #include "support/SimProcess.h"
 #include "support/TempDir.h"
@@ -24,17 +25,9 @@ TEST(SimIdentify, ConnectsAndIdentifiesEachModel) {
     ScriptedOperator op;
     Hylo hylo(op, TestOptions(dir));
     ASSERT_EQ(hylo.Start(), 0);
-    ConnectRequest request;
-    request.op = 1;
-    std::strcpy(request.address, "127.0.0.1");
-    request.port = static_cast<std::uint16_t>(port);
-    request.timeoutMs = 1000;
-    ASSERT_EQ(hylo.Connection().HandleConnectRequest(request), 0) << model;
-    DeviceIdentity id;
-    for (int i = 0; i < 100 && id.modelCode == 0; ++i) {
-      id = hylo.Connection().Identity();
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
+    HyloSession session(hylo);
+    ASSERT_TRUE(session.Connect(TcpTarget{"127.0.0.1", port}).Ok()) << model;
+    const DeviceIdentity id = session.Unit();
     EXPECT_EQ(id.modelCode, code) << model;
     EXPECT_EQ(id.unitNumber, 4321);
     EXPECT_EQ(id.firmwareText, "v2.1.0");

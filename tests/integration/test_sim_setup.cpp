@@ -9,6 +9,7 @@
 
 #include "config/SetupExchange.h"
 #include "context/Hylo.h"
+#include "context/HyloSession.h"
 #include "shell/MainPanel.h"
 #include "shell/ScriptedOperator.h"
 #include "support/SimProcess.h"
@@ -32,12 +33,7 @@ struct Connected {
   Connected(const char* model, const char* firmware, std::vector<std::string> extra = {}, int port = FreeLoopbackPort())
       : sim(HYLO_SIM_BIN, Args(model, firmware, port, std::move(extra))), hylo(op, TestOptions(dir)) {
     if (!sim.Ready() || hylo.Start() != 0) return;
-    ConnectRequest request;
-    request.op = 1;
-    std::strcpy(request.address, "127.0.0.1");
-    request.port = static_cast<std::uint16_t>(port);
-    request.timeoutMs = 1000;
-    if (hylo.Connection().HandleConnectRequest(request) != 0) return;
+    if (!HyloSession(hylo).Connect(TcpTarget{"127.0.0.1", port})) return;
     // "Connected" is shown last, after the reply's notices (an old firmware's warning).
     auto done = [&] {
       return hylo.Connection().Identity().firmwareText == firmware &&
@@ -72,11 +68,11 @@ std::vector<std::vector<std::uint8_t>> Records(JobSetup s, const SetupContext& c
   Notices n;
   auto bytes = [](const auto& a) { return std::vector<std::uint8_t>(a.begin(), a.end()); };
   if (ctx.IsLf()) return {bytes(Pack(BuildLfSetup(s)))};
-  if (ctx.model == kModelAf || ctx.firmware >= Fw(2, 0, 0))
+  if (ctx.model == kModelAf || ctx.firmware >= Firmware(2, 0, 0))
     return {PackSetupParamList(BuildSetupParamEntries(s, ctx, n))};
   std::vector<std::vector<std::uint8_t>> r = {bytes(Pack(BuildWaveSetup(s, ctx, n))),
                                               bytes(Pack(BuildFftSetup(s, ctx, n)))};
-  if (ctx.firmware < Fw(1, 5, 0))
+  if (ctx.firmware < Firmware(1, 5, 0))
     r.push_back(bytes(Pack(BuildLegacyDutyCycleSetup(s, 0))));
   else
     r.push_back(bytes(Pack(BuildDutyCycleSetup(s))));

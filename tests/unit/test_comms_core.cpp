@@ -28,7 +28,7 @@ struct LinkComms : ::testing::Test {
   ScriptedOperator op;
   LinkState link;
   LinkClock clock;
-  HyloParser parser{nodes, threads};
+  HyloParser parser{threads};
   std::unique_ptr<HyloComms> comms;
   linktest::CaptureWorker msgProc;
   std::shared_ptr<linktest::FakeLink> fake = std::make_shared<linktest::FakeLink>();
@@ -36,7 +36,7 @@ struct LinkComms : ::testing::Test {
   void SetUp() override {
     ASSERT_EQ(nodes.CreateNodePool(), 0);
     ASSERT_EQ(nodes.CreateSampleBufferPool(), 0);
-    comms = std::make_unique<HyloComms>(nodes, threads, op, link, parser, clock);
+    comms = std::make_unique<HyloComms>(threads, op, link, parser, clock);
     comms->SetTransport(fake);
     threads.SetWorker(COMMS_THREAD, comms.get());
     threads.SetWorker(MSG_PROC_THREAD, &msgProc);

@@ -44,7 +44,7 @@ struct LinkSerial : ::testing::TestWithParam<int> {
   ScriptedOperator op;
   LinkState link;
   LinkClock clock;
-  HyloParser parser{nodes, threads};
+  HyloParser parser{threads};
   HyloSerial serial{link};
   std::unique_ptr<HyloComms> comms;
   linktest::CaptureWorker msgProc;
@@ -55,7 +55,7 @@ struct LinkSerial : ::testing::TestWithParam<int> {
     ASSERT_TRUE(pty.Ok()) << "no pty pair";
     ASSERT_EQ(nodes.CreateNodePool(), 0);
     ASSERT_EQ(nodes.CreateSampleBufferPool(), 0);
-    comms = std::make_unique<HyloComms>(nodes, threads, op, link, parser, clock);
+    comms = std::make_unique<HyloComms>(threads, op, link, parser, clock);
     LinkHooks hooks;
     hooks.wakeSerialReader = [this] { serial.WakeSerialReader(); };
     comms->SetHooks(hooks);

@@ -59,7 +59,7 @@ struct LinkTcp : ::testing::Test {
   ScriptedOperator op;
   LinkState link;
   LinkClock clock;
-  HyloParser parser{nodes, threads};
+  HyloParser parser{threads};
   std::unique_ptr<HyloComms> comms;
   linktest::CaptureWorker msgProc;
   asio::io_context peerContext;
@@ -72,7 +72,7 @@ struct LinkTcp : ::testing::Test {
   void SetUp() override {
     ASSERT_EQ(nodes.CreateNodePool(), 0);
     ASSERT_EQ(nodes.CreateSampleBufferPool(), 0);
-    comms = std::make_unique<HyloComms>(nodes, threads, op, link, parser, clock);
+    comms = std::make_unique<HyloComms>(threads, op, link, parser, clock);
     LinkHooks hooks;
     hooks.statusLog = [this](std::string_view line) {
       std::lock_guard guard(logLock);

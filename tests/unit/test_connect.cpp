@@ -21,12 +21,21 @@ class ScriptedLink final : public CommandLink {
   std::vector<std::pair<std::string, int>> opened;
   std::vector<char> sent;
   int closes = 0;
+  int type = LINK_NONE;
   bool OpenTcp(const std::string& host, int port, int) override {
     opened.emplace_back(host, port);
-    return tcpAccepts[port];
+    type = tcpAccepts[port] ? LINK_ETHERNET : LINK_NONE;
+    return type == LINK_ETHERNET;
   }
-  bool OpenSerial(int, int, int) override { return true; }
-  void Close() override { ++closes; }
+  bool OpenSerial(int, int, int) override {
+    type = LINK_SERIAL;
+    return true;
+  }
+  void Close() override {
+    ++closes;
+    type = LINK_NONE;
+  }
+  int ConnectionType() const override { return type; }
   std::optional<std::vector<std::uint8_t>> Transact(std::uint8_t letter, std::span<const std::uint8_t>, int, bool,
                                                     const std::atomic<bool>&) override {
     sent.push_back(static_cast<char>(letter));

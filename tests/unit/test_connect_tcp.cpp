@@ -23,8 +23,8 @@ TEST(ConnectOverTcp, IdentifiesAUnitAndDisconnects) {
   ScriptedOperator op;
   LinkState state;
   LinkClock clock;
-  HyloParser parser{nodes, threads};
-  auto comms = std::make_unique<HyloComms>(nodes, threads, op, state, parser, clock);
+  HyloParser parser{threads};
+  auto comms = std::make_unique<HyloComms>(threads, op, state, parser, clock);
   HyloSerial serial{state};
   TcpEventLoop loop;
   CommsCommandLink link(*comms, serial, state, loop);

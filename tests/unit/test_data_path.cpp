@@ -6,7 +6,9 @@
 #include <thread>
 
 #include "context/Hylo.h"
+#include "core/Post.h"
 #include "shell/ScriptedOperator.h"
+#include "stream/StreamBytes.h"
 #include "support/StreamWriter.h"
 #include "support/TempDir.h"
 #include "support/TestOptions.h"
@@ -17,16 +19,11 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Posts raw stream bytes to MsgProcThread the way a socket reader does: 1460-byte reads.
+// Posts raw stream bytes to MsgProcThread the way a socket reader does: one socket read at a time.
 void FeedStream(Hylo& hylo, int type, const std::vector<std::uint8_t>& bytes) {
-  for (std::size_t at = 0; at < bytes.size(); at += 1460) {
-    const std::size_t n = std::min<std::size_t>(1460, bytes.size() - at);
-    MessageNode* node = nullptr;
-    while (!(node = hylo.Nodes().AllocNode(type, 1))) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    std::memcpy(node->payload, bytes.data() + at, n);
-    const auto count = static_cast<std::uint32_t>(n);
-    std::memcpy(node->payload + 1460, &count, 4);
-    ASSERT_EQ(hylo.Threads().PostNode(MSG_PROC_THREAD, node), 1);
+  for (std::size_t at = 0; at < bytes.size(); at += kStreamReadBytes) {
+    const auto read = std::span(bytes).subspan(at, std::min(kStreamReadBytes, bytes.size() - at));
+    while (!PostStreamBytes(hylo.Threads(), type, read)) std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
 }
 
@@ -104,22 +101,19 @@ TEST(DataPathThreads, EverySampleBufferIsBackAfterTheWorkersStop) {
   const std::uint32_t rate = 512000;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
   for (std::uint64_t first = 1234; first < 6ULL * rate; first += kWaveformRecordSamples) {
-    MessageNode* node = nullptr;
-    while (!(node = hylo.Nodes().AllocNode(MSG_WAVEFORM, 1))) {
-      ASSERT_LT(std::chrono::steady_clock::now(), deadline);
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    auto& r = node->As<WaveformRecord>();
-    r = WaveformRecord{};
-    r.sampleFormat = 3;
-    r.sampleRate = rate;
-    r.rangeVolts = 5.0;
-    r.firstSample = first;
-    r.blockOffset = static_cast<std::uint32_t>(first % rate);
-    r.timeStamp = static_cast<std::uint32_t>(1700000000 + first / rate);
-    r.sampleCount = kWaveformRecordSamples;
-    for (int i = 0; i < kWaveformRecordSamples; ++i) r.samples[i] = SampleAt(first + static_cast<unsigned>(i)) / 2;
-    while (hylo.Threads().PostNode(WAVE_THREAD, node) != 1) {
+    auto fill = [&](MessageNode& node) {
+      auto& r = node.As<WaveformRecord>();
+      r = WaveformRecord{};
+      r.sampleFormat = 3;
+      r.sampleRate = rate;
+      r.rangeVolts = 5.0;
+      r.firstSample = first;
+      r.blockOffset = static_cast<std::uint32_t>(first % rate);
+      r.timeStamp = static_cast<std::uint32_t>(1700000000 + first / rate);
+      r.sampleCount = kWaveformRecordSamples;
+      for (int i = 0; i < kWaveformRecordSamples; ++i) r.samples[i] = SampleAt(first + static_cast<unsigned>(i)) / 2;
+    };
+    while (!Post(hylo.Threads(), WAVE_THREAD, MSG_WAVEFORM, fill)) {
       ASSERT_LT(std::chrono::steady_clock::now(), deadline);
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
@@ -156,9 +150,7 @@ TEST(DataPathThreads, AChartResetPostedToTheImpulseSlotReachesTheDisplays) {
   HyloTimeSeries& traces = hylo.Data().Displays().TimeSeries();
   traces.AddTrace(r);
   ASSERT_FALSE(traces.DrawTrace().volts.empty());
-  MessageNode* reset = hylo.Nodes().AllocNode(MSG_RESET_CHARTS, 1);
-  ASSERT_NE(reset, nullptr);
-  ASSERT_EQ(hylo.Threads().PostNode(IMPULSE_THREAD, reset), 1);
+  hylo.ResetCharts();
   bool cleared = false;
   for (int i = 0; i < 200 && !cleared; ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));

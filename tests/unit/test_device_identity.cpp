@@ -126,7 +126,10 @@ TEST(UnitTexts, DescriptionFirmwareNumbersAndLabels) {
   id.releaseText = "2.1.3";
   id.unitStatus = 9;
   EXPECT_EQ(DescribeUnit(id), "Aurisond HF # 77 Unknown   Firmware R2.1.3");
-  EXPECT_EQ(FirmwareVersion("v2.1.0"), 0x20100U);
-  EXPECT_EQ(FirmwareVersion("2.1.0"), 0U);
+  EXPECT_EQ(FirmwareVersion("v1.5.0").packed, 0x10500U);
+  EXPECT_EQ(FirmwareVersion("v2.1.0"), Firmware(2, 1, 0));
+  EXPECT_LT(FirmwareVersion("v2.0.255"), Firmware(2, 1, 0));
+  EXPECT_FALSE(FirmwareVersion("2.1.0").Known());
+  EXPECT_EQ(Firmware(2, 7, 3).Text(), "v2.7.3");
   EXPECT_EQ(ModelLabel(99, 3), "Unknown 3");
 }

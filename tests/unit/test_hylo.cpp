@@ -5,6 +5,7 @@
 #include <regex>
 
 #include "context/Hylo.h"
+#include "core/Post.h"
 #include "shell/MainPanel.h"
 #include "shell/ScriptedOperator.h"
 #include "support/TempDir.h"
@@ -46,10 +47,9 @@ TEST(HyloContext, ExitWhileRecordsAreInFlightDropsThemAndReturnsEverything) {
   ASSERT_EQ(hylo.Start(), 0);
   HyloNodes& nodes = hylo.Nodes();
   for (int i = 0; i < 200; ++i) {
-    MessageNode* record = nodes.AllocNode(i % 2 ? MSG_WAVEFORM : MSG_SPECTRUM, 1);
-    ASSERT_NE(record, nullptr);
-    if (record->type == MSG_WAVEFORM) WaveformSampleBuffer(*record) = nodes.AcquireSampleBuffer();
-    if (hylo.Threads().PostNode(i % kWorkerSlots, record) != 1) nodes.ReleaseNode(record);
+    Post(hylo.Threads(), i % kWorkerSlots, i % 2 ? MSG_WAVEFORM : MSG_SPECTRUM, [&](MessageNode& record) {
+      if (record.type == MSG_WAVEFORM) WaveformSampleBuffer(record) = nodes.AcquireSampleBuffer();
+    });
   }
   // MainExit returns only once every node is back in the pool.
   EXPECT_EQ(hylo.MainExit(), 0);

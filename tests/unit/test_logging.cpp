@@ -324,14 +324,14 @@ TEST_F(Logging, IndicatorLabelsFollowEveryLogKind) {
   settings.logfileEnabled = false;
   log.SetMainPanel(&panel);
   EXPECT_EQ(panel.Text(mainpanel::kLogIndicator), "Logging Disabled");
-  EXPECT_FALSE(panel.Get(kLogKindsLabel).visible);
-  EXPECT_FALSE(panel.Get(kLogKindsIndicator).visible);
+  EXPECT_FALSE(panel.Get(mainpanel::kLogKindsLabel).visible);
+  EXPECT_FALSE(panel.Get(mainpanel::kLogKindsIndicator).visible);
   log.SetEpochLog(true, 0, (dir.Path() / "ep").string());
   EXPECT_EQ(panel.Text(mainpanel::kLogIndicator), "Logging Enabled");
-  EXPECT_EQ(panel.Text(kLogKindsLabel), "Logging\nEpoch");
-  EXPECT_TRUE(panel.Get(kLogKindsIndicator).visible);
+  EXPECT_EQ(panel.Text(mainpanel::kLogKindsLabel), "Logging\nEpoch");
+  EXPECT_TRUE(panel.Get(mainpanel::kLogKindsIndicator).visible);
   log.StartWavLogging();
-  EXPECT_EQ(panel.Text(kLogKindsLabel), "Logging\nWAV & Epoch");
+  EXPECT_EQ(panel.Text(mainpanel::kLogKindsLabel), "Logging\nWAV & Epoch");
   log.SetMainPanel(nullptr);
 }
 

@@ -14,7 +14,7 @@ struct LinkParser : ::testing::Test {
   HyloNodes nodes;
   HyloThreadControl threads{nodes};
   linktest::CaptureWorker comms;
-  HyloParser parser{nodes, threads};
+  HyloParser parser{threads};
 
   void SetUp() override {
     ASSERT_EQ(nodes.CreateNodePool(), 0);

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "link/LinkRecords.h"
@@ -38,15 +39,13 @@ struct Reports : ::testing::Test {
   void TearDown() override { EXPECT_EQ(nodes.FreeCount(), kNodeCount); }
   // A reply frame as CommsThread forwards it, through the dispatch table.
   bool Reply(char letter, const std::vector<std::uint8_t>& payload) {
-    MessageNode* node = nodes.AllocNode(MSG_REPLY_FRAME, 1);
-    EXPECT_NE(node, nullptr);
+    auto node = std::make_unique<MessageNode>();  // read in place, never queued
+    node->type = MSG_REPLY_FRAME;
     auto& frame = node->As<ReplyFrame>();
     frame.letter = static_cast<std::uint8_t>(letter);
     frame.length = static_cast<std::int32_t>(payload.size());
     std::copy(payload.begin(), payload.end(), frame.payload.begin());
-    const bool handled = msg.DispatchReply(*node);
-    nodes.FreeNode(node);
-    return handled;
+    return msg.DispatchReply(*node);
   }
 };
 

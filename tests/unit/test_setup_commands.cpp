@@ -50,6 +50,7 @@ class ScriptedLink final : public CommandLink {
   bool OpenTcp(const std::string&, int, int) override { return true; }
   bool OpenSerial(int, int, int) override { return true; }
   void Close() override {}
+  int ConnectionType() const override { return LINK_ETHERNET; }
   std::optional<Bytes> Transact(std::uint8_t letter, std::span<const std::uint8_t> payload, int expected, bool,
                                 const std::atomic<bool>&) override {
     sent.emplace_back(letter, Bytes(payload.begin(), payload.end()));

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "core/HyloThreadControl.h"
+#include "core/Post.h"
 #include "link/MainWorkThread.h"
 
 using namespace hylo;
@@ -78,6 +79,29 @@ struct Threads : ::testing::Test {
 };
 
 }  // namespace
+
+// Refused, abandoned or without a node, a post leaves nothing out of the pools.
+TEST_F(Threads, PostGivesTheNodeAndItsSampleBufferBackUnlessQueued) {
+  threads.SetScanStopped(true);
+  EXPECT_FALSE(Post(threads, WAVE_THREAD, MSG_WAVEFORM, [&](MessageNode& node) {
+    WaveformSampleBuffer(node) = nodes.AcquireSampleBuffer();
+    return WaveformSampleBuffer(node) != nullptr;
+  }));
+  EXPECT_EQ(nodes.FreeSampleBuffers(), kSampleBufferCount);
+  EXPECT_FALSE(Post(threads, WAVE_THREAD, MSG_TEXT, [](MessageNode&) { return false; }));
+  EXPECT_EQ(nodes.FreeCount(), kNodeCount);
+
+  std::vector<MessageNode*> held;
+  while (MessageNode* n = nodes.AllocNode(MSG_TEXT, 1)) held.push_back(n);
+  bool filled = false;
+  EXPECT_FALSE(Post(threads, WAVE_THREAD, MSG_TEXT, [&](MessageNode&) { filled = true; }));
+  EXPECT_FALSE(filled);
+  for (MessageNode* n : held) nodes.FreeNode(n);
+
+  EXPECT_TRUE(Post(threads, WAVE_THREAD, MSG_SET_PERIOD, std::int32_t{250}));
+  ASSERT_TRUE(gate.WaitSeen(1));
+  EXPECT_EQ(gate.Seen().front(), MSG_SET_PERIOD);
+}
 
 TEST_F(Threads, PausedDataRecordIsHeldByThePosterNotQueuedNorDropped) {
   threads.SetScanPaused(true);
