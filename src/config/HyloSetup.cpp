@@ -26,7 +26,9 @@ int BytesPerSample(std::uint8_t format) { return format & 0x7F; }
 bool LittleEndian(std::uint8_t format) { return (format & 0x80) != 0; }
 bool IsDutyChoice(int choice) { return choice == kLogDutyCycle || choice == kEpochDutyCycle; }
 
-std::uint16_t FftStepFor(double overlap) { return static_cast<std::uint16_t>(kFftLength * (1.0 - SnapOverlap(overlap))); }
+std::uint16_t FftStepFor(double overlap) {
+  return static_cast<std::uint16_t>(kFftLength * (1.0 - SnapOverlap(overlap)));
+}
 
 // Accumulation before the 16-bit clamp; 0 becomes 1.
 std::uint64_t RawAccumulation(std::uint32_t sampleRate, double seconds, std::uint16_t step) {
@@ -63,10 +65,13 @@ FftSetup FftFromPanel(const JobSetup& s, std::uint64_t* rawAccumulation = nullpt
   return r;
 }
 
-int StreamCodeFor(bool enabled, bool serialLink, std::uint8_t logMode) {
-  if (!enabled) return 0;
-  if (serialLink || logMode == 1 || logMode == 2) return 3;
-  return 2;
+// A socket stream goes by TCP unless the setup already asks for UDP (the saved choice).
+int SocketCode(int current) { return current == TRANSPORT_UDP ? TRANSPORT_UDP : TRANSPORT_TCP; }
+
+int StreamCodeFor(bool enabled, bool serialLink, std::uint8_t logMode, int current) {
+  if (!enabled) return TRANSPORT_OFF;
+  if (serialLink || logMode == 1 || logMode == 2) return TRANSPORT_LINK;
+  return SocketCode(current);
 }
 
 bool ReadBackWave(JobSetup& s, const SetupContext& ctx, const WaveSetup& r, bool fromParamList) {
@@ -86,7 +91,7 @@ bool ReadBackWave(JobSetup& s, const SetupContext& ctx, const WaveSetup& r, bool
         s.waveStreaming = false;
       }
     } else if (fromParamList) {
-      s.waveStreamCode = ctx.serialLink ? 3 : 2;
+      s.waveStreamCode = ctx.serialLink ? TRANSPORT_LINK : SocketCode(s.waveStreamCode);
     }
   }
   return true;
@@ -106,7 +111,7 @@ bool ReadBackFft(JobSetup& s, const SetupContext& ctx, const FftSetup& r, bool f
     if (r.logMode == 1 || r.logMode == 2)
       s.fftStreamCode = 3;
     else if (fromParamList)
-      s.fftStreamCode = ctx.serialLink ? 3 : 2;
+      s.fftStreamCode = ctx.serialLink ? TRANSPORT_LINK : SocketCode(s.fftStreamCode);
   }
   return true;
 }
@@ -132,11 +137,16 @@ bool SetupContext::IsHfFamily() const { return model == kModelHf || model == kMo
 
 std::string_view FftTypeLabel(int choice) {
   switch (choice) {
-    case kFftMean: return "Mean";
-    case kFftOff: return "Off";
-    case kFftPeak: return "Peak";
-    case kFftFilter: return "Filter";
-    default: return {};
+    case kFftMean:
+      return "Mean";
+    case kFftOff:
+      return "Off";
+    case kFftPeak:
+      return "Peak";
+    case kFftFilter:
+      return "Filter";
+    default:
+      return {};
   }
 }
 
@@ -189,11 +199,19 @@ int FftLogChoiceFor(std::uint8_t logMode) {
 }
 std::optional<int> FftTypeChoiceFor(std::uint16_t fftType) {
   switch (fftType) {
-    case 0: case 4: return kFftMean;
-    case 1: return kFftOff;
-    case 2: case 5: return kFftPeak;
-    case 3: case 6: return kFftFilter;
-    default: return std::nullopt;
+    case 0:
+    case 4:
+      return kFftMean;
+    case 1:
+      return kFftOff;
+    case 2:
+    case 5:
+      return kFftPeak;
+    case 3:
+    case 6:
+      return kFftFilter;
+    default:
+      return std::nullopt;
   }
 }
 
@@ -273,7 +291,7 @@ WaveSetup BuildWaveSetup(JobSetup& s, const SetupContext& ctx, Notices& notices)
   }
   r.gain = ClampTo<std::uint16_t>(gain);
   r.dataFormat = format;
-  s.waveStreamCode = StreamCodeFor(s.waveStreaming, ctx.serialLink, r.logMode);
+  s.waveStreamCode = StreamCodeFor(s.waveStreaming, ctx.serialLink, r.logMode, s.waveStreamCode);
   r.logLength = ClampTo<std::uint8_t>(s.waveMaxLogLength);
   if (r.sampleRate == 512000 && ctx.firmware < Fw(1, 4, 0)) {
     notices.emplace_back(kNo512kText);
@@ -289,7 +307,7 @@ FftSetup BuildFftSetup(JobSetup& s, const SetupContext& ctx, Notices& notices) {
   FftSetup r = FftFromPanel(s, &raw);
   // The record holds 16 bits; a wrapped count would give a far shorter update time.
   if (raw > 0xFFFF) notices.emplace_back(kAccumulationClampedText);
-  s.fftStreamCode = StreamCodeFor(s.spectrumStreaming, ctx.serialLink, r.logMode);
+  s.fftStreamCode = StreamCodeFor(s.spectrumStreaming, ctx.serialLink, r.logMode, s.fftStreamCode);
   return r;
 }
 
@@ -351,7 +369,8 @@ LfSetup BuildLfSetup(const JobSetup& s) {
   }
   r.fftType = static_cast<std::uint16_t>(type);
   switch (type) {
-    case 3: case 6:
+    case 3:
+    case 6:
       r.filterLength = n;
       r.accumulation = static_cast<std::uint16_t>((n + 2) / 3);
       break;
@@ -401,6 +420,14 @@ std::vector<SetupParamEntry> BuildSetupParamEntries(JobSetup& s, const SetupCont
   if (ctx.featureLevel >= 2) add(kAuxPin, AuxPinValue(s, ctx));
   if (ctx.featureLevel >= 2 && ctx.firmware >= Fw(2, 1, 0)) add(kTimeSrc, s.timeSource ? 1 : 0);
   return e;
+}
+
+void FitStreamCodes(JobSetup& s, const SetupContext& ctx) {
+  // An LF unit and a serial link have no data sockets: their data come in the status replies.
+  if (!ctx.IsLf() && !ctx.serialLink) return;
+  for (int* code : {&s.waveStreamCode, &s.fftStreamCode}) {
+    if (*code == TRANSPORT_UDP || *code == TRANSPORT_TCP) *code = TRANSPORT_LINK;
+  }
 }
 
 void SetLfStreamCodes(JobSetup& s) {
@@ -472,8 +499,8 @@ void ReadBack(JobSetup& s, const SetupContext& ctx, const SetupParamValues& v, s
 
   const FftSetup panel = FftFromPanel(s);
   FftSetup f;
-  f.refLevel = ClampTo<std::int16_t>(v.Has(kFftRefLevel) ? static_cast<std::int32_t>(v.value[kFftRefLevel])
-                                                         : panel.refLevel);
+  f.refLevel =
+      ClampTo<std::int16_t>(v.Has(kFftRefLevel) ? static_cast<std::int32_t>(v.value[kFftRefLevel]) : panel.refLevel);
   f.sampleRate = static_cast<std::uint32_t>(get(kFftSampleRate, panel.sampleRate));
   f.fftLength = ClampTo<std::uint16_t>(get(kFftPtsPer, panel.fftLength));
   f.fftStep = ClampTo<std::uint16_t>(get(kFftSampsBtw, panel.fftStep));

@@ -29,8 +29,8 @@ DataPath::DataPath(HyloNodes& nodes, HyloThreadControl& threads, HyloIni& ini, O
     }
   });
 
-  auto fftTransport = [this] { return groups_.display.collectFftMode; };
-  auto waveTransport = [this] { return groups_.display.collectWaveMode; };
+  auto fftTransport = [this] { return Transports().fft; };
+  auto waveTransport = [this] { return Transports().wave; };
   auto customScan = [this] { return groups_.display.useCustomScanRate; };
   auto scanInterval = [this] { return groups_.display.scanPeriod; };
   auto setScanInterval = [this](double t) {
@@ -106,9 +106,9 @@ DataPath::DataPath(HyloNodes& nodes, HyloThreadControl& threads, HyloIni& ini, O
 
 StreamStatusSink DataPath::StatusSink() {
   StreamStatusSink sink;
-  sink.environment = [this](int t, int h) {
-    status_.SetTemperature(t);
-    status_.SetHumidity(h);
+  sink.environment = [this](std::optional<int> t, std::optional<int> h) {
+    if (t) status_.SetTemperature(*t);
+    if (h) status_.SetHumidity(*h);
   };
   sink.battery = [this](int level, int state) { status_.SetBattery(level, state); };
   sink.sensitivity = [this](int db) { reference_.SetSensitivity(db); };
@@ -172,6 +172,7 @@ bool DataPath::ImpulsePassThrough::Handle(MessageNode& node) {
 void DataPath::Initialise() {
   reference_.InitReferences();
   statusReplies_.SetScanInterval(groups_.display.scanPeriod);
+  status_.SetDisplayUtc(groups_.main.displayInUtc);
 }
 
 void DataPath::WorkersStarted() {

@@ -45,6 +45,9 @@ class DataPath {
   // Where the scanning stop procedure plugs in (open-failure of a log stops collection).
   void SetStopDataCollection(std::function<void()> stop) { stopDataCollection_ = std::move(stop); }
   void SetIdentity(const DeviceIdentity& identity);
+  // Where the stream transport codes are read (the job setup); set before the workers start.
+  void SetStreamCodes(StreamCodesSource source) { streamCodes_ = std::move(source); }
+  StreamCodes Transports() const { return streamCodes_ ? streamCodes_() : StreamCodes{}; }
 
   ParseStreams& Streams() { return streams_; }
   HyloProcStream& StreamMessages() { return streamMessages_; }
@@ -75,6 +78,7 @@ class DataPath {
   HyloThreadControl& threads_;
   OperatorPort& operator_;
   SettingsGroups& groups_;
+  StreamCodesSource streamCodes_;
   ParseStreams streams_;
   StreamChannels channels_{nodes_, threads_, streams_};
   HyloProcStream streamMessages_;

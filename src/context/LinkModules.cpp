@@ -1,6 +1,9 @@
 #include "context/LinkModules.h"
 
+#include <ctime>
+
 #include "link/CommandLetters.h"
+#include "link/InstrumentClock.h"
 #include "link/MainWorkThread.h"
 
 namespace hylo {
@@ -31,7 +34,11 @@ LinkModules::LinkModules(HyloNodes& nodes, HyloThreadControl& threads, OperatorP
     if (s.temperatureC) data_.Status().SetTemperature(static_cast<int>(*s.temperatureC * 10));
     if (s.humidityPercent) data_.Status().SetHumidity(static_cast<int>(*s.humidityPercent * 10));
     if (s.batteryLevel) data_.Status().SetBattery(*s.batteryLevel, s.batteryState.value_or(0));
-    if (s.syncState) data_.Status().SetSyncState(*s.syncState);
+    if (s.syncState) {
+      // The identify's own mode is the clock step's; only a later change asks again.
+      syncMode_ = *s.syncState;
+      data_.Status().SetSyncState(*s.syncState);
+    }
     // LF units and serial links are asked for the extended status items.
     mainWork.SetExtendedStatusWanted(reply.identity.modelCode == kModelLf || connect_.ConnectionType() == LINK_SERIAL);
   });
@@ -45,8 +52,20 @@ LinkModules::LinkModules(HyloNodes& nodes, HyloThreadControl& threads, OperatorP
     }
     return 0;
   });
+  connect_.SetClockStep([this](int syncMode, bool identified) { ClockStep(syncMode, identified); });
+  data_.Status().SetSyncModeListener([this, &nodes](int mode) {
+    const int before = syncMode_.exchange(mode);
+    if (before < 0 || before == mode || connect_.ConnectionType() == LINK_NONE) return;
+    MessageNode* node = nodes.AllocNode(MSG_CONNECT_REQUEST, 1);
+    if (!node) return;
+    ConnectRequest request;
+    request.op = kOpSyncModeChanged;
+    request.baud = mode;
+    node->As<ConnectRequest>() = request;
+    if (threads_.PostNode(CONNECT_THREAD, node) != 1) nodes.FreeNode(node);
+  });
   mainWork.SetPort(
-      {[&groups] { return groups.display.collectFftMode; }, [&groups] { return groups.display.collectWaveMode; },
+      {[this] { return data_.Transports().fft; }, [this] { return data_.Transports().wave; },
        [this] { data_.StatusReplies().CountRequest(); },
        [this](std::uint16_t mask) {
          const std::uint8_t payload[2] = {static_cast<std::uint8_t>(mask), static_cast<std::uint8_t>(mask >> 8)};
@@ -54,7 +73,18 @@ LinkModules::LinkModules(HyloNodes& nodes, HyloThreadControl& threads, OperatorP
        }});
 }
 
+// ConnectThread. The set is forwarded, so the "A" handler logs "… time synced to … UTC".
+void LinkModules::ClockStep(int syncMode, bool identified) {
+  syncMode_ = syncMode;
+  const auto host = static_cast<std::uint32_t>(std::time(nullptr));
+  const ClockOutcome outcome = SyncInstrumentClock(link_, syncMode, host, clockCancel_);
+  if (!outcome.failedLine.empty() && statusLog_) statusLog_(outcome.failedLine);
+  // The battery report comes back to the "Z" handler.
+  if (identified) link_.Send(cmd::kUnitEnquiry, {}, true);
+}
+
 void LinkModules::SetLinkEvents(std::function<void(std::string_view)> statusLog, std::function<void()> stopScanning) {
+  statusLog_ = statusLog;
   LinkHooks hooks;
   hooks.wakeSerialReader = [this] { serial_.WakeSerialReader(); };
   hooks.resetConnectionDisplay = [this] { connect_.ResetConnectionDisplay(); };

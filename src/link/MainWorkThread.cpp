@@ -4,8 +4,8 @@ namespace hylo {
 
 std::uint16_t MainWorkThread::StreamMask() const {
   std::uint16_t mask = 0;
-  if (port_.fftTransport && port_.fftTransport() == kTransportCommandLink) mask |= 0x1018;
-  if (port_.waveTransport && port_.waveTransport() == kTransportCommandLink) mask |= 0x2028;
+  if (port_.fftTransport && port_.fftTransport() == TRANSPORT_LINK) mask |= 0x1018;
+  if (port_.waveTransport && port_.waveTransport() == TRANSPORT_LINK) mask |= 0x2028;
   return mask;
 }
 
@@ -38,7 +38,7 @@ bool MainWorkThread::Handle(MessageNode& node) {
 void MainWorkThread::OnTimeout() {
   if (period_ < 0) return;
   const std::uint16_t mask = StatusMask();
-  const bool waveOnLink = port_.waveTransport && port_.waveTransport() == kTransportCommandLink;
+  const bool waveOnLink = port_.waveTransport && port_.waveTransport() == TRANSPORT_LINK;
   // Fast waveform over the command link needs several replies per period to keep up.
   const int sends = (waveOnLink && period_ < 10) ? 8 : 1;
   for (int i = 0; i < sends; ++i) Send(mask);

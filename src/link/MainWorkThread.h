@@ -5,12 +5,10 @@
 #include <cstdint>
 #include <functional>
 
+#include "core/StreamTransport.h"
 #include "core/Worker.h"
 
 namespace hylo {
-
-// Stream transport code meaning "carried in the status replies of the command link".
-inline constexpr int kTransportCommandLink = 3;
 
 class MainWorkThread final : public Worker {
  public:

@@ -10,7 +10,6 @@ namespace hylo {
 namespace {
 
 constexpr int kLevels = 7;
-constexpr int kTransportCommandLink = 3;
 
 struct StepTable {
   std::int16_t t[3][511];
@@ -86,7 +85,7 @@ std::uint64_t HyloProcFft::ProcessRecord(SpectrumRecord& r) {
       context_.densityCorrection(r.sampleRate, r.fftLength);
     }
     previousEnd_ = 0;
-    const bool overLink = context_.fftTransport && context_.fftTransport() == kTransportCommandLink;
+    const bool overLink = context_.fftTransport && context_.fftTransport() == TRANSPORT_LINK;
     const bool custom = context_.customScanRate && context_.customScanRate();
     if (overLink && !custom && context_.scanInterval && context_.setScanInterval &&
         r.recordSeconds / 2 < context_.scanInterval()) {

@@ -6,7 +6,6 @@
 
 namespace hylo {
 namespace {
-constexpr int kTransportCommandLink = 3;
 constexpr double kScanIntervals[] = {1,        0.5,       0.25,       0.125,       0.0625, 0.03125,
                                      0.015625, 0.0078125, 0.00390625, 0.001953125, 0.001};
 }  // namespace
@@ -104,7 +103,7 @@ bool HyloProcWave::FormatChanged(const WaveformRecord& r) const {
 void HyloProcWave::NewFormat(const WaveformRecord& r) {
   const bool rateUp = !haveFormat_ || r.sampleRate > rate_;
   const bool replaying = context_.replayInProgress && context_.replayInProgress();
-  const bool overLink = context_.waveTransport && context_.waveTransport() == kTransportCommandLink;
+  const bool overLink = context_.waveTransport && context_.waveTransport() == TRANSPORT_LINK;
   const bool custom = context_.customScanRate && context_.customScanRate();
   if (!replaying && rateUp && overLink && !custom && context_.scanInterval && context_.setScanInterval) {
     // Poll fast enough that the command link keeps up with the new rate.

@@ -8,13 +8,11 @@
 #include <string>
 
 #include "core/HyloThreadControl.h"
+#include "core/StreamTransport.h"
 #include "platform/DataSockets.h"
 #include "stream/ParseStreams.h"
 
 namespace hylo {
-
-// Stream transport codes of the job setup.
-enum StreamTransport : int { TRANSPORT_OFF = 0, TRANSPORT_UDP = 1, TRANSPORT_TCP = 2, TRANSPORT_LINK = 3 };
 
 class StreamChannels {
  public:

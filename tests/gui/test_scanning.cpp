@@ -33,8 +33,7 @@ struct ConnectedSim {
     ASSERT_TRUE(sim.Ready()) << sim.FirstLine();
     Hylo& hylo = *gui.hylo;
     ASSERT_EQ(hylo.Start(), 0);
-    hylo.Groups().display.collectWaveMode = TRANSPORT_UDP;
-    hylo.Groups().display.collectFftMode = TRANSPORT_OFF;
+    hylo.JobSetup().SetStreamTransports({TRANSPORT_UDP, TRANSPORT_OFF});
     hylo.Groups().display.refreshRate = 0.1;
     ConnectRequest request;
     request.op = 1;

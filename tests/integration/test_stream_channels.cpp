@@ -64,7 +64,7 @@ TEST(StreamChannels, UdpWaveStreamFromStartRequestToStopRequest) {
   ScriptedOperator op;
   Hylo hylo(op, TestOptions(dir));
   ASSERT_EQ(hylo.Start(), 0);
-  hylo.Groups().display.collectFftMode = 0;
+  hylo.JobSetup().SetStreamTransports({TRANSPORT_TCP, TRANSPORT_OFF});
   hylo.Groups().wav.path = (dir.Path() / "wav").string();
   hylo.Data().Logging().StartWavLogging();
 

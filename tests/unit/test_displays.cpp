@@ -56,7 +56,10 @@ TEST(UiUpdate, RefreshPutsTheStatusOnThePanelAndKeepsAnUnknownSyncMode) {
 }
 
 TEST(TimeSeries, LabelDecimalsAndTheFirst768Samples) {
-  EXPECT_EQ(TraceLabel(64000, 768), "64.000000 kS/sec,   1.2 msec/div");
+  EXPECT_EQ(TraceLabel(64000, 768), "64 kS/sec,   1.2 msec/div");
+  EXPECT_EQ(TraceLabel(128000, 768), "128 kS/sec,   0.6 msec/div");
+  EXPECT_EQ(TraceLabel(4000, 768), "4 kS/sec,  19.2 msec/div");
+  EXPECT_EQ(TraceLabel(31250, 768), "31.25 kS/sec,   2.5 msec/div");
   EXPECT_EQ(RmsDecimals(0.0123), 2);
   HyloNodes nodes;
   ASSERT_EQ(nodes.CreateNodePool(), 0);
