@@ -208,11 +208,13 @@ class RecordRun {
   // The transports are host-side fields of the job setup: they decide the enquiry interval.
   void SetTransports() {
     auto& groups = hylo_->Groups();
-    if (!o_.wave.empty()) groups.display.collectWaveMode = kTransports.at(o_.wave);
-    if (!o_.fft.empty()) groups.display.collectFftMode = kTransports.at(o_.fft);
+    StreamCodes codes = hylo_->JobSetup().StreamTransports();
+    if (!o_.wave.empty()) codes.wave = kTransports.at(o_.wave);
+    if (!o_.fft.empty()) codes.fft = kTransports.at(o_.fft);
+    // The edit lets the panel rules derive the enquiry interval from the new codes.
     hylo_->JobSetup().EditSetup([&](setup::JobSetup& s) {
-      s.waveStreamCode = groups.display.collectWaveMode;
-      s.fftStreamCode = groups.display.collectFftMode;
+      s.waveStreamCode = codes.wave;
+      s.fftStreamCode = codes.fft;
     });
     const Control interval = hylo_->UnitSetupPanel().Get(setup::unitpanel::kScanInterval);
     if (const auto* seconds = std::get_if<double>(&interval.value)) groups.display.scanPeriod = *seconds;

@@ -2,6 +2,8 @@
 
 #include <chrono>
 #include <cmath>
+#include <cstdio>
+#include <string>
 
 #include "SimSpectrum.h"
 #include "wire/Bytes.h"
@@ -44,6 +46,17 @@ SimInstrument::SimInstrument(const SimOptions& options)
     statusScene_ = SimScene(o_, setup_.WaveSampleRate());
   }
   if (o_.setupError) setup_.ForceError(o_.setupError);
+  clockOffset_ = o_.clockOffset;
+}
+
+// Appends one line to the command log, for tests and for whoever watches the unit.
+void SimInstrument::LogCommand(const std::string& line) const {
+  std::fprintf(stderr, "hylo-sim: %s\n", line.c_str());
+  if (o_.commandLog.empty()) return;
+  if (std::FILE* f = std::fopen(o_.commandLog.c_str(), "a")) {
+    std::fprintf(f, "%s\n", line.c_str());
+    std::fclose(f);
+  }
 }
 
 std::uint32_t SimInstrument::Now() const { return static_cast<std::uint32_t>(SystemSeconds() + clockOffset_); }
@@ -58,6 +71,7 @@ SimAction SimInstrument::Handle(const SimFrame& f) {
     case 'A': {
       if (p.size() != 4) break;  // malformed: a careful instrument keeps its clock
       const std::uint32_t t = GetU32LE(p, 0);
+      LogCommand(t != 0 ? "A set " + std::to_string(t) : "A read " + std::to_string(Now()));
       if (t != 0) clockOffset_ = static_cast<std::int64_t>(t) - SystemSeconds();
       std::vector<std::uint8_t> r(4);
       PutU32LE(r, 0, Now());
@@ -146,6 +160,7 @@ SimAction SimInstrument::Handle(const SimFrame& f) {
       a.reboot = true;
       break;
     case 'Z':
+      LogCommand("Z");
       reply('Z', {0, 0, static_cast<std::uint8_t>(o_.batteryState),
                   static_cast<std::uint8_t>(static_cast<std::int8_t>(o_.batteryLevel))});
       break;

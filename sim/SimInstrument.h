@@ -41,6 +41,8 @@ class SimInstrument {
   SimSetupStore& Setup() { return setup_; }
   const SimSetupStore& Setup() const { return setup_; }
   const SimOptions& Options() const { return o_; }
+  // One line to stderr and to the command log: the clock and unit enquiries and stream starts.
+  void LogCommand(const std::string& line) const;
   const std::vector<SimEpochTrigger>& EpochTriggers() const { return triggers_; }
   // Changes whenever the trigger list changes, so watchers can restart their trigger states.
   std::uint64_t TriggerGeneration() const { return triggerGeneration_; }

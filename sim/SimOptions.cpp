@@ -107,6 +107,10 @@ std::string SimUsage() {
          "  --enquiry-frames N         answer the setup enquiry \"F\" with at most N of its frames\n"
          "  --echo-flip TYPE:OFFSET    invert the byte at OFFSET in the echo of each accepted \"D\" record\n"
          "                             of TYPE (e.g. 14:11, the WaveSetup reserved byte)\n"
+         "  --command-log FILE         append a line per clock (\"A\"), unit enquiry (\"Z\") and stream start\n"
+         "  --clock-offset S           start the instrument clock S seconds from the host's (may be negative)\n"
+         "  --bad-descriptions N       every N waveform messages, send unusable stream descriptions\n"
+         "                             (zero rate, extreme values, channel type 255), each with data\n"
          "  --dump-samples N           print the first N waveform counts of the scene, one per line, and exit\n"
          "  --help                     this text\n";
 }
@@ -196,6 +200,13 @@ SimOptionsResult ParseSimOptions(const std::vector<std::string_view>& args) {
     } else if (a == "--drop-log") {
       o.dropLog = std::string(v);
       ok = !o.dropLog.empty();
+    } else if (a == "--command-log") {
+      o.commandLog = std::string(v);
+      ok = !o.commandLog.empty();
+    } else if (a == "--clock-offset") {
+      ok = ParseNumber(v, o.clockOffset);
+    } else if (a == "--bad-descriptions") {
+      ok = ParseNumber(v, o.badDescriptionsEvery) && o.badDescriptionsEvery >= 0;
     } else if (a == "--dump-samples") {
       ok = ParseNumber(v, x) && x >= 1 && x <= 1e9;
       o.dumpSamples = static_cast<std::uint64_t>(x);

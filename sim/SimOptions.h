@@ -55,7 +55,12 @@ struct SimOptions {
 
   // Faults.
   double dropUdp = 0;
-  std::string dropLog;            // one line "first count" per lost waveform datagram
+  std::string dropLog;           // one line "first count" per lost waveform datagram
+  std::string commandLog;        // one line per clock ("A") and unit enquiry ("Z") received
+  std::int64_t clockOffset = 0;  // the instrument clock's start, seconds from the host's
+  // Every this many waveform messages, a run of unusable descriptions (zero rate, extreme
+  // values, channel type 255), each followed by data, before the good one again (0 = never).
+  int badDescriptionsEvery = 0;
   double closeLinkAfter = 0;      // TCP: after each accept; pty: after the host's first bytes
   double startTimeout = 10;       // a TCP data connection without a start request is timed out
   double streamLimit = 6 * 3600;  // a stream is timed out after this long (0 = never)

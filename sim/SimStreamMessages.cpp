@@ -95,6 +95,22 @@ std::vector<std::uint8_t> SimStreamMessages::WaveDescription(const SimOptions& o
   return Message('2', w.b);
 }
 
+std::vector<std::uint8_t> SimStreamMessages::BadWaveDescription(const SimOptions& o, const SimWaveFormat& f,
+                                                                const SimSampleTime& t, int kind) {
+  Writer w;
+  CommonDescription(w, o, t);
+  w.Block(tags::kWave, 8);
+  w.U32(kind == 0 ? 0 : kind == 1 ? 0x7FFFFFFFu : f.sampleRate);
+  w.U16(static_cast<std::uint32_t>(f.gain));
+  w.U16(0);
+  const auto width = static_cast<std::uint8_t>(f.bytesPerSample);
+  if (kind == 1)
+    Channel(w, 1, width, 0x7FFFFFFF, 0x7FFFFFFF, 0, 0);
+  else
+    Channel(w, kind == 2 ? 255 : 1, width, 8388607, -8388608, 2500000, -2500000);
+  return Message('2', w.b);
+}
+
 std::vector<std::uint8_t> SimStreamMessages::FftDescription(const SimOptions& o, const SimFftFormat& f,
                                                             const SimSampleTime& t) {
   Writer w;

@@ -50,6 +50,11 @@ class SimStreamMessages {
 
   static std::vector<std::uint8_t> WaveDescription(const SimOptions& o, const SimWaveFormat& f, const SimSampleTime& t);
   static std::vector<std::uint8_t> FftDescription(const SimOptions& o, const SimFftFormat& f, const SimSampleTime& t);
+  // Unusable waveform descriptions a faulty unit might send: 0 a zero sample rate, 1 extreme
+  // values (the largest positive rate, equal count limits, no voltage range), 2 channel type 255.
+  static constexpr int kBadDescriptionKinds = 3;
+  static std::vector<std::uint8_t> BadWaveDescription(const SimOptions& o, const SimWaveFormat& f,
+                                                      const SimSampleTime& t, int kind);
 
   // A full-scale sample (1.0 = largest) as the count sent with `width` bytes.
   static std::int32_t Count(int width, double sample);

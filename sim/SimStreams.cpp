@@ -199,6 +199,8 @@ void SimStreams::OnRequest(SimStreamKind kind, std::span<const std::uint8_t> byt
       }
       continue;
     }
+    const char* name = kind == SimStreamKind::kWave ? "wave" : "fft";
+    if (start) instrument_.LogCommand(std::string(name) + (client ? " tcp start" : " udp start"));
     if (client) {
       client->active = start;
       if (start) {
@@ -472,6 +474,23 @@ void SimStreams::RunWave(Clock::time_point now) {
     wave_.paced += n;
     wave_.sent += n;
     need -= n;
+    const int every = instrument_.Options().badDescriptionsEvery;
+    if (every > 0 && ++wave_.messages % static_cast<std::uint64_t>(every) == 0) {
+      // Each unusable description comes with data, as a faulty unit would send it; the
+      // good description follows, then the data go on.
+      for (int kind = 0; kind < SimStreamMessages::kBadDescriptionKinds; ++kind) {
+        const std::uint64_t at = wave_.scene->SampleIndex();
+        const auto when = TimeOfSample(wave_.t0, at, wave_.rate);
+        Publish(SimStreamKind::kWave, SimStreamMessages::BadWaveDescription(instrument_.Options(), f, when, kind));
+        chunk.resize(per);
+        wave_.scene->Next(chunk);
+        Publish(SimStreamKind::kWave, SimStreamMessages::WaveData(f, when, chunk));
+        wave_.paced += per;
+        wave_.sent += per;
+        need -= std::min<std::uint64_t>(need, per);
+      }
+      Publish(SimStreamKind::kWave, Description(SimStreamKind::kWave));
+    }
   }
 }
 

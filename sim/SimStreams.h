@@ -59,6 +59,7 @@ class SimStreams {
     std::chrono::steady_clock::time_point paceStart{};
     bool running = false;
     std::uint64_t sent = 0;
+    std::uint64_t messages = 0;
   };
   struct UdpChannel {
     std::optional<asio::ip::udp::socket> socket;

@@ -65,10 +65,13 @@ FftSetup FftFromPanel(const JobSetup& s, std::uint64_t* rawAccumulation = nullpt
   return r;
 }
 
-int StreamCodeFor(bool enabled, bool serialLink, std::uint8_t logMode) {
-  if (!enabled) return 0;
-  if (serialLink || logMode == 1 || logMode == 2) return 3;
-  return 2;
+// A socket stream goes by TCP unless the setup already asks for UDP (the saved choice).
+int SocketCode(int current) { return current == TRANSPORT_UDP ? TRANSPORT_UDP : TRANSPORT_TCP; }
+
+int StreamCodeFor(bool enabled, bool serialLink, std::uint8_t logMode, int current) {
+  if (!enabled) return TRANSPORT_OFF;
+  if (serialLink || logMode == 1 || logMode == 2) return TRANSPORT_LINK;
+  return SocketCode(current);
 }
 
 bool ReadBackWave(JobSetup& s, const SetupContext& ctx, const WaveSetup& r, bool fromParamList) {
@@ -88,7 +91,7 @@ bool ReadBackWave(JobSetup& s, const SetupContext& ctx, const WaveSetup& r, bool
         s.waveStreaming = false;
       }
     } else if (fromParamList) {
-      s.waveStreamCode = ctx.serialLink ? 3 : 2;
+      s.waveStreamCode = ctx.serialLink ? TRANSPORT_LINK : SocketCode(s.waveStreamCode);
     }
   }
   return true;
@@ -108,7 +111,7 @@ bool ReadBackFft(JobSetup& s, const SetupContext& ctx, const FftSetup& r, bool f
     if (r.logMode == 1 || r.logMode == 2)
       s.fftStreamCode = 3;
     else if (fromParamList)
-      s.fftStreamCode = ctx.serialLink ? 3 : 2;
+      s.fftStreamCode = ctx.serialLink ? TRANSPORT_LINK : SocketCode(s.fftStreamCode);
   }
   return true;
 }
@@ -288,7 +291,7 @@ WaveSetup BuildWaveSetup(JobSetup& s, const SetupContext& ctx, Notices& notices)
   }
   r.gain = ClampTo<std::uint16_t>(gain);
   r.dataFormat = format;
-  s.waveStreamCode = StreamCodeFor(s.waveStreaming, ctx.serialLink, r.logMode);
+  s.waveStreamCode = StreamCodeFor(s.waveStreaming, ctx.serialLink, r.logMode, s.waveStreamCode);
   r.logLength = ClampTo<std::uint8_t>(s.waveMaxLogLength);
   if (r.sampleRate == 512000 && ctx.firmware < Firmware(1, 4, 0)) {
     notices.emplace_back(kNo512kText);
@@ -304,7 +307,7 @@ FftSetup BuildFftSetup(JobSetup& s, const SetupContext& ctx, Notices& notices) {
   FftSetup r = FftFromPanel(s, &raw);
   // The record holds 16 bits; a wrapped count would give a far shorter update time.
   if (raw > 0xFFFF) notices.emplace_back(kAccumulationClampedText);
-  s.fftStreamCode = StreamCodeFor(s.spectrumStreaming, ctx.serialLink, r.logMode);
+  s.fftStreamCode = StreamCodeFor(s.spectrumStreaming, ctx.serialLink, r.logMode, s.fftStreamCode);
   return r;
 }
 
@@ -417,6 +420,14 @@ std::vector<SetupParamEntry> BuildSetupParamEntries(JobSetup& s, const SetupCont
   if (ctx.featureLevel >= 2) add(kAuxPin, AuxPinValue(s, ctx));
   if (ctx.featureLevel >= 2 && ctx.firmware >= Firmware(2, 1, 0)) add(kTimeSrc, s.timeSource ? 1 : 0);
   return e;
+}
+
+void FitStreamCodes(JobSetup& s, const SetupContext& ctx) {
+  // An LF unit and a serial link have no data sockets: their data come in the status replies.
+  if (!ctx.IsLf() && !ctx.serialLink) return;
+  for (int* code : {&s.waveStreamCode, &s.fftStreamCode}) {
+    if (*code == TRANSPORT_UDP || *code == TRANSPORT_TCP) *code = TRANSPORT_LINK;
+  }
 }
 
 void SetLfStreamCodes(JobSetup& s) {

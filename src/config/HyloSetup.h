@@ -13,6 +13,7 @@
 #include "config/Control.h"
 #include "config/SetupRecords.h"
 #include "link/Firmware.h"
+#include "core/StreamTransport.h"
 
 namespace hylo::setup {
 
@@ -170,6 +171,9 @@ LfSetup BuildLfSetup(const JobSetup& s);
 std::vector<SetupParamEntry> BuildSetupParamEntries(JobSetup& s, const SetupContext& ctx, Notices& notices);
 // AUX_PIN value: pin mode, + 32 for wake from standby from firmware 2.1.0.
 std::uint32_t AuxPinValue(const JobSetup& s, const SetupContext& ctx);
+// The stream codes brought in line with the unit and link about to stream: an LF unit or a
+// serial link carries data only in the status replies, so a socket code becomes 3.
+void FitStreamCodes(JobSetup& s, const SetupContext& ctx);
 // Stream codes after a successful `LfSetup` send: data choice 1 or 2 → 3, else 0.
 void SetLfStreamCodes(JobSetup& s);
 

@@ -9,6 +9,7 @@
 #include "config/SetupFile.h"
 #include "link/CommandLetters.h"
 #include "link/DeviceIdentity.h"
+#include "settings/HyloIni.h"
 #include "wire/Bytes.h"
 
 namespace hylo::setup {
@@ -47,6 +48,41 @@ void JobSetupCommands::EditSetup(const std::function<void(JobSetup&)>& edit) {
     copy = setup_;
   }
   Publish(copy, ctx);
+}
+
+StreamCodes JobSetupCommands::StreamTransports() const {
+  std::lock_guard guard(lock_);
+  return {setup_.waveStreamCode, setup_.fftStreamCode};
+}
+
+void JobSetupCommands::SetStreamTransports(StreamCodes codes) {
+  std::lock_guard guard(lock_);
+  setup_.waveStreamCode = codes.wave;
+  setup_.fftStreamCode = codes.fft;
+}
+
+StreamCodes JobSetupCommands::FitStreamTransports() {
+  const SetupContext ctx = Context();
+  std::lock_guard guard(lock_);
+  FitStreamCodes(setup_, ctx);
+  return {setup_.waveStreamCode, setup_.fftStreamCode};
+}
+
+void JobSetupCommands::LoadStreamTransports(const HyloIni& ini) {
+  std::lock_guard settings(ini.SettingsLock());
+  StreamCodes codes{kDefaultStreamCode, kDefaultStreamCode};
+  ini.GetInt(kStreamSection, kWaveStreamKey, codes.wave);
+  ini.GetInt(kStreamSection, kFftStreamKey, codes.fft);
+  // A code the program does not know is taken as the default, not as a fifth transport.
+  auto known = [](int c) { return c >= TRANSPORT_OFF && c <= TRANSPORT_LINK ? c : kDefaultStreamCode; };
+  SetStreamTransports({known(codes.wave), known(codes.fft)});
+}
+
+void JobSetupCommands::SaveStreamTransports(HyloIni& ini) const {
+  const StreamCodes codes = StreamTransports();
+  std::lock_guard settings(ini.SettingsLock());
+  ini.SetInt(kStreamSection, kWaveStreamKey, codes.wave);
+  ini.SetInt(kStreamSection, kFftStreamKey, codes.fft);
 }
 
 bool JobSetupCommands::Changed(UnitTab tab) const { return flags_.Changed(tab); }
@@ -295,6 +331,10 @@ int JobSetupCommands::ApplyUnitSetup(bool rateConfirmed) {
   };
   // Clearing the unit's triggers is only safe when they can be sent again.
   const bool epoch = flags_.Changed(UnitTab::kEpoch) && static_cast<bool>(ports_.sendEpochTriggers);
+  if (flags_.Changed(UnitTab::kEpoch) && !ports_.sendEpochTriggers) {
+    operator_.ShowNotice(kEpochNotSentText);
+    flags_.Set(UnitTab::kEpoch, false);
+  }
 
   if (!rateConfirmed && !ConfirmDataRate()) return -1;
   if (flags_.Changed(UnitTab::kLink)) {
@@ -420,10 +460,10 @@ int JobSetupCommands::SendJobEnquireCallback(UnitTab pressedOn) {
 bool JobSetupCommands::ConfirmEnquiry(UnitTab pressedOn) {
   const std::vector<std::string> buttons = {"Continue", "Cancel"};
   if (pressedOn == UnitTab::kHf && flags_.Changed(UnitTab::kSpecialFeatures)) {
-    if (operator_.Confirm("Hylo", kResetSpecialFeaturesText, buttons) != 0) return false;
+    if (operator_.Confirm("Confirm", kResetSpecialFeaturesText, buttons) != 0) return false;
     flags_.Set(UnitTab::kSpecialFeatures, false);
   } else if (pressedOn == UnitTab::kSpecialFeatures && flags_.Changed(UnitTab::kHf)) {
-    if (operator_.Confirm("Hylo", kResetAurisondSetupText, buttons) != 0) return false;
+    if (operator_.Confirm("Confirm", kResetAurisondSetupText, buttons) != 0) return false;
     flags_.Set(UnitTab::kHf, false);
   }
   return true;

@@ -22,7 +22,17 @@
 #include "shell/PanelModel.h"
 #include "shell/StatusLog.h"
 
+namespace hylo {
+class HyloIni;
+}
+
 namespace hylo::setup {
+
+// The settings keys that keep the job setup's stream transport codes between runs.
+inline constexpr const char* kStreamSection = "Settings";
+inline constexpr const char* kWaveStreamKey = "Collect Wave Mode";
+inline constexpr const char* kFftStreamKey = "Collect FFT Mode";
+inline constexpr int kDefaultStreamCode = TRANSPORT_TCP;
 
 // Controls of the instrument setup panel model: derived texts and a revision that moves on
 // every change of the setup, so a view knows to refresh from `Setup()`.
@@ -45,6 +55,9 @@ inline constexpr std::string_view kLfConfiguredText = "Aurisond LF Configured Su
 inline constexpr std::string_view kHfConfiguredText = "Aurisond HF Configured Successfully";
 inline constexpr std::string_view kAfConfiguredText = "Aurisond AF Configured Successfully";
 inline constexpr std::string_view kJobSetupFailedLine = "Job setup failed";
+inline constexpr std::string_view kEpochNotSentText =
+    "The epoch trigger changes were not sent to the unit: sending epoch triggers is not available in this version "
+    "of Hylo yet. The unit keeps the triggers it has.";
 inline constexpr std::string_view kHfEpochClearFailedText =
     "Aurisond HF epoch clear failed\nPlease check your connection and try again.\n";
 inline constexpr std::string_view kAfEpochClearFailedText =
@@ -125,6 +138,13 @@ class JobSetupCommands {
   JobSetup Setup() const;
   // A panel edit: the panel rules run after it and the derived texts follow.
   void EditSetup(const std::function<void(JobSetup&)>& edit);
+  // The stream transport codes: the one place every reader asks (any thread).
+  StreamCodes StreamTransports() const;
+  void SetStreamTransports(StreamCodes codes);
+  // Before scanning starts: the codes brought in line with the connected unit and link.
+  StreamCodes FitStreamTransports();
+  void LoadStreamTransports(const HyloIni& ini);
+  void SaveStreamTransports(HyloIni& ini) const;
   bool Changed(UnitTab tab) const;
   void MarkChanged(UnitTab tab);
   bool PanelOpen() const { return panelOpen_; }

@@ -100,8 +100,15 @@ int ProgramSettings::ApplyProgramSettings() {
     processing_ = ProcessingFromSettings(display_);
     if (ports_.saveSettings) ports_.saveSettings();
   }
-  if (rc == 0 && flags_.Changed(ProgramTab::kHostEpoch)) rc = run(ports_.applyHostEpoch);
-  if (rc == 0 && flags_.Changed(ProgramTab::kImpulse)) rc = run(ports_.applyImpulse);
+  // A tab without its module says so rather than pass for applied.
+  auto applyOrTell = [&](const std::function<int()>& apply, std::string_view notApplied) {
+    if (apply) return apply();
+    if (ports_.showNotice) ports_.showNotice(notApplied);
+    return 0;
+  };
+  if (rc == 0 && flags_.Changed(ProgramTab::kHostEpoch))
+    rc = applyOrTell(ports_.applyHostEpoch, kHostEpochNotAppliedText);
+  if (rc == 0 && flags_.Changed(ProgramTab::kImpulse)) rc = applyOrTell(ports_.applyImpulse, kImpulseNotAppliedText);
   if (rc != 0) {
     flags_.Set(current_);
     return rc;

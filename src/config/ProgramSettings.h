@@ -5,6 +5,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "config/SetupTabs.h"
 #include "files/HyloLogging.h"
@@ -61,7 +62,15 @@ struct ProgramSettingsPorts {
   std::function<int()> applyImpulse;
   std::function<void()> saveSettings;
   std::function<void(bool)> setupOpenIndication;
+  // Tells the operator what an Apply did not do.
+  std::function<void(std::string_view)> showNotice;
 };
+
+inline constexpr std::string_view kHostEpochNotAppliedText =
+    "The host trigger settings were not applied: host triggers are not available in this version of Hylo yet.";
+inline constexpr std::string_view kImpulseNotAppliedText =
+    "The impulse detection settings were not applied: impulse detection is not available in this version of Hylo "
+    "yet.";
 
 class ProgramSettings {
  public:

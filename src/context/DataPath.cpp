@@ -27,8 +27,8 @@ DataPath::DataPath(HyloNodes& nodes, HyloThreadControl& threads, HyloIni& ini, O
   reference_.SetPublisher([this](MessageNode* n) { return Forward(UI_UPDATE_THREAD, n); });
   reference_.SetChartReset([this] { Post(threads_, IMPULSE_THREAD, MSG_RESET_CHARTS); });
 
-  auto fftTransport = [this] { return groups_.display.collectFftMode; };
-  auto waveTransport = [this] { return groups_.display.collectWaveMode; };
+  auto fftTransport = [this] { return Transports().fft; };
+  auto waveTransport = [this] { return Transports().wave; };
   auto customScan = [this] { return groups_.display.useCustomScanRate; };
   auto scanInterval = [this] { return groups_.display.scanPeriod; };
   auto setScanInterval = [this](double t) {
@@ -110,9 +110,9 @@ DataPath::DataPath(HyloNodes& nodes, HyloThreadControl& threads, HyloIni& ini, O
 
 StreamStatusSink DataPath::StatusSink() {
   StreamStatusSink sink;
-  sink.environment = [this](int t, int h) {
-    status_.SetTemperature(t);
-    status_.SetHumidity(h);
+  sink.environment = [this](std::optional<int> t, std::optional<int> h) {
+    if (t) status_.SetTemperature(*t);
+    if (h) status_.SetHumidity(*h);
   };
   sink.battery = [this](int level, int state) { status_.SetBattery(level, state); };
   sink.sensitivity = [this](int db) { reference_.SetSensitivity(db); };
@@ -140,14 +140,8 @@ void DataPath::SetLogStatusLine(std::function<void(std::string_view)> line) {
 
 void DataPath::FinishLogging(std::chrono::milliseconds timeout) {
   if (threads_.Started()) {
-    if (MessageNode* node = nodes_.AllocNode(MSG_WAVE_TAIL, 1)) {
-      const std::uint64_t before = logging_.FinishedStops();
-      if (Post(TRIGGER_THREAD, node) == 1) {
-        logging_.WaitFinishedStops(before, timeout);
-      } else {
-        nodes_.FreeNode(node);
-      }
-    }
+    const std::uint64_t before = logging_.FinishedStops();
+    if (hylo::Post(threads_, TRIGGER_THREAD, MSG_WAVE_TAIL)) logging_.WaitFinishedStops(before, timeout);
   }
   logging_.StopLogging();
 }
@@ -194,6 +188,7 @@ bool DataPath::ImpulsePassThrough::Handle(MessageNode& node) {
 void DataPath::Initialise() {
   reference_.InitReferences();
   statusReplies_.SetScanInterval(groups_.display.scanPeriod);
+  status_.SetDisplayUtc(groups_.main.displayInUtc);
 }
 
 void DataPath::WorkersStarted() {

@@ -52,6 +52,9 @@ class DataPath {
   void FinishLogging(std::chrono::milliseconds timeout);
   // Where write failures of the logs are told besides the notice.
   void SetLogStatusLine(std::function<void(std::string_view)> line);
+  // Where the stream transport codes are read (the job setup); set before the workers start.
+  void SetStreamCodes(StreamCodesSource source) { streamCodes_ = std::move(source); }
+  StreamCodes Transports() const { return streamCodes_ ? streamCodes_() : StreamCodes{}; }
 
   ParseStreams& Streams() { return streams_; }
   HyloProcStream& StreamMessages() { return streamMessages_; }
@@ -82,6 +85,7 @@ class DataPath {
   HyloThreadControl& threads_;
   OperatorPort& operator_;
   SettingsGroups& groups_;
+  StreamCodesSource streamCodes_;
   ParseStreams streams_;
   StreamChannels channels_{threads_, streams_};
   HyloProcStream streamMessages_;

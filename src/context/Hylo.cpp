@@ -134,6 +134,7 @@ void Hylo::BuildSetupModules() {
   };
   jobSetup_ = std::make_unique<setup::JobSetupCommands>(link_->Command(), operator_, statusLog_, unitSetupPanel_,
                                                         std::move(ports));
+  dataPath_->SetStreamCodes([this] { return jobSetup_ ? jobSetup_->StreamTransports() : StreamCodes{}; });
   link_->Replies().RegisterReplyHandler('F', [this](std::span<const std::uint8_t> payload, std::int16_t) {
     return jobSetup_->OnSetupEnquiryReply(payload);
   });
@@ -144,6 +145,7 @@ void Hylo::BuildSetupModules() {
   programPorts.stopScanning = stop;
   programPorts.saveSettings = save;
   programPorts.setupOpenIndication = indicate;
+  programPorts.showNotice = [this](std::string_view text) { operator_.ShowNotice(text); };
   programSettings_ = std::make_unique<setup::ProgramSettings>(groups_->display, std::move(programPorts));
 }
 
@@ -151,11 +153,15 @@ void Hylo::WireScanning() {
   scan_.emplace(threads_, *dataPath_, *groups_, *wav_, statusLog_, operator_, mainPanel_);
   scan_->SetLink(link_->ScanLink());
   HyloScan::Hooks hooks;
+  hooks.fitStreamCodes = [this] {
+    if (jobSetup_) jobSetup_->FitStreamTransports();
+  };
   hooks.writeJobHistory = [this] {
     JobHistoryRow row;
     row.identity = link_->Connection().Identity();
-    row.fftCollectMode = groups_->display.collectFftMode;
-    row.waveCollectMode = groups_->display.collectWaveMode;
+    const StreamCodes codes = dataPath_->Transports();
+    row.fftCollectMode = codes.fft;
+    row.waveCollectMode = codes.wave;
     row.temperatureTenths = dataPath_->Status().GetTemperature();
     row.humidityTenths = dataPath_->Status().GetHumidity();
     row.fftLogFileName = dataPath_->Logging().CurrentFftLogName();
@@ -236,8 +242,13 @@ void Hylo::RecordUiThread() {
 void Hylo::RunInitialisation() {
   // Groups whose modules are not built yet still load and save, so the file stays complete.
   // Saving after a load also fills in keys a partial file lacked.
-  if (!settingsUnreadable_) groups_->LoadAll(ini_);
-  groups_->SaveAll(ini_);
+  if (settingsUnreadable_) {
+    jobSetup_->SetStreamTransports({setup::kDefaultStreamCode, setup::kDefaultStreamCode});
+  } else {
+    groups_->LoadAll(ini_);
+    jobSetup_->LoadStreamTransports(ini_);
+  }
+  SaveSettingsGroups();
   files_.OpenJobFiles(settingsFolder_);
   wav_->WavLogInit(settingsUnreadable_);
   dataPath_->Initialise();
@@ -257,7 +268,10 @@ void Hylo::ShutdownModules() {
   ini_.SettingsShutdown();
 }
 
-void Hylo::SaveSettingsGroups() { groups_->SaveAll(ini_); }
+void Hylo::SaveSettingsGroups() {
+  groups_->SaveAll(ini_);
+  jobSetup_->SaveStreamTransports(ini_);
+}
 
 int Hylo::MainExit() {
   if (exiting_.exchange(true)) return -1;

@@ -57,8 +57,9 @@ ScanInputs HyloScan::Inputs(bool restart) const {
   const DeviceIdentity identity = link_.identity ? link_.identity() : DeviceIdentity{};
   in.modelCode = identity.modelCode;
   in.firmware = FirmwareVersion(identity.firmwareText);
-  in.waveTransport = groups_.display.collectWaveMode;
-  in.fftTransport = groups_.display.collectFftMode;
+  const StreamCodes codes = data_.Transports();
+  in.waveTransport = codes.wave;
+  in.fftTransport = codes.fft;
   in.restart = restart;
   return in;
 }
@@ -96,7 +97,9 @@ void HyloScan::WaitForChannels() {
 }
 
 int HyloScan::BeginScanning(bool restart) {
-  const ScanPlan plan = PlanScanning(Inputs(restart));
+  if (hooks_.fitStreamCodes) hooks_.fitStreamCodes();
+  const ScanInputs inputs = Inputs(restart);
+  const ScanPlan plan = PlanScanning(inputs);
   {
     std::lock_guard guard(planLock_);
     lastPlan_ = plan;
@@ -123,8 +126,8 @@ int HyloScan::BeginScanning(bool restart) {
   channels.SetStreamDiscard(false);
   if (plan.streamCapable && !restart) {
     const StreamChannels::Peer peer = link_.peer ? link_.peer() : StreamChannels::Peer{};
-    const int wave = groups_.display.collectWaveMode;
-    const int fft = groups_.display.collectFftMode;
+    const int wave = inputs.waveTransport;
+    const int fft = inputs.fftTransport;
     // A connect still running from an earlier start finishes before its place is reused.
     WaitForChannels();
     if (plan.openWave) {

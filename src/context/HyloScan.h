@@ -56,6 +56,7 @@ class HyloScan {
   // Where other modules plug in; each is optional until its module exists.
   struct Hooks {
     std::function<int(bool start)> sendJobSetup;  // the job setup with the start or stop flag
+    std::function<void()> fitStreamCodes;         // the job setup's codes fitted to the unit and link
     std::function<void()> startEpochChannel;
     std::function<void()> writeJobHistory;
     std::function<void()> showConnectionPage;  // the connection panel on its connection tab

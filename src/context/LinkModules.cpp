@@ -1,7 +1,10 @@
 #include "context/LinkModules.h"
 
+#include <ctime>
+
 #include "core/Post.h"
 #include "link/CommandLetters.h"
+#include "link/InstrumentClock.h"
 #include "link/MainWorkThread.h"
 
 namespace hylo {
@@ -32,15 +35,28 @@ LinkModules::LinkModules(HyloThreadControl& threads, OperatorPort& op, HyloIni& 
     if (s.temperatureC) data_.Status().SetTemperature(static_cast<int>(*s.temperatureC * 10));
     if (s.humidityPercent) data_.Status().SetHumidity(static_cast<int>(*s.humidityPercent * 10));
     if (s.batteryLevel) data_.Status().SetBattery(*s.batteryLevel, s.batteryState.value_or(0));
-    if (s.syncState) data_.Status().SetSyncState(*s.syncState);
+    if (s.syncState) {
+      // The identify's own mode is the clock step's; only a later change asks again.
+      syncMode_ = *s.syncState;
+      data_.Status().SetSyncState(*s.syncState);
+    }
     // LF units and serial links are asked for the extended status items.
     mainWork.SetExtendedStatusWanted(reply.identity.modelCode == kModelLf || connect_.ConnectionType() == LINK_SERIAL);
   });
   connect_.SetPoster([this](const ConnectRequest& request) {
     return Post(threads_, CONNECT_THREAD, MSG_CONNECT_REQUEST, request) ? 0 : -1;
   });
+  connect_.SetClockStep([this](int syncMode, bool identified) { ClockStep(syncMode, identified); });
+  data_.Status().SetSyncModeListener([this](int mode) {
+    const int before = syncMode_.exchange(mode);
+    if (before < 0 || before == mode || connect_.ConnectionType() == LINK_NONE) return;
+    ConnectRequest request;
+    request.op = kOpSyncModeChanged;
+    request.baud = mode;
+    Post(threads_, CONNECT_THREAD, MSG_CONNECT_REQUEST, request);
+  });
   mainWork.SetPort(
-      {[&groups] { return groups.display.collectFftMode; }, [&groups] { return groups.display.collectWaveMode; },
+      {[this] { return data_.Transports().fft; }, [this] { return data_.Transports().wave; },
        [this] { data_.StatusReplies().CountRequest(); },
        [this](std::uint16_t mask) {
          const std::uint8_t payload[2] = {static_cast<std::uint8_t>(mask), static_cast<std::uint8_t>(mask >> 8)};
@@ -48,7 +64,18 @@ LinkModules::LinkModules(HyloThreadControl& threads, OperatorPort& op, HyloIni& 
        }});
 }
 
+// ConnectThread. The set is forwarded, so the "A" handler logs "… time synced to … UTC".
+void LinkModules::ClockStep(int syncMode, bool identified) {
+  syncMode_ = syncMode;
+  const auto host = static_cast<std::uint32_t>(std::time(nullptr));
+  const ClockOutcome outcome = SyncInstrumentClock(link_, syncMode, host, clockCancel_);
+  if (!outcome.failedLine.empty() && statusLog_) statusLog_(outcome.failedLine);
+  // The battery report comes back to the "Z" handler.
+  if (identified) link_.Send(cmd::kUnitEnquiry, {}, true);
+}
+
 void LinkModules::SetLinkEvents(std::function<void(std::string_view)> statusLog, std::function<void()> stopScanning) {
+  statusLog_ = statusLog;
   LinkHooks hooks;
   hooks.wakeSerialReader = [this] { serial_.WakeSerialReader(); };
   hooks.resetConnectionDisplay = [this] { connect_.ResetConnectionDisplay(); };

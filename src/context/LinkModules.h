@@ -1,6 +1,8 @@
 #pragma once
 // The instrument link, wired: parser, comms thread, serial reader, TCP event thread, the
 // reply handlers and connection management on ConnectThread.
+#include <atomic>
+#include <functional>
 #include <memory>
 
 #include "context/DataPath.h"
@@ -43,6 +45,8 @@ class LinkModules {
   void SetLinkEvents(std::function<void(std::string_view)> statusLog, std::function<void()> stopScanning);
 
  private:
+  void ClockStep(int syncMode, bool identified);
+
   HyloThreadControl& threads_;
   DataPath& data_;
   LinkState state_;
@@ -55,6 +59,9 @@ class LinkModules {
   PanelModel panel_{"connection"};
   HyloConnect connect_;
   HyloProcMsg replies_;
+  std::function<void(std::string_view)> statusLog_;
+  std::atomic<int> syncMode_{-1};  // as last identified or reported; −1 before the first unit
+  std::atomic<bool> clockCancel_{false};
 };
 
 }  // namespace hylo

@@ -8,7 +8,7 @@ namespace hylo {
 std::string TraceLabel(std::uint32_t rate, std::size_t samples) {
   char text[96];
   const double perDiv = rate ? static_cast<double>(samples) * 1000.0 / (rate * 10.0) : 0;
-  std::snprintf(text, sizeof text, "%f kS/sec, %5.1f msec/div", rate / 1000.0, perDiv);
+  std::snprintf(text, sizeof text, "%g kS/sec, %5.1f msec/div", rate / 1000.0, perDiv);
   return text;
 }
 

@@ -22,11 +22,11 @@ struct TraceView {
   double blockMeanVolts = 0;
   double longTermMean = 0;  // raw counts × 256, as shown on the statistics panel
   int traceCount = 0;
-  std::string label;  // "%f kS/sec, %f[w5] msec/div"
+  std::string label;  // "64 kS/sec,   1.2 msec/div"
   bool fresh = false;
 };
 
-// "64.000000 kS/sec,   1.2 msec/div"
+// "64 kS/sec,   1.2 msec/div"
 std::string TraceLabel(std::uint32_t sampleRate, std::size_t samples);
 int RmsDecimals(double rms);
 

@@ -76,6 +76,7 @@ std::string LogHeaderBlock(const LogHeaderFields& f, const LogHeaderInfo& info, 
   line("Sample Rate [S/s]\t" + std::to_string(f.sampleRate));
   line("FFT Size\t" + std::to_string(f.fftSize));
   line(Fmt("Bin Width [Hz]\t%f", f.binWidth));
+  line("Window Function\tHann");
   line(Fmt("Overlap [%%]\t%f", f.overlap));
   line("Power Calculation\t" + f.calculationName);
   line("Accumulations\t" + std::to_string(f.accumulations));

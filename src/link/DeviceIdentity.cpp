@@ -191,7 +191,10 @@ std::string DescribeUnit(const DeviceIdentity& id) {
   }
   std::string line = std::string(ModelName(id.modelCode)) + " # " + std::to_string(id.unitNumber) + " " +
                      std::string(UnitStatusText(id.unitStatus)) + "   Firmware ";
-  line += id.releaseText.empty() ? id.firmwareText : "R" + id.releaseText;
+  // Units report the release with its own "r" ("r2.1.0"); the line's "R" replaces it.
+  std::string_view release = id.releaseText;
+  if (!release.empty() && (release.front() == 'r' || release.front() == 'R')) release.remove_prefix(1);
+  line += id.releaseText.empty() ? id.firmwareText : "R" + std::string(release);
   return line;
 }
 

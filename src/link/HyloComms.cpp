@@ -362,12 +362,8 @@ void HyloComms::SerialLinkLost() {
   if (hooks_.refreshConnectionPanel) hooks_.refreshConnectionPanel();
   if (hooks_.resetConnectionDisplay) hooks_.resetConnectionDisplay();
   operator_.ShowNotice("Serial Comms lost. Please reconnect.");
-  const std::time_t now = std::time(nullptr);
-  std::tm local{};
-  localtime_r(&now, &local);
-  char stamp[16];
-  std::strftime(stamp, sizeof stamp, "%H:%M:%S", &local);
-  Log(std::string(stamp) + " - Serial Comms lost.");
+  // The status log puts the time of day in front.
+  Log("Serial Comms lost.");
 }
 
 }  // namespace hylo

@@ -246,6 +246,9 @@ int HyloConnect::HandleConnectRequest(const ConnectRequest& r) {
       Disconnect();
       SaveLinkSettings();
       return 0;
+    case kOpSyncModeChanged:
+      if (link_.ConnectionType() != LINK_NONE && clockStep_) clockStep_(r.baud, false);
+      return 0;
     default:
       return -1;
   }
@@ -306,8 +309,9 @@ int HyloConnect::Identify() {
   }
   // Units on a serial interface behind Ethernet report their own baud rate.
   const auto payload = std::span<const std::uint8_t>(*reply).subspan(4);
+  const auto parsed = ParseVersionReply(payload);
   if (link_.ConnectionType() == LINK_ETHERNET) {
-    if (auto parsed = ParseVersionReply(payload)) {
+    if (parsed) {
       const int code = parsed->identity.interfaceCode;
       if (code == 1 || code == 4 || code == 5) {
         auto baud = link_.Transact(kBaudRead, {}, 1, false, cancelRequested_);
@@ -320,6 +324,8 @@ int HyloConnect::Identify() {
     }
   }
   SaveLinkSettings();
+  // A unit that reports no synchronisation state is taken as mode 0 (sync disabled).
+  if (clockStep_) clockStep_(parsed ? parsed->status.syncState.value_or(0) : 0, true);
   return 0;
 }
 

@@ -93,6 +93,8 @@ inline constexpr std::uint8_t kOpChangeBaud = 6;
 inline constexpr std::uint8_t kOpDisconnect = 7;
 // Not a wire op: the baud recovery, posted after the operator agreed.
 inline constexpr std::uint8_t kOpRecoverBaud = 9;
+// Not a wire op: the unit reported another time-synchronisation mode (in `baud`).
+inline constexpr std::uint8_t kOpSyncModeChanged = 10;
 
 class HyloConnect final : public Worker {
  public:
@@ -104,6 +106,9 @@ class HyloConnect final : public Worker {
   // which unit kind asks for the extended status items.
   void SetPoster(std::function<int(const ConnectRequest&)> post) { post_ = std::move(post); }
   void SetStatusLog(std::function<void(std::string_view)> log) { statusLog_ = std::move(log); }
+  // What follows on ConnectThread once a unit is identified (identified = true) or reports a
+  // new time-synchronisation mode: the clock step, and after identify the "Z" enquiry.
+  void SetClockStep(std::function<void(int syncMode, bool identified)> step) { clockStep_ = std::move(step); }
   void SetIdentityListener(std::function<void(const VersionReply&)> listener) {
     identityListener_ = std::move(listener);
   }
@@ -180,6 +185,7 @@ class HyloConnect final : public Worker {
   std::function<int(const ConnectRequest&)> post_;
   std::function<void(const VersionReply&)> identityListener_;
   std::function<void(std::string_view)> statusLog_;
+  std::function<void(int, bool)> clockStep_;
 
   std::atomic<int> selectedLinkType_{LINK_NONE};
   std::atomic<int> portBase_{0};

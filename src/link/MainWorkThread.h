@@ -5,8 +5,9 @@
 #include <cstdint>
 #include <functional>
 
+#include "core/StreamTransport.h"
 #include "core/Worker.h"
-#include "link/StreamTransport.h"
+#include "core/StreamTransport.h"
 
 namespace hylo {
 

@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "core/Post.h"
-#include "link/StreamTransport.h"
+#include "core/StreamTransport.h"
 #include "processing/HyloProcWave.h"
 
 namespace hylo {

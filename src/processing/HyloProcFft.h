@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 
+#include "core/StreamTransport.h"
 #include "core/Worker.h"
 #include "stream/Records.h"
 

@@ -5,7 +5,7 @@
 #include <numbers>
 
 #include "core/Post.h"
-#include "link/StreamTransport.h"
+#include "core/StreamTransport.h"
 
 namespace hylo {
 namespace {

@@ -7,6 +7,7 @@
 #include <memory>
 #include <span>
 
+#include "core/StreamTransport.h"
 #include "core/Worker.h"
 #include "platform/RealFft.h"
 #include "stream/Records.h"

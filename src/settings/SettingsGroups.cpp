@@ -50,8 +50,6 @@ void SaveFields(HyloIni& ini, const std::vector<SettingField>& fields) {
 std::vector<SettingField> DisplaySettings::Fields() {
   return {{"Settings", "Scan Period", &scanPeriod},
           {"Settings", "Refresh Rate", &refreshRate},
-          {"Settings", "Collect FFT Mode", &collectFftMode},
-          {"Settings", "Collect Wave Mode", &collectWaveMode},
           {"Settings", "Show DC Offset", &showDcOffset},
           {"Settings", "Display to Niquist", &displayToNyquist},
           {"Settings", "Use Custom Scan Rate", &useCustomScanRate},

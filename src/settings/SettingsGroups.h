@@ -25,8 +25,6 @@ void SaveFields(HyloIni& ini, const std::vector<SettingField>& fields);
 struct DisplaySettings {
   double scanPeriod = 0.0625;
   double refreshRate = 0.5;
-  int collectFftMode = 2;
-  int collectWaveMode = 2;
   bool showDcOffset = false;
   bool displayToNyquist = false;
   bool useCustomScanRate = false;

@@ -20,6 +20,7 @@ constexpr std::size_t kFftDescriptor = 76;
 constexpr std::size_t kDescriptorStride = 24;
 constexpr std::size_t kDataStart = 32;
 constexpr Firmware kBigEndianStatusFrom(2, 2, 1);
+constexpr std::uint32_t kMaxStreamSampleRate = 1024000;  // twice the fastest unit's
 
 // A block's format byte (its second byte) must be 0 wherever the block was received.
 bool BlockFormatOk(std::span<const std::uint8_t> m, std::size_t blockStart) {
@@ -29,6 +30,24 @@ bool BlockFormatOk(std::span<const std::uint8_t> m, std::size_t blockStart) {
 std::int32_t SignExtend(std::uint32_t value, int bytes) {
   const int shift = 32 - 8 * bytes;
   return static_cast<std::int32_t>(value << shift) >> shift;
+}
+
+// Rates, steps, accumulations and count spans are divisors later; a rate beyond any unit's
+// would stall every per-second stage; a channel type other than waveform or FFT has no decoder.
+bool DescriptionUsable(int stream, std::span<const std::uint8_t> m) {
+  if (m.size() >= 64) {
+    const std::uint32_t rate = GetU32BE(m, 60);
+    if (rate == 0 || rate > kMaxStreamSampleRate) return false;
+  }
+  if (stream != STREAM_WAVE && m.size() >= 74 && (GetU16BE(m, 70) == 0 || GetU16BE(m, 72) == 0)) return false;
+  const std::size_t first = stream == STREAM_WAVE ? kWaveDescriptor : kFftDescriptor;
+  for (std::size_t at = first; at + kDescriptorStride <= std::min(m.size(), kDescriptionBytes);
+       at += kDescriptorStride) {
+    const std::uint8_t type = m[at + 5];
+    if (type != kChannelWaveform && type != kChannelFft) return false;
+    if (type == kChannelWaveform && GetI32BE(m, at + 8) < GetI32BE(m, at + 12)) return false;
+  }
+  return true;
 }
 
 }  // namespace
@@ -72,11 +91,14 @@ int HyloProcStream::HandleDescription(int stream, const StreamMessage& message) 
   for (std::size_t block : {std::size_t{4}, std::size_t{20}, std::size_t{32}, std::size_t{56}, blockEnd}) {
     if (!BlockFormatOk(m, block)) return Drop();
   }
-  // Rates, steps and accumulations are divisors later: a description without them is unusable.
-  if (m.size() >= 64 && static_cast<std::int32_t>(GetU32BE(m, 60)) <= 0) return Drop();
-  if (stream != STREAM_WAVE && m.size() >= 74 && (GetU16BE(m, 70) == 0 || GetU16BE(m, 72) == 0)) return Drop();
-
   Description& d = descriptions_[static_cast<std::size_t>(stream)];
+  // Data that follow an unusable description must not be read under the one before it:
+  // they are dropped (and show as missed) until the next good description.
+  if (!DescriptionUsable(stream, m)) {
+    d.length = 0;
+    return Drop();
+  }
+
   d.bytes.fill(0);
   d.length = std::min(m.size(), kDescriptionBytes);
   std::memcpy(d.bytes.data(), m.data(), d.length);

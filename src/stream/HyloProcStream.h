@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <span>
 
 #include "core/HyloNodes.h"
@@ -19,7 +20,8 @@ inline constexpr std::size_t kDescriptionBytes = 100;
 
 // Where decoded status values go (the status store, the reference store, the displays).
 struct StreamStatusSink {
-  std::function<void(int temperatureTenths, int humidityTenths)> environment;
+  // A value the message does not carry is left as the store has it.
+  std::function<void(std::optional<int> temperatureTenths, std::optional<int> humidityTenths)> environment;
   std::function<void(int batteryLevel, int batteryState)> battery;
   std::function<void(int sensitivityDb)> sensitivity;
   std::function<void(const std::array<std::int16_t, 6>&)> orientation;

@@ -63,21 +63,18 @@ int StatusReplyHandler::HandleStatusReply(std::span<const std::uint8_t> p) {
     if (!take(2)) return -1;
     at += 2;
   }
-  int humidity = 0, temperature = 0;
-  bool haveHumidity = false, haveTemperature = false;
+  std::optional<int> humidity, temperature;
   if (flags & kFlagHumidity) {
     if (!take(2)) return -1;
     humidity = GetI16LE(p, at);
-    haveHumidity = true;
     at += 2;
   }
   if (flags & kFlagTemperature) {
     if (!take(2)) return -1;
     temperature = GetI16LE(p, at);
-    haveTemperature = true;
     at += 2;
   }
-  if ((haveHumidity || haveTemperature) && status_.environment) status_.environment(temperature, humidity);
+  if ((humidity || temperature) && status_.environment) status_.environment(temperature, humidity);
 
   std::span<const std::uint8_t> fft, wave;
   int result = 0;

@@ -25,8 +25,11 @@ void StatusStore::SetBattery(int level, int state) {
 }
 
 void StatusStore::SetSyncState(std::int32_t state) {
-  std::lock_guard guard(lock_);
-  values_.syncState = state;
+  {
+    std::lock_guard guard(lock_);
+    values_.syncState = state;
+  }
+  if (syncModeListener_) syncModeListener_(state & 0xFF);
 }
 
 void StatusStore::SetOrientation(const std::array<std::int16_t, 6>& values) {

@@ -3,6 +3,7 @@
 // by the display thread once per refresh.
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
 
@@ -28,6 +29,9 @@ class StatusStore {
   // A negative level means unknown: stored as 0 with state 0.
   void SetBattery(int level, int state);
   void SetSyncState(std::int32_t state);
+  // Told the time-synchronisation mode (the state's low byte) on every SetSyncState; set
+  // before the workers start.
+  void SetSyncModeListener(std::function<void(int mode)> listener) { syncModeListener_ = std::move(listener); }
   void SetOrientation(const std::array<std::int16_t, 6>& values);
   void SetPowerRecord(const std::array<std::uint8_t, 20>& record);
   void SetSyncRecord(const std::array<std::uint8_t, 24>& record);
@@ -43,6 +47,7 @@ class StatusStore {
  private:
   mutable std::mutex lock_;
   StatusValues values_;
+  std::function<void(int)> syncModeListener_;
   mutable std::mutex replayLock_;
   std::string replayName_;
 };

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "core/HyloThreadControl.h"
-#include "link/StreamTransport.h"
+#include "core/StreamTransport.h"
 #include "platform/DataSockets.h"
 #include "stream/ParseStreams.h"
 

@@ -22,7 +22,7 @@ TEST(LiveDisplaysGui, StreamDataReachesTheGraphsAndStatusReachesTheLabels) {
   Hylo& hylo = *gui.hylo;
   app::QtOperator& notices = gui.notices;
   ASSERT_EQ(hylo.Start(), 0);
-  hylo.Groups().display.collectFftMode = 0;
+  hylo.JobSetup().SetStreamTransports({TRANSPORT_TCP, TRANSPORT_OFF});
   hylo.Groups().display.refreshRate = 0.1;
   app::MainWindow window(hylo);
   window.show();

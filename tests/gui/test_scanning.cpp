@@ -34,8 +34,7 @@ struct ConnectedSim {
     ASSERT_TRUE(sim.Ready()) << sim.FirstLine();
     Hylo& hylo = *gui.hylo;
     ASSERT_EQ(hylo.Start(), 0);
-    hylo.Groups().display.collectWaveMode = TRANSPORT_UDP;
-    hylo.Groups().display.collectFftMode = TRANSPORT_OFF;
+    hylo.JobSetup().SetStreamTransports({TRANSPORT_UDP, TRANSPORT_OFF});
     hylo.Groups().display.refreshRate = 0.1;
     HyloSession session(hylo);
     ASSERT_TRUE(session.Connect(TcpTarget{"127.0.0.1", port}).Ok());

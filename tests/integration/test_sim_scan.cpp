@@ -144,8 +144,7 @@ TEST(SimScan, UdpRecordsReachWaveThreadContiguousFor30Seconds) {
   ASSERT_TRUE(sim.Ready()) << sim.FirstLine();
   Session s;
   ASSERT_TRUE(s.Connect(port));
-  s.hylo.Groups().display.collectWaveMode = TRANSPORT_UDP;
-  s.hylo.Groups().display.collectFftMode = TRANSPORT_OFF;
+  s.hylo.JobSetup().SetStreamTransports({TRANSPORT_UDP, TRANSPORT_OFF});
   s.hylo.Scan().StartScanningCallback();
   s.hylo.Scan().WaitForChannels();
   ASSERT_TRUE(s.hylo.Data().Channels().Open(STREAM_WAVE));
@@ -163,8 +162,7 @@ TEST(SimScan, TcpStartPauseResumeStop) {
   ASSERT_TRUE(sim.Ready()) << sim.FirstLine();
   Session s;
   ASSERT_TRUE(s.Connect(port));
-  s.hylo.Groups().display.collectWaveMode = TRANSPORT_TCP;
-  s.hylo.Groups().display.collectFftMode = TRANSPORT_TCP;
+  s.hylo.JobSetup().SetStreamTransports({TRANSPORT_TCP, TRANSPORT_TCP});
   s.hylo.Scan().StartScanningCallback();
   s.hylo.Scan().WaitForChannels();
   ASSERT_TRUE(s.hylo.Data().Channels().Open(STREAM_WAVE));
@@ -180,8 +178,7 @@ TEST(SimScan, CommandLinkCarriesTheWaveformInStatusReplies) {
   ASSERT_TRUE(sim.Ready()) << sim.FirstLine();
   Session s;
   ASSERT_TRUE(s.Connect(port));
-  s.hylo.Groups().display.collectWaveMode = TRANSPORT_LINK;
-  s.hylo.Groups().display.collectFftMode = TRANSPORT_OFF;
+  s.hylo.JobSetup().SetStreamTransports({TRANSPORT_LINK, TRANSPORT_OFF});
   s.hylo.Scan().StartScanningCallback();
   EXPECT_TRUE(s.hylo.Scan().LastPlan().periodicEnquiry);
   EXPECT_FALSE(s.hylo.Scan().LastPlan().streamCapable);
@@ -207,8 +204,7 @@ TEST(SimScan, StatusChannelOpensFromFirmware210) {
     ASSERT_TRUE(sim.Ready()) << sim.FirstLine();
     Session s;
     ASSERT_TRUE(s.Connect(port));
-    s.hylo.Groups().display.collectWaveMode = TRANSPORT_OFF;
-    s.hylo.Groups().display.collectFftMode = TRANSPORT_OFF;
+    s.hylo.JobSetup().SetStreamTransports({TRANSPORT_OFF, TRANSPORT_OFF});
     s.hylo.Scan().StartScanningCallback();
     s.hylo.Scan().WaitForChannels();
     EXPECT_EQ(s.hylo.Data().Channels().Open(STREAM_STATUS), opens) << firmware;
@@ -229,8 +225,7 @@ TEST(SimScan, CommandPort50010StreamsFromWaveformPort51686) {
   Session s;
   ASSERT_TRUE(s.Connect(50010));
   EXPECT_EQ(s.hylo.Connection().PortBase(), 10);
-  s.hylo.Groups().display.collectWaveMode = TRANSPORT_UDP;
-  s.hylo.Groups().display.collectFftMode = TRANSPORT_OFF;
+  s.hylo.JobSetup().SetStreamTransports({TRANSPORT_UDP, TRANSPORT_OFF});
   s.hylo.Scan().StartScanningCallback();
   s.hylo.Scan().WaitForChannels();
   EXPECT_TRUE(WaitFor([&] { return s.intake.Records() >= 10; }, 5000)) << "the start request reached port 51686";

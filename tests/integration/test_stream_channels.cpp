@@ -67,7 +67,7 @@ TEST(StreamChannels, DatagramsFromAnotherLocalPortAreNotRecorded) {
   ScriptedOperator op;
   Hylo hylo(op, TestOptions(dir));
   ASSERT_EQ(hylo.Start(), 0);
-  hylo.Groups().display.collectFftMode = 0;
+  hylo.JobSetup().SetStreamTransports({TRANSPORT_TCP, TRANSPORT_OFF});
   hylo.Groups().wav.path = (dir.Path() / "wav").string();
   hylo.Data().Logging().StartWavLogging();
   ASSERT_EQ(hylo.Data().Channels().ConnectWaveStream({"127.0.0.1", portBase, 100}, TRANSPORT_UDP), 0);

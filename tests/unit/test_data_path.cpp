@@ -36,7 +36,7 @@ TEST(DataPathThreads, WaveStreamBytesBecomeAContiguousWavFileFromAWholeSecond) {
   ScriptedOperator op;
   Hylo hylo(op, TestOptions(dir));
   ASSERT_EQ(hylo.Start(), 0);
-  hylo.Groups().display.collectFftMode = 0;  // no FFT stream: the host computes spectra
+  hylo.JobSetup().SetStreamTransports({TRANSPORT_TCP, TRANSPORT_OFF});  // no FFT stream: the host computes spectra
   hylo.Groups().wav.path = (dir.Path() / "wav").string();
   hylo.Data().Logging().StartWavLogging();
 
@@ -94,7 +94,7 @@ TEST(DataPathThreads, EverySampleBufferIsBackAfterTheWorkersStop) {
   ScriptedOperator op;
   Hylo hylo(op, TestOptions(dir));
   ASSERT_EQ(hylo.Start(), 0);
-  hylo.Groups().display.collectFftMode = 0;
+  hylo.JobSetup().SetStreamTransports({TRANSPORT_TCP, TRANSPORT_OFF});
   hylo.Groups().wav.path = (dir.Path() / "wav").string();
   hylo.Data().Logging().StartWavLogging();
 

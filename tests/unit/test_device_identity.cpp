@@ -126,6 +126,11 @@ TEST(UnitTexts, DescriptionFirmwareNumbersAndLabels) {
   id.releaseText = "2.1.3";
   id.unitStatus = 9;
   EXPECT_EQ(DescribeUnit(id), "Aurisond HF # 77 Unknown   Firmware R2.1.3");
+  // Units send the release with its own letter; the line shows it once.
+  for (const char* release : {"r2.1.3", "R2.1.3"}) {
+    id.releaseText = release;
+    EXPECT_EQ(DescribeUnit(id), "Aurisond HF # 77 Unknown   Firmware R2.1.3");
+  }
   EXPECT_EQ(FirmwareVersion("v1.5.0").packed, 0x10500U);
   EXPECT_EQ(FirmwareVersion("v2.1.0"), Firmware(2, 1, 0));
   EXPECT_LT(FirmwareVersion("v2.0.255"), Firmware(2, 1, 0));

@@ -39,6 +39,8 @@ TEST(UiUpdate, AnUnknownSyncModeKeepsTheLastText) {
 }
 
 TEST(TimeSeries, LabelDecimalsAndTheFirst768Samples) {
+  EXPECT_EQ(TraceLabel(64000, 768), "64 kS/sec,   1.2 msec/div");
+  EXPECT_EQ(TraceLabel(31250, 768), "31.25 kS/sec,   2.5 msec/div");
   HyloNodes nodes;
   ASSERT_EQ(nodes.CreateNodePool(), 0);
   ASSERT_EQ(nodes.CreateSampleBufferPool(), 0);

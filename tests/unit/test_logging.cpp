@@ -9,7 +9,9 @@
 #include <thread>
 
 #include "files/HyloFiles.h"
+#include "files/HyloImpulseLog.h"
 #include "files/HyloLogging.h"
+#include "platform/HostNames.h"
 #include "settings/HyloIni.h"
 #include "shell/MainPanel.h"
 #include "shell/PanelModel.h"
@@ -110,6 +112,91 @@ TEST_F(Logging, FftLogHeaderLinesAndRolloverAtMaxRecords) {
   EXPECT_EQ(line[4], "0");
   EXPECT_EQ(line[5], "410");
   EXPECT_EQ(line[6 + 409], "153");  // bin 409 of record 0 holds 409 mod 256
+}
+
+// The header block item by item, for the three files that carry it.
+TEST_F(Logging, HeaderBlocksMatchTheirLayoutLineByLine) {
+  settings.jobClient = "Harbour Board";
+  settings.jobId = "J-7";
+  const std::string computer = platform::ComputerName().substr(0, 15);
+  const std::string user = platform::UserName().substr(0, 49);
+  auto head = [&](const char* type, const char* start) {
+    return std::vector<std::string>{"File Details:",
+                                    std::string("File Type\t") + type,
+                                    "File Version\t5",
+                                    "Start Date\t2021-03-04",
+                                    "Start Time\t05:06:07",
+                                    "Time Zone\tUTC",
+                                    "Author\tQuendal' Hylo V4.4.0",
+                                    "Computer\t" + computer,
+                                    "User\t" + user,
+                                    "Client\tHarbour Board",
+                                    "Job\tJ-7",
+                                    std::string("Starting Sample\t") + start,
+                                    "",
+                                    "Device Details:",
+                                    "Device\tAurisond HF",
+                                    "S/N\t77",
+                                    "Firmware\tv2.1.0",
+                                    "",
+                                    "Setup:",
+                                    "dB Ref re 1V\t-180",
+                                    "dB Ref re 1uPa\t-9"};
+  };
+  auto join = [](std::vector<std::string> a, const std::vector<std::string>& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+  };
+  auto linesOf = [](const std::string& text) {
+    std::vector<std::string> out;
+    std::size_t at = 0;
+    for (std::size_t end; (end = text.find("\r\n", at)) != std::string::npos; at = end + 2)
+      out.push_back(text.substr(at, end - at));
+    return out;
+  };
+  LogHeaderInfo info;
+  info.identity.modelCode = 5;
+  info.identity.unitNumber = 77;
+  info.identity.firmwareText = "v2.1.0";
+
+  // The FFT log as a recording writes it.
+  log.LogFftRecord(Record(0));
+  log.CloseLog(0);
+  std::vector<std::string> fftLog;
+  for (auto line : Lines(dir.Path() / "fft" / "Hylo_00001.txt")) fftLog.push_back(line.substr(0, line.size() - 1));
+  SpectrumRecord moving = Record(0, 64000, 6);
+  auto impulse = std::make_unique<ImpulseRecord>();
+  impulse->timeStamp = 1614834367;
+  impulse->sampleRate = 64000;
+  impulse->fftLength = 2048;
+  impulse->runningIndex = 123456789012ULL;
+  impulse->bandCount = 3;
+
+  const struct {
+    const char* file;
+    std::vector<std::string> actual;
+    std::vector<std::string> expected;
+  } cases[] = {
+      {"FFT log", fftLog,
+       join(head("Spectrum", "0"),
+            {"Sample Rate [S/s]\t64000", "FFT Size\t1024", "Bin Width [Hz]\t62.500000", "Window Function\tHann",
+             "Overlap [%]\t50.000000", "Power Calculation\tMean", "Accumulations\t16", "", "Data:"})},
+      {"calibration file", linesOf(FftLogHeader(moving, info, settings, 2)),
+       join(head("Calibration", "0"),
+            {"Sample Rate [S/s]\t64000", "FFT Size\t1024", "Bin Width [Hz]\t62.500000", "Window Function\tHann",
+             "Overlap [%]\t50.000000", "Power Calculation\tMoving Average", "Accumulations\t16", "Data Weighting\t3",
+             "", "Data:"})},
+      {"impulse log", linesOf(ImpulseLogHeader(*impulse, info, settings)),
+       join(head("SEL-Third Octave", "123456789012"),
+            {"Sample Rate [S/s]\t64000", "FFT Size\t2048", "Bin Width [Hz]\t31.250000", "Window Function\tHann",
+             "Overlap [%]\t0.000000", "Power Calculation\tOne Third Octave", "Accumulations\t1", "", "Data:"})},
+  };
+  for (const auto& c : cases) {
+    ASSERT_GT(c.actual.size(), c.expected.size()) << c.file;
+    for (std::size_t i = 0; i < c.expected.size(); ++i)
+      EXPECT_EQ(c.actual[i], c.expected[i]) << c.file << ", item line " << i + 1;
+    EXPECT_EQ(c.actual[c.expected.size()].rfind("Time\tComment\t", 0), 0U) << c.file << ": the column header follows";
+  }
 }
 
 TEST_F(Logging, HeaderVariantsByRateAndPowerCalculation) {

@@ -121,6 +121,43 @@ TEST_F(Proc, DivisorsFromOutsideAreCheckedAndWideCountSpansHeld) {
   EXPECT_TRUE(std::isfinite(r.voltsPerCount));
 }
 
+// Data under an unusable description are dropped, never read under the good one before it.
+TEST_F(Proc, DataAfterAnUnusableDescriptionWaitForTheNextGoodOne) {
+  auto withType = [](std::uint8_t type) {
+    auto d = WaveDescription(64000, 8388607, -8388608);
+    d[68 + 5] = type;
+    return d;
+  };
+  const struct {
+    const char* what;
+    std::vector<std::uint8_t> description;
+  } bad[] = {{"zero rate", WaveDescription(0, 8388607, -8388608)},
+             {"rate beyond any unit", WaveDescription(0x7FFFFFFF, 8388607, -8388608)},
+             {"count limits reversed", WaveDescription(64000, -8388608, 8388607)},
+             {"channel type 255", withType(255)}};
+  auto data = [](std::uint64_t first) {
+    Writer w = DataHead(0, 1, 3, 2, first);
+    w.U8(0).U8(0).U8(1).U8(0).U8(0).U8(2);
+    return w.Done();
+  };
+  std::uint64_t counter = 0;
+  for (const auto& b : bad) {
+    Feed(STREAM_WAVE, WaveDescription(64000, 8388607, -8388608));
+    Feed(STREAM_WAVE, data(counter += 64000));
+    const auto before = posted.size();
+    const auto malformed = proc.Malformed();
+    Feed(STREAM_WAVE, b.description);
+    Feed(STREAM_WAVE, data(counter += 64000));
+    EXPECT_EQ(posted.size(), before) << b.what;
+    EXPECT_EQ(proc.Malformed(), malformed + 2) << b.what << ": the description and its data";
+  }
+  Feed(STREAM_WAVE, WaveDescription(64000, 8388607, -8388608));
+  Feed(STREAM_WAVE, data(counter += 64000));
+  ASSERT_EQ(posted.size(), std::size(bad) + 1);
+  EXPECT_EQ(posted.back()->As<WaveformRecord>().firstSample, counter);
+  EXPECT_EQ(posted.back()->As<WaveformRecord>().samples[1], 2);
+}
+
 TEST_F(Proc, SpectrumRecordsMapBinsAndPadTo512) {
   Feed(STREAM_FFT, FftDescription(512, 4, -20));
   Writer w = DataHead(32000, 1, 1, 3, 4096);
@@ -146,7 +183,9 @@ TEST_F(Proc, StatusRecordWalkStopsAtTheMessageEndAndSkipsShortRecords) {
   std::vector<std::pair<int, int>> env;
   std::vector<std::uint32_t> syncStates;
   StreamStatusSink sink;
-  sink.environment = [&](int t, int h) { env.emplace_back(t, h); };
+  sink.environment = [&](std::optional<int> t, std::optional<int> h) {
+    env.emplace_back(t.value_or(-1), h.value_or(-1));
+  };
   sink.sync = [&](const std::array<std::uint8_t, 24>& rec, std::uint32_t state) {
     syncStates.push_back(state);
     EXPECT_EQ(rec[8] | (rec[9] << 8) | (rec[10] << 16) | (rec[11] << 24), 0x01020304);

@@ -97,7 +97,7 @@ TEST(Scanning, BeginArmsTheSkipFlagsKeepAwakeAndEnquiryAndStopUndoesThem) {
   ScriptedOperator op;
   Hylo hylo(op, TestOptions(dir));
   ASSERT_EQ(hylo.Start(), 0);
-  hylo.Groups().display.collectWaveMode = TRANSPORT_LINK;
+  hylo.JobSetup().SetStreamTransports({TRANSPORT_LINK, TRANSPORT_TCP});
   hylo.Groups().display.scanPeriod = 0.25;
   std::vector<bool> flags;
   HyloScan::Hooks hooks;

@@ -104,6 +104,8 @@ TEST(SettingsFile, FirstStartCreatesTheFolderAndEveryKeyAfterExit) {
     const auto slash = key.find('/');
     EXPECT_TRUE(written.Has(key.substr(0, slash), key.substr(slash + 1))) << key;
   }
+  // The two stream transport keys belong to the job setup, which saves them.
+  for (const char* key : {"Collect Wave Mode", "Collect FFT Mode"}) EXPECT_TRUE(written.Has("Settings", key)) << key;
   std::string wavPath;
   ASSERT_TRUE(written.GetText("Wav", "Wavfile Path", wavPath, 260));
   EXPECT_EQ(wavPath, hylo.DataFolder().string());

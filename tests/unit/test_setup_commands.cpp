@@ -213,6 +213,8 @@ TEST(SetupApply, EpochTriggersAreClearedOnlyWhenTheyCanBeSentAgain) {
     rig.Echo();
     EXPECT_EQ(rig.cmds->ApplyUnitSetup(), 0);
     EXPECT_EQ(rig.link.Letters(), (std::vector<std::uint8_t>{'D'})) << "no \"U\" without a re-send";
+    EXPECT_EQ(rig.op.Notices(), (std::vector<std::string>{std::string(kEpochNotSentText)}))
+        << "the operator is told the triggers were not sent";
   }
   Rig rig(Unit(kModelLf, "v2.4.0"), true);
   rig.cmds->MarkChanged(UnitTab::kEpoch);
@@ -270,7 +272,7 @@ TEST(SetupApply, UndoAsksBeforeResettingTheOtherTab) {
   EXPECT_TRUE(rig.link.sent.empty());
   EXPECT_TRUE(rig.cmds->Changed(UnitTab::kSpecialFeatures));
   ASSERT_EQ(rig.op.Questions().size(), 1u);
-  EXPECT_EQ(rig.op.Questions()[0], "Hylo: " + std::string(kResetSpecialFeaturesText));
+  EXPECT_EQ(rig.op.Questions()[0], "Confirm: " + std::string(kResetSpecialFeaturesText));
   rig.op.QueueButton(0);
   EXPECT_EQ(rig.cmds->SendJobEnquireCallback(UnitTab::kHf), 0);
   EXPECT_FALSE(rig.cmds->Changed(UnitTab::kSpecialFeatures));
@@ -278,7 +280,7 @@ TEST(SetupApply, UndoAsksBeforeResettingTheOtherTab) {
   rig.cmds->TabChanged(UnitTab::kSpecialFeatures);
   rig.op.QueueButton(1);
   EXPECT_EQ(rig.cmds->SendJobEnquireCallback(UnitTab::kSpecialFeatures), 1);
-  EXPECT_EQ(rig.op.Questions().back(), "Hylo: " + std::string(kResetAurisondSetupText));
+  EXPECT_EQ(rig.op.Questions().back(), "Confirm: " + std::string(kResetAurisondSetupText));
 }
 
 TEST(SetupApply, PanelCallbacksKeepFlagsAndOpenState) {
@@ -331,6 +333,20 @@ TEST(ProgramSettingsPanel, AFailingTabKeepsThePanelOpenAndStopsTheApply) {
   EXPECT_EQ(panel.ApplyProgramSettings(), 0);
   EXPECT_FALSE(panel.PanelOpen());
   EXPECT_DOUBLE_EQ(display.scanPeriod, 0.25) << "snapped to the scan list";
+}
+
+TEST(ProgramSettingsPanel, TabsWithoutTheirModuleSayNothingWasApplied) {
+  DisplaySettings display;
+  std::vector<std::string> notices;
+  ProgramSettingsPorts ports;
+  ports.showNotice = [&](std::string_view text) { notices.emplace_back(text); };
+  ProgramSettings panel(display, std::move(ports));
+  panel.OpenHyloSetupPanel();
+  panel.TabChanged(ProgramTab::kHostEpoch);
+  panel.TabChanged(ProgramTab::kImpulse);
+  EXPECT_EQ(panel.ApplyProgramSettings(), 0);
+  EXPECT_EQ(notices,
+            (std::vector<std::string>{std::string(kHostEpochNotAppliedText), std::string(kImpulseNotAppliedText)}));
 }
 
 // ---- Setup files through the dialogs ---------------------------------------------------

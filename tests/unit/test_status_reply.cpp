@@ -38,7 +38,9 @@ struct Reply : ::testing::Test {
     ASSERT_EQ(nodes.CreateNodePool(), 0);
     handler.SetModelCode(5);
     StreamStatusSink sink;
-    sink.environment = [this](int t, int h) { env.emplace_back(t, h); };
+    sink.environment = [this](std::optional<int> t, std::optional<int> h) {
+      env.emplace_back(t.value_or(-1), h.value_or(-1));
+    };
     handler.SetStatusSink(sink);
   }
   void TearDown() override {

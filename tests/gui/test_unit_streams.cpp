@@ -1,0 +1,144 @@
+// Every unit's data on screen: an LF and an HF unit on a serial link deliver in the status
+// replies, an HF unit on Ethernet by the transport the setup asks for. The codes come from
+// the settings file as a user's would, never set by the test on the context.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QTimer>
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <fstream>
+#include <thread>
+
+#include "DisplayTypes.h"
+#include "MainWindow.h"
+#include "context/Hylo.h"
+#include "support/GuiContext.h"
+#include "support/SimProcess.h"
+
+using namespace hylo;
+namespace fs = std::filesystem;
+
+namespace {
+
+std::vector<std::string> ReadLines(const fs::path& p) {
+  std::ifstream in(p);
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+struct Seen {
+  bool waveform = false;
+  bool spectrogram = false;
+};
+
+// Presses Start on the main window and waits for the time series and the spectrogram.
+Seen StartAndWatch(test::GuiContext& gui) {
+  Hylo& hylo = *gui.hylo;
+  hylo.Groups().display.refreshRate = 0.1;
+  hylo.Groups().display.topDisplay = app::kDisplaySpectrogram;
+  hylo.Groups().display.bottomDisplay = app::kDisplayTimeSeries;
+  app::MainWindow window(hylo);
+  window.show();
+  Seen seen;
+  hylo.SetEndEventLoop([] { QCoreApplication::quit(); });
+  QTimer::singleShot(0, [&] { window.StartButton()->click(); });
+  QTimer poll;
+  QObject::connect(&poll, &QTimer::timeout, [&] {
+    seen.waveform = seen.waveform || !window.TimeSeries()->Latest().volts.empty();
+    const auto* view = window.Spectrogram()->View();
+    seen.spectrogram = seen.spectrogram || (view && view->columnsAdded > 2);
+    if (!seen.waveform || !seen.spectrogram) return;
+    poll.stop();
+    window.StopButton()->click();
+    QTimer::singleShot(100, [&] { hylo.MainExit(); });
+  });
+  poll.start(50);
+  QTimer::singleShot(25000, [&] { hylo.MainExit(); });
+  hylo.RecordUiThread();
+  gui.notices.Open();
+  QApplication::exec();
+  gui.notices.Close();
+  return seen;
+}
+
+void WriteSettings(const test::GuiContext& gui, int wave, int fft) {
+  const fs::path folder = gui.dir.Path() / "settings";
+  fs::create_directories(folder);
+  std::ofstream(folder / "Hylo.ini") << "[Settings]\r\nCollect Wave Mode = " << wave << "\r\nCollect FFT Mode = " << fft
+                                     << "\r\n";
+}
+
+void ConnectSerial(Hylo& hylo, const test::SimProcess& sim) {
+  hylo.Groups().connection.commSerialDevice = sim.PtyPath();
+  hylo.Connection().SetPorts(ComPortMap({"/dev/hylo-test-absent"}));
+  ConnectRequest r;
+  r.op = 2;
+  r.port = static_cast<std::uint16_t>(hylo.Connection().Ports().NumberOf(sim.PtyPath()));
+  r.baud = 256000;
+  r.timeoutMs = SerialTimeoutForBaud(256000);
+  ASSERT_EQ(hylo.Connection().HandleConnectRequest(r), 0);
+  for (int i = 0; i < 300 && hylo.Connection().Identity().modelCode == 0; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+}
+
+}  // namespace
+
+// A unit on a pty streams nothing by socket: with the settings' TCP codes the status enquiry
+// still carries waveform and spectrum to the time series and spectrogram.
+TEST(UnitStreamsGui, LfAndHfUnitsOnASerialLinkShowTheirDataFromTheStatusEnquiry) {
+  for (const char* model : {"lf", "hf"}) {
+    SCOPED_TRACE(model);
+    std::vector<std::string> args{"--pty", "--baud", "256000", "--model", model, "--tone", "250:-6", "--seconds", "60"};
+    // Replies at the default scan interval carry 4000 samples a second: an HF unit on a serial
+    // link is set to that rate, as its user would, so its waveform arrives whole.
+    if (std::string_view(model) == "hf") args.insert(args.end(), {"--rate", "4000"});
+    test::SimProcess sim(HYLO_SIM_BIN, args);
+    ASSERT_TRUE(sim.Ready()) << sim.FirstLine();
+    test::GuiContext gui;
+    WriteSettings(gui, TRANSPORT_TCP, TRANSPORT_TCP);
+    Hylo& hylo = *gui.hylo;
+    ASSERT_EQ(hylo.Start(), 0);
+    ASSERT_NO_FATAL_FAILURE(ConnectSerial(hylo, sim));
+    ASSERT_EQ(hylo.Connection().ConnectionType(), LINK_SERIAL);
+    const Seen seen = StartAndWatch(gui);
+    EXPECT_TRUE(seen.waveform) << "waveform on the time series";
+    EXPECT_TRUE(seen.spectrogram) << "spectra on the spectrogram";
+    EXPECT_TRUE(hylo.Scan().LastPlan().periodicEnquiry);
+    EXPECT_EQ(hylo.JobSetup().StreamTransports(), (StreamCodes{TRANSPORT_LINK, TRANSPORT_LINK}));
+  }
+}
+
+// The settings ask for UDP: the simulator sees the waveform start request arrive by UDP.
+TEST(UnitStreamsGui, HfOnEthernetStreamsByUdpWhenTheSetupAsksForIt) {
+  test::TempDir logDir;
+  const fs::path log = logDir.Path() / "commands.txt";
+  const int port = test::FreeLoopbackPort();
+  test::SimProcess sim(HYLO_SIM_BIN, {"--model", "hf", "--port", std::to_string(port), "--rate", "8000", "--tone",
+                                      "250:-6", "--command-log", log.string(), "--seconds", "60"});
+  ASSERT_TRUE(sim.Ready()) << sim.FirstLine();
+  test::GuiContext gui;
+  WriteSettings(gui, TRANSPORT_UDP, TRANSPORT_OFF);
+  Hylo& hylo = *gui.hylo;
+  ASSERT_EQ(hylo.Start(), 0);
+  ConnectRequest request;
+  request.op = 1;
+  std::strcpy(request.address, "127.0.0.1");
+  request.port = static_cast<std::uint16_t>(port);
+  request.timeoutMs = 1000;
+  ASSERT_EQ(hylo.Connection().HandleConnectRequest(request), 0);
+  const Seen seen = StartAndWatch(gui);
+  EXPECT_TRUE(seen.waveform);
+  EXPECT_TRUE(seen.spectrogram) << "spectra from the host FFT";
+  const auto lines = ReadLines(log);
+  EXPECT_NE(std::find(lines.begin(), lines.end(), "wave udp start"), lines.end());
+  EXPECT_EQ(std::find(lines.begin(), lines.end(), "wave tcp start"), lines.end());
+  // The codes go back to the settings file as they were.
+  HyloIni saved;
+  ASSERT_EQ(saved.SettingsLoad(hylo.Settings().SettingsPath()), HyloIni::kLoaded);
+  int wave = 0;
+  EXPECT_TRUE(saved.GetInt("Settings", "Collect Wave Mode", wave));
+  EXPECT_EQ(wave, TRANSPORT_UDP);
+}

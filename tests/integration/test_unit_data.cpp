@@ -1,0 +1,161 @@
+// A unit's clock and battery after identify, and a recording that outlives bad stream
+// descriptions, against hylo-sim.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstring>
+#include <fstream>
+#include <thread>
+
+#include "context/Hylo.h"
+#include "files/HyloWav.h"
+#include "shell/MainPanel.h"
+#include "shell/ScriptedOperator.h"
+#include "support/SimProcess.h"
+#include "support/TempDir.h"
+#include "support/TestOptions.h"
+
+using namespace hylo;
+using namespace hylo::test;
+namespace fs = std::filesystem;
+
+namespace {
+
+template <typename F>
+bool WaitFor(F done, int ms) {
+  for (int i = 0; i < ms / 10; ++i) {
+    if (done()) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return done();
+}
+
+std::vector<std::string> ReadLines(const fs::path& p) {
+  std::ifstream in(p);
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+struct Session {
+  TempDir dir;
+  ScriptedOperator op;
+  Hylo hylo{op, TestOptions(dir)};
+
+  bool Connect(int port) {
+    if (hylo.Start() != 0) return false;
+    ConnectRequest request;
+    request.op = 1;
+    std::strcpy(request.address, "127.0.0.1");
+    request.port = static_cast<std::uint16_t>(port);
+    request.timeoutMs = 1000;
+    if (hylo.Connection().HandleConnectRequest(request) != 0) return false;
+    return WaitFor([&] { return hylo.Connection().Identity().modelCode != 0; }, 3000);
+  }
+  bool Logged(std::string_view text) {
+    for (const auto& line : hylo.MainPanel().Get(mainpanel::kStatusField).items) {
+      if (line.find(text) != std::string::npos) return true;
+    }
+    return false;
+  }
+  ~Session() { hylo.MainExit(); }
+};
+
+constexpr std::int64_t kDay = 86400;
+
+}  // namespace
+
+// Modes 0 and 3 take the host clock at once; 1 and 2 are read first and set only when more
+// than 30 days out. "Z" follows every identify.
+TEST(UnitClock, TheSyncModeAndThe30DayRuleDecideWhetherTheClockIsSet) {
+  const struct {
+    int mode;
+    std::int64_t offset;
+    bool read;
+    bool set;
+  } cases[] = {{0, 0, false, true},         {3, -400 * kDay, false, true}, {1, 0, true, false},
+               {2, 29 * kDay, true, false}, {1, -31 * kDay, true, true},   {2, 40 * kDay, true, true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE("mode " + std::to_string(c.mode) + ", offset " + std::to_string(c.offset / kDay) + " days");
+    TempDir logDir;
+    const fs::path log = logDir.Path() / "commands.txt";
+    const int port = FreeLoopbackPort();
+    SimProcess sim(HYLO_SIM_BIN,
+                   {"--model", "hf", "--port", std::to_string(port), "--sync-state", std::to_string(c.mode),
+                    "--clock-offset", std::to_string(c.offset), "--command-log", log.string(), "--seconds", "30"});
+    ASSERT_TRUE(sim.Ready()) << sim.FirstLine();
+    Session s;
+    ASSERT_TRUE(s.Connect(port));
+    ASSERT_TRUE(WaitFor([&] { return !ReadLines(log).empty() && ReadLines(log).back() == "Z"; }, 5000));
+    const auto lines = ReadLines(log);
+    const bool read = lines.front().starts_with("A read");
+    const bool set = std::any_of(lines.begin(), lines.end(), [](const auto& l) { return l.starts_with("A set"); });
+    EXPECT_EQ(read, c.read);
+    EXPECT_EQ(set, c.set);
+    EXPECT_EQ(lines.size(), (c.read ? 1U : 0U) + (c.set ? 1U : 0U) + 1U) << "nothing else of the clock was sent";
+    if (c.set) {
+      EXPECT_TRUE(WaitFor([&] { return s.Logged("Aurisond HF time synced to "); }, 3000))
+          << "the answer to the set is reported";
+    }
+  }
+}
+
+TEST(UnitClock, TheBatteryReportAfterIdentifyReachesTheStatusStore) {
+  TempDir logDir;
+  const int port = FreeLoopbackPort();
+  // Detail level 2: the identify reply itself carries no battery values.
+  SimProcess sim(HYLO_SIM_BIN, {"--model", "hf", "--port", std::to_string(port), "--detail", "2", "--battery", "37",
+                                "--battery-state", "1", "--seconds", "30"});
+  ASSERT_TRUE(sim.Ready()) << sim.FirstLine();
+  Session s;
+  ASSERT_TRUE(s.Connect(port));
+  EXPECT_TRUE(WaitFor([&] { return s.hylo.Data().Status().Copy().batteryLevel == 37; }, 3000));
+  EXPECT_EQ(s.hylo.Data().Status().Copy().batteryState, 1);
+}
+
+// Unusable descriptions (zero rate, extreme values, channel type 255), each with data, arrive
+// between good ones: the recording goes on with the signal to its end. Repeated to catch a race.
+TEST(BadDescriptions, ARecordingKeepsItsSignalTo20RunsInARow) {
+  for (int run = 0; run < 20; ++run) {
+    SCOPED_TRACE("run " + std::to_string(run));
+    const int port = FreeLoopbackPort();
+    SimProcess sim(HYLO_SIM_BIN, {"--model", "hf", "--port", std::to_string(port), "--rate", "16000", "--tone",
+                                  "1000:-6", "--noise", "-120", "--bad-descriptions", "7", "--seconds", "30"});
+    ASSERT_TRUE(sim.Ready()) << sim.FirstLine();
+    Session s;
+    ASSERT_TRUE(s.Connect(port));
+    const fs::path folder = s.dir.Path() / "wav";
+    s.hylo.Groups().wav.path = folder.string();
+    s.hylo.Data().Logging().StartWavLogging();
+    s.hylo.JobSetup().SetStreamTransports({TRANSPORT_TCP, TRANSPORT_OFF});
+    s.hylo.Scan().StartScanningCallback();
+    const auto malformed = s.hylo.Data().StreamMessages().Malformed();
+    std::this_thread::sleep_for(std::chrono::milliseconds(3500));
+    s.hylo.Scan().StopCallback();
+    EXPECT_GT(s.hylo.Data().StreamMessages().Malformed(), malformed + 6) << "the bad ones and their data are dropped";
+
+    const fs::path file = folder / "Data_00001.wav";
+    const auto info = ReadWavInfo(file);
+    ASSERT_TRUE(info) << file;
+    ASSERT_EQ(info->bitsPerSample, 24);
+    const std::uint64_t samples = info->dataBytes / 3;
+    ASSERT_GE(samples, 16000U) << "at least one whole second";
+    std::ifstream in(file, std::ios::binary);
+    std::vector<std::uint8_t> bytes(info->dataBytes);
+    in.seekg(static_cast<std::streamoff>(info->dataOffset));
+    in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    // The last quarter second carries the -6 dBFS tone (0.35 rms; about a third of it is
+    // missed under the bad descriptions), not silence.
+    double sum = 0;
+    const std::uint64_t tail = 4000;
+    for (std::uint64_t i = samples - tail; i < samples; ++i) {
+      std::int32_t v = bytes[3 * i] | (bytes[3 * i + 1] << 8) | (bytes[3 * i + 2] << 16);
+      if (v & 0x800000) v -= 0x1000000;
+      const double x = v / 8388608.0;
+      sum += x * x;
+    }
+    const double rms = std::sqrt(sum / tail);
+    EXPECT_GT(rms, 0.1) << "rms of the last quarter second";
+  }
+}
