@@ -14,6 +14,7 @@
 #include "DisplayTypes.h"
 #include "MainWindow.h"
 #include "context/Hylo.h"
+#include "context/HyloSession.h"
 #include "support/GuiContext.h"
 #include "support/SimProcess.h"
 
@@ -72,16 +73,7 @@ void WriteSettings(const test::GuiContext& gui, int wave, int fft) {
 }
 
 void ConnectSerial(Hylo& hylo, const test::SimProcess& sim) {
-  hylo.Groups().connection.commSerialDevice = sim.PtyPath();
-  hylo.Connection().SetPorts(ComPortMap({"/dev/hylo-test-absent"}));
-  ConnectRequest r;
-  r.op = 2;
-  r.port = static_cast<std::uint16_t>(hylo.Connection().Ports().NumberOf(sim.PtyPath()));
-  r.baud = 256000;
-  r.timeoutMs = SerialTimeoutForBaud(256000);
-  ASSERT_EQ(hylo.Connection().HandleConnectRequest(r), 0);
-  for (int i = 0; i < 300 && hylo.Connection().Identity().modelCode == 0; ++i)
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  ASSERT_TRUE(HyloSession(hylo).Connect(SerialTarget{sim.PtyPath(), 256000}).Ok());
 }
 
 }  // namespace
@@ -123,12 +115,7 @@ TEST(UnitStreamsGui, HfOnEthernetStreamsByUdpWhenTheSetupAsksForIt) {
   WriteSettings(gui, TRANSPORT_UDP, TRANSPORT_OFF);
   Hylo& hylo = *gui.hylo;
   ASSERT_EQ(hylo.Start(), 0);
-  ConnectRequest request;
-  request.op = 1;
-  std::strcpy(request.address, "127.0.0.1");
-  request.port = static_cast<std::uint16_t>(port);
-  request.timeoutMs = 1000;
-  ASSERT_EQ(hylo.Connection().HandleConnectRequest(request), 0);
+  ASSERT_TRUE(HyloSession(hylo).Connect(TcpTarget{"127.0.0.1", port}).Ok());
   const Seen seen = StartAndWatch(gui);
   EXPECT_TRUE(seen.waveform);
   EXPECT_TRUE(seen.spectrogram) << "spectra from the host FFT";

@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "context/Hylo.h"
+#include "context/HyloSession.h"
 #include "files/HyloWav.h"
 #include "shell/MainPanel.h"
 #include "shell/ScriptedOperator.h"
@@ -45,13 +46,7 @@ struct Session {
 
   bool Connect(int port) {
     if (hylo.Start() != 0) return false;
-    ConnectRequest request;
-    request.op = 1;
-    std::strcpy(request.address, "127.0.0.1");
-    request.port = static_cast<std::uint16_t>(port);
-    request.timeoutMs = 1000;
-    if (hylo.Connection().HandleConnectRequest(request) != 0) return false;
-    return WaitFor([&] { return hylo.Connection().Identity().modelCode != 0; }, 3000);
+    return HyloSession(hylo).Connect(TcpTarget{"127.0.0.1", port}).Ok();
   }
   bool Logged(std::string_view text) {
     for (const auto& line : hylo.MainPanel().Get(mainpanel::kStatusField).items) {
