@@ -12,8 +12,8 @@
 
 #include "config/Control.h"
 #include "config/SetupRecords.h"
-#include "link/Firmware.h"
 #include "core/StreamTransport.h"
+#include "link/Firmware.h"
 
 namespace hylo::setup {
 

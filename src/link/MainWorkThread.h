@@ -7,7 +7,6 @@
 
 #include "core/StreamTransport.h"
 #include "core/Worker.h"
-#include "core/StreamTransport.h"
 
 namespace hylo {
 
