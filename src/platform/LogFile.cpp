@@ -37,15 +37,18 @@ LogFile LogFile::OpenForAppend(const std::filesystem::path& path, bool truncate,
   return file;
 }
 
-WriteResult LogFile::Write(std::span<const std::uint8_t> bytes) {
+namespace {
+// write() and pwrite() may take less than asked (a signal, a file-size limit): go on until
+// the call refuses.
+template <typename Call>
+WriteResult WriteAll(int fd, std::span<const std::uint8_t> bytes, Call call) {
   WriteResult r;
-  if (fd_ < 0) {
+  if (fd < 0) {
     r.error = EBADF;
     return r;
   }
-  // write() may take less than asked (a signal, a file-size limit): go on until it refuses.
   while (r.written < bytes.size()) {
-    const ssize_t n = ::write(fd_, bytes.data() + r.written, bytes.size() - r.written);
+    const ssize_t n = call(bytes.data() + r.written, bytes.size() - r.written, r.written);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {
       r.error = n < 0 ? errno : EIO;
@@ -54,6 +57,12 @@ WriteResult LogFile::Write(std::span<const std::uint8_t> bytes) {
     r.written += static_cast<std::size_t>(n);
   }
   return r;
+}
+}  // namespace
+
+WriteResult LogFile::Write(std::span<const std::uint8_t> bytes) {
+  return WriteAll(fd_, bytes,
+                  [this](const std::uint8_t* data, std::size_t size, std::size_t) { return ::write(fd_, data, size); });
 }
 
 WriteResult LogFile::Write(std::string_view text) {
@@ -61,22 +70,9 @@ WriteResult LogFile::Write(std::string_view text) {
 }
 
 WriteResult LogFile::WriteAt(std::uint64_t offset, std::span<const std::uint8_t> bytes) {
-  WriteResult r;
-  if (fd_ < 0) {
-    r.error = EBADF;
-    return r;
-  }
-  while (r.written < bytes.size()) {
-    const ssize_t n =
-        ::pwrite(fd_, bytes.data() + r.written, bytes.size() - r.written, static_cast<off_t>(offset + r.written));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      r.error = n < 0 ? errno : EIO;
-      break;
-    }
-    r.written += static_cast<std::size_t>(n);
-  }
-  return r;
+  return WriteAll(fd_, bytes, [this, offset](const std::uint8_t* data, std::size_t size, std::size_t done) {
+    return ::pwrite(fd_, data, size, static_cast<off_t>(offset + done));
+  });
 }
 
 int LogFile::Truncate(std::uint64_t size) {

@@ -181,6 +181,17 @@ void HyloTrigger::ForwardWaveBlocks() {
   }
 }
 
+void HyloTrigger::StartBlock(WaveformRecord& rec, SampleBuffer* buffer, std::size_t samples) const {
+  std::memcpy(static_cast<void*>(&rec), &waveTemplate_, offsetof(WaveformRecord, samples));
+  rec.sampleBuffer = buffer;
+  rec.sampleCount = static_cast<std::uint32_t>(samples);
+  rec.firstSample = oldestIndex_;
+  rec.timeStamp = oldestSecond_;
+  rec.blockOffset = 0;
+  rec.missedSamples = 0;
+  rec.restart = pendingNewParameters_ ? 1 : 0;
+}
+
 void HyloTrigger::TakeWaveTail(MessageNode& tail) {
   auto& rec = tail.As<WaveformRecord>();
   rec.sampleBuffer = nullptr;
@@ -189,14 +200,7 @@ void HyloTrigger::TakeWaveTail(MessageNode& tail) {
   const std::size_t samples = std::min(wavePending_, kWaveBlockMaxSamples);
   if (haveTemplate_ && !waveResync_ && samples > 0 && !replaying) {
     if (SampleBuffer* buffer = nodes_.AcquireSampleBuffer()) {
-      std::memcpy(static_cast<void*>(&rec), &waveTemplate_, offsetof(WaveformRecord, samples));
-      rec.sampleBuffer = buffer;
-      rec.sampleCount = static_cast<std::uint32_t>(samples);
-      rec.firstSample = oldestIndex_;
-      rec.timeStamp = oldestSecond_;
-      rec.blockOffset = 0;
-      rec.missedSamples = 0;
-      rec.restart = pendingNewParameters_ ? 1 : 0;
+      StartBlock(rec, buffer, samples);
       const std::size_t width = std::clamp<std::size_t>(waveTemplate_.sampleFormat & 0x7F, 1, 4);
       auto* packed = reinterpret_cast<std::uint8_t*>(buffer->data);
       for (std::size_t i = 0; i < samples; ++i) {
@@ -215,15 +219,7 @@ bool HyloTrigger::PostBlock(std::size_t samples) {
   auto fillRecord = [&](MessageNode& node) {
     SampleBuffer* buffer = nodes_.AcquireSampleBuffer();
     if (!buffer) return false;
-    auto& rec = node.As<WaveformRecord>();
-    std::memcpy(static_cast<void*>(&rec), &waveTemplate_, offsetof(WaveformRecord, samples));
-    rec.sampleBuffer = buffer;
-    rec.sampleCount = static_cast<std::uint32_t>(samples);
-    rec.firstSample = oldestIndex_;
-    rec.timeStamp = oldestSecond_;
-    rec.blockOffset = 0;
-    rec.missedSamples = 0;
-    rec.restart = pendingNewParameters_ ? 1 : 0;
+    StartBlock(node.As<WaveformRecord>(), buffer, samples);
     return true;
   };
   const bool replaying = context_.replayingFile && context_.replayingFile();

@@ -61,6 +61,8 @@ class HyloTrigger final : public Worker {
   // The samples lost just before `r` when they can be filled in; 0 when the ring resyncs.
   std::uint64_t FillableGap(const WaveformRecord& r) const;
   bool PostBlock(std::size_t samples);
+  // The header of a block of the oldest whole second in the ring, around `buffer`.
+  void StartBlock(WaveformRecord& rec, SampleBuffer* buffer, std::size_t samples) const;
   std::vector<std::int32_t> waveRing_;
   WaveformRecord waveTemplate_{};
   bool haveTemplate_ = false;
