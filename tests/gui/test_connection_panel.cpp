@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
-#include <QElapsedTimer>
 #include <QLabel>
 #include <cstdlib>
 
@@ -12,22 +11,6 @@
 #include "support/SimProcess.h"
 
 using namespace hylo;
-
-namespace {
-
-// Runs the event loop until `ready` holds or the time is up.
-template <typename F>
-bool WaitUntil(F ready, int ms = 10000) {
-  QElapsedTimer timer;
-  timer.start();
-  while (!ready()) {
-    if (timer.elapsed() > ms) return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
-  }
-  return true;
-}
-
-}  // namespace
 
 TEST(ConnectionPanelGui, ConnectShowsTheUnitLineAndDisconnectShowsNotConnected) {
   const int port = test::FreeLoopbackPort();
@@ -50,20 +33,24 @@ TEST(ConnectionPanelGui, ConnectShowsTheUnitLineAndDisconnectShowsNotConnected) 
   panel.ConnectButton()->click();
   auto* unitLine = window.findChild<QLabel*>("unitLine");
   ASSERT_NE(unitLine, nullptr);
-  EXPECT_TRUE(WaitUntil([&] { return unitLine->text().startsWith("Aurisond HF # 606 Ready   Firmware "); }))
+  EXPECT_TRUE(
+      test::PumpUntil([&] { return unitLine->text().startsWith("Aurisond HF # 606 Ready   Firmware "); }, 10000))
       << unitLine->text().toStdString();
-  EXPECT_TRUE(WaitUntil([&] { return panel.Status()->text() == "Connected"; })) << panel.Status()->text().toStdString();
+  EXPECT_TRUE(test::PumpUntil([&] { return panel.Status()->text() == "Connected"; }, 10000))
+      << panel.Status()->text().toStdString();
   EXPECT_EQ(hylo.Groups().connection.commTcpPort, port);
   auto* indicator = window.findChild<QLabel*>("linkIndicator");
   ASSERT_NE(indicator, nullptr);
-  EXPECT_TRUE(WaitUntil([&] { return indicator->palette().color(QPalette::Window) == QColor(0xBD, 0xBB, 0x8A); }))
+  EXPECT_TRUE(
+      test::PumpUntil([&] { return indicator->palette().color(QPalette::Window) == QColor(0xBD, 0xBB, 0x8A); }, 10000))
       << "the link-in-use colour";
   if (const char* out = std::getenv("HYLO_SCREENSHOT")) panel.grab().save(out);
 
   panel.DisconnectButton()->click();
-  EXPECT_TRUE(WaitUntil([&] { return unitLine->text() == "Not Connected"; })) << unitLine->text().toStdString();
+  EXPECT_TRUE(test::PumpUntil([&] { return unitLine->text() == "Not Connected"; }, 10000))
+      << unitLine->text().toStdString();
   EXPECT_EQ(panel.Status()->text(), "Not Connected");
-  EXPECT_TRUE(WaitUntil([&] { return indicator->palette().color(QPalette::Window).alpha() == 0; }));
+  EXPECT_TRUE(test::PumpUntil([&] { return indicator->palette().color(QPalette::Window).alpha() == 0; }, 10000));
   gui.notices.Close();
   hylo.MainExit();
 }

@@ -22,15 +22,6 @@ using namespace hylo;
 
 namespace {
 
-template <typename F>
-bool PumpUntil(F done) {
-  for (int i = 0; i < 500 && !done(); ++i) {
-    QCoreApplication::processEvents();
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return done();
-}
-
 void Choose(QComboBox* choice, int type) {
   const int index = choice->findData(type);
   ASSERT_GE(index, 0) << type;
@@ -85,7 +76,7 @@ TEST(DisplayControlsGui, ColourMapSpanHorizontalSpanAndMessageLine) {
   EXPECT_EQ(window.HorizontalSpan()->itemText(0), "200 s");
   EXPECT_EQ(window.HorizontalSpan()->itemText(1), "13.3 min");
   window.SetHorizAxis(2);
-  EXPECT_TRUE(PumpUntil([&] { return spectrum.ZoomLevel() == 2; }));
+  EXPECT_TRUE(test::PumpUntil([&] { return spectrum.ZoomLevel() == 2; }));
   EXPECT_DOUBLE_EQ(spectrum.SetHorizAxis(), 3200);
   window.RefreshTicker();
   EXPECT_EQ(window.HorizontalSpan()->currentIndex(), 2) << "the control follows the level in view";
@@ -93,14 +84,14 @@ TEST(DisplayControlsGui, ColourMapSpanHorizontalSpanAndMessageLine) {
 
   // A reference level typed in reaches the spectrogram's table.
   window.ReferenceLevel()->setValue(63);
-  EXPECT_TRUE(PumpUntil([&] { return spectrum.View().displayReference == 63; }));
+  EXPECT_TRUE(test::PumpUntil([&] { return spectrum.View().displayReference == 63; }));
   window.ReferenceUnit()->setCurrentIndex(1);  // dBV
   emit window.ReferenceUnit()->activated(1);
   EXPECT_EQ(window.ReferenceLevel()->value(), 63 - 171) << "the same physical level in the new unit";
-  EXPECT_TRUE(PumpUntil([&] { return spectrum.View().unitText == "dBV"; }));
+  EXPECT_TRUE(test::PumpUntil([&] { return spectrum.View().unitText == "dBV"; }));
 
   hylo.MainPanel().SetValue(mainpanel::kMessageLine, std::string("12:00:00 - HF time synced"));
-  EXPECT_TRUE(PumpUntil([&] { return window.MessageLine()->text() == "12:00:00 - HF time synced"; }));
+  EXPECT_TRUE(test::PumpUntil([&] { return window.MessageLine()->text() == "12:00:00 - HF time synced"; }));
   hylo.MainExit();
 }
 
@@ -116,8 +107,8 @@ TEST(DisplayControlsGui, StatusAndOrientationPanelsShowTheRefreshedStatus) {
   hylo.Data().Status().SetTemperature(215);
   hylo.Data().Status().SetOrientation({0, 0, 1000, 3, 0, 4});
   window.RefreshTicker();  // the refresh runs on UiUpdateThread
-  EXPECT_TRUE(PumpUntil([&] { return status->Field(statuspanel::kAccel[2])->text() == "1.000"; }));
-  EXPECT_TRUE(PumpUntil([&] { return orientation->Magnitude(true)->text() == "|Mag| 500"; }));
+  EXPECT_TRUE(test::PumpUntil([&] { return status->Field(statuspanel::kAccel[2])->text() == "1.000"; }));
+  EXPECT_TRUE(test::PumpUntil([&] { return orientation->Magnitude(true)->text() == "|Mag| 500"; }));
   EXPECT_EQ(orientation->Magnitude(false)->text(), "|Accel| 1.000 g");
   EXPECT_NE(status->Field(statuspanel::kEnvironment)->text().indexOf("21.5'C"), -1);
   window.RefreshTicker();
@@ -131,17 +122,17 @@ TEST(DisplayControlsGui, StatusAndOrientationPanelsShowTheRefreshedStatus) {
     const std::uint32_t host = 1;
     std::memcpy(leds.payload + 8, &host, 4);
   }));
-  EXPECT_TRUE(PumpUntil([&] { return window.IndicatorColour("Host", 0) == QColor(0x00, 0xFF, 0x00); }));
+  EXPECT_TRUE(test::PumpUntil([&] { return window.IndicatorColour("Host", 0) == QColor(0x00, 0xFF, 0x00); }));
   EXPECT_EQ(window.IndicatorColour("Host", 1), QColor(0x32, 0x64, 0xFF));
   EXPECT_EQ(window.IndicatorColour("Host", 2), QColor(Qt::white)) << "an unknown code is white";
   EXPECT_EQ(window.IndicatorColour("Host", 3), QColor(0xFF, 0xFF, 0x00));
   hylo.Data().Status().SetBattery(80, 1);
   window.RefreshTicker();
-  EXPECT_TRUE(PumpUntil([&] { return window.BatteryGauge()->value() == 8; }));
-  EXPECT_TRUE(PumpUntil([&] { return window.StatusLabel(statuspanel::kBattery)->text() == "80%, Charging"; }));
+  EXPECT_TRUE(test::PumpUntil([&] { return window.BatteryGauge()->value() == 8; }));
+  EXPECT_TRUE(test::PumpUntil([&] { return window.StatusLabel(statuspanel::kBattery)->text() == "80%, Charging"; }));
 
   auto* sync = window.findChild<QLabel*>("syncIndicator");
   ASSERT_NE(sync, nullptr);
-  EXPECT_TRUE(PumpUntil([&] { return sync->isHidden(); })) << "no unit, no sync indicator";
+  EXPECT_TRUE(test::PumpUntil([&] { return sync->isHidden(); })) << "no unit, no sync indicator";
   hylo.MainExit();
 }

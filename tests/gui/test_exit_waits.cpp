@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <QApplication>
-#include <QElapsedTimer>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -62,17 +61,6 @@ class SilentUnit {
   std::thread acceptor_;
 };
 
-template <typename F>
-bool WaitUntil(F ready, int ms) {
-  QElapsedTimer timer;
-  timer.start();
-  while (!ready()) {
-    if (timer.elapsed() > ms) return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
-  }
-  return true;
-}
-
 }  // namespace
 
 TEST(ExitGui, ExitDuringAConnectToAUnitThatNeverAnswersReturns) {
@@ -92,7 +80,7 @@ TEST(ExitGui, ExitDuringAConnectToAUnitThatNeverAnswersReturns) {
   panel.Port()->setValue(unit.Port());
   panel.TcpTimeout()->setValue(20000);  // each identify attempt would wait 20 s
   panel.ConnectButton()->click();
-  ASSERT_TRUE(WaitUntil([&] { return unit.Accepted() > 0; }, 15000)) << "the connect reached the listener";
+  ASSERT_TRUE(test::PumpUntil([&] { return unit.Accepted() > 0; }, 15000)) << "the connect reached the listener";
   QCoreApplication::processEvents(QEventLoop::AllEvents, 200);  // the identify is on its way
 
   std::atomic<bool> exited{false};

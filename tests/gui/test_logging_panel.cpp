@@ -28,16 +28,6 @@ W* Child(QWidget& parent, const char* name) {
   return w;
 }
 
-// Lets queued panel changes and the logging thread's work arrive, for at most 5 s.
-template <typename F>
-bool PumpUntil(F done) {
-  for (int i = 0; i < 500 && !done(); ++i) {
-    QCoreApplication::processEvents();
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return done();
-}
-
 }  // namespace
 
 TEST(LoggingPanelGui, SetsTheWavFolderAndEnablesLogging) {
@@ -90,9 +80,10 @@ TEST(LoggingPanelGui, SetsTheWavFolderAndEnablesLogging) {
   EXPECT_TRUE(wavOn);
 
   // The epoch setting travels to the logging thread as a message.
-  EXPECT_TRUE(PumpUntil([&] { return hylo.Data().Logging().IsEpochLogEnabled(); }));
+  EXPECT_TRUE(test::PumpUntil([&] { return hylo.Data().Logging().IsEpochLogEnabled(); }));
   EXPECT_EQ(hylo.Groups().logging.hostEpochLogPath, epochFolder);
-  EXPECT_TRUE(PumpUntil([&] { return kinds->text() == "Logging\nFFT & WAV\n& Epoch"; })) << kinds->text().toStdString();
+  EXPECT_TRUE(test::PumpUntil([&] { return kinds->text() == "Logging\nFFT & WAV\n& Epoch"; }))
+      << kinds->text().toStdString();
   EXPECT_EQ(indicator->text(), "Logging Enabled");
 
   open->trigger();
@@ -102,7 +93,7 @@ TEST(LoggingPanelGui, SetsTheWavFolderAndEnablesLogging) {
   Child<QCheckBox>(*panel, "hostEpochEnabled")->setChecked(false);
   panel->ApplyButton()->click();
   EXPECT_FALSE(hylo.Data().Logging().WavLogActive());
-  EXPECT_TRUE(PumpUntil([&] { return indicator->text() == "Logging Disabled"; }));
+  EXPECT_TRUE(test::PumpUntil([&] { return indicator->text() == "Logging Disabled"; }));
   EXPECT_TRUE(kinds->isHidden());
   hylo.MainExit();
 }

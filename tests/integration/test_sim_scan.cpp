@@ -1,18 +1,9 @@
 // Scanning against hylo-sim: start, pause, resume and stop over UDP, TCP and the command link.
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <cstring>
 #include <mutex>
-#include <thread>
 
-#include "context/Hylo.h"
-#include "context/HyloSession.h"
-#include "shell/MainPanel.h"
-#include "shell/ScriptedOperator.h"
-#include "support/SimProcess.h"
-#include "support/TempDir.h"
-#include "support/TestOptions.h"
+#include "support/SimSession.h"
 
 using namespace hylo;
 using namespace hylo::test;
@@ -56,44 +47,22 @@ class WaveIntake {
   std::uint64_t records_ = 0, samples_ = 0, gaps_ = 0, missed_ = 0, next_ = 0;
 };
 
-// Polls `done` every 10 ms for at most `ms`.
-template <typename F>
-bool WaitFor(F done, int ms) {
-  for (int i = 0; i < ms / 10; ++i) {
-    if (done()) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return done();
-}
-
-struct Session {
-  TempDir dir;
-  ScriptedOperator op;
-  Hylo hylo{op, TestOptions(dir)};
+// A connected context whose waveform records are counted on their way to WaveThread.
+struct Session : SimSession {
   WaveIntake intake;
-
-  // Connects to the simulator on 127.0.0.1:port and waits for its identity.
-  bool Connect(int port) {
-    if (hylo.Start() != 0) return false;
+  explicit Session(const char* model, const char* firmware = "v2.1.0", std::uint16_t fixedPort = 0)
+      : SimSession({"--model", model, "--firmware", firmware, "--rate", "64000"}, 90, fixedPort) {}
+  bool Connect() {
+    if (!sim.Ready() || hylo.Start() != 0) return false;  // the tap goes on a started context
     hylo.Data().SetWaveTap([this](const WaveformRecord& r) { intake.Take(r); });
-    return HyloSession(hylo).Connect(TcpTarget{"127.0.0.1", port}).Ok();
-  }
-  bool Logged(std::string_view text) {
-    for (const auto& line : hylo.MainPanel().Get(mainpanel::kStatusField).items) {
-      if (line.ends_with(text)) return true;
-    }
-    return false;
+    tapped = true;
+    return HyloSession(hylo).Connect(TcpTarget{"127.0.0.1", sim.port}).Ok();
   }
   ~Session() {
-    hylo.Data().SetWaveTap({});
-    hylo.MainExit();
+    if (tapped) hylo.Data().SetWaveTap({});
   }
+  bool tapped = false;
 };
-
-std::vector<std::string> SimArgs(const char* model, int port, const char* firmware = "v2.1.0") {
-  return {"--model", model,   "--firmware", firmware, "--port", std::to_string(port),
-          "--rate",  "64000", "--seconds",  "90"};
-}
 
 // Start, pause (channels open, reads dropped), resume (same channels), stop (closed).
 void PauseResumeStop(Session& s, int stream) {
@@ -139,11 +108,8 @@ void PauseResumeStop(Session& s, int stream) {
 }  // namespace
 
 TEST(SimScan, UdpRecordsReachWaveThreadContiguousFor30Seconds) {
-  const int port = FreeLoopbackPort();
-  SimProcess sim(HYLO_SIM_BIN, SimArgs("hf", port));
-  ASSERT_TRUE(sim.Ready()) << sim.FirstLine();
-  Session s;
-  ASSERT_TRUE(s.Connect(port));
+  Session s("hf");
+  ASSERT_TRUE(s.Connect()) << s.sim.Line();
   s.hylo.JobSetup().SetStreamTransports({TRANSPORT_UDP, TRANSPORT_OFF});
   s.hylo.Scan().StartScanningCallback();
   s.hylo.Scan().WaitForChannels();
@@ -157,11 +123,8 @@ TEST(SimScan, UdpRecordsReachWaveThreadContiguousFor30Seconds) {
 }
 
 TEST(SimScan, TcpStartPauseResumeStop) {
-  const int port = FreeLoopbackPort();
-  SimProcess sim(HYLO_SIM_BIN, SimArgs("af", port));
-  ASSERT_TRUE(sim.Ready()) << sim.FirstLine();
-  Session s;
-  ASSERT_TRUE(s.Connect(port));
+  Session s("af");
+  ASSERT_TRUE(s.Connect()) << s.sim.Line();
   s.hylo.JobSetup().SetStreamTransports({TRANSPORT_TCP, TRANSPORT_TCP});
   s.hylo.Scan().StartScanningCallback();
   s.hylo.Scan().WaitForChannels();
@@ -173,11 +136,8 @@ TEST(SimScan, TcpStartPauseResumeStop) {
 }
 
 TEST(SimScan, CommandLinkCarriesTheWaveformInStatusReplies) {
-  const int port = FreeLoopbackPort();
-  SimProcess sim(HYLO_SIM_BIN, SimArgs("lf", port));
-  ASSERT_TRUE(sim.Ready()) << sim.FirstLine();
-  Session s;
-  ASSERT_TRUE(s.Connect(port));
+  Session s("lf");
+  ASSERT_TRUE(s.Connect()) << s.sim.Line();
   s.hylo.JobSetup().SetStreamTransports({TRANSPORT_LINK, TRANSPORT_OFF});
   s.hylo.Scan().StartScanningCallback();
   EXPECT_TRUE(s.hylo.Scan().LastPlan().periodicEnquiry);
@@ -199,11 +159,8 @@ TEST(SimScan, CommandLinkCarriesTheWaveformInStatusReplies) {
 
 TEST(SimScan, StatusChannelOpensFromFirmware210) {
   for (const auto& [firmware, opens] : {std::pair{"v2.0.9", false}, std::pair{"v2.1.0", true}}) {
-    const int port = FreeLoopbackPort();
-    SimProcess sim(HYLO_SIM_BIN, SimArgs("hf", port, firmware));
-    ASSERT_TRUE(sim.Ready()) << sim.FirstLine();
-    Session s;
-    ASSERT_TRUE(s.Connect(port));
+    Session s("hf", firmware);
+    ASSERT_TRUE(s.Connect()) << s.sim.Line();
     s.hylo.JobSetup().SetStreamTransports({TRANSPORT_OFF, TRANSPORT_OFF});
     s.hylo.Scan().StartScanningCallback();
     s.hylo.Scan().WaitForChannels();
@@ -219,11 +176,10 @@ TEST(SimScan, StatusChannelOpensFromFirmware210) {
 }
 
 TEST(SimScan, CommandPort50010StreamsFromWaveformPort51686) {
-  SimProcess sim(HYLO_SIM_BIN, SimArgs("hf", 50010));
-  if (!sim.Ready()) GTEST_SKIP() << "port 50010 or its stream ports are taken: " << sim.FirstLine();
-  EXPECT_NE(sim.FirstLine().find("wave-udp 51686"), std::string::npos) << sim.FirstLine();
-  Session s;
-  ASSERT_TRUE(s.Connect(50010));
+  Session s("hf", "v2.1.0", 50010);
+  if (!s.sim.Ready()) GTEST_SKIP() << "port 50010 or its stream ports are taken: " << s.sim.Line();
+  EXPECT_NE(s.sim.Line().find("wave-udp 51686"), std::string::npos) << s.sim.Line();
+  ASSERT_TRUE(s.Connect());
   EXPECT_EQ(s.hylo.Connection().PortBase(), 10);
   s.hylo.JobSetup().SetStreamTransports({TRANSPORT_UDP, TRANSPORT_OFF});
   s.hylo.Scan().StartScanningCallback();

@@ -2,19 +2,8 @@
 // and firmware family, and the unit's refusals.
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <chrono>
-#include <cstring>
-#include <thread>
-
 #include "config/SetupExchange.h"
-#include "context/Hylo.h"
-#include "context/HyloSession.h"
-#include "shell/MainPanel.h"
-#include "shell/ScriptedOperator.h"
-#include "support/SimProcess.h"
-#include "support/TempDir.h"
-#include "support/TestOptions.h"
+#include "support/SimSession.h"
 
 using namespace hylo;
 using namespace hylo::setup;
@@ -22,45 +11,24 @@ using namespace hylo::test;
 
 namespace {
 
-// One simulated unit and a connected context.
-struct Connected {
-  SimProcess sim;
-  TempDir dir;
-  ScriptedOperator op;
-  Hylo hylo;
+// One simulated unit and a connected context; "Connected" is shown last, after the reply's
+// notices (an old firmware's warning).
+struct Connected : SimSession {
   bool ok = false;
-
-  Connected(const char* model, const char* firmware, std::vector<std::string> extra = {}, int port = FreeLoopbackPort())
-      : sim(HYLO_SIM_BIN, Args(model, firmware, port, std::move(extra))), hylo(op, TestOptions(dir)) {
-    if (!sim.Ready() || hylo.Start() != 0) return;
-    if (!HyloSession(hylo).Connect(TcpTarget{"127.0.0.1", port})) return;
-    // "Connected" is shown last, after the reply's notices (an old firmware's warning).
-    auto done = [&] {
-      return hylo.Connection().Identity().firmwareText == firmware &&
-             hylo.Link().ConnectionPanel().Text(connectpanel::kStatus) == "Connected";
-    };
-    for (int i = 0; i < 200 && !done(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    ok = done();
+  Connected(const char* model, const char* firmware, std::vector<std::string> extra = {})
+      : SimSession(Args(model, firmware, std::move(extra)), 60) {
+    ok = Connect() && WaitFor(
+                          [&] {
+                            return hylo.Connection().Identity().firmwareText == firmware &&
+                                   hylo.Link().ConnectionPanel().Text(connectpanel::kStatus) == "Connected";
+                          },
+                          2000);
   }
-  ~Connected() { hylo.MainExit(); }
-
-  static std::vector<std::string> Args(const char* model, const char* firmware, int port,
-                                       std::vector<std::string> extra) {
-    std::vector<std::string> a = {"--model",   model, "--firmware", firmware, "--port", std::to_string(port),
-                                  "--seconds", "60"};
-    a.insert(a.end(), extra.begin(), extra.end());
-    return a;
+  static std::vector<std::string> Args(const char* model, const char* firmware, std::vector<std::string> extra) {
+    extra.insert(extra.begin(), {"--model", model, "--firmware", firmware});
+    return extra;
   }
   JobSetupCommands& Cmds() { return hylo.JobSetup(); }
-  bool Noticed(std::string_view text) const {
-    const auto n = op.Notices();
-    return std::find(n.begin(), n.end(), text) != n.end();
-  }
-  bool Logged(std::string_view tail) {
-    for (const auto& line : hylo.MainPanel().Get(mainpanel::kStatusField).items)
-      if (line.size() >= tail.size() && line.compare(line.size() - tail.size(), tail.size(), tail) == 0) return true;
-    return false;
-  }
 };
 
 // What the panel would send now, as bytes: the records of the unit's family.
@@ -91,7 +59,7 @@ class SimSetupRoundTrip : public testing::TestWithParam<UnitCase> {};
 TEST_P(SimSetupRoundTrip, ReadChangeApplyReadBack) {
   const UnitCase& c = GetParam();
   Connected unit(c.model, c.firmware);
-  ASSERT_TRUE(unit.ok) << unit.sim.FirstLine();
+  ASSERT_TRUE(unit.ok) << unit.sim.Line();
   JobSetupCommands& cmds = unit.Cmds();
   const SetupContext ctx = cmds.Context();
 
@@ -178,7 +146,7 @@ class SimSetupRefusal : public testing::TestWithParam<RefusalCase> {};
 TEST_P(SimSetupRefusal, TheUnitsCodeGivesItsText) {
   const RefusalCase& c = GetParam();
   Connected unit(c.model, c.firmware, {"--setup-error", std::to_string(c.code)});
-  ASSERT_TRUE(unit.ok) << unit.sim.FirstLine();
+  ASSERT_TRUE(unit.ok) << unit.sim.Line();
   JobSetupCommands& cmds = unit.Cmds();
   ASSERT_EQ(cmds.OpenUnitSetupPanel(), 0);
   EXPECT_NE(cmds.ApplySetupCallback(), 0);
@@ -204,7 +172,7 @@ INSTANTIATE_TEST_SUITE_P(Codes, SimSetupRefusal,
 
 TEST(SimSetup, TheUnitsOwnCheckRefusesABadRecord) {
   Connected unit("hf", "v1.5.2");
-  ASSERT_TRUE(unit.ok) << unit.sim.FirstLine();
+  ASSERT_TRUE(unit.ok) << unit.sim.Line();
   FftSetup f;
   f.sampleRate = 32000;
   f.fftType = 4;
@@ -220,7 +188,7 @@ TEST(SimSetup, TheUnitsOwnCheckRefusesABadRecord) {
 TEST(SimSetup, DecliningTheDataRateWarningSendsNothing) {
   // A unit behind a serial interface: the link carries half its 256000 baud.
   Connected unit("hf", "v2.1.0", {"--interface", "1"});
-  ASSERT_TRUE(unit.ok) << unit.sim.FirstLine();
+  ASSERT_TRUE(unit.ok) << unit.sim.Line();
   JobSetupCommands& cmds = unit.Cmds();
   ASSERT_EQ(cmds.OpenUnitSetupPanel(), 0);
   cmds.EditSetup([](JobSetup& s) {
@@ -250,7 +218,7 @@ class SimSetupEcho : public testing::TestWithParam<EchoCase> {};
 TEST_P(SimSetupEcho, OnlyTheComparedBytesMustMatch) {
   const EchoCase& c = GetParam();
   Connected unit(c.model, c.firmware, {"--echo-flip", c.flip});
-  ASSERT_TRUE(unit.ok) << unit.sim.FirstLine();
+  ASSERT_TRUE(unit.ok) << unit.sim.Line();
   JobSetupCommands& cmds = unit.Cmds();
   ASSERT_EQ(cmds.OpenUnitSetupPanel(), 0);
   const bool lf = cmds.Context().IsLf();
@@ -295,7 +263,7 @@ class SimSetupShortEnquiry : public testing::TestWithParam<ShortEnquiryCase> {};
 TEST_P(SimSetupShortEnquiry, FewerFramesThanTheFirmwareSendsFail) {
   const ShortEnquiryCase& c = GetParam();
   Connected unit("hf", c.firmware, {"--enquiry-frames", c.frames});
-  ASSERT_TRUE(unit.ok) << unit.sim.FirstLine();
+  ASSERT_TRUE(unit.ok) << unit.sim.Line();
   JobSetupCommands& cmds = unit.Cmds();
   cmds.EditSetup([](JobSetup& s) {
     s.waveBandwidthHz = 400;
@@ -304,8 +272,7 @@ TEST_P(SimSetupShortEnquiry, FewerFramesThanTheFirmwareSendsFail) {
   EXPECT_EQ(cmds.ReadJobSetup(), -1);
   // The frames that came were still read (on the reply thread, which may trail the
   // time-out): the wave and FFT records lead the answer.
-  for (int i = 0; i < 200 && cmds.Setup().spectrumBandwidthHz != 51200u; ++i)
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  WaitFor([&] { return cmds.Setup().spectrumBandwidthHz == 51200u; }, 2000);
   EXPECT_EQ(cmds.Setup().waveBandwidthHz, 51200u);
   EXPECT_EQ(cmds.Setup().spectrumBandwidthHz, 51200u);
 }
@@ -317,7 +284,7 @@ INSTANTIATE_TEST_SUITE_P(Frames, SimSetupShortEnquiry,
 
 TEST(SimSetup, AnUnansweredEnquiryFails) {
   Connected unit("hf", "v1.4.5", {"--withhold", "F"});
-  ASSERT_TRUE(unit.ok) << unit.sim.FirstLine();
+  ASSERT_TRUE(unit.ok) << unit.sim.Line();
   EXPECT_EQ(unit.Cmds().ReadJobSetup(), -1);
 }
 

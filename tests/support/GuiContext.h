@@ -1,7 +1,10 @@
 #pragma once
 // A Qt application and a fresh context with its folders in a temp dir, for GUI tests.
 #include <QApplication>
+#include <QElapsedTimer>
+#include <chrono>
 #include <memory>
+#include <thread>
 
 #include "QtOperator.h"
 #include "context/Hylo.h"
@@ -23,5 +26,18 @@ struct GuiContext {
     hylo->Threads().SetEventPump([] { QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents); });
   }
 };
+
+// Runs the event loop until `done` holds, for at most `ms`.
+template <typename F>
+bool PumpUntil(F done, int ms = 5000) {
+  QElapsedTimer timer;
+  timer.start();
+  while (!done()) {
+    if (timer.elapsed() > ms) return false;
+    QCoreApplication::processEvents();
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return true;
+}
 
 }  // namespace hylo::test

@@ -117,10 +117,18 @@ TEST_F(Wav, RealReadersAgreeOnFormatSamplesAndInfo) {
   EXPECT_NE(soxi.output.find("Sample Rate    : 8000"), std::string::npos) << soxi.output;
   EXPECT_NE(soxi.output.find("Precision      : 24-bit"), std::string::npos) << soxi.output;
   EXPECT_NE(soxi.output.find("00:00:10.00 = 80000 samples"), std::string::npos) << soxi.output;
-  const auto exif = test::RunTool("exiftool -s -Artist -Product -Software -Comment " + test::Quoted(path));
-  EXPECT_NE(exif.output.find("Aurisond HF #1234"), std::string::npos) << exif.output;
-  EXPECT_NE(exif.output.find("Hylo V4.4.0"), std::string::npos) << exif.output;
-  EXPECT_NE(exif.output.find("8388608 = Max Count"), std::string::npos) << exif.output;
+  const auto exif =
+      test::RunTool("exiftool -s -Artist -Product -Software -Comment -DateCreated -Title " + test::Quoted(path));
+  // exiftool shows dates in its own colon form.
+  for (const char* field : {"Aurisond HF #1234", "Hylo V4.4.0", "8388608 = Max Count", "Wn2-ETH R2",
+                            "2021:03:04T05:06:07+00", "Data_00001.wav"})
+    EXPECT_NE(exif.output.find(field), std::string::npos) << field << "\n" << exif.output;
+  if (test::HaveTool("sndfile-info")) {  // the shortened file's sizes as libsndfile checks them
+    const auto info = test::RunTool("sndfile-info " + test::Quoted(path));
+    EXPECT_NE(info.output.find("Frames      : 80000"), std::string::npos) << info.output;
+    EXPECT_NE(info.output.find("Bit Width     : 24"), std::string::npos) << info.output;
+    EXPECT_EQ(info.output.find("Should be"), std::string::npos) << "no size libsndfile disagrees with\n" << info.output;
+  }
   // libsndfile (through python3-soundfile) reads back the very samples.
   const fs::path raw = dir.Path() / "expected.raw";
   std::ofstream(raw, std::ios::binary)
@@ -388,22 +396,4 @@ TEST(WavReader, RefusesWhatIsNotPcmWav) {
   std::ofstream(p, std::ios::binary) << "RIFF\x10\0\0\0WAVEjunk";
   EXPECT_FALSE(ReadWavInfo(p).has_value());
   EXPECT_FALSE(ReadWavInfo(dir.Path() / "missing.wav").has_value());
-}
-
-TEST_F(Wav, LibsndfileAndExiftoolReadTheShortenedFile) {
-  if (!test::HaveTool("sndfile-info") || !test::HaveTool("exiftool")) GTEST_SKIP() << "tools missing";
-  const int rate = 16000;
-  for (int block = 0; block < 10; ++block) ASSERT_EQ(wav.WavLogWrite(Block(Ramp24(rate, block * rate), rate)), 0);
-  const fs::path path = wav.FilePath();
-  wav.WavLogClose();
-  const auto info = test::RunTool("sndfile-info " + test::Quoted(path));
-  EXPECT_NE(info.output.find("Sample Rate : 16000"), std::string::npos) << info.output;
-  EXPECT_NE(info.output.find("Frames      : 160000"), std::string::npos) << info.output;
-  EXPECT_NE(info.output.find("Bit Width     : 24"), std::string::npos) << info.output;
-  EXPECT_EQ(info.output.find("Should be"), std::string::npos) << "no size libsndfile disagrees with\n" << info.output;
-  const auto exif = test::RunTool("exiftool -s -DateCreated -Title -Product " + test::Quoted(path));
-  // exiftool shows dates in its own colon form.
-  EXPECT_NE(exif.output.find("2021:03:04T05:06:07+00"), std::string::npos) << exif.output;
-  EXPECT_NE(exif.output.find("Data_00001.wav"), std::string::npos) << exif.output;
-  EXPECT_NE(exif.output.find("Wn2-ETH R2"), std::string::npos) << exif.output;
 }
