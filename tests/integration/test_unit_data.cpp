@@ -14,6 +14,7 @@
 #include "shell/MainPanel.h"
 #include "shell/ScriptedOperator.h"
 #include "support/SimProcess.h"
+#include "support/SimSession.h"
 #include "support/TempDir.h"
 #include "support/TestOptions.h"
 
@@ -22,15 +23,6 @@ using namespace hylo::test;
 namespace fs = std::filesystem;
 
 namespace {
-
-template <typename F>
-bool WaitFor(F done, int ms) {
-  for (int i = 0; i < ms / 10; ++i) {
-    if (done()) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return done();
-}
 
 std::vector<std::string> ReadLines(const fs::path& p) {
   std::ifstream in(p);
