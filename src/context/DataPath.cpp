@@ -138,6 +138,11 @@ void DataPath::SetLogStatusLine(std::function<void(std::string_view)> line) {
   statusLine_ = std::move(line);
 }
 
+void DataPath::DrainPipeline(std::chrono::milliseconds timeout) {
+  if (!threads_.Started()) return;
+  for (const int slot : {MSG_PROC_THREAD, WAVE_THREAD, FFT_THREAD, TRIGGER_THREAD}) threads_.Barrier(slot, timeout);
+}
+
 void DataPath::FinishLogging(std::chrono::milliseconds timeout) {
   if (threads_.Started()) {
     const std::uint64_t before = logging_.FinishedStops();

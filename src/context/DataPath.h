@@ -50,6 +50,10 @@ class DataPath {
   // close on LogThread, after what it already holds; waits up to `timeout`, then closes them
   // here in any case. Nothing opens a log again until BeginLogging.
   void FinishLogging(std::chrono::milliseconds timeout);
+  // Lets every record already on its way pass the decoding and processing stages, in the
+  // order they feed each other, so that a stop drops none of what arrived; each stage gets
+  // up to `timeout`.
+  void DrainPipeline(std::chrono::milliseconds timeout);
   // Where write failures of the logs are told besides the notice.
   void SetLogStatusLine(std::function<void(std::string_view)> line);
   // Where the stream transport codes are read (the job setup); set before the workers start.

@@ -198,7 +198,8 @@ int HyloScan::StopCallback() {
     if (hooks_.stopReplay) hooks_.stopReplay();
     return 0;
   }
-  threads_.SetScanStopped(true);
+  // Nothing new comes in; what already arrived passes the stages before the stop rule drops
+  // data records, so the files keep every sample received.
   threads_.SetScanPaused(false);
   SetPeriod(-1);
   if (StreamCapable(Inputs(false).modelCode)) {
@@ -209,6 +210,8 @@ int HyloScan::StopCallback() {
     channels.CloseStreams();
     if (link_.sendCommand) link_.sendCommand('Q');
   }
+  data_.DrainPipeline(kFinishLoggingWait);
+  threads_.SetScanStopped(true);
   // What already arrived is written, the logs close, and a record still on its way opens none.
   data_.FinishLogging(kFinishLoggingWait);
   keepAwake_.Release();

@@ -56,6 +56,15 @@ void HyloThreadControl::WorkerLoop(int slot) {
       if (worker) worker->OnTimeout();
       continue;
     }
+    if (node->type == MSG_BARRIER) {
+      nodes_.ReleaseNode(node);
+      {
+        std::lock_guard guard(barrierMutex_);
+        ++barriersPassed_[static_cast<std::size_t>(slot)];
+      }
+      barrierPassed_.notify_all();
+      continue;
+    }
     if (node->type == MSG_QUIT) {
       if (worker) worker->OnQuit();
       nodes_.ReleaseNode(node);
@@ -64,6 +73,24 @@ void HyloThreadControl::WorkerLoop(int slot) {
     const bool passedOn = worker && worker->Handle(*node);
     if (!passedOn) nodes_.ReleaseNode(node);
   }
+}
+
+bool HyloThreadControl::Barrier(int slot, std::chrono::milliseconds timeout) {
+  if (slot < 0 || slot >= kWorkerSlots || !Started()) return false;
+  const auto i = static_cast<std::size_t>(slot);
+  // Tickets in queue order, so the n-th barrier handled is the n-th posted; a count rather
+  // than a flag in the node, so a caller that gives up leaves nothing behind to touch.
+  std::uint64_t ticket = 0;
+  {
+    std::lock_guard post(barrierPostLock_[i]);
+    ticket = ++barriersPosted_[i];
+    if (!Post(*this, slot, MSG_BARRIER)) {
+      --barriersPosted_[i];
+      return false;
+    }
+  }
+  std::unique_lock guard(barrierMutex_);
+  return barrierPassed_.wait_for(guard, timeout, [&] { return barriersPassed_[i].load() >= ticket; });
 }
 
 void HyloThreadControl::WaitWhilePaused(std::int32_t type) {

@@ -88,6 +88,10 @@ class HyloThreadControl {
   // 1 with a node; 0 on time-out or a discarded data record; negative on a queue error.
   int ReceiveNode(int slot, MessageNode*& node, int timeoutMs);
 
+  // Returns once the worker of `slot` has handled everything queued before this call (and
+  // passed on what it makes), or false after `timeout`.
+  bool Barrier(int slot, std::chrono::milliseconds timeout);
+
   // Runs an on-demand task in its fixed place (12..19) and marks the place running.
   void StartTask(int place, std::function<void()> task);
   bool TaskRunning(int place) const { return running_.at(static_cast<std::size_t>(place)).load(); }
@@ -121,6 +125,12 @@ class HyloThreadControl {
   std::function<void(int)> reportStuck_;
   std::array<bool, kPoolPlaces> abandonedPlace_{};
   int abandoned_ = 0;
+
+  std::array<std::mutex, kWorkerSlots> barrierPostLock_{};
+  std::array<std::uint64_t, kWorkerSlots> barriersPosted_{};
+  std::array<std::atomic<std::uint64_t>, kWorkerSlots> barriersPassed_{};
+  std::mutex barrierMutex_;
+  std::condition_variable barrierPassed_;
 
   std::atomic<bool> scanPaused_{false};
   std::atomic<bool> scanStopped_{false};

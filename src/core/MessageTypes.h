@@ -36,6 +36,7 @@ enum MessageType : std::int32_t {
   MSG_PEAK_MODE = 29,
   MSG_WAVE_TAIL = 30,  // at Stop: the wave ring's last partial second, then the logs close
   MSG_RESET_PROCESSING = 31,
+  MSG_BARRIER = 32,  // counted by the worker loop: everything queued before it has been handled
   MSG_FTP_JOB = 33,
   MSG_IMPULSE = 34,
 };

@@ -103,6 +103,18 @@ TEST_F(Threads, PostGivesTheNodeAndItsSampleBufferBackUnlessQueued) {
   EXPECT_EQ(gate.Seen().front(), MSG_SET_PERIOD);
 }
 
+// A barrier passes only after what was queued before it; a worker held past the time-out
+// makes it give up, and the late barrier touches nothing of the caller's.
+TEST_F(Threads, BarrierWaitsForWhatWasQueuedBeforeIt) {
+  gate.Close();
+  for (int i = 0; i < 3; ++i) ASSERT_TRUE(Post(threads, WAVE_THREAD, MSG_TEXT));
+  EXPECT_FALSE(threads.Barrier(WAVE_THREAD, 100ms)) << "the worker is held in its first message";
+  ASSERT_TRUE(Post(threads, WAVE_THREAD, MSG_REFRESH));
+  gate.Open();
+  EXPECT_TRUE(threads.Barrier(WAVE_THREAD, 5s));
+  EXPECT_EQ(gate.Seen().size(), 4U) << "every earlier message was handled first, also those after a barrier given up";
+}
+
 TEST_F(Threads, PausedDataRecordIsHeldByThePosterNotQueuedNorDropped) {
   threads.SetScanPaused(true);
   MessageNode* record = Node(MSG_WAVEFORM);
