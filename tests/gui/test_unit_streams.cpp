@@ -17,18 +17,12 @@
 #include "context/HyloSession.h"
 #include "support/GuiContext.h"
 #include "support/SimProcess.h"
+#include "support/TempDir.h"
 
 using namespace hylo;
 namespace fs = std::filesystem;
 
 namespace {
-
-std::vector<std::string> ReadLines(const fs::path& p) {
-  std::ifstream in(p);
-  std::vector<std::string> lines;
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
-}
 
 struct Seen {
   bool waveform = false;
@@ -119,7 +113,7 @@ TEST(UnitStreamsGui, HfOnEthernetStreamsByUdpWhenTheSetupAsksForIt) {
   const Seen seen = StartAndWatch(gui);
   EXPECT_TRUE(seen.waveform);
   EXPECT_TRUE(seen.spectrogram) << "spectra from the host FFT";
-  const auto lines = ReadLines(log);
+  const auto lines = test::ReadLines(log);
   EXPECT_NE(std::find(lines.begin(), lines.end(), "wave udp start"), lines.end());
   EXPECT_EQ(std::find(lines.begin(), lines.end(), "wave tcp start"), lines.end());
   // The codes go back to the settings file as they were.

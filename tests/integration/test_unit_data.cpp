@@ -24,13 +24,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::vector<std::string> ReadLines(const fs::path& p) {
-  std::ifstream in(p);
-  std::vector<std::string> lines;
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
-}
-
 struct Session {
   TempDir dir;
   ScriptedOperator op;
