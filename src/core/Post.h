@@ -50,6 +50,18 @@ bool PostTo(HyloNodes& nodes, Sink&& sink, std::int32_t type, Fill&& fill) {
   return queued;
 }
 
+// The same, telling apart why a message was not queued: 0 when queued, −1 without a free
+// node, −43 when the sink refused it (the decoders count the two apart).
+template <NodeSink Sink, NodeFill Fill>
+int PostToResult(HyloNodes& nodes, Sink&& sink, std::int32_t type, Fill&& fill) {
+  bool made = false;
+  const bool queued = PostTo(nodes, std::forward<Sink>(sink), type, [&](MessageNode& node) {
+    made = true;
+    return post_detail::RunFill(fill, node);
+  });
+  return queued ? 0 : made ? -43 : -1;
+}
+
 // The same, queued to a worker slot.
 template <NodeFill Fill>
 bool Post(HyloThreadControl& threads, int slot, std::int32_t type, Fill&& fill) {

@@ -64,12 +64,7 @@ class HyloProcStream {
   // 0 when queued, −1 without a free node, −43 when the next stage refused it.
   template <typename Fill>
   int Emit(std::int32_t type, Fill&& fill) {
-    bool made = false;
-    const bool queued = PostTo(nodes_, post_, type, [&](MessageNode& node) {
-      made = true;
-      fill(node);
-    });
-    return queued ? 0 : made ? -43 : -1;
+    return PostToResult(nodes_, post_, type, std::forward<Fill>(fill));
   }
 
   HyloNodes& nodes_;
