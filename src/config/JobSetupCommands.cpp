@@ -331,10 +331,7 @@ int JobSetupCommands::ApplyUnitSetup(bool rateConfirmed) {
   };
   // Clearing the unit's triggers is only safe when they can be sent again.
   const bool epoch = flags_.Changed(UnitTab::kEpoch) && static_cast<bool>(ports_.sendEpochTriggers);
-  if (flags_.Changed(UnitTab::kEpoch) && !ports_.sendEpochTriggers) {
-    operator_.ShowNotice(kEpochNotSentText);
-    flags_.Set(UnitTab::kEpoch, false);
-  }
+  if (flags_.Changed(UnitTab::kEpoch) && !ports_.sendEpochTriggers) flags_.Set(UnitTab::kEpoch, false);
 
   if (!rateConfirmed && !ConfirmDataRate()) return -1;
   if (flags_.Changed(UnitTab::kLink)) {

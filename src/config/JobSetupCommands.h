@@ -55,9 +55,6 @@ inline constexpr std::string_view kLfConfiguredText = "Aurisond LF Configured Su
 inline constexpr std::string_view kHfConfiguredText = "Aurisond HF Configured Successfully";
 inline constexpr std::string_view kAfConfiguredText = "Aurisond AF Configured Successfully";
 inline constexpr std::string_view kJobSetupFailedLine = "Job setup failed";
-inline constexpr std::string_view kEpochNotSentText =
-    "The epoch trigger changes were not sent to the unit: sending epoch triggers is not available in this version "
-    "of Hylo yet. The unit keeps the triggers it has.";
 inline constexpr std::string_view kHfEpochClearFailedText =
     "Aurisond HF epoch clear failed\nPlease check your connection and try again.\n";
 inline constexpr std::string_view kAfEpochClearFailedText =

@@ -59,6 +59,8 @@ int Hylo::Start() {
 
 // Module objects that hold settings groups are made anew with them (start, session load).
 void Hylo::BuildModules() {
+  epoch_.reset();
+  epochChannel_.reset();
   programSettings_.reset();
   jobSetup_.reset();
   scan_.reset();
@@ -73,6 +75,9 @@ void Hylo::BuildModules() {
   link_ = std::make_unique<LinkModules>(threads_, operator_, ini_, *groups_, mainPanel_, *dataPath_, mainWork_);
   StopHooks hooks;
   hooks.closeDataStreams = [this] { dataPath_->Channels().CloseStreams(); };
+  epochChannel_ = std::make_unique<EpochChannel>(threads_);
+  epochChannel_->SetNotice([this](std::string_view text) { operator_.ShowNotice(text); });
+  hooks.closeEpochStream = [this] { epochChannel_->DisconnectEpochChannel(); };
   link_->RegisterWorkers(hooks);
   hooks.releaseWaiters = [this] {
     link_->Connection().Quit();
@@ -101,17 +106,7 @@ void Hylo::BuildSetupModules() {
       StopScanning();
   };
   setup::JobSetupPorts ports;
-  ports.context = [this] {
-    const DeviceIdentity id = link_->Connection().Identity();
-    setup::SetupContext c;
-    c.model = id.modelCode;
-    c.firmware = FirmwareVersion(id.firmwareText);
-    c.featureLevel = id.hardwareRevision;
-    c.interfaceCode = id.interfaceCode;
-    c.serialLink = link_->State().connectionType == LINK_SERIAL;
-    c.baudRate = static_cast<std::uint32_t>(link_->State().baudRate.load());
-    return c;
-  };
+  ports.context = [this] { return UnitContext(); };
   ports.linkOpen = [this] { return link_->State().connectionType != LINK_NONE; };
   ports.sensitivityDb = [this] { return dataPath_->Reference().GetSensitivity(); };
   ports.customScanInterval = [this]() -> std::optional<double> {
@@ -132,8 +127,18 @@ void Hylo::BuildSetupModules() {
     link_->Connection().SaveLinkSettings();
     return 0;
   };
+  ports.sendEpochTriggers = [this] { return epoch_->SendEpochTriggers(); };
   jobSetup_ = std::make_unique<setup::JobSetupCommands>(link_->Command(), operator_, statusLog_, unitSetupPanel_,
                                                         std::move(ports));
+  setup::HyloEpoch::Ports epochPorts;
+  epochPorts.context = [this] { return UnitContext(); };
+  epochPorts.setup = [this] { return jobSetup_->Setup(); };
+  epochPorts.sensitivity = [this] { return dataPath_->Reference().GetSensitivity(); };
+  epochPorts.send = [this](std::uint8_t letter, std::span<const std::uint8_t> payload) {
+    return link_->Command().Send(letter, payload, true);
+  };
+  epochPorts.statusLine = [this](std::string_view line) { StepLine(line); };
+  epoch_ = std::make_unique<setup::HyloEpoch>(operator_, unitSetupPanel_, std::move(epochPorts));
   dataPath_->SetStreamCodes([this] { return jobSetup_ ? jobSetup_->StreamTransports() : StreamCodes{}; });
   link_->Replies().RegisterReplyHandler('F', [this](std::span<const std::uint8_t> payload, std::int16_t) {
     return jobSetup_->OnSetupEnquiryReply(payload);
@@ -147,6 +152,23 @@ void Hylo::BuildSetupModules() {
   programPorts.setupOpenIndication = indicate;
   programPorts.showNotice = [this](std::string_view text) { operator_.ShowNotice(text); };
   programSettings_ = std::make_unique<setup::ProgramSettings>(groups_->display, std::move(programPorts));
+}
+
+setup::SetupContext Hylo::UnitContext() {
+  const DeviceIdentity id = link_->Connection().Identity();
+  setup::SetupContext c;
+  c.model = id.modelCode;
+  c.firmware = FirmwareVersion(id.firmwareText);
+  c.featureLevel = id.hardwareRevision;
+  c.interfaceCode = id.interfaceCode;
+  c.serialLink = link_->State().connectionType == LINK_SERIAL;
+  c.baudRate = static_cast<std::uint32_t>(link_->State().baudRate.load());
+  return c;
+}
+
+void Hylo::StepLine(std::string_view line) {
+  mainPanel_.SetValue(mainpanel::kMessageLine, StatusLog::TimeOfDay() + " - " + std::string(line));
+  statusLog_.Append(line);
 }
 
 void Hylo::WireScanning() {
@@ -170,7 +192,11 @@ void Hylo::WireScanning() {
     row.jobPersonnel = groups_->logging.jobPersonnel;
     files_.WriteJobHistory(row);
   };
+  hooks.startEpochChannel = [this] {
+    epochChannel_->Start(link_->ScanLink().peer(), link_->Connection().ConnectionType() == LINK_ETHERNET);
+  };
   scan_->SetHooks(std::move(hooks));
+  link_->Connection().SetDisconnectListener([this] { epochChannel_->DisconnectEpochChannel(); });
   dataPath_->SetStopDataCollection([this] { StopScanning(); });
   dataPath_->SetLogStatusLine([this](std::string_view line) { statusLog_.Append(line); });
   link_->SetLinkEvents([this](std::string_view line) { statusLog_.Append(line); }, [this] { StopScanning(); });
@@ -183,6 +209,15 @@ void Hylo::WireScanning() {
     statusLog_.Append(line);
   };
   port.showNotice = [this](std::string_view text) { operator_.ShowNotice(text); };
+  port.epochTriggerReport = [this](int count, std::span<const std::uint8_t> rest) {
+    if (epoch_) epoch_->OnEpochListReply(count, rest);
+  };
+  port.epochReport = [this](int status, std::span<const std::uint8_t>) {
+    if (epoch_) epoch_->OnEpochAddReply(status);
+  };
+  port.epochState = [this](int status) {
+    if (epoch_) epoch_->OnEpochClearReply(status);
+  };
   port.saveDisplaySettings = [this] { SaveFields(ini_, groups_->display.Fields()); };
   link_->Replies().RegisterReportHandlers(std::move(port));
 }

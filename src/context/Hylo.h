@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "config/HyloEpoch.h"
 #include "config/JobSetupCommands.h"
 #include "config/ProgramSettings.h"
 #include "context/DataPath.h"
@@ -26,6 +27,7 @@
 #include "shell/OperatorPort.h"
 #include "shell/PanelModel.h"
 #include "shell/StatusLog.h"
+#include "stream/EpochChannel.h"
 
 namespace hylo {
 
@@ -85,6 +87,8 @@ class Hylo {
   HyloConnect& Connection() { return link_->Connection(); }
   setup::JobSetupCommands& JobSetup() { return *jobSetup_; }
   setup::ProgramSettings& ProgramSettingsPanel() { return *programSettings_; }
+  setup::HyloEpoch& Epoch() { return *epoch_; }
+  EpochChannel& EpochMessages() { return *epochChannel_; }
   PanelModel& UnitSetupPanel() { return unitSetupPanel_; }
   // Stops scanning before a setup panel opens; the scanning controls set it.
   void SetStopScanning(std::function<void()> stop) { stopScanning_ = std::move(stop); }
@@ -113,6 +117,9 @@ class Hylo {
   void SaveSettingsGroups();
   void KeepUnreadableSettings();
   void WireScanning();
+  setup::SetupContext UnitContext();
+  // A configuration step's line: the main panel's message line and the status log.
+  void StepLine(std::string_view line);
 
   OperatorPort& operator_;
   HyloOptions options_;
@@ -135,6 +142,8 @@ class Hylo {
   std::unique_ptr<LinkModules> link_;
   std::unique_ptr<setup::JobSetupCommands> jobSetup_;
   std::unique_ptr<setup::ProgramSettings> programSettings_;
+  std::unique_ptr<setup::HyloEpoch> epoch_;
+  std::unique_ptr<EpochChannel> epochChannel_;
   std::function<void()> stopScanning_;
   std::optional<HyloScan> scan_;
   std::function<void(std::function<void()>)> uiDispatch_;

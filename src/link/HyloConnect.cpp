@@ -330,6 +330,7 @@ int HyloConnect::Identify() {
 }
 
 void HyloConnect::Disconnect() {
+  if (disconnectListener_) disconnectListener_();
   link_.Close();
   ResetConnectionDisplay();
 }

@@ -109,6 +109,8 @@ class HyloConnect final : public Worker {
   // What follows on ConnectThread once a unit is identified (identified = true) or reports a
   // new time-synchronisation mode: the clock step, and after identify the "Z" enquiry.
   void SetClockStep(std::function<void(int syncMode, bool identified)> step) { clockStep_ = std::move(step); }
+  // Runs when the operator disconnects, before the link closes (the epoch channel goes with it).
+  void SetDisconnectListener(std::function<void()> listener) { disconnectListener_ = std::move(listener); }
   void SetIdentityListener(std::function<void(const VersionReply&)> listener) {
     identityListener_ = std::move(listener);
   }
@@ -186,6 +188,7 @@ class HyloConnect final : public Worker {
   std::function<void(const VersionReply&)> identityListener_;
   std::function<void(std::string_view)> statusLog_;
   std::function<void(int, bool)> clockStep_;
+  std::function<void()> disconnectListener_;
 
   std::atomic<int> selectedLinkType_{LINK_NONE};
   std::atomic<int> portBase_{0};
