@@ -138,6 +138,7 @@ MainWindow::MainWindow(Hylo& hylo, QWidget* parent) : QMainWindow(parent), hylo_
   auto* panelsMenu = menuBar()->addMenu("Panels");
   panelsMenu->addAction("Status", this, [this] { OpenStatusPanel(); });
   panelsMenu->addAction("Accelerometer/Magnetometer", this, [this] { OpenTiltMagPanel(); });
+  panelsMenu->addAction("Epoch Messages", this, [this] { OpenEpochWindow(); });
 
   binding_ = std::make_unique<PanelBinding>(hylo_.MainPanel(), this, [this](const std::string& id) { Render(id); });
   for (const char* id :
@@ -394,6 +395,13 @@ void MainWindow::LoadNoiseCompare() {
 void MainWindow::MainResetChart() {
   hylo_.ResetCharts();
   for (DisplayArea* area : {top_, bottom_}) area->ResetTraces();
+}
+
+EpochWindow* MainWindow::OpenEpochWindow() {
+  if (!epochWindow_) epochWindow_ = new EpochWindow(hylo_, this);
+  epochWindow_->show();
+  epochWindow_->raise();
+  return epochWindow_;
 }
 
 StatusPanel* MainWindow::OpenStatusPanel() {

@@ -14,6 +14,7 @@
 #include <memory>
 
 #include "DisplayArea.h"
+#include "EpochWindow.h"
 #include "OrientationPanel.h"
 #include "PanelBinding.h"
 #include "SettingsPanel.h"
@@ -52,6 +53,7 @@ class MainWindow final : public QMainWindow {
   QComboBox* ReferenceUnit() const { return referenceUnit_; }
   QSpinBox* ColourMap() const { return colourMap_; }
   StatusPanel* OpenStatusPanel();
+  EpochWindow* OpenEpochWindow();
   OrientationPanel* OpenTiltMagPanel();
   // One tick of the refresh timer: a refresh for UiUpdateThread, then the displays take
   // the prepared data.
@@ -102,6 +104,7 @@ class MainWindow final : public QMainWindow {
   double spanColumnSeconds_ = 0;
   int shownReference_ = 0;
   StatusPanel* statusPanel_ = nullptr;
+  EpochWindow* epochWindow_ = nullptr;
   OrientationPanel* orientationPanel_ = nullptr;
   std::map<std::string, QLabel*> statusLabels_;
   QProgressBar* batteryGauge_ = nullptr;

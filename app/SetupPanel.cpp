@@ -60,9 +60,11 @@ SetupPanel::SetupPanel(Hylo& hylo, QWidget* parent) : QWidget(parent, Qt::Window
   hfTab_ = BuildHfTab();
   specialTab_ = BuildSpecialTab();
   linkTab_ = BuildLinkTab();
+  epochTab_ = new EpochTab(hylo_, this);
   tabs_->addTab(lfTab_, "Aurisond LF Setup");
   tabs_->addTab(hfTab_, QString::fromUtf8(setup::kHfTabTitle.data(), static_cast<int>(setup::kHfTabTitle.size())));
   tabs_->addTab(specialTab_, "Special Features");
+  tabs_->addTab(epochTab_, "Epoch Triggers");
   tabs_->addTab(linkTab_, "Link");
   layout->addWidget(tabs_);
   auto* buttons = new QHBoxLayout;
@@ -144,6 +146,7 @@ UnitTab SetupPanel::TabAt(int index) const {
   if (w == lfTab_) return UnitTab::kLf;
   if (w == hfTab_) return UnitTab::kHf;
   if (w == specialTab_) return UnitTab::kSpecialFeatures;
+  if (w == epochTab_) return UnitTab::kEpoch;
   return UnitTab::kLink;
 }
 
@@ -414,6 +417,8 @@ void SetupPanel::Open() {
   tabs_->setTabVisible(tabs_->indexOf(hfTab_), shown.hf);
   tabs_->setTabVisible(tabs_->indexOf(specialTab_), shown.specialFeatures);
   tabs_->setTabVisible(tabs_->indexOf(linkTab_), shown.link);
+  tabs_->setTabVisible(tabs_->indexOf(epochTab_), shown.olderEpoch || shown.newerEpoch);
+  epochTab_->Refresh();
   if (shown.hf)
     tabs_->setTabText(tabs_->indexOf(hfTab_),
                       QString::fromUtf8(shown.hfTitle.data(), static_cast<int>(shown.hfTitle.size())));

@@ -14,6 +14,7 @@
 #include <functional>
 #include <memory>
 
+#include "EpochTab.h"
 #include "PanelBinding.h"
 #include "config/JobSetupCommands.h"
 #include "context/Hylo.h"
@@ -35,6 +36,7 @@ class SetupPanel final : public QWidget {
   QWidget* HfTab() const { return hfTab_; }
   QWidget* SpecialTab() const { return specialTab_; }
   QWidget* LinkTab() const { return linkTab_; }
+  EpochTab* EpochTriggersTab() const { return epochTab_; }
   QPushButton* ApplyButton() const { return apply_; }
   QPushButton* CancelButton() const { return cancel_; }
   QPushButton* UndoButton() const { return undo_; }
@@ -70,6 +72,7 @@ class SetupPanel final : public QWidget {
   QWidget* hfTab_ = nullptr;
   QWidget* specialTab_ = nullptr;
   QWidget* linkTab_ = nullptr;
+  EpochTab* epochTab_ = nullptr;
   QPushButton* apply_ = nullptr;
   QPushButton* cancel_ = nullptr;
   QPushButton* undo_ = nullptr;
