@@ -80,16 +80,6 @@ TEST(SetupFile, RunTimeWithoutCycleTimeFailsDutyCycle) {
   EXPECT_EQ(s.dutyCycleMinutes, 9);
 }
 
-TEST(SetupFile, DefaultsAndMissingFile) {
-  test::TempDir dir;
-  JobSetup s;
-  s.waveBandwidthHz = 400;
-  Notices n;
-  ReadSetupFile(dir.Path() / "absent.cfg", s, Hf210(), n, 0);
-  EXPECT_TRUE(n.empty());
-  EXPECT_EQ(s.waveBandwidthHz, 12800u);  // 32000 S/s
-}
-
 TEST(SetupFile, NoOverlapFileFailsFftCheck) {
   JobSetup s;
   s.overlap = 0;

@@ -134,14 +134,6 @@ TEST_F(Reply, WaveformBlockScalesToTwentyFourBitsAndHonoursItsStartRecord) {
   EXPECT_EQ(posted.size(), 1U);
 }
 
-TEST_F(Reply, OtherModelsAreIgnored) {
-  handler.SetModelCode(9);
-  Le w;
-  w.U8(0x06).U16(1).U16(2);
-  EXPECT_EQ(handler.HandleStatusReply(w.b), 0);
-  EXPECT_TRUE(env.empty());
-}
-
 TEST_F(Reply, ThreeRepliesAreSkippedAfterAStartAndFlagsZeroEndTheSkipping) {
   Le full;
   full.U8(0x07).U16(0).U16(300).U16(150);
