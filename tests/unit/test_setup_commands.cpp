@@ -37,9 +37,6 @@ Bytes WithStatus(const Bytes& record) {
   p.insert(p.end(), record.begin(), record.end());
   return p;
 }
-Bytes ErrorRecord(std::uint16_t code) {
-  return {0xFF, 0xFF, static_cast<std::uint8_t>(code), static_cast<std::uint8_t>(code >> 8)};
-}
 
 class ScriptedLink final : public CommandLink {
  public:
@@ -187,20 +184,6 @@ TEST(SetupEnquiry, NothingIsSentWithoutALink) {
   EXPECT_TRUE(rig.link.sent.empty());
   open = 1;
   EXPECT_EQ(cmds.ReadJobSetup(), -1) << "a timed-out enquiry fails";
-}
-
-TEST(SetupRefusal, ARefusedParameterListIsNotReportedAsSuccess) {
-  Rig rig(Unit(kModelHf, "v2.1.0"));
-  rig.cmds->TabChanged(UnitTab::kSpecialFeatures);
-  rig.link.answer = [](std::uint8_t letter, const Bytes&, int) { return Frame(letter, ErrorRecord(0xFFFF)); };
-  EXPECT_NE(rig.cmds->ApplyUnitSetup(), 0);
-  EXPECT_TRUE(rig.Noticed(kParamListFailedText));
-  EXPECT_FALSE(rig.cmds->Changed(UnitTab::kSpecialFeatures)) << "both HF flags clear after the list";
-  ASSERT_EQ(rig.link.sent.size(), 1u) << "only the special-features tab changed: still the full list";
-  const auto list = UnpackSetupParamList(rig.link.sent[0].second);
-  ASSERT_TRUE(list);
-  EXPECT_TRUE(list->Has(kAuxPin));
-  EXPECT_TRUE(list->Has(kWaveSampleRate));
 }
 
 // ---- Apply order -----------------------------------------------------------------------
