@@ -79,13 +79,13 @@ struct Connect : ::testing::Test {
   PanelModel main{"main"};
   HyloConnect connect{ini, op, settings, link, panel, main};
   void SetUp() override { connect.InitConnection(); }
-  ConnectRequest Ethernet(int port) {
-    ConnectRequest r;
-    r.op = 1;
-    std::strcpy(r.address, "127.0.0.1");
-    r.port = static_cast<std::uint16_t>(port);
-    r.timeoutMs = 100;
-    return r;
+  // Connect as the panel's button does, over Ethernet to `port`.
+  int ConnectTo(int port) {
+    panel.SetValue(connectpanel::kLinkType, std::int64_t{LINK_ETHERNET});
+    panel.SetValue(connectpanel::kAddress, std::string("127.0.0.1"));
+    panel.SetValue(connectpanel::kPort, std::int64_t{port});
+    panel.SetValue(connectpanel::kTcpTimeout, std::int64_t{100});
+    return connect.ConnectPort();
   }
 };
 
@@ -94,7 +94,7 @@ struct Connect : ::testing::Test {
 TEST_F(Connect, FallsBackToPort23AndKeepsThePortBase) {
   link.tcpAccepts[23] = true;
   link.replies.push_back(Frame('E', IdentifyPayload(5, 3)));
-  EXPECT_EQ(connect.HandleConnectRequest(Ethernet(50100)), 0);
+  EXPECT_EQ(ConnectTo(50100), 0);
   ASSERT_EQ(link.opened.size(), 2U);
   EXPECT_EQ(link.opened[1].second, 23);
   EXPECT_EQ(panel.Int(connectpanel::kPort), 23);
@@ -103,13 +103,13 @@ TEST_F(Connect, FallsBackToPort23AndKeepsThePortBase) {
 
   link.tcpAccepts[50010] = true;
   link.replies.push_back(Frame('E', IdentifyPayload(5, 3)));
-  EXPECT_EQ(connect.HandleConnectRequest(Ethernet(50010)), 0);
+  EXPECT_EQ(ConnectTo(50010), 0);
   EXPECT_EQ(connect.PortBase(), 10);
 }
 
 TEST_F(Connect, NoAnswerAfterThreeTriesClosesTheLink) {
   link.tcpAccepts[50000] = true;
-  EXPECT_EQ(connect.HandleConnectRequest(Ethernet(50000)), -1);
+  EXPECT_EQ(ConnectTo(50000), -1);
   EXPECT_EQ(std::count(link.sent.begin(), link.sent.end(), 'E'), 3) << "three tries; port 23 refuses the connection";
   EXPECT_EQ(connect.ConnectionType(), LINK_NONE);
   EXPECT_EQ(panel.Text(connectpanel::kStatus), "Not Connected");
@@ -121,18 +121,18 @@ TEST_F(Connect, SerialInterfaceUnitsReportTheirBaudAndShortAnswersKeepIt) {
   link.tcpAccepts[50000] = true;
   link.replies.push_back(Frame('E', IdentifyPayload(5, 4)));
   link.replies.push_back(Frame('B', {0x00, 0x84, 0x03, 0x00}));  // 230400
-  EXPECT_EQ(connect.HandleConnectRequest(Ethernet(50000)), 0);
+  EXPECT_EQ(ConnectTo(50000), 0);
   EXPECT_EQ(settings.baudRate, 230400);
   link.replies.push_back(Frame('E', IdentifyPayload(5, 4)));
   link.replies.push_back(Frame('B', {0x00, 0x4B}));
-  EXPECT_EQ(connect.HandleConnectRequest(Ethernet(50000)), 0);
+  EXPECT_EQ(ConnectTo(50000), 0);
   EXPECT_EQ(settings.baudRate, 230400) << "a 2-byte answer holds no baud rate";
 }
 
 TEST_F(Connect, VersionReplyDescribesTheUnitAndWarnsOfOldFirmware) {
   link.tcpAccepts[50000] = true;
   link.replies.push_back(Frame('E', IdentifyPayload(5, 3)));
-  ASSERT_EQ(connect.HandleConnectRequest(Ethernet(50000)), 0);
+  ASSERT_EQ(ConnectTo(50000), 0);
   connect.OnVersionReply(IdentifyPayload(5, 3));
   EXPECT_EQ(main.Text(mainpanel::kUnitLine), "Aurisond HF # 1234 Ready   Firmware v2.1.0");
   EXPECT_TRUE(op.Notices().empty());
