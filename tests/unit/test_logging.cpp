@@ -13,8 +13,6 @@
 #include "files/HyloLogging.h"
 #include "platform/HostNames.h"
 #include "settings/HyloIni.h"
-#include "shell/MainPanel.h"
-#include "shell/PanelModel.h"
 #include "shell/ScriptedOperator.h"
 #include "support/FileSizeLimit.h"
 #include "support/RunTool.h"
@@ -387,7 +385,7 @@ TEST_F(Logging, CalibrationCaptureWritesHeaderThenLinesForItsUnitType) {
   EXPECT_EQ(log.WriteCalibrationLine(Record(0)), kCalibrationNoFile);
 }
 
-TEST_F(Logging, IndicatorLabelsFollowEveryLogKind) {
+TEST(LoggingLabel, NamesEveryLogKind) {
   EXPECT_EQ(LoggingLabel(true, true, true), "Logging\nFFT & WAV\n& Epoch");
   EXPECT_EQ(LoggingLabel(true, true, false), "Logging\nFFT & WAV");
   EXPECT_EQ(LoggingLabel(true, false, true), "Logging\nFFT & Epoch");
@@ -395,19 +393,6 @@ TEST_F(Logging, IndicatorLabelsFollowEveryLogKind) {
   EXPECT_EQ(LoggingLabel(false, true, true), "Logging\nWAV & Epoch");
   EXPECT_EQ(LoggingLabel(false, true, false), "Logging\nWAV");
   EXPECT_EQ(LoggingLabel(false, false, true), "Logging\nEpoch");
-  PanelModel panel("main");
-  settings.logfileEnabled = false;
-  log.SetMainPanel(&panel);
-  EXPECT_EQ(panel.Text(mainpanel::kLogIndicator), "Logging Disabled");
-  EXPECT_FALSE(panel.Get(mainpanel::kLogKindsLabel).visible);
-  EXPECT_FALSE(panel.Get(mainpanel::kLogKindsIndicator).visible);
-  log.SetEpochLog(true, 0, (dir.Path() / "ep").string());
-  EXPECT_EQ(panel.Text(mainpanel::kLogIndicator), "Logging Enabled");
-  EXPECT_EQ(panel.Text(mainpanel::kLogKindsLabel), "Logging\nEpoch");
-  EXPECT_TRUE(panel.Get(mainpanel::kLogKindsIndicator).visible);
-  log.StartWavLogging();
-  EXPECT_EQ(panel.Text(mainpanel::kLogKindsLabel), "Logging\nWAV & Epoch");
-  log.SetMainPanel(nullptr);
 }
 
 TEST_F(Logging, NumpyLoadsTheFftLogAsATable) {
