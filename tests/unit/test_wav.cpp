@@ -194,15 +194,6 @@ TEST_F(Wav, DisabledLoggingWritesAndCountsNothing) {
   EXPECT_EQ(settings.nextIndex, 1);
 }
 
-TEST_F(Wav, UnopenableFolderStopsCollectionWithTheMessage) {
-  std::ofstream(dir.Path() / "blocker") << "a file where the folder should be";
-  settings.path = (dir.Path() / "blocker" / "wav").string();
-  EXPECT_EQ(wav.WavLogWrite(Block(Ramp24(100, 0), 100)), -1);
-  EXPECT_EQ(stops, 1);
-  ASSERT_EQ(op.Notices().size(), 1U);
-  EXPECT_EQ(op.Notices()[0], "ERROR: Could not open Log File.\nPlease verify wav logging path and try again.");
-}
-
 TEST_F(Wav, HostileBlocksAreRefusedAndHugePlansFitTheHeader) {
   auto samples = Ramp24(10, 0);
   WavBlock lying = Block(samples, 100);
