@@ -1,15 +1,11 @@
 // Exit never hangs on a wait: quitting during a connect to a unit that never answers.
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <QApplication>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <thread>
-#include <vector>
 
 #include "ConnectionPanel.h"
 #include "MainWindow.h"
@@ -18,54 +14,11 @@
 
 using namespace hylo;
 
-namespace {
-
-// A loopback listener that accepts connections and never says a word.
-class SilentUnit {
- public:
-  SilentUnit() {
-    fd_ = socket(AF_INET, SOCK_STREAM, 0);
-    auto address = test::Loopback(0);
-    socklen_t length = sizeof address;
-    if (bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || listen(fd_, 8) != 0) return;
-    getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length);
-    port_ = ntohs(address.sin_port);
-    acceptor_ = std::thread([this] {
-      while (!stop_) {
-        pollfd p{fd_, POLLIN, 0};
-        if (poll(&p, 1, 100) > 0) {
-          const int client = accept(fd_, nullptr, nullptr);
-          if (client >= 0) {
-            clients_.push_back(client);
-            ++accepted_;
-          }
-        }
-      }
-    });
-  }
-  ~SilentUnit() {
-    stop_ = true;
-    if (acceptor_.joinable()) acceptor_.join();
-    for (int c : clients_) close(c);
-    close(fd_);
-  }
-  int Port() const { return port_; }
-  int Accepted() const { return accepted_; }
-
- private:
-  int fd_ = -1;
-  int port_ = 0;
-  std::atomic<bool> stop_{false};
-  std::atomic<int> accepted_{0};
-  std::vector<int> clients_;  // acceptor thread only, until joined
-  std::thread acceptor_;
-};
-
-}  // namespace
-
 TEST(ExitGui, ExitDuringAConnectToAUnitThatNeverAnswersReturns) {
-  SilentUnit unit;
-  ASSERT_GT(unit.Port(), 0);
+  // A unit that takes the connection and never answers the identify.
+  const int port = test::FreeLoopbackPort();
+  test::SimProcess unit({"--port", std::to_string(port), "--withhold", "E", "--seconds", "60"});
+  ASSERT_TRUE(unit.Ready()) << unit.FirstLine();
   test::GuiContext gui;
   Hylo& hylo = *gui.hylo;
   ASSERT_EQ(hylo.Start(), 0);
@@ -77,10 +30,10 @@ TEST(ExitGui, ExitDuringAConnectToAUnitThatNeverAnswersReturns) {
 
   panel.LinkType()->setCurrentIndex(panel.LinkType()->findText("Ethernet"));
   panel.Address()->setText("127.0.0.1");
-  panel.Port()->setValue(unit.Port());
+  panel.Port()->setValue(port);
   panel.TcpTimeout()->setValue(20000);  // each identify attempt would wait 20 s
   panel.ConnectButton()->click();
-  ASSERT_TRUE(test::PumpUntil([&] { return unit.Accepted() > 0; }, 15000)) << "the connect reached the listener";
+  ASSERT_TRUE(test::PumpUntil([&] { return panel.Status()->text().startsWith("Connecting to Port"); }, 15000));
   QCoreApplication::processEvents(QEventLoop::AllEvents, 200);  // the identify is on its way
 
   std::atomic<bool> exited{false};

@@ -13,38 +13,27 @@ namespace {
 // What reached WaveThread: record count, samples, and breaks in the running index.
 class WaveIntake {
  public:
+  struct Counts {
+    std::uint64_t records = 0, samples = 0, gaps = 0, missed = 0;
+  };
   void Take(const WaveformRecord& r) {
     std::lock_guard guard(lock_);
-    if (records_ > 0 && r.firstSample != next_) ++gaps_;
-    if (records_ > 0) missed_ += r.missedSamples;
+    if (counts_.records > 0 && r.firstSample != next_) ++counts_.gaps;
+    if (counts_.records > 0) counts_.missed += r.missedSamples;
     next_ = r.firstSample + r.sampleCount;
-    samples_ += r.sampleCount;
-    ++records_;
+    counts_.samples += r.sampleCount;
+    ++counts_.records;
   }
-  std::uint64_t Records() const {
+  Counts Get() const {
     std::lock_guard guard(lock_);
-    return records_;
+    return counts_;
   }
-  std::uint64_t Samples() const {
-    std::lock_guard guard(lock_);
-    return samples_;
-  }
-  std::uint64_t Gaps() const {
-    std::lock_guard guard(lock_);
-    return gaps_;
-  }
-  std::uint64_t Missed() const {
-    std::lock_guard guard(lock_);
-    return missed_;
-  }
-  void Restart() {
-    std::lock_guard guard(lock_);
-    records_ = samples_ = gaps_ = missed_ = 0;
-  }
+  std::uint64_t Records() const { return Get().records; }
 
  private:
   mutable std::mutex lock_;
-  std::uint64_t records_ = 0, samples_ = 0, gaps_ = 0, missed_ = 0, next_ = 0;
+  Counts counts_;
+  std::uint64_t next_ = 0;
 };
 
 // A connected context whose waveform records are counted on their way to WaveThread.
@@ -116,9 +105,9 @@ TEST(SimScan, UdpRecordsReachWaveThreadContiguousFor30Seconds) {
   ASSERT_TRUE(s.hylo.Data().Channels().Open(STREAM_WAVE));
   EXPECT_TRUE(s.hylo.Scan().KeepingAwake());
   const std::uint64_t thirtySeconds = 30ULL * 64000;
-  ASSERT_TRUE(WaitFor([&] { return s.intake.Samples() >= thirtySeconds; }, 45000)) << s.intake.Samples();
-  EXPECT_EQ(s.intake.Gaps(), 0U) << "every record follows the one before";
-  EXPECT_EQ(s.intake.Missed(), 0U);
+  ASSERT_TRUE(WaitFor([&] { return s.intake.Get().samples >= thirtySeconds; }, 45000)) << s.intake.Get().samples;
+  EXPECT_EQ(s.intake.Get().gaps, 0U) << "every record follows the one before";
+  EXPECT_EQ(s.intake.Get().missed, 0U);
   PauseResumeStop(s, STREAM_WAVE);
 }
 
@@ -130,8 +119,8 @@ TEST(SimScan, TcpStartPauseResumeStop) {
   s.hylo.Scan().WaitForChannels();
   ASSERT_TRUE(s.hylo.Data().Channels().Open(STREAM_WAVE));
   EXPECT_TRUE(s.hylo.Data().Channels().Open(STREAM_FFT));
-  ASSERT_TRUE(WaitFor([&] { return s.intake.Samples() >= 64000; }, 10000));
-  EXPECT_EQ(s.intake.Gaps(), 0U);
+  ASSERT_TRUE(WaitFor([&] { return s.intake.Get().samples >= 64000; }, 10000));
+  EXPECT_EQ(s.intake.Get().gaps, 0U);
   PauseResumeStop(s, STREAM_WAVE);
 }
 
@@ -143,7 +132,7 @@ TEST(SimScan, CommandLinkCarriesTheWaveformInStatusReplies) {
   EXPECT_TRUE(s.hylo.Scan().LastPlan().periodicEnquiry);
   EXPECT_FALSE(s.hylo.Scan().LastPlan().streamCapable);
   ASSERT_TRUE(WaitFor([&] { return s.intake.Records() >= 20; }, 10000)) << "records from the periodic \"C\" replies";
-  EXPECT_EQ(s.intake.Gaps(), 0U) << "consecutive replies carry consecutive blocks";
+  EXPECT_EQ(s.intake.Get().gaps, 0U) << "consecutive replies carry consecutive blocks";
   EXPECT_FALSE(s.hylo.Data().Channels().Open(STREAM_WAVE)) << "an LF unit has no data sockets";
 
   s.hylo.Scan().PauseCallback();

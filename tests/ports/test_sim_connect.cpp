@@ -3,11 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstring>
 #include <future>
 #include <thread>
 
 #include "context/Hylo.h"
+#include "context/HyloSession.h"
 #include "shell/MainPanel.h"
 #include "shell/ScriptedOperator.h"
 #include "support/SimProcess.h"
@@ -19,35 +19,6 @@ using namespace hylo::test;
 using namespace std::chrono_literals;
 
 namespace {
-
-ConnectRequest TcpRequest(int port, int timeoutMs = 1000) {
-  ConnectRequest r;
-  r.op = 1;
-  std::strcpy(r.address, "127.0.0.1");
-  r.port = static_cast<std::uint16_t>(port);
-  r.timeoutMs = timeoutMs;
-  return r;
-}
-
-ConnectRequest SerialRequest(int com, int baud, int timeoutMs) {
-  ConnectRequest r;
-  r.op = 2;
-  r.port = static_cast<std::uint16_t>(com);
-  r.baud = baud;
-  r.timeoutMs = timeoutMs;
-  return r;
-}
-
-// A search on 127.0.0.1 (op 4) or over the serial ports (op 3).
-ConnectRequest SearchRequest(int op) {
-  ConnectRequest r;
-  r.op = op;
-  if (op == 4) {
-    std::strcpy(r.address, "127.0.0.1");
-    r.timeoutMs = 300;
-  }
-  return r;
-}
 
 DeviceIdentity WaitForIdentity(Hylo& hylo) {
   DeviceIdentity id;
@@ -68,6 +39,20 @@ struct SimConnect : ::testing::Test {
   }
   void TearDown() override { hylo->MainExit(); }
   HyloConnect& Link() { return hylo->Connection(); }
+  SessionResult Connect(int port, int timeoutMs = 1000) {
+    return HyloSession(*hylo).Connect(TcpTarget{"127.0.0.1", port, timeoutMs});
+  }
+  SessionResult Connect(const std::string& device, int baud) {
+    return HyloSession(*hylo).Connect(SerialTarget{device, baud});
+  }
+  // A search from the connection panel, run on the connection thread to its end.
+  bool Search(bool ethernet) {
+    auto& panel = hylo->Link().ConnectionPanel();
+    panel.SetValue(connectpanel::kAddress, std::string("127.0.0.1"));
+    panel.SetValue(connectpanel::kTcpTimeout, std::int64_t{300});
+    return (ethernet ? Link().EthPortSearch() : Link().SerialPortSearch()) == 0 &&
+           hylo->Threads().Barrier(CONNECT_THREAD, 60s);
+  }
   // Maps the pty onto a COM port number, as a stored "Comm Serial Device" would, behind a
   // device that does not exist. The machine's real ports stay out of the searches.
   int ComPortFor(const std::string& device) {
@@ -80,17 +65,17 @@ struct SimConnect : ::testing::Test {
 TEST_F(SimConnect, CommandPortGivesThePortBaseAndTheTelnetFallbackKeepsIt) {
   SimProcess sim(HYLO_SIM_BIN, {"--port", "50010", "--seconds", "60"});
   if (!sim.Ready()) GTEST_SKIP() << "port 50010 (or its stream ports) taken on 127.0.0.1: " << sim.FirstLine();
-  ASSERT_EQ(Link().HandleConnectRequest(TcpRequest(50010)), 0);
-  EXPECT_EQ(WaitForIdentity(*hylo).modelCode, 5);
+  ASSERT_TRUE(Connect(50010).Ok());
+  EXPECT_EQ(hylo->Connection().Identity().modelCode, 5);
   EXPECT_EQ(Link().PortBase(), 10);
-  Link().HandleConnectRequest(ConnectRequest{.op = 7});
+  HyloSession(*hylo).Disconnect();
   sim.Stop();
 
   // A unit that listens only on the telnet port: the asked port refuses, 23 answers.
   SimProcess telnet(HYLO_SIM_BIN, {"--port", "23", "--seconds", "60"});
   if (!telnet.Ready()) GTEST_SKIP() << "port 23 taken or not ours to bind: " << telnet.FirstLine();
   const int nobody = FreeLoopbackPort();
-  ASSERT_EQ(Link().HandleConnectRequest(TcpRequest(nobody)), 0);
+  ASSERT_TRUE(Connect(nobody).Ok());
   EXPECT_EQ(Link().ConnectionType(), LINK_ETHERNET);
   EXPECT_EQ(hylo->Link().ConnectionPanel().Int(connectpanel::kPort), 23);
   EXPECT_EQ(Link().PortBase(), 10) << "port 23 leaves the port base alone";
@@ -103,7 +88,7 @@ TEST_F(SimConnect, NobodyListeningFailsWithTheMessageAndNoLink) {
   SimProcess probe(HYLO_SIM_BIN, {"--port", "50000", "--seconds", "1"});
   if (!probe.Ready()) GTEST_SKIP() << "something listens on 127.0.0.1:50000";
   probe.Stop();
-  EXPECT_EQ(Link().HandleConnectRequest(TcpRequest(nobody, 200)), -1);
+  EXPECT_FALSE(Connect(nobody, 200).Ok());
   ASSERT_TRUE(op.WaitForNotices(1, 2000));
   EXPECT_EQ(op.Notices()[0], "Connection failed, Check link settings.");
   EXPECT_EQ(Link().ConnectionType(), LINK_NONE);
@@ -115,14 +100,12 @@ TEST_F(SimConnect, PtyLinksAtHighBaudsIdentifyTheUnit) {
     SimProcess sim(HYLO_SIM_BIN,
                    {"--pty", "--baud", std::to_string(baud), "--model", "af", "--unit", "77", "--seconds", "60"});
     ASSERT_TRUE(sim.Ready()) << sim.FirstLine();
-    const int com = ComPortFor(sim.PtyPath());
-    ASSERT_GT(com, 0);
-    ASSERT_EQ(Link().HandleConnectRequest(SerialRequest(com, baud, SerialTimeoutForBaud(baud))), 0) << baud;
-    const DeviceIdentity id = WaitForIdentity(*hylo);
+    ASSERT_TRUE(Connect(sim.PtyPath(), baud).Ok()) << baud;
+    const DeviceIdentity id = hylo->Connection().Identity();
     EXPECT_EQ(id.modelCode, 7);
     EXPECT_EQ(id.unitNumber, 77);
     EXPECT_EQ(hylo->Groups().connection.commSerialDevice, sim.PtyPath());
-    Link().HandleConnectRequest(ConnectRequest{.op = 7});
+    HyloSession(*hylo).Disconnect();
     EXPECT_EQ(Link().ConnectionType(), LINK_NONE);
   }
 }
@@ -130,8 +113,7 @@ TEST_F(SimConnect, PtyLinksAtHighBaudsIdentifyTheUnit) {
 TEST_F(SimConnect, BaudChangeTheUnitFollowsIsReported) {
   SimProcess sim(HYLO_SIM_BIN, {"--pty", "--baud", "256000", "--seconds", "60"});
   ASSERT_TRUE(sim.Ready()) << sim.FirstLine();
-  ASSERT_EQ(Link().HandleConnectRequest(SerialRequest(ComPortFor(sim.PtyPath()), 256000, 412)), 0);
-  ASSERT_EQ(WaitForIdentity(*hylo).modelCode, 5);
+  ASSERT_TRUE(Connect(sim.PtyPath(), 256000).Ok());
   EXPECT_EQ(Link().SetBaudRate(921600), 0);  // posted to the connection thread
   ASSERT_TRUE(op.WaitForNotices(1, 10000));
   EXPECT_EQ(op.Notices()[0], "Baud Rate Updated Successfully");
@@ -145,8 +127,7 @@ TEST_F(SimConnect, BaudChangeTheUnitFollowsIsReported) {
 TEST_F(SimConnect, BaudChangeTheUnitDoesNotFollowRestoresThePreviousRate) {
   SimProcess sim(HYLO_SIM_BIN, {"--pty", "--baud", "256000", "--ignore-baud", "--seconds", "60"});
   ASSERT_TRUE(sim.Ready()) << sim.FirstLine();
-  ASSERT_EQ(Link().HandleConnectRequest(SerialRequest(ComPortFor(sim.PtyPath()), 256000, 412)), 0);
-  ASSERT_EQ(WaitForIdentity(*hylo).modelCode, 5);
+  ASSERT_TRUE(Connect(sim.PtyPath(), 256000).Ok());
   EXPECT_EQ(Link().SetBaudRate(921600), 0);
   // Half a second, three unheard identifies, five seconds, then the old rate.
   ASSERT_TRUE(op.WaitForNotices(1, 20000));
@@ -178,7 +159,7 @@ TEST_F(SimConnect, BaudChangeNeedsASerialLink) {
 TEST_F(SimConnect, EthernetSearchListsAUnitOnANonDefaultPortAndConnectsToIt) {
   SimProcess sim(HYLO_SIM_BIN, {"--port", "50100", "--unit", "812", "--seconds", "60"});
   if (!sim.Ready()) GTEST_SKIP() << "port 50100 (or its stream ports) taken on 127.0.0.1: " << sim.FirstLine();
-  ASSERT_EQ(Link().HandleConnectRequest(SearchRequest(4)), 0);
+  ASSERT_TRUE(Search(true));
   const auto found = Link().FoundUnits();
   ASSERT_EQ(found.size(), 1u);
   EXPECT_EQ(found[0].label, "Aurisond HF 812");
@@ -196,7 +177,7 @@ TEST_F(SimConnect, SerialSearchFindsTheUnitOnItsPty) {
   ASSERT_TRUE(sim.Ready()) << sim.FirstLine();
   const int com = ComPortFor(sim.PtyPath());
   ASSERT_GT(com, 0);
-  ASSERT_EQ(Link().HandleConnectRequest(SearchRequest(3)), 0);
+  ASSERT_TRUE(Search(false));
   ASSERT_EQ(com, 2);
   const auto found = Link().FoundUnits();
   ASSERT_EQ(found.size(), 1u) << "COM1 does not exist; COM2 is the pty";
@@ -210,7 +191,7 @@ TEST_F(SimConnect, SerialSearchFindsTheUnitOnItsPty) {
 TEST_F(SimConnect, FoundUnitsThatAreNotInstrumentsAreRefused) {
   SimProcess sim(HYLO_SIM_BIN, {"--port", "50100", "--model", "12", "--seconds", "60"});
   if (!sim.Ready()) GTEST_SKIP() << "port 50100 taken on 127.0.0.1";
-  ASSERT_EQ(Link().HandleConnectRequest(SearchRequest(4)), 0);
+  ASSERT_TRUE(Search(true));
   ASSERT_EQ(Link().FoundUnits().size(), 1u);
   EXPECT_EQ(Link().FoundUnits()[0].label, "Unknown 1");
   EXPECT_EQ(Link().ConnToFoundUnit(0), -1);
@@ -222,12 +203,12 @@ TEST_F(SimConnect, CancelEndsAConnectThatGetsNoAnswer) {
   const int port = FreeLoopbackPort();
   SimProcess sim(HYLO_SIM_BIN, {"--port", std::to_string(port), "--withhold", "E", "--seconds", "60"});
   ASSERT_TRUE(sim.Ready()) << sim.FirstLine();
-  auto done = std::async(std::launch::async, [&] { return Link().HandleConnectRequest(TcpRequest(port, 5000)); });
+  auto done = std::async(std::launch::async, [&] { return Connect(port, 5000); });
   std::this_thread::sleep_for(300ms);
   Link().CancelConnect();
   // Three unanswered tries would take 15 s; a cancel ends it in a step or two.
   ASSERT_EQ(done.wait_for(3s), std::future_status::ready);
-  EXPECT_EQ(done.get(), -1);
+  EXPECT_FALSE(done.get().Ok());
   EXPECT_EQ(Link().ConnectionType(), LINK_NONE);
 }
 

@@ -1,8 +1,6 @@
 // Frame layout and parser robustness of the simulator's command link.
 #include <gtest/gtest.h>
 
-#include <random>
-
 #include "SimFrameParser.h"
 
 using hylo::sim::BuildSimFrame;
@@ -65,27 +63,6 @@ TEST(SimFrameParser, RejectsOversizedLength) {
   stream.insert(stream.end(), good.begin(), good.end());
   SimFrameParser p;
   const auto out = p.Feed(stream);
-  ASSERT_EQ(out.size(), 1u);
-  EXPECT_EQ(out[0].letter, 'E');
-}
-
-TEST(SimFrameParser, RandomBytesNeverYieldInvalidFrames) {
-  std::mt19937 rng(42);
-  SimFrameParser p;
-  for (int round = 0; round < 200; ++round) {
-    std::vector<std::uint8_t> chunk(1 + rng() % 300);
-    for (auto& b : chunk) b = static_cast<std::uint8_t>(rng() % 4 == 0 ? 0x2A : rng());
-    for (const auto& f : p.Feed(chunk)) {
-      EXPECT_GE(f.letter, 'A');
-      EXPECT_LE(f.letter, '\\');
-      EXPECT_LE(f.payload.size(), SimFrameParser::kMaxPayload);
-    }
-  }
-  // A real frame after all that noise still gets through.
-  const auto good = BuildSimFrame('E', {});
-  std::vector<std::uint8_t> flush(8100, 0x00);
-  p.Feed(flush);
-  const auto out = p.Feed(good);
   ASSERT_EQ(out.size(), 1u);
   EXPECT_EQ(out[0].letter, 'E');
 }

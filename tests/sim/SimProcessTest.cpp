@@ -4,7 +4,6 @@
 #include <termios.h>
 
 #include "../support/SimProcess.h"
-#include "wire/Bytes.h"
 
 using hylo::test::BuildFrame;
 using hylo::test::ConnectTcp;
@@ -18,34 +17,6 @@ namespace {
 RunningSim Start(const std::vector<std::string>& extra) { return hylo::test::StartSimOnFreePorts(extra); }
 
 }  // namespace
-
-TEST(SimProcess, IdentifiesAndIgnoresBadFrames) {
-  auto r = Start({"--model", "hf", "--unit", "321", "--detail", "5"});
-  ASSERT_TRUE(r.Ready()) << r.Line();
-  auto fd = ConnectTcp(r.port);
-  ASSERT_TRUE(fd);
-  FrameReader in(fd.get());
-
-  // Bad CRC, a letter outside the range and a clock command cut short: none is answered.
-  auto bad = BuildFrame('E');
-  bad[4] ^= 0x01;
-  std::vector<std::uint8_t> noise = bad;
-  const std::vector<std::uint8_t> badLetter = {0x2A, 0x5F, 0x00, 0x00, 0x00, 0x00};
-  noise.insert(noise.end(), badLetter.begin(), badLetter.end());
-  const auto shortClock = BuildFrame('A', std::vector<std::uint8_t>{1, 2});
-  noise.insert(noise.end(), shortClock.begin(), shortClock.end());
-  ASSERT_TRUE(SendAll(fd.get(), noise));
-
-  ASSERT_TRUE(SendAll(fd.get(), BuildFrame('E')));
-  auto e = in.Next();
-  ASSERT_TRUE(e.has_value());
-  EXPECT_EQ(e->letter, 'E');
-  ASSERT_EQ(e->payload.size(), 69u);
-  EXPECT_EQ(hylo::bytes::GetU16LE(e->payload, 0), 321);
-  EXPECT_EQ(e->payload[28], 5);
-
-  EXPECT_EQ(r.sim->Stop(), 0);
-}
 
 TEST(SimProcess, RebootDropsTheLinkAndComesBack) {
   auto r = Start({"--model", "lf", "--reboot-delay", "0.5"});
@@ -82,32 +53,6 @@ hylo::test::Fd OpenPty(const std::string& path) {
   t.c_cc[VTIME] = 50;
   if (tcsetattr(fd.get(), TCSANOW, &t) != 0) return hylo::test::Fd();
   return fd;
-}
-
-TEST(SimProcess, PtyLinkAndBaudChange) {
-  SimProcess sim({"--pty", "--model", "lf", "--seconds", "60"});
-  ASSERT_TRUE(sim.Ready()) << sim.FirstLine();
-  const std::string path = sim.PtyPath();
-  auto fd = OpenPty(path);
-  ASSERT_TRUE(fd) << path;
-  ASSERT_TRUE(SendAll(fd.get(), BuildFrame('E')));
-  FrameReader in(fd.get());
-  auto e = in.Next();
-  ASSERT_TRUE(e.has_value());
-  EXPECT_EQ(e->letter, 'E');
-  EXPECT_EQ(e->payload.at(28), 2);
-  std::vector<std::uint8_t> baud(4);
-  hylo::bytes::PutU32LE(baud, 0, 19200);
-  ASSERT_TRUE(SendAll(fd.get(), BuildFrame('B', baud)));
-  ASSERT_TRUE(SendAll(fd.get(), BuildFrame('B')));
-  auto b = in.Next();
-  ASSERT_TRUE(b.has_value());
-  EXPECT_EQ(b->letter, 'B');
-  EXPECT_EQ(hylo::bytes::GetU32LE(b->payload, 0), 19200u);
-  termios t{};
-  ASSERT_EQ(tcgetattr(fd.get(), &t), 0);
-  EXPECT_EQ(cfgetospeed(&t), static_cast<speed_t>(B19200));
-  EXPECT_EQ(sim.Stop(), 0);
 }
 
 // On a pty, --close-link-after unplugs the unit: the host's open port hangs up, writes fail,

@@ -85,31 +85,6 @@ TEST_F(LinkComms, CommandsAreWrittenOneAtATime) {
   EXPECT_EQ(second.length, 5);
 }
 
-TEST_F(LinkComms, ThreeExpectedRepliesAreCollected) {
-  Waiter w;
-  ASSERT_EQ(Send('F', &w, 3, false, {20, 0}), 0);
-  ASSERT_TRUE(fake->WaitWrites(1));
-  Answer(Frame('F', {1}));
-  Answer(Frame('F', {2, 2}));
-  EXPECT_FALSE(w.Wait(200ms));  // two of three: still waiting
-  Answer(Frame('F', {3, 3, 3}));
-  ASSERT_TRUE(w.Wait());
-  EXPECT_EQ(w.length, 5 + 6 + 7);
-  EXPECT_EQ(Bytes(w.buffer.begin(), w.buffer.begin() + 18),
-            (Bytes{'*', 'F', 1, 0, 1, '*', 'F', 2, 0, 2, 2, '*', 'F', 3, 0, 3, 3, 3}));
-  EXPECT_TRUE(msgProc.Seen().empty());  // forward was off
-}
-
-TEST_F(LinkComms, ForwardFlagPassesRepliesOn) {
-  Waiter w;
-  ASSERT_EQ(Send('Z', &w, 1, true), 0);
-  ASSERT_TRUE(fake->WaitWrites(1));
-  Answer(Frame('Z', {0, 0, 7, 8}));
-  ASSERT_TRUE(w.Wait());
-  ASSERT_TRUE(msgProc.WaitCount(1));
-  EXPECT_EQ(msgProc.Seen()[0].letter, 'Z');
-}
-
 TEST_F(LinkComms, CancelReleasesEveryWaiter) {
   std::array<Waiter, 3> waiters;
   for (auto& w : waiters) ASSERT_EQ(Send('R', &w), 0);

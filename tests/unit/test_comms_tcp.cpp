@@ -12,31 +12,9 @@
 #include "test_link_support.h"
 
 using namespace hylo;
-using linktest::Bytes;
-using linktest::Frame;
 using namespace std::chrono_literals;
 
 namespace {
-
-// Reads whole frames from a socket; gives up after `limit`.
-bool ReadFrame(asio::ip::tcp::socket& s, Bytes& frame, std::chrono::milliseconds limit = 5s) {
-  const auto until = std::chrono::steady_clock::now() + limit;
-  frame.clear();
-  s.non_blocking(true);
-  std::uint8_t b = 0;
-  while (std::chrono::steady_clock::now() < until) {
-    asio::error_code ec;
-    const auto n = s.read_some(asio::buffer(&b, 1), ec);
-    if (ec == asio::error::would_block) {
-      std::this_thread::sleep_for(1ms);
-      continue;
-    }
-    if (ec || n == 0) return false;
-    frame.push_back(b);
-    if (frame.size() >= 4 && frame.size() == 6u + (frame[2] | (frame[3] << 8))) return true;
-  }
-  return false;
-}
 
 // Accepts one connection, or gives up after `limit` so a missing reconnect fails the test
 // instead of hanging it.
@@ -112,32 +90,6 @@ TEST_F(LinkTcp, PeerGoneForGoodIsReportedLost) {
   const auto lines = Log();
   ASSERT_FALSE(lines.empty());
   EXPECT_EQ(lines.back(), "Ethernet disconnected");
-}
-
-TEST_F(LinkTcp, DroppedConnectionIsReconnectedAndIdentifySent) {
-  Bytes identify;
-  std::atomic<bool> reconnected{false};
-  asio::ip::tcp::socket again(peerContext);  // held open until the checks are done
-  peer = std::thread([&] {
-    {
-      asio::ip::tcp::socket s(peerContext);
-      if (!AcceptWithin(acceptor, s)) return;
-      s.close();
-    }
-    if (!AcceptWithin(acceptor, again)) return;
-    reconnected = true;
-    ReadFrame(again, identify);
-  });
-  ASSERT_TRUE(Open());
-  peer.join();
-  ASSERT_TRUE(reconnected.load());
-  EXPECT_EQ(identify, (Bytes{0x2A, 0x45, 0x00, 0x00, 0x19, 0xCD}));
-  EXPECT_EQ(link.connectionType.load(), LINK_ETHERNET);
-  const auto lines = Log();
-  ASSERT_FALSE(lines.empty());
-  EXPECT_EQ(lines[0], "Ethernet reconnected");
-  EXPECT_TRUE(op.Notices().empty());
-  comms->CloseLink();
 }
 
 // A peer that keeps hanging up is reconnected at most once a second, then reported lost.

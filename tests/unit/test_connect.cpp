@@ -1,62 +1,19 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <deque>
-#include <map>
 
 #include "link/HyloConnect.h"
 #include "settings/HyloIni.h"
 #include "shell/MainPanel.h"
 #include "shell/ScriptedOperator.h"
+#include "test_link_support.h"
 
 using namespace hylo;
+using linktest::Bytes;
+using linktest::Reply;
 
 namespace {
-
-// The connection rules against a scripted link: which ports accept, what the unit answers.
-// (The same rules run against hylo-sim over loopback in the integration tests.)
-class ScriptedLink final : public CommandLink {
- public:
-  std::map<int, bool> tcpAccepts;
-  std::deque<std::optional<std::vector<std::uint8_t>>> replies;
-  std::vector<std::pair<std::string, int>> opened;
-  std::vector<char> sent;
-  int closes = 0;
-  int type = LINK_NONE;
-  bool OpenTcp(const std::string& host, int port, int) override {
-    opened.emplace_back(host, port);
-    type = tcpAccepts[port] ? LINK_ETHERNET : LINK_NONE;
-    return type == LINK_ETHERNET;
-  }
-  bool OpenSerial(int, int, int) override {
-    type = LINK_SERIAL;
-    return true;
-  }
-  void Close() override {
-    ++closes;
-    type = LINK_NONE;
-  }
-  int ConnectionType() const override { return type; }
-  std::optional<std::vector<std::uint8_t>> Transact(std::uint8_t letter, std::span<const std::uint8_t>, int, bool,
-                                                    const std::atomic<bool>&) override {
-    sent.push_back(static_cast<char>(letter));
-    if (replies.empty()) return std::nullopt;
-    auto r = replies.front();
-    replies.pop_front();
-    return r;
-  }
-  int Send(std::uint8_t, std::span<const std::uint8_t>, bool) override { return 0; }
-  void CancelCommands() override {}
-};
-
-std::vector<std::uint8_t> Frame(char letter, std::vector<std::uint8_t> payload) {
-  std::vector<std::uint8_t> f(4 + payload.size());
-  f[0] = '*';
-  f[1] = static_cast<std::uint8_t>(letter);
-  f[2] = static_cast<std::uint8_t>(payload.size());
-  f[3] = static_cast<std::uint8_t>(payload.size() >> 8);
-  std::copy(payload.begin(), payload.end(), f.begin() + 4);
-  return f;
-}
 
 std::vector<std::uint8_t> IdentifyPayload(std::uint8_t model, std::uint8_t interfaceCode) {
   std::vector<std::uint8_t> p(43, 0);
@@ -74,18 +31,27 @@ struct Connect : ::testing::Test {
   HyloIni ini;
   ScriptedOperator op;
   ConnectionSettings settings;
-  ScriptedLink link;
+  linktest::ScriptedLink link;
+  std::deque<Bytes> replies;  // answered in turn; none left: a time-out
   PanelModel panel{"connection"};
   PanelModel main{"main"};
   HyloConnect connect{ini, op, settings, link, panel, main};
-  void SetUp() override { connect.InitConnection(); }
-  ConnectRequest Ethernet(int port) {
-    ConnectRequest r;
-    r.op = 1;
-    std::strcpy(r.address, "127.0.0.1");
-    r.port = static_cast<std::uint16_t>(port);
-    r.timeoutMs = 100;
-    return r;
+  void SetUp() override {
+    link.answer = [this](std::uint8_t, const Bytes&, int) -> std::optional<Bytes> {
+      if (replies.empty()) return std::nullopt;
+      Bytes r = std::move(replies.front());
+      replies.pop_front();
+      return r;
+    };
+    connect.InitConnection();
+  }
+  // Connect as the panel's button does, over Ethernet to `port`.
+  int ConnectTo(int port) {
+    panel.SetValue(connectpanel::kLinkType, std::int64_t{LINK_ETHERNET});
+    panel.SetValue(connectpanel::kAddress, std::string("127.0.0.1"));
+    panel.SetValue(connectpanel::kPort, std::int64_t{port});
+    panel.SetValue(connectpanel::kTcpTimeout, std::int64_t{100});
+    return connect.ConnectPort();
   }
 };
 
@@ -93,8 +59,8 @@ struct Connect : ::testing::Test {
 
 TEST_F(Connect, FallsBackToPort23AndKeepsThePortBase) {
   link.tcpAccepts[23] = true;
-  link.replies.push_back(Frame('E', IdentifyPayload(5, 3)));
-  EXPECT_EQ(connect.HandleConnectRequest(Ethernet(50100)), 0);
+  replies.push_back(Reply('E', IdentifyPayload(5, 3)));
+  EXPECT_EQ(ConnectTo(50100), 0);
   ASSERT_EQ(link.opened.size(), 2U);
   EXPECT_EQ(link.opened[1].second, 23);
   EXPECT_EQ(panel.Int(connectpanel::kPort), 23);
@@ -102,15 +68,15 @@ TEST_F(Connect, FallsBackToPort23AndKeepsThePortBase) {
   EXPECT_EQ(connect.ConnectionType(), LINK_ETHERNET);
 
   link.tcpAccepts[50010] = true;
-  link.replies.push_back(Frame('E', IdentifyPayload(5, 3)));
-  EXPECT_EQ(connect.HandleConnectRequest(Ethernet(50010)), 0);
+  replies.push_back(Reply('E', IdentifyPayload(5, 3)));
+  EXPECT_EQ(ConnectTo(50010), 0);
   EXPECT_EQ(connect.PortBase(), 10);
 }
 
 TEST_F(Connect, NoAnswerAfterThreeTriesClosesTheLink) {
   link.tcpAccepts[50000] = true;
-  EXPECT_EQ(connect.HandleConnectRequest(Ethernet(50000)), -1);
-  EXPECT_EQ(std::count(link.sent.begin(), link.sent.end(), 'E'), 3) << "three tries; port 23 refuses the connection";
+  EXPECT_EQ(ConnectTo(50000), -1);
+  EXPECT_EQ(std::ranges::count(link.Letters(), 'E'), 3) << "three tries; port 23 refuses the connection";
   EXPECT_EQ(connect.ConnectionType(), LINK_NONE);
   EXPECT_EQ(panel.Text(connectpanel::kStatus), "Not Connected");
   ASSERT_FALSE(op.Notices().empty());
@@ -119,20 +85,20 @@ TEST_F(Connect, NoAnswerAfterThreeTriesClosesTheLink) {
 
 TEST_F(Connect, SerialInterfaceUnitsReportTheirBaudAndShortAnswersKeepIt) {
   link.tcpAccepts[50000] = true;
-  link.replies.push_back(Frame('E', IdentifyPayload(5, 4)));
-  link.replies.push_back(Frame('B', {0x00, 0x84, 0x03, 0x00}));  // 230400
-  EXPECT_EQ(connect.HandleConnectRequest(Ethernet(50000)), 0);
+  replies.push_back(Reply('E', IdentifyPayload(5, 4)));
+  replies.push_back(Reply('B', {0x00, 0x84, 0x03, 0x00}));  // 230400
+  EXPECT_EQ(ConnectTo(50000), 0);
   EXPECT_EQ(settings.baudRate, 230400);
-  link.replies.push_back(Frame('E', IdentifyPayload(5, 4)));
-  link.replies.push_back(Frame('B', {0x00, 0x4B}));
-  EXPECT_EQ(connect.HandleConnectRequest(Ethernet(50000)), 0);
+  replies.push_back(Reply('E', IdentifyPayload(5, 4)));
+  replies.push_back(Reply('B', {0x00, 0x4B}));
+  EXPECT_EQ(ConnectTo(50000), 0);
   EXPECT_EQ(settings.baudRate, 230400) << "a 2-byte answer holds no baud rate";
 }
 
 TEST_F(Connect, VersionReplyDescribesTheUnitAndWarnsOfOldFirmware) {
   link.tcpAccepts[50000] = true;
-  link.replies.push_back(Frame('E', IdentifyPayload(5, 3)));
-  ASSERT_EQ(connect.HandleConnectRequest(Ethernet(50000)), 0);
+  replies.push_back(Reply('E', IdentifyPayload(5, 3)));
+  ASSERT_EQ(ConnectTo(50000), 0);
   connect.OnVersionReply(IdentifyPayload(5, 3));
   EXPECT_EQ(main.Text(mainpanel::kUnitLine), "Aurisond HF # 1234 Ready   Firmware v2.1.0");
   EXPECT_TRUE(op.Notices().empty());

@@ -62,7 +62,7 @@ TEST(TimeSeries, LabelDecimalsAndTheFirst768Samples) {
   nodes.ReleaseSampleBuffer(r.sampleBuffer);
 }
 
-TEST(SpectrumStore, LineFilterBlanksAndZoom) {
+TEST(SpectrumStore, LineFilterBlanksAndTheZoomStopsAtItsLastLevel) {
   std::array<std::uint8_t, 512> bins;
   bins.fill(100);
   LineFilter(bins.data(), 512, 1000);  // bins of ~0.98 Hz
@@ -73,19 +73,6 @@ TEST(SpectrumStore, LineFilterBlanksAndZoom) {
   EXPECT_EQ(cleared, 9) << "nine bins around 60 Hz";
 
   HyloSpectrum spectrum;
-  SpectrumRecord r{};
-  std::memset(r.bins, 120, 512);
-  r.binCount = 512;
-  r.sampleRate = 64000;
-  r.recordSeconds = 0.25;
-  spectrum.AddSpectrum(r);
-  r.missedRecords = 5;
-  std::memset(r.bins, 130, 512);
-  spectrum.AddSpectrum(r);
-  EXPECT_EQ(spectrum.StoredBin(0, 0, 0, 7), 130);
-  for (int back = 1; back <= 5; ++back) EXPECT_EQ(spectrum.StoredBin(0, 0, back, 7), 0) << "blank column " << back;
-  EXPECT_EQ(spectrum.StoredBin(0, 0, 6, 7), 120);
-  EXPECT_EQ(spectrum.View().image[798 * 512 + 7], 0);
   spectrum.SelectZoom(1e9);
   EXPECT_EQ(spectrum.ZoomLevel(), 6);
 }
@@ -120,79 +107,6 @@ TEST(SpectrumStore, NineHundredMissedRecordsClearTheLevelAndBlanksRepeatTheLevel
   }
   view = spectrum.View();
   for (int c = 0; c < 799; ++c) ASSERT_EQ(view.image[static_cast<std::size_t>(c) * 512 + 3], 0) << c;
-}
-
-TEST(SpectrumStore, HorizontalAxisFollowsTheZoomLevelAndTheReferenceTable) {
-  HyloSpectrum spectrum;
-  SpectrumRecord r{};
-  r.binCount = 512;
-  r.sampleRate = 64000;
-  r.recordSeconds = 0.125;  // c = 100
-  std::memset(r.bins, 100, 512);
-  spectrum.AddSpectrum(r);
-  EXPECT_DOUBLE_EQ(spectrum.SetHorizAxis(), 100);
-  spectrum.SelectZoom(101);
-  EXPECT_EQ(spectrum.ZoomLevel(), 1);
-  EXPECT_DOUBLE_EQ(spectrum.SetHorizAxis(), 400);
-  EXPECT_DOUBLE_EQ(ZoomSpan(6, 0.25), 200 * 4096.0);
-
-  // The display is rebuilt on the new table: byte + offset, clipped to 0..255.
-  spectrum.SelectZoom(1);
-  ReferenceTable table{};
-  for (int i = 0; i < 512; ++i) table.offsets[i] = static_cast<std::int16_t>(i < 256 ? -30 : 200);
-  table.unit = UNIT_DBV;
-  table.displayReference = -121;
-  spectrum.SetReferenceTable(table);
-  const SpectrogramView view = spectrum.View();
-  EXPECT_EQ(view.image[799 * 512 + 10], 70);
-  EXPECT_EQ(view.image[799 * 512 + 300], 255);
-  EXPECT_EQ(view.plotOffset, -120);
-}
-
-TEST(UiUpdate, OrientationPowerAndSyncReachTheStatusPanelAndTheStripCharts) {
-  StatusStore store;
-  PanelModel panel("status");
-  HyloUIUpdate ui(store, panel);
-  ui.SetLocalOffset([] { return 0L; });
-  store.SetOrientation({300, -400, 0, 3, 4, 0});
-  std::array<std::uint8_t, 20> power{};
-  power[4] = 2;
-  power[5] = 77;
-  power[6] = 0x20;  // 800 mAh
-  power[7] = 0x03;
-  power[10] = 0x9C;  // -100 mA
-  power[11] = 0xFF;
-  power[14] = 0xD7;  // 21.5 'C
-  store.SetPowerRecord(power);
-  std::array<std::uint8_t, 24> sync{};
-  sync[5] = 0x85;
-  sync[12] = 42;
-  store.SetSyncRecord(sync);
-  ui.Refresh();
-  EXPECT_EQ(panel.Text(statuspanel::kAccel[1]), "-0.400");
-  EXPECT_EQ(panel.Text(statuspanel::kChargeMah), "800");
-  EXPECT_EQ(panel.Text(statuspanel::kCurrentMa), "-100");
-  EXPECT_EQ(panel.Text(statuspanel::kBatteryTemperature), "21.5");
-  EXPECT_EQ(panel.Text(statuspanel::kTimeSource), "Synced by GPS");
-
-  ui.Refresh();  // no new orientation record: no new chart point
-  OrientationCharts charts = ui.Orientation();
-  ASSERT_EQ(charts.values[0].size(), 1U);
-  EXPECT_DOUBLE_EQ(charts.values[0][0], 0.3);
-  EXPECT_DOUBLE_EQ(charts.values[4][0], 400);
-  for (int i = 0; i < 250; ++i) {
-    store.SetOrientation({static_cast<std::int16_t>(i), 0, 0, 0, 0, 0});
-    ui.Refresh();
-  }
-  charts = ui.Orientation();
-  ASSERT_EQ(charts.values[0].size(), kStripChartPoints);
-  EXPECT_DOUBLE_EQ(charts.values[0].back(), 0.249);
-  EXPECT_EQ(charts.samples, 251U);
-
-  MessageNode reset{};
-  reset.type = MSG_RESET_CHARTS;
-  ui.Handle(reset);
-  EXPECT_TRUE(ui.Orientation().values[0].empty()) << "a chart reset clears the strip charts";
 }
 
 TEST(SpectrumStore, NoiseCompareCurveLoadsFrom512NumbersAndFollowsTheVoltUnits) {
@@ -258,20 +172,4 @@ TEST(SpectrumStore, BandLevelOverTheAcousticBandLessTheCorrectionInDensityUnits)
   spectrum.AddSpectrum(r);
   // bandCorrection = trunc(10·log10(0.8 × 512) + 18) = 44
   EXPECT_NEAR(spectrum.View().bandLevel, 100 + 10 * std::log10(408.0) - 44, 1e-9);
-}
-
-TEST(UiUpdate, IndicatorCodesColourFiveIndicatorsOfTheChosenGroup) {
-  StatusStore store;
-  PanelModel panel("status");
-  HyloUIUpdate ui(store, panel);
-  MessageNode node{};
-  node.type = MSG_STATUS_LEDS;
-  const std::uint8_t codes[6] = {1, 2, 3, 9, 0, 2};
-  std::memcpy(node.payload, codes, 6);
-  const std::uint32_t host = 1;
-  std::memcpy(node.payload + 8, &host, 4);
-  ui.Handle(node);
-  EXPECT_EQ(panel.Get(std::string(statuspanel::kLeds) + "Host").items,
-            (std::vector<std::string>{"3264FF", "00FF00", "FFFF00", "FFFFFF", "FFFFFF"}));
-  EXPECT_TRUE(panel.Get(std::string(statuspanel::kLeds) + "Unit").items.empty()) << "the other group is untouched";
 }

@@ -1,16 +1,20 @@
 #pragma once
-// Shared pieces of the command-link tests: a started thread set with capturing workers,
-// and a fake link that records what is written and lets a test play the instrument.
+// Shared pieces of the command-link tests: a started thread set with capturing workers, a fake
+// transport that records what is written and lets a test play the instrument, and a scripted
+// command link for the modules above the link.
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <condition_variable>
 #include <deque>
+#include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <vector>
 
 #include "core/HyloThreadControl.h"
+#include "link/CommandLink.h"
 #include "link/LinkRecords.h"
 #include "platform/LinkTransport.h"
 #include "wire/CRC_Update.h"
@@ -24,6 +28,13 @@ inline Bytes Frame(std::uint8_t letter, const Bytes& payload) {
   Bytes out(payload.size() + 6);
   EXPECT_EQ(hylo::BuildFrame(letter, payload, out), static_cast<int>(out.size()));
   return out;
+}
+
+// A reply as a command link hands it to its caller: the frame without its CRC.
+inline Bytes Reply(std::uint8_t letter, const Bytes& payload) {
+  Bytes f = {'*', letter, static_cast<std::uint8_t>(payload.size()), static_cast<std::uint8_t>(payload.size() >> 8)};
+  f.insert(f.end(), payload.begin(), payload.end());
+  return f;
 }
 
 struct SeenReply {
@@ -95,6 +106,44 @@ class FakeLink final : public hylo::LinkTransport {
   std::condition_variable changed_;
   std::vector<Bytes> writes_;
   std::deque<Bytes> incoming_;
+};
+
+// A command link whose answers the test scripts; it records what was opened and sent.
+class ScriptedLink final : public hylo::CommandLink {
+ public:
+  // The reply bytes to a Transact, or none for a time-out.
+  std::function<std::optional<Bytes>(std::uint8_t letter, const Bytes& payload, int expected)> answer;
+  std::map<int, bool> tcpAccepts;  // ports that take a connection
+  std::vector<std::pair<std::string, int>> opened;
+  std::vector<std::pair<std::uint8_t, Bytes>> sent;
+  int type = hylo::LINK_NONE;
+
+  bool OpenTcp(const std::string& host, int port, int) override {
+    opened.emplace_back(host, port);
+    type = tcpAccepts[port] ? hylo::LINK_ETHERNET : hylo::LINK_NONE;
+    return type == hylo::LINK_ETHERNET;
+  }
+  bool OpenSerial(int, int, int) override {
+    type = hylo::LINK_SERIAL;
+    return true;
+  }
+  void Close() override { type = hylo::LINK_NONE; }
+  int ConnectionType() const override { return type; }
+  std::optional<Bytes> Transact(std::uint8_t letter, std::span<const std::uint8_t> payload, int expected, bool,
+                                const std::atomic<bool>&) override {
+    sent.emplace_back(letter, Bytes(payload.begin(), payload.end()));
+    return answer ? answer(letter, sent.back().second, expected) : std::nullopt;
+  }
+  int Send(std::uint8_t letter, std::span<const std::uint8_t> payload, bool) override {
+    sent.emplace_back(letter, Bytes(payload.begin(), payload.end()));
+    return 0;
+  }
+  void CancelCommands() override {}
+  std::vector<std::uint8_t> Letters() const {
+    std::vector<std::uint8_t> l;
+    for (const auto& s : sent) l.push_back(s.first);
+    return l;
+  }
 };
 
 }  // namespace linktest

@@ -15,19 +15,16 @@
 #include "shell/MainPanel.h"
 #include "shell/ScriptedOperator.h"
 #include "support/TempDir.h"
+#include "test_link_support.h"
 
 using namespace hylo;
 using namespace hylo::setup;
 
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
+using linktest::Bytes;
+using linktest::ScriptedLink;
 
-Bytes Frame(std::uint8_t letter, const Bytes& payload) {
-  Bytes f = {'*', letter, static_cast<std::uint8_t>(payload.size()), static_cast<std::uint8_t>(payload.size() >> 8)};
-  f.insert(f.end(), payload.begin(), payload.end());
-  return f;
-}
 template <std::size_t N>
 Bytes B(const std::array<std::uint8_t, N>& a) {
   return Bytes(a.begin(), a.end());
@@ -37,36 +34,6 @@ Bytes WithStatus(const Bytes& record) {
   p.insert(p.end(), record.begin(), record.end());
   return p;
 }
-Bytes ErrorRecord(std::uint16_t code) {
-  return {0xFF, 0xFF, static_cast<std::uint8_t>(code), static_cast<std::uint8_t>(code >> 8)};
-}
-
-class ScriptedLink final : public CommandLink {
- public:
-  // Answers a Transact: the reply bytes, or none for a time-out.
-  std::function<std::optional<Bytes>(std::uint8_t letter, const Bytes& payload, int expected)> answer;
-  std::vector<std::pair<std::uint8_t, Bytes>> sent;
-
-  bool OpenTcp(const std::string&, int, int) override { return true; }
-  bool OpenSerial(int, int, int) override { return true; }
-  void Close() override {}
-  int ConnectionType() const override { return LINK_ETHERNET; }
-  std::optional<Bytes> Transact(std::uint8_t letter, std::span<const std::uint8_t> payload, int expected, bool,
-                                const std::atomic<bool>&) override {
-    sent.emplace_back(letter, Bytes(payload.begin(), payload.end()));
-    return answer ? answer(letter, sent.back().second, expected) : std::nullopt;
-  }
-  int Send(std::uint8_t letter, std::span<const std::uint8_t> payload, bool) override {
-    sent.emplace_back(letter, Bytes(payload.begin(), payload.end()));
-    return 0;
-  }
-  void CancelCommands() override {}
-  std::vector<std::uint8_t> Letters() const {
-    std::vector<std::uint8_t> l;
-    for (const auto& s : sent) l.push_back(s.first);
-    return l;
-  }
-};
 
 SetupContext Unit(std::uint8_t model, const char* firmware) {
   SetupContext c;
@@ -117,6 +84,7 @@ struct RigOf {
   std::optional<JobSetupCommands> cmds;
 
   explicit RigOf(SetupContext c, bool epochHook = false) : ctx(c) {
+    link.type = LINK_ETHERNET;
     std::filesystem::create_directories(dir.Path() / "data");
     JobSetupPorts ports;
     ports.context = [this] { return ctx; };
@@ -142,7 +110,7 @@ struct RigOf {
       Bytes reply;
       if (letter == 'F') {
         for (const auto& p : enquiry) {
-          const Bytes f = Frame('F', p);
+          const Bytes f = linktest::Reply('F', p);
           reply.insert(reply.end(), f.begin(), f.end());
           cmds->OnSetupEnquiryReply(p);
         }
@@ -150,7 +118,7 @@ struct RigOf {
       }
       Bytes echo = payload;
       if (alter) alter(echo);
-      return Frame(letter, echo);
+      return linktest::Reply(letter, echo);
     };
   }
   bool Noticed(std::string_view text) const {
@@ -187,20 +155,6 @@ TEST(SetupEnquiry, NothingIsSentWithoutALink) {
   EXPECT_TRUE(rig.link.sent.empty());
   open = 1;
   EXPECT_EQ(cmds.ReadJobSetup(), -1) << "a timed-out enquiry fails";
-}
-
-TEST(SetupRefusal, ARefusedParameterListIsNotReportedAsSuccess) {
-  Rig rig(Unit(kModelHf, "v2.1.0"));
-  rig.cmds->TabChanged(UnitTab::kSpecialFeatures);
-  rig.link.answer = [](std::uint8_t letter, const Bytes&, int) { return Frame(letter, ErrorRecord(0xFFFF)); };
-  EXPECT_NE(rig.cmds->ApplyUnitSetup(), 0);
-  EXPECT_TRUE(rig.Noticed(kParamListFailedText));
-  EXPECT_FALSE(rig.cmds->Changed(UnitTab::kSpecialFeatures)) << "both HF flags clear after the list";
-  ASSERT_EQ(rig.link.sent.size(), 1u) << "only the special-features tab changed: still the full list";
-  const auto list = UnpackSetupParamList(rig.link.sent[0].second);
-  ASSERT_TRUE(list);
-  EXPECT_TRUE(list->Has(kAuxPin));
-  EXPECT_TRUE(list->Has(kWaveSampleRate));
 }
 
 // ---- Apply order -----------------------------------------------------------------------

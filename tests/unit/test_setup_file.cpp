@@ -80,27 +80,6 @@ TEST(SetupFile, RunTimeWithoutCycleTimeFailsDutyCycle) {
   EXPECT_EQ(s.dutyCycleMinutes, 9);
 }
 
-TEST(SetupFile, DefaultsAndMissingFile) {
-  test::TempDir dir;
-  JobSetup s;
-  s.waveBandwidthHz = 400;
-  Notices n;
-  ReadSetupFile(dir.Path() / "absent.cfg", s, Hf210(), n, 0);
-  EXPECT_TRUE(n.empty());
-  EXPECT_EQ(s.waveBandwidthHz, 12800u);  // 32000 S/s
-}
-
-TEST(SetupFile, NoOverlapFileFailsFftCheck) {
-  JobSetup s;
-  s.overlap = 0;
-  Notices n;
-  const std::string text = FormatSetupFile(s, Hf210(), n);
-  EXPECT_NE(text.find("$FFT_TYPE = 0\n"), std::string::npos);
-  const auto r = SetupFileToRecords(ParseSetupFileText(text), n);
-  EXPECT_FALSE(r.fft);
-  EXPECT_TRUE(Contains(n, "Error in FFT setup"));
-}
-
 TEST(SetupFile, OlderNames) {
   auto v = ParseSetupFileText("$WAVE_DATA_FMT = 130\n");
   EXPECT_EQ(v.value[kWaveBitDepth], 16);
@@ -143,39 +122,49 @@ TEST(SetupFile, LineParsing) {
   EXPECT_EQ(v.value[kTimeSrc], 1);
 }
 
-TEST(SetupFile, SyncPin) {
+struct FileCase {
+  const char* text;
+  std::string_view failed;  // the record the file cannot make: wave, fft, duty or sync
+  std::string_view notice;
+};
+class FileRecords : public testing::TestWithParam<FileCase> {};
+
+TEST_P(FileRecords, OnlyTheBadRecordFailsWithItsText) {
+  const FileCase& c = GetParam();
   Notices n;
-  auto r = SetupFileToRecords(ParseSetupFileText("$AUX_PIN = 37\n"), n);
-  EXPECT_FALSE(r.syncPinMode);
-  EXPECT_TRUE(Contains(n, "Error in sync setup"));
-  n.clear();
-  r = SetupFileToRecords(ParseSetupFileText("$AUX_PIN = 33\n$TIME_SRC = 1\n"), n);
+  const auto r = SetupFileToRecords(ParseSetupFileText(c.text), n);
+  EXPECT_EQ(r.wave.has_value(), c.failed != "wave");
+  EXPECT_EQ(r.fft.has_value(), c.failed != "fft");
+  EXPECT_EQ(r.duty.has_value(), c.failed != "duty");
+  EXPECT_EQ(r.syncPinMode.has_value(), c.failed != "sync");
+  EXPECT_TRUE(c.notice.empty() ? n.empty() : Contains(n, c.notice)) << (n.empty() ? "" : n[0]);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    SetupFile, FileRecords,
+    testing::Values(FileCase{"$FFT_TYPE = 0\n", "fft", "Error in FFT setup"},  // no overlap
+                    FileCase{"$AUX_PIN = 37\n", "sync", "Error in sync setup"},
+                    FileCase{"$AUX_PIN = 33\n$TIME_SRC = 1\n", "", ""},
+                    FileCase{"$WAVE_SAMPLE_RATE = 512000\n$WAVE_BIT_DEPTH = 16\n$WAVE_LOG_MODE = 1\n"
+                             "$WAVE_LOG_LENGTH = 17\n",
+                             "wave", "Error in wave setup"},
+                    FileCase{"$WAVE_SAMPLE_RATE = 512000\n$WAVE_BIT_DEPTH = 16\n$WAVE_LOG_MODE = 1\n"
+                             "$WAVE_LOG_LENGTH = 16\n",
+                             "", ""},
+                    // Out-of-field values fail instead of wrapping to valid ones (65536 + 6, 65536 + 32).
+                    FileCase{"$WAVE_GAIN = 65542\n$WAVE_BIT_DEPTH = 16\n", "wave", "Error in wave setup"},
+                    FileCase{"$FFT_ACCUM = 65568\n", "fft", "Error in FFT setup"},
+                    // An unreadable value is no value.
+                    FileCase{"$DUTY_RUN_TIME = 99999999999999999999\n", "", ""}));
+
+TEST(SetupFile, SyncPinFlagsAndTheFftTypeWithoutOverlap) {
+  Notices n;
+  const auto r = SetupFileToRecords(ParseSetupFileText("$AUX_PIN = 33\n$TIME_SRC = 1\n"), n);
   EXPECT_EQ(r.syncPinMode, 1);
   EXPECT_TRUE(r.wakeFromStandby && r.timeSource);
-  EXPECT_TRUE(n.empty());
-}
-
-TEST(SetupFile, LogLengthLimitAt512k16Bit) {
-  Notices n;
-  const char* head = "$WAVE_SAMPLE_RATE = 512000\n$WAVE_BIT_DEPTH = 16\n$WAVE_LOG_MODE = 1\n";
-  auto r = SetupFileToRecords(ParseSetupFileText(std::string(head) + "$WAVE_LOG_LENGTH = 17\n"), n);
-  EXPECT_FALSE(r.wave);
-  EXPECT_TRUE(Contains(n, "Error in wave setup"));
-  n.clear();
-  r = SetupFileToRecords(ParseSetupFileText(std::string(head) + "$WAVE_LOG_LENGTH = 16\n"), n);
-  EXPECT_TRUE(r.wave);
-  EXPECT_TRUE(n.empty());
-}
-
-TEST(SetupFile, OutOfFieldValuesFailInsteadOfWrapping) {
-  Notices n;
-  // 65538 would wrap to a valid gain of 2… and 65536 + 6 to 6.
-  auto r = SetupFileToRecords(ParseSetupFileText("$WAVE_GAIN = 65542\n$WAVE_BIT_DEPTH = 16\n"), n);
-  EXPECT_FALSE(r.wave);
-  r = SetupFileToRecords(ParseSetupFileText("$FFT_ACCUM = 65568\n"), n);  // 65536 + 32
-  EXPECT_FALSE(r.fft);
-  r = SetupFileToRecords(ParseSetupFileText("$DUTY_RUN_TIME = 99999999999999999999\n"), n);
-  EXPECT_TRUE(r.duty);  // an unreadable value is no value
+  JobSetup s;
+  s.overlap = 0;
+  EXPECT_NE(FormatSetupFile(s, Hf210(), n).find("$FFT_TYPE = 0\n"), std::string::npos);
 }
 
 TEST(SetupFile, CheckSetupRecordBits) {

@@ -51,31 +51,6 @@ TEST(SetupRecords, FixedRecordLayouts) {
                UnpackLfSetup);
 }
 
-TEST(SetupRecords, ErrorReply) {
-  const Bytes b = {0xFF, 0xFF, 0x05, 0x00};
-  ASSERT_TRUE(UnpackSetupError(b));
-  EXPECT_EQ(UnpackSetupError(b)->code, 5);
-  EXPECT_FALSE(UnpackSetupError(Bytes{0xFF, 0xFF, 0x05}));
-  const auto p = ParseSetupRecord(b);
-  ASSERT_TRUE(p.record);
-  EXPECT_EQ(std::get<SetupErrorRecord>(*p.record).code, 5);
-}
-
-TEST(SetupRecords, ParamListLayout) {
-  const std::vector<SetupParamEntry> entries = {{kWaveSampleRate, 512000},
-                                                {kFftRefLevel, static_cast<std::uint32_t>(-120)}};
-  const Bytes expected = {0x14, 0x00, 0x02, 0x00,                          //
-                          0x0E, 0x00, 0x04, 0x00, 0x00, 0xD0, 0x07, 0x00,  //
-                          0x03, 0x00, 0x04, 0x00, 0x88, 0xFF, 0xFF, 0xFF};
-  EXPECT_EQ(PackSetupParamList(entries), expected);
-  const auto v = UnpackSetupParamList(expected);
-  ASSERT_TRUE(v);
-  EXPECT_TRUE(v->Has(kWaveSampleRate));
-  EXPECT_EQ(v->value[kWaveSampleRate], 512000u);
-  EXPECT_EQ(static_cast<std::int32_t>(v->value[kFftRefLevel]), -120);
-  EXPECT_FALSE(v->Has(kAuxPin));
-}
-
 TEST(SetupRecords, ParamListSkipsUnknownIdAndWrongSizeBySize) {
   const Bytes b = Exact({0x14, 0x00, 0x04, 0x00,
                          // id 21, size 4: unknown, skipped
@@ -133,40 +108,6 @@ TEST(SetupRecords, ShortFixedRecordsRefused) {
     }
   }
   EXPECT_EQ(ParseSetupRecord(Bytes{}).error, SetupParseError::kTooShort);
-}
-
-TEST(SetupRecords, WrongTypeRefusedByEachUnpacker) {
-  const Bytes fft = ToVector(Pack(FftSetup{}));
-  EXPECT_FALSE(UnpackWaveSetup(fft));
-  EXPECT_FALSE(UnpackLfSetup(Bytes(24, 0)));
-}
-
-TEST(SetupRecords, UnrecognizedTypes) {
-  for (std::uint16_t type : {0, 11, 13, 17, 21, 0xFFFE}) {
-    Bytes b(24, 0);
-    b[0] = static_cast<std::uint8_t>(type & 0xFF);
-    b[1] = static_cast<std::uint8_t>(type >> 8);
-    EXPECT_EQ(ParseSetupRecord(b).error, SetupParseError::kUnrecognized) << type;
-  }
-}
-
-TEST(SetupRecords, EnquiryPayloadHasStatusByte) {
-  Bytes payload = {0x00};
-  const auto dc = Pack(DutyCycleSetup{5, 10, 0, 0});
-  payload.insert(payload.end(), dc.begin(), dc.end());
-  const auto p = ParseSetupEnquiryPayload(payload);
-  ASSERT_TRUE(p && p->record);
-  EXPECT_EQ(std::get<DutyCycleSetup>(*p->record).offMinutes, 10);
-  payload[0] = 1;
-  EXPECT_FALSE(ParseSetupEnquiryPayload(payload));
-  EXPECT_FALSE(ParseSetupEnquiryPayload(Bytes{}));
-}
-
-TEST(SetupRecords, ClassifySetupResult) {
-  EXPECT_EQ(ClassifySetupResult(Bytes{0x0E, 0, 0, 0, 0}), SetupResultAction::kIgnore);
-  EXPECT_EQ(ClassifySetupResult(Bytes{0x0E, 0, 0, 0, 0, 0}), SetupResultAction::kAccepted);
-  EXPECT_EQ(ClassifySetupResult(Bytes{0x11, 0, 0, 0, 0, 0}), SetupResultAction::kJobSetupFailed);
-  EXPECT_EQ(ClassifySetupResult(Bytes{0xFF, 0xFF, 0, 0, 0, 0}), SetupResultAction::kSetupError);
 }
 
 TEST(SetupRecords, UnknownErrorCodesShowTheirNumber) {
