@@ -170,6 +170,12 @@ void Hylo::WireScanning() {
     row.jobPersonnel = groups_->logging.jobPersonnel;
     files_.WriteJobHistory(row);
   };
+  hooks.replayRunning = [this] { return dataPath_->Replay().Replaying(); };
+  hooks.pauseReplay = [this] {
+    ReplayThread& replay = dataPath_->Replay();
+    replay.SetPaused(!replay.Progress().paused);
+  };
+  hooks.stopReplay = [this] { dataPath_->Replay().StopReplay(); };
   scan_->SetHooks(std::move(hooks));
   dataPath_->SetStopDataCollection([this] { StopScanning(); });
   dataPath_->SetLogStatusLine([this](std::string_view line) { statusLog_.Append(line); });
