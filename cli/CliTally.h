@@ -58,7 +58,6 @@ class Tally {
   std::uint32_t sampleRate_ = 0;
 };
 
-
 using Snapshot = std::map<fs::path, fs::file_time_type>;
 
 inline Snapshot Files(const std::string& dir) {

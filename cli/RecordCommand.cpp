@@ -1,7 +1,5 @@
 #include "RecordCommand.h"
 
-#include "CliTally.h"
-
 #include <chrono>
 #include <cstdio>
 #include <deque>
@@ -13,6 +11,7 @@
 #include <optional>
 #include <thread>
 
+#include "CliTally.h"
 #include "context/HyloSession.h"
 #include "link/DeviceIdentity.h"
 #include "platform/TerminationSignal.h"

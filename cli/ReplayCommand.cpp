@@ -18,7 +18,8 @@ namespace {
 
 bool ReplayableName(const fs::path& p) {
   std::string ext = p.extension().string();
-  std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  std::transform(ext.begin(), ext.end(), ext.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
   return ext == ".wav" || ext == ".txt" || ext == ".fft";
 }
 
@@ -150,8 +151,8 @@ nlohmann::json RunJobs(const ReplayOptions& o, const std::vector<std::string>& i
     commands.push_back(std::move(c));
   }
   const auto results = platform::RunChildren(commands, jobs);
-  nlohmann::json out = {{"inputs", nlohmann::json::array()}, {"refused", nlohmann::json::array()},
-                        {"files", nlohmann::json::array()}};
+  nlohmann::json out = {
+      {"inputs", nlohmann::json::array()}, {"refused", nlohmann::json::array()}, {"files", nlohmann::json::array()}};
   for (const char* key : {"waveformRecords", "spectrumRecords", "missedSamples", "missedRecords", "events", "impulses"})
     out[key] = 0;
   double dataSeconds = 0;
@@ -164,7 +165,8 @@ nlohmann::json RunJobs(const ReplayOptions& o, const std::vector<std::string>& i
     }
     for (const char* key : {"inputs", "refused", "files"})
       for (const auto& item : part.value(key, nlohmann::json::array())) out[key].push_back(item);
-    for (const char* key : {"waveformRecords", "spectrumRecords", "missedSamples", "missedRecords", "events", "impulses"})
+    for (const char* key :
+         {"waveformRecords", "spectrumRecords", "missedSamples", "missedRecords", "events", "impulses"})
       out[key] = out[key].get<std::uint64_t>() + part.value(key, std::uint64_t{0});
     dataSeconds += part.value("dataSeconds", 0.0);
     interrupted = interrupted || part.value("interrupted", false);
@@ -203,7 +205,8 @@ void AddReplayOptions(CLI::App& command, ReplayOptions& o) {
   command.add_option("--jobs", o.jobs, "replay independent inputs in N processes (default: the number of cores)")
       ->check(CLI::PositiveNumber);
   command.add_flag("--no-progress", o.noProgress, "no progress lines on stderr")->group("");
-  command.add_option("PATH", o.paths, "files or folders (a folder replays its .wav, .txt and .fft files in name order)")
+  command
+      .add_option("PATH", o.paths, "files or folders (a folder replays its .wav, .txt and .fft files in name order)")
       ->required();
 }
 

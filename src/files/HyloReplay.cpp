@@ -134,7 +134,8 @@ class WavReader final : public ReplayReader {
         dataLeft_ = std::min(announced, there) / width * width;
         return Finish(bits);
       }
-      if (body + size > fileSize) return "chunk '" + FourCc(chunk) + "' of " + std::to_string(size) + " bytes runs past the end of the file";
+      if (body + size > fileSize)
+        return "chunk '" + FourCc(chunk) + "' of " + std::to_string(size) + " bytes runs past the end of the file";
       if (std::memcmp(chunk, "fmt ", 4) == 0) {
         if (std::string e = Format(size, bits); !e.empty()) return e;
         haveFormat = true;
@@ -190,7 +191,8 @@ class WavReader final : public ReplayReader {
     bits = bytes::GetU16LE(b, 14);
     if (channels != 1) return std::to_string(channels) + " channels: only mono files replay";
     if (stream_.sampleRate == 0) return "sample rate 0";
-    if (bits == 0 || bits > 32 || bits % 8 != 0) return "bits per sample " + std::to_string(bits) + " (8, 16, 24 or 32 replay)";
+    if (bits == 0 || bits > 32 || bits % 8 != 0)
+      return "bits per sample " + std::to_string(bits) + " (8, 16, 24 or 32 replay)";
     stream_.bytesPerSample = bits / 8;
     stream_.unsignedSamples = bits == 8;
     return {};
@@ -221,11 +223,16 @@ class WavReader final : public ReplayReader {
       if (const auto v = Number(piece, &used)) {
         const std::string_view label = piece.substr(std::min(used, piece.size()));
         auto within = [&](std::string_view pattern) { return !label.empty() && Contains(pattern, label); };
-        if (within(" V pk, ")) peakVolts_ = *v;
-        else if (within(" dBV re 1uPa, ")) sensitivity_ = static_cast<int>(std::clamp(*v, -1000.0, 1000.0));
-        else if (within(" % RH, ")) stream_.humidityTenths = ClampInt(*v * 10, -32768, 32767);
-        else if (within(" deg C, ")) stream_.temperatureTenths = ClampInt(*v * 10, -32768, 32767);
-        else if (within(" = Max Count")) maxCount_ = *v;
+        if (within(" V pk, "))
+          peakVolts_ = *v;
+        else if (within(" dBV re 1uPa, "))
+          sensitivity_ = static_cast<int>(std::clamp(*v, -1000.0, 1000.0));
+        else if (within(" % RH, "))
+          stream_.humidityTenths = ClampInt(*v * 10, -32768, 32767);
+        else if (within(" deg C, "))
+          stream_.temperatureTenths = ClampInt(*v * 10, -32768, 32767);
+        else if (within(" = Max Count"))
+          maxCount_ = *v;
       }
       if (comma == std::string_view::npos) break;
       at = comma + 1;
@@ -279,10 +286,15 @@ class TextReader final : public ReplayReader {
     layout_ = ClassifyTextLine(first);
     std::string e;
     switch (layout_) {
-      case TextLayout::kCurrent: e = Current(); break;
+      case TextLayout::kCurrent:
+        e = Current();
+        break;
       case TextLayout::kMiddle:
-      case TextLayout::kOldest: e = Older(first); break;
-      default: return "File is Invalid or Corrupt. Check the file and try again.";
+      case TextLayout::kOldest:
+        e = Older(first);
+        break;
+      default:
+        return "File is Invalid or Corrupt. Check the file and try again.";
     }
     if (!e.empty()) return e;
     if (stream_.sampleRate == 0) {
@@ -322,31 +334,47 @@ class TextReader final : public ReplayReader {
       const std::string_view key = std::string_view(line).substr(0, tab);
       const std::string_view value = std::string_view(line).substr(tab + 1);
       auto integer = [&](auto& field, long long lo, long long hi) {
-        if (const auto v = Integer(value); v && *v >= lo && *v <= hi) field = static_cast<std::remove_reference_t<decltype(field)>>(*v);
+        if (const auto v = Integer(value); v && *v >= lo && *v <= hi)
+          field = static_cast<std::remove_reference_t<decltype(field)>>(*v);
       };
-      if (key == "File Type") type = Contains(value, "Spectrum") ? 0 : Contains(value, "Calibration") ? 2 : Contains(value, "Time_Series") ? 1 : 4;
-      else if (key == "File Version") integer(stream_.fileVersion, 0, 1000);
+      if (key == "File Type")
+        type = Contains(value, "Spectrum")      ? 0
+               : Contains(value, "Calibration") ? 2
+               : Contains(value, "Time_Series") ? 1
+                                                : 4;
+      else if (key == "File Version")
+        integer(stream_.fileVersion, 0, 1000);
       else if (key == "Start Date") {
         int y = 0, m = 0, d = 0;
         const std::string v(value.substr(0, 32));
-        if (std::sscanf(v.c_str(), "%d-%d-%d", &y, &m, &d) == 3 && y > 1900 && y < 3000 && m >= 1 && m <= 12 && d >= 1 && d <= 31)
+        if (std::sscanf(v.c_str(), "%d-%d-%d", &y, &m, &d) == 3 && y > 1900 && y < 3000 && m >= 1 && m <= 12 &&
+            d >= 1 && d <= 31)
           dayStart_ = UtcSeconds(y, m, d, 0, 0, 0);
       } else if (key == "Time Zone") {
         const std::string v(value.substr(0, 32));
         double zone = 0;
         if (std::sscanf(v.c_str(), "UTC %lf", &zone) == 1 && std::isfinite(zone) && std::abs(zone) <= 24)
           zoneSeconds_ = static_cast<int>(zone * 3600);
-      } else if (key == "Device") device = std::string(value.substr(0, 64));
-      else if (key == "S/N") integer(stream_.serialNumber, 0, std::numeric_limits<int>::max());
-      else if (key == "dB Ref re 1V") integer(ref1V, -1000, 1000);
-      else if (key == "dB Ref re 1uPa") integer(ref1uPa, -1000, 1000);
-      else if (key == "Sample Rate [S/s]") integer(stream_.sampleRate, 0, 100000000);
-      else if (key == "FFT Size") integer(stream_.fftLength, 2, 65535);
+      } else if (key == "Device")
+        device = std::string(value.substr(0, 64));
+      else if (key == "S/N")
+        integer(stream_.serialNumber, 0, std::numeric_limits<int>::max());
+      else if (key == "dB Ref re 1V")
+        integer(ref1V, -1000, 1000);
+      else if (key == "dB Ref re 1uPa")
+        integer(ref1uPa, -1000, 1000);
+      else if (key == "Sample Rate [S/s]")
+        integer(stream_.sampleRate, 0, 100000000);
+      else if (key == "FFT Size")
+        integer(stream_.fftLength, 2, 65535);
       else if (key == "Overlap [%]") {
         if (const auto v = Number(value); v && *v >= 0 && *v < 100) overlap = *v / 100;
-      } else if (key == "Power Calculation") power = std::string(value.substr(0, 32));
-      else if (key == "Accumulations") integer(stream_.accumulation, 1, 65535);
-      else if (key == "Data Weighting") integer(stream_.weight, 0, 65535);
+      } else if (key == "Power Calculation")
+        power = std::string(value.substr(0, 32));
+      else if (key == "Accumulations")
+        integer(stream_.accumulation, 1, 65535);
+      else if (key == "Data Weighting")
+        integer(stream_.weight, 0, 65535);
     }
     if (!data) return "Failed to Read File Header.";
     if (type == 1 || type == 4) return "Error: Replay of selected log type is unsupported.";
@@ -357,7 +385,9 @@ class TextReader final : public ReplayReader {
     stream_.sensitivity = ref1V - ref1uPa;
     stream_.valueOffset = ref1V + 180;
     const bool overlapped = overlap > 0;
-    stream_.fftType = Contains(power, "Moving Average") ? (overlapped ? 6 : 3) : Contains(power, "Peak") ? (overlapped ? 5 : 2) : (overlapped ? 4 : 0);
+    stream_.fftType = Contains(power, "Moving Average") ? (overlapped ? 6 : 3)
+                      : Contains(power, "Peak")         ? (overlapped ? 5 : 2)
+                                                        : (overlapped ? 4 : 0);
     stream_.fftStep = static_cast<std::uint16_t>(std::max(1L, std::lround(stream_.fftLength * (1 - overlap))));
     return {};
   }
@@ -374,15 +404,20 @@ class TextReader final : public ReplayReader {
     };
     auto scan = [&](std::string_view text) {
       if (auto v = after(text, "# ")) stream_.serialNumber = ClampInt(*v, 0, std::numeric_limits<int>::max());
-      if (auto v = after(text, "Sample Rate = ")) stream_.sampleRate = static_cast<std::uint32_t>(ClampInt(*v, 0, 100000000));
-      if (auto v = after(text, "Sample Rate: ")) stream_.sampleRate = static_cast<std::uint32_t>(ClampInt(*v, 0, 100000000));
+      if (auto v = after(text, "Sample Rate = "))
+        stream_.sampleRate = static_cast<std::uint32_t>(ClampInt(*v, 0, 100000000));
+      if (auto v = after(text, "Sample Rate: "))
+        stream_.sampleRate = static_cast<std::uint32_t>(ClampInt(*v, 0, 100000000));
       if (auto v = after(text, "Phone Sensitivity (dB)= ")) stream_.sensitivity = ClampInt(*v, -1000, 1000);
       if (auto v = after(text, "Phone Sensitivity (dB): ")) stream_.sensitivity = ClampInt(*v, -1000, 1000);
       if (auto v = after(text, "FFT Rate = ")) fftRate_ = *v;
       if (auto v = after(text, "FFT Rate: ")) fftRate_ = *v;
-      if (Contains(text, "Data Reference: dB re 1nV")) stream_.valueOffset = 0;
-      else if (auto v = after(text, "Data Reference: dB re ")) stream_.valueOffset = ClampInt(*v, -1000, 1000) + 180;
-      else if (auto v2 = after(text, "Data Reference: ")) stream_.valueOffset = ClampInt(*v2, -1000, 1000) + 180;
+      if (Contains(text, "Data Reference: dB re 1nV"))
+        stream_.valueOffset = 0;
+      else if (auto v = after(text, "Data Reference: dB re "))
+        stream_.valueOffset = ClampInt(*v, -1000, 1000) + 180;
+      else if (auto v2 = after(text, "Data Reference: "))
+        stream_.valueOffset = ClampInt(*v2, -1000, 1000) + 180;
       if (auto v = after(text, "Unit:")) stream_.temperatureTenths = ClampInt(*v * 10, -32768, 32767);
     };
     scan(first);
@@ -483,7 +518,8 @@ class FftReader final : public ReplayReader {
     file_ = f;
     std::uint8_t head[8];
     if (fileSize < 8 || !ReadExact(f, head, 8)) return "Failed to Read File Header.";
-    if (std::memcmp(head, "FFT_", 4) != 0) return "binary FFT file without the \"FFT_\" header (older layout) is not supported";
+    if (std::memcmp(head, "FFT_", 4) != 0)
+      return "binary FFT file without the \"FFT_\" header (older layout) is not supported";
     const std::uint32_t length = bytes::GetU32LE(std::span<const std::uint8_t>(head, 8), 4);
     if (length > kFftHeaderLimit || 8 + static_cast<std::uint64_t>(length) > fileSize)
       return "header length " + std::to_string(length) + " runs past the end of the file";
@@ -498,7 +534,8 @@ class FftReader final : public ReplayReader {
       const std::uint32_t id = bytes::GetU32LE(h, at);
       const std::uint32_t size = bytes::GetU32LE(h, at + 4);
       const std::size_t body = at + 8;
-      if (size > h.size() - body) return "header chunk " + std::to_string(id) + " of " + std::to_string(size) + " bytes runs past the header";
+      if (size > h.size() - body)
+        return "header chunk " + std::to_string(id) + " of " + std::to_string(size) + " bytes runs past the header";
       at = body + size;
       if (id == 0) {
         if (size < 20) return "setup record of " + std::to_string(size) + " bytes is too short";
@@ -527,29 +564,55 @@ class FftReader final : public ReplayReader {
     int sensitivity = 0;
     switch (type) {
       case 0:
-      case 2: accumulation = p8; lengths = static_cast<double>(p8 - p10); sensitivity = static_cast<std::int16_t>(p12); values = p14; bits = p16; break;
+      case 2:
+        accumulation = p8;
+        lengths = static_cast<double>(p8 - p10);
+        sensitivity = static_cast<std::int16_t>(p12);
+        values = p14;
+        bits = p16;
+        break;
       case 1:
         if (p10 == 0) return "FFT parameter 0 in the setup record";
-        accumulation = 1; step = 1024 * p8 / p10; lengths = static_cast<double>(p8) / p10;
-        sensitivity = static_cast<std::int16_t>(p12); values = p14; bits = p16; break;
-      case 3: accumulation = p10; weight = p8; lengths = static_cast<double>(p10); sensitivity = static_cast<std::int16_t>(p12); values = p14; bits = p16; break;
+        accumulation = 1;
+        step = 1024 * p8 / p10;
+        lengths = static_cast<double>(p8) / p10;
+        sensitivity = static_cast<std::int16_t>(p12);
+        values = p14;
+        bits = p16;
+        break;
+      case 3:
+        accumulation = p10;
+        weight = p8;
+        lengths = static_cast<double>(p10);
+        sensitivity = static_cast<std::int16_t>(p12);
+        values = p14;
+        bits = p16;
+        break;
       case 4:
       case 5:
       case 6:
         if (p14 == 0) return "FFT parameter 0 in the setup record";
-        accumulation = type == 6 ? p10 : p8; weight = type == 6 ? p8 : 0; step = 1024 * p12 / p14;
+        accumulation = type == 6 ? p10 : p8;
+        weight = type == 6 ? p8 : 0;
+        step = 1024 * p12 / p14;
         lengths = static_cast<double>(type == 6 ? p10 : p8 - p10) * p12 / p14;
-        sensitivity = static_cast<std::int16_t>(p16); values = p18; bits = e0; break;
-      default: return "Error: Unknown FFT Processing Type";
+        sensitivity = static_cast<std::int16_t>(p16);
+        values = p18;
+        bits = e0;
+        break;
+      default:
+        return "Error: Unknown FFT Processing Type";
     }
     (void)p18;
     (void)e1;
     if (rate == 0) return "sample rate 0";
     const long bytesPerValue = bits / 8;
     if (bytesPerValue < 1 || bytesPerValue > 4) return "bits per value " + std::to_string(bits);
-    if (values < 1 || values > kSpectrumBins) return "values per record " + std::to_string(values) + " (1 to 512 replay)";
+    if (values < 1 || values > kSpectrumBins)
+      return "values per record " + std::to_string(values) + " (1 to 512 replay)";
     if (accumulation < 1 || accumulation > 65535 || step < 1 || step > 65535 || !(lengths > 0))
-      return "FFT parameters out of range (accumulation " + std::to_string(accumulation) + ", step " + std::to_string(step) + ")";
+      return "FFT parameters out of range (accumulation " + std::to_string(accumulation) + ", step " +
+             std::to_string(step) + ")";
     stream_.sampleRate = rate;
     stream_.fftType = static_cast<std::uint16_t>(type);
     stream_.accumulation = static_cast<std::uint16_t>(accumulation);
@@ -571,7 +634,8 @@ class FftReader final : public ReplayReader {
     const int gain2 = 2 * stream_.gain;
     for (int i = 0; i < valuesPerRecord_; ++i) {
       std::uint32_t v = 0;
-      for (int k = bytesPerValue_ - 1; k >= 0; --k) v = (v << 8) | raw[static_cast<std::size_t>(i * bytesPerValue_ + k)];
+      for (int k = bytesPerValue_ - 1; k >= 0; --k)
+        v = (v << 8) | raw[static_cast<std::size_t>(i * bytesPerValue_ + k)];
       const long b = std::min<long>(v, 255);
       r.bins[i] = static_cast<std::uint8_t>(std::clamp((b - gain2 + 120) / 2, 0L, 255L));
     }
@@ -625,10 +689,14 @@ TextLayout ClassifyTextLine(std::string_view line) {
 
 std::unique_ptr<ReplayReader> MakeReplayReader(ReplayKind kind) {
   switch (kind) {
-    case ReplayKind::kWav: return std::make_unique<WavReader>();
-    case ReplayKind::kText: return std::make_unique<TextReader>();
-    case ReplayKind::kFft: return std::make_unique<FftReader>();
-    default: return nullptr;
+    case ReplayKind::kWav:
+      return std::make_unique<WavReader>();
+    case ReplayKind::kText:
+      return std::make_unique<TextReader>();
+    case ReplayKind::kFft:
+      return std::make_unique<FftReader>();
+    default:
+      return nullptr;
   }
 }
 

@@ -1,5 +1,6 @@
 #include "files/ReplayThread.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <thread>
 
@@ -54,15 +55,24 @@ bool ReplayThread::Handle(MessageNode& node) {
     return false;
   }
   switch (node.type) {
-    case MSG_REPLAY_START: Start(node.As<StartPayload>().listId); break;
-    case MSG_REPLAY_STOP: End(); break;
+    case MSG_REPLAY_START:
+      Start(node.As<StartPayload>().listId);
+      break;
+    case MSG_REPLAY_STOP:
+      End();
+      break;
     case MSG_REPLAY_NEXT:
       CloseFile();
       if (!OpenNext()) End();
       break;
-    case MSG_SET_PERIOD: tickMs_ = node.As<std::int32_t>(); break;
-    case MSG_REPLAY_STEP: Tick(); break;
-    default: break;
+    case MSG_SET_PERIOD:
+      tickMs_ = node.As<std::int32_t>();
+      break;
+    case MSG_REPLAY_STEP:
+      Tick();
+      break;
+    default:
+      break;
   }
   return false;
 }
@@ -165,10 +175,14 @@ void ReplayThread::CloseFile() {
 
 int ReplayThread::TickMs() const {
   switch (pace_.load()) {
-    case ReplayPace::kFast: return 0;
-    case ReplayPace::kRealtime: return kRealtimeTickMs;
+    case ReplayPace::kFast:
+      return 0;
+    case ReplayPace::kRealtime:
+      return kRealtimeTickMs;
     case ReplayPace::kTicks:
-    default: return stream_ ? std::max(1, static_cast<int>(stream_->tickSeconds * 1000)) : -1;
+    default:
+      // Cut to whole ms, at least 1 and at most an hour (a header may claim any interval).
+      return stream_ ? static_cast<int>(std::clamp(stream_->tickSeconds * 1000, 1.0, 3600000.0)) : -1;
   }
 }
 

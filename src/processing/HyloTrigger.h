@@ -22,7 +22,7 @@ class HyloTrigger final : public Worker {
   struct Context {
     std::function<int(MessageNode*)> postDisplay;  // 1 when taken
     std::function<int(MessageNode*)> postLog;
-    std::function<bool()> replayingFile;  // no WAV copies of replayed files
+    std::function<bool()> replayingFile;          // no WAV copies of replayed files
     std::function<std::string()> replayFileName;  // the replayed file's name for event lines
   };
 
