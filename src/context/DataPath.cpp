@@ -128,6 +128,11 @@ void DataPath::WireReplay() {
     if (replayEvents_.fileStarted) replayEvents_.fileStarted(path);
   };
   c.fileRefused = [this](const std::string& path, const std::string& reason) {
+    const std::string name = std::filesystem::path(path).filename().string();
+    operator_.ShowNotice(reason == "Invalid File Selected"
+                             ? reason + ": " + name
+                             : name + ": " + reason +
+                                   "\n\nFile Replay Failed.\nEnsure the file is valid and try again.");
     std::lock_guard guard(replayEventsLock_);
     if (replayEvents_.fileRefused) replayEvents_.fileRefused(path, reason);
   };
