@@ -179,7 +179,8 @@ void Hylo::WireScanning() {
   scan_->SetHooks(std::move(hooks));
   dataPath_->SetStopDataCollection([this] { StopScanning(); });
   dataPath_->SetLogStatusLine([this](std::string_view line) { statusLog_.Append(line); });
-  link_->SetLinkEvents([this](std::string_view line) { statusLog_.Append(line); }, [this] { StopScanning(); });
+  link_->SetLinkEvents([this](std::string_view line) { statusLog_.Append(line); }, [this] { StopScanning(); },
+                       [this] { return dataPath_->Replay().Replaying(); });
 
   ReplyPort port;
   port.identity = [this] { return link_->Connection().Identity(); };

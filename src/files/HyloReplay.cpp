@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -50,7 +51,7 @@ bool ReadLine(std::FILE* f, std::string& line) {
 
 bool Contains(std::string_view s, std::string_view part) { return s.find(part) != std::string_view::npos; }
 
-// Parses a whole-string-free prefix number; nothing when none is there.
+// The number at the start of `text` (a bounded copy is parsed); nothing when none is there.
 std::optional<double> Number(std::string_view text, std::size_t* used = nullptr) {
   std::string s(text.substr(0, 64));
   char* end = nullptr;
@@ -79,7 +80,7 @@ std::optional<int> TimeOfDay(std::string_view line) {
   int h = 0, m = 0, s = 0;
   char buffer[32] = {};
   std::memcpy(buffer, line.data(), std::min<std::size_t>(line.size(), sizeof buffer - 1));
-  if (std::sscanf(buffer, "%d:%d:%d", &h, &m, &s) != 3) return std::nullopt;
+  if (std::sscanf(buffer, "%3d:%3d:%3d", &h, &m, &s) != 3) return std::nullopt;
   if (h < 0 || h > 23 || m < 0 || m > 59 || s < 0 || s > 60) return std::nullopt;
   return h * 3600 + m * 60 + s;
 }
@@ -207,7 +208,8 @@ class WavReader final : public ReplayReader {
       const std::size_t body = at + 8;
       if (size > list.size() - body) break;
       const auto* text = reinterpret_cast<const char*>(list.data() + body);
-      const std::string value(text, strnlen(text, size));
+      const std::string_view field(text, size);
+      const std::string value(field.substr(0, field.find('\0')));
       if (std::memcmp(id, "ICMT", 4) == 0) Comment(value);
       if (std::memcmp(id, "ICRD", 4) == 0) Created(value);
       at = body + size + (size & 1U);
@@ -241,7 +243,7 @@ class WavReader final : public ReplayReader {
 
   void Created(const std::string& text) {
     int y = 0, mo = 0, d = 0, h = 0, mi = 0, s = 0, zone = 0;
-    if (std::sscanf(text.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d%d", &y, &mo, &d, &h, &mi, &s, &zone) != 7) return;
+    if (std::sscanf(text.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d%3d", &y, &mo, &d, &h, &mi, &s, &zone) != 7) return;
     if (mo < 1 || mo > 12 || d < 1 || d > 31 || h > 23 || mi > 59 || s > 60 || std::abs(zone) > 24) return;
     const std::int64_t t = UtcSeconds(y, mo, d, h, mi, s) - static_cast<std::int64_t>(zone) * 3600;
     if (t >= 0 && t <= std::numeric_limits<std::uint32_t>::max()) stream_.startTime = static_cast<std::uint32_t>(t);
@@ -347,7 +349,7 @@ class TextReader final : public ReplayReader {
       else if (key == "Start Date") {
         int y = 0, m = 0, d = 0;
         const std::string v(value.substr(0, 32));
-        if (std::sscanf(v.c_str(), "%d-%d-%d", &y, &m, &d) == 3 && y > 1900 && y < 3000 && m >= 1 && m <= 12 &&
+        if (std::sscanf(v.c_str(), "%5d-%3d-%3d", &y, &m, &d) == 3 && y > 1900 && y < 3000 && m >= 1 && m <= 12 &&
             d >= 1 && d <= 31)
           dayStart_ = UtcSeconds(y, m, d, 0, 0, 0);
       } else if (key == "Time Zone") {
@@ -438,7 +440,6 @@ class TextReader final : public ReplayReader {
     const auto tod = TimeOfDay(line);
     if (!tod) return false;
     std::vector<std::string_view> fields;
-    std::string_view rest;
     const std::size_t tab = line.find('\t');
     if (tab == std::string_view::npos) return false;
     if (layout_ == TextLayout::kCurrent) {
@@ -682,7 +683,7 @@ TextLayout ClassifyTextLine(std::string_view line) {
   const std::string_view tail = line.substr(v + 1);
   std::memcpy(buffer, tail.data(), std::min<std::size_t>(tail.size(), sizeof buffer - 1));
   int a = 0, b = 0, c = 0;
-  if (std::sscanf(buffer, "%d.%d.%d", &a, &b, &c) != 3) return TextLayout::kUnknown;
+  if (std::sscanf(buffer, "%4d.%4d.%4d", &a, &b, &c) != 3) return TextLayout::kUnknown;
   const long version = static_cast<long>(a) * 65536 + static_cast<long>(b) * 256 + c;
   return version >= 0x20400 ? TextLayout::kMiddle : TextLayout::kOldest;
 }
