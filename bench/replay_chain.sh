@@ -11,6 +11,7 @@ trap 'rm -rf "$tmp"' EXIT
 seconds=$((MINUTES * 60))
 sox -n -r 64000 -b 24 -c 1 "$tmp/long.wav" synth "$seconds" sine 5000 synth "$seconds" whitenoise amod 0.1 0.9 \
   vol 0.5 2>/dev/null
+sox -n -r 64000 -b 24 -c 1 "$tmp/one.wav" synth 1 sine 5000 2>/dev/null
 mkdir -p "$tmp/folder"
 quarter=$((seconds / 4))
 for i in 0 1 2 3; do
@@ -26,11 +27,15 @@ wall() { # prints the wall seconds of a command, its output discarded
 }
 hylo=$(wall taskset -c 0 "$build/cli/hylo-cli" replay --jobs 1 --fft-dir "$tmp/fft" --settings-dir "$tmp/s" \
   "$tmp/long.wav")
+fixed=$(wall taskset -c 0 "$build/cli/hylo-cli" replay --jobs 1 --fft-dir "$tmp/fft1" --settings-dir "$tmp/s0" \
+  "$tmp/one.wav")
 sox_stat=$(wall taskset -c 0 sox "$tmp/long.wav" -n stat)
 jobs1=$(wall "$build/cli/hylo-cli" replay --jobs 1 --settings-dir "$tmp/s1" "$tmp/folder")
 jobs2=$(wall "$build/cli/hylo-cli" replay --jobs 2 --settings-dir "$tmp/s2" "$tmp/folder")
 printf 'replay_chain: %d s of 64000 S/s 24-bit signal\n' "$seconds"
 printf '  hylo-cli replay (one core, FFT log)  %6.2f s  %7.0f x real time\n' "$hylo" "$(echo "$seconds / $hylo" | bc -l)"
+printf '  of which start and exit (a 1 s file)  %6.2f s; net %7.0f x real time\n' "$fixed" \
+  "$(echo "$seconds / ($hylo - $fixed)" | bc -l)"
 printf '  sox -n stat (one core)               %6.2f s  %7.0f x real time\n' "$sox_stat" \
   "$(echo "$seconds / $sox_stat" | bc -l)"
 printf '  folder of 4, --jobs 1                %6.2f s\n' "$jobs1"
