@@ -308,6 +308,7 @@ TEST_F(ReplayChain, ThreeFilesInOrderContinueTheStreamUntilARateChangeThenStop) 
   ASSERT_TRUE(hylo.Data().Replay().StartReplay({a, b, c}));
   WaitFinished();
   EXPECT_FALSE(hylo.Data().Replay().Replaying());
+  std::lock_guard guard(lock);
   EXPECT_EQ(started, (std::vector<std::string>{"1.wav", "2.wav", "3.wav"}));
   EXPECT_EQ(firstSamples, (std::vector<std::uint64_t>{0, 1000, 2000, 3000, 0}));
   EXPECT_FALSE(hylo.Data().ReplayInProgress());
@@ -338,10 +339,14 @@ TEST_F(ReplayChain, RateFiveReadsFiveRecordsPerTickAndAnUnknownTextIsRefusedWith
   replay.StopReplay();
   WaitFinished();
 
-  finished = false;
-  started.clear();
+  {
+    std::lock_guard guard(lock);
+    finished = false;
+    started.clear();
+  }
   ASSERT_TRUE(replay.StartReplay({bad}));
   WaitFinished();
+  std::lock_guard guard(lock);
   EXPECT_TRUE(started.empty());
   EXPECT_EQ(spectra, 5);
 }
