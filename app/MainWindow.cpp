@@ -114,6 +114,8 @@ MainWindow::MainWindow(Hylo& hylo, QWidget* parent) : QMainWindow(parent), hylo_
   stopButton_ = scanButton("Stop", scanpanel::kStop, &HyloScan::StopCallback);
   scanning->addStretch(1);
   layout->addLayout(scanning);
+  replayPanel_ = new ReplayPanel(hylo_, central);
+  layout->addWidget(replayPanel_);
 
   exitButton_ = new QPushButton("Exit", central);
   exitButton_->setObjectName("exitButton");

@@ -17,6 +17,7 @@
 #include "EpochWindow.h"
 #include "OrientationPanel.h"
 #include "PanelBinding.h"
+#include "ReplayPanel.h"
 #include "SettingsPanel.h"
 #include "SetupPanel.h"
 #include "SpectrumWidget.h"
@@ -37,6 +38,7 @@ class MainWindow final : public QMainWindow {
   QPushButton* StartButton() const { return startButton_; }
   QPushButton* PauseButton() const { return pauseButton_; }
   QPushButton* StopButton() const { return stopButton_; }
+  ReplayPanel* Replay() const { return replayPanel_; }
   DisplayArea* TopDisplay() const { return top_; }
   DisplayArea* BottomDisplay() const { return bottom_; }
   // The display of that kind in the area showing it, else the top area's (both get the data).
@@ -79,6 +81,7 @@ class MainWindow final : public QMainWindow {
   void ShowSyncIndicator();
 
   Hylo& hylo_;
+  ReplayPanel* replayPanel_ = nullptr;
   QPlainTextEdit* statusField_ = nullptr;
   std::uint64_t statusLinesSeen_ = 0;
   QLabel* logIndicator_ = nullptr;

@@ -11,6 +11,7 @@
 #include <optional>
 #include <thread>
 
+#include "CliTally.h"
 #include "context/HyloSession.h"
 #include "link/DeviceIdentity.h"
 #include "platform/TerminationSignal.h"
@@ -23,51 +24,6 @@ namespace {
 
 const std::map<std::string, int> kTransports = {
     {"off", TRANSPORT_OFF}, {"udp", TRANSPORT_UDP}, {"tcp", TRANSPORT_TCP}, {"link", TRANSPORT_LINK}};
-
-// What reached WaveThread and FftThread, counted on their threads.
-class Tally {
- public:
-  void Wave(const WaveformRecord& r) {
-    std::lock_guard guard(lock_);
-    if (waveRecords_ == 0)
-      firstSample_ = r.firstSample;
-    else
-      missedSamples_ += r.missedSamples;
-    nextSample_ = r.firstSample + r.sampleCount;
-    sampleRate_ = r.sampleRate;
-    ++waveRecords_;
-  }
-  void Spectrum(const SpectrumRecord& r) {
-    std::lock_guard guard(lock_);
-    if (spectrumRecords_ > 0) missedRecords_ += r.missedRecords;
-    ++spectrumRecords_;
-  }
-  nlohmann::json Json() const {
-    std::lock_guard guard(lock_);
-    return {{"waveformRecords", waveRecords_}, {"spectrumRecords", spectrumRecords_}, {"missedSamples", missedSamples_},
-            {"missedRecords", missedRecords_}, {"firstSample", firstSample_},         {"nextSample", nextSample_},
-            {"sampleRate", sampleRate_}};
-  }
-  std::string Progress(double elapsed) const {
-    std::lock_guard guard(lock_);
-    char line[160];
-    std::snprintf(line, sizeof line, "\r%7.1f s  waveform %llu  spectra %llu  missed %llu samples, %llu records ",
-                  elapsed, static_cast<unsigned long long>(waveRecords_),
-                  static_cast<unsigned long long>(spectrumRecords_), static_cast<unsigned long long>(missedSamples_),
-                  static_cast<unsigned long long>(missedRecords_));
-    return line;
-  }
-  bool AnyData() const {
-    std::lock_guard guard(lock_);
-    return waveRecords_ + spectrumRecords_ > 0;
-  }
-
- private:
-  mutable std::mutex lock_;
-  std::uint64_t waveRecords_ = 0, spectrumRecords_ = 0, missedSamples_ = 0, missedRecords_ = 0;
-  std::uint64_t firstSample_ = 0, nextSample_ = 0;
-  std::uint32_t sampleRate_ = 0;
-};
 
 // Calls from worker threads that the desktop would run on its UI thread wait here for the
 // main loop.
@@ -90,30 +46,6 @@ class MainQueue {
   std::mutex lock_;
   std::deque<std::function<void()>> pending_;
 };
-
-using Snapshot = std::map<fs::path, fs::file_time_type>;
-
-Snapshot Files(const std::string& dir) {
-  Snapshot s;
-  std::error_code ec;
-  if (dir.empty() || !fs::is_directory(dir, ec)) return s;
-  for (const auto& e : fs::directory_iterator(dir, ec)) {
-    if (e.is_regular_file(ec)) s[e.path()] = e.last_write_time(ec);
-  }
-  return s;
-}
-
-// Files that are new or changed since `before`, in name order.
-std::vector<std::string> Written(const std::vector<std::string>& dirs, const std::vector<Snapshot>& before) {
-  std::vector<std::string> out;
-  for (std::size_t i = 0; i < dirs.size(); ++i) {
-    for (const auto& [path, time] : Files(dirs[i])) {
-      const auto it = before[i].find(path);
-      if (it == before[i].end() || it->second != time) out.push_back(path.string());
-    }
-  }
-  return out;
-}
 
 bool Fail(std::string_view text) {
   std::cerr << "hylo-cli: " << text << "\n";

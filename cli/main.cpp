@@ -1,10 +1,12 @@
 // hylo-cli: the headless front end on the same core as the desktop app.
 #include <CLI/CLI.hpp>
+#include <filesystem>
 #include <iostream>
 #include <nlohmann/json.hpp>
 
 #include "CliContext.h"
 #include "RecordCommand.h"
+#include "ReplayCommand.h"
 #include "link/DeviceIdentity.h"
 #include "link/HyloConnect.h"
 #include "platform/LogFile.h"
@@ -42,7 +44,7 @@ int Identify(const cli::LinkOptions& o) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  CLI::App app{"hylo-cli: identify and record Aurisond hydrophones without a window"};
+  CLI::App app{"hylo-cli: identify, record and replay Aurisond hydrophone data without a window"};
   app.require_subcommand(1);
   cli::LinkOptions identify;
   auto* identifyCommand = app.add_subcommand("identify", "connect, identify, print the unit as JSON");
@@ -50,10 +52,22 @@ int main(int argc, char** argv) {
   cli::RecordOptions record;
   auto* recordCommand = app.add_subcommand("record", "connect, set up, scan and log for a while, print a JSON summary");
   cli::AddRecordOptions(*recordCommand, record);
-  CLI11_PARSE(app, argc, argv);
+  cli::ReplayOptions replay;
+  auto* replayCommand =
+      app.add_subcommand("replay", "replay WAV, FFT text and .fft files through the chain, print a JSON summary");
+  cli::AddReplayOptions(*replayCommand, replay);
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    // Help is a success; every bad option is exit code 2.
+    return app.exit(e) == 0 ? 0 : 2;
+  }
+  if (std::string_view(argv[0]).find('/') != std::string_view::npos)
+    replay.self = std::filesystem::absolute(argv[0]).string();
   platform::WatchTerminationSignals();
   platform::IgnoreFileSizeSignal();
   if (*identifyCommand) return Identify(identify);
   if (*recordCommand) return cli::Record(record);
+  if (*replayCommand) return cli::Replay(replay);
   return 2;
 }

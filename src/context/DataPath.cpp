@@ -1,6 +1,7 @@
 #include "context/DataPath.h"
 
 #include <cstring>
+#include <filesystem>
 
 #include "core/Post.h"
 #include "shell/OperatorPort.h"
@@ -57,6 +58,7 @@ DataPath::DataPath(HyloNodes& nodes, HyloThreadControl& threads, HyloIni& ini, O
   HyloProcFft::Context f;
   f.replayInProgress = w.replayInProgress;
   f.replayActive = w.replayActive;
+  f.logReplaySpectra = [this] { return logReplaySpectra_.load(); };
   f.fftTransport = fftTransport;
   f.customScanRate = customScan;
   f.scanInterval = scanInterval;
@@ -77,6 +79,7 @@ DataPath::DataPath(HyloNodes& nodes, HyloThreadControl& threads, HyloIni& ini, O
   t.postDisplay = [this](MessageNode* n) { return Forward(UI_UPDATE_THREAD, n); };
   t.postLog = [this](MessageNode* n) { return Forward(LOG_THREAD, n); };
   t.replayingFile = w.replayInProgress;
+  t.replayFileName = [this] { return replay_.CurrentName(); };
   trigger_.SetContext(t);
 
   auto headerInfo = [this] {
@@ -106,6 +109,56 @@ DataPath::DataPath(HyloNodes& nodes, HyloThreadControl& threads, HyloIni& ini, O
   wav.SetStopDataCollection([this] {
     if (stopDataCollection_) stopDataCollection_();
   });
+  WireReplay();
+}
+
+void DataPath::WireReplay() {
+  ReplayThread::Context c;
+  c.setReplaying = [this](bool on) {
+    if (on) replayActive_ = true;
+    replayInProgress_ = on;
+  };
+  c.newStream = [this](const ReplayStream&) { NewReplayStream(); };
+  c.fileStarted = [this](const ReplayStream& s, const std::string& path) {
+    reference_.SetSensitivity(s.sensitivity);
+    status_.SetTemperature(s.temperatureTenths);
+    status_.SetHumidity(s.humidityTenths);
+    status_.SetReplayName(std::filesystem::path(path).filename().string());
+    std::lock_guard guard(replayEventsLock_);
+    if (replayEvents_.fileStarted) replayEvents_.fileStarted(path);
+  };
+  c.fileRefused = [this](const std::string& path, const std::string& reason) {
+    const std::string name = std::filesystem::path(path).filename().string();
+    operator_.ShowNotice(reason == "Invalid File Selected"
+                             ? reason + ": " + name
+                             : name + ": " + reason +
+                                   "\n\nFile Replay Failed.\nEnsure the file is valid and try again.");
+    std::lock_guard guard(replayEventsLock_);
+    if (replayEvents_.fileRefused) replayEvents_.fileRefused(path, reason);
+  };
+  c.finished = [this] {
+    std::lock_guard guard(replayEventsLock_);
+    if (replayEvents_.finished) replayEvents_.finished();
+  };
+  replay_.SetContext(std::move(c));
+}
+
+void DataPath::NewReplayStream() {
+  // The records of the previous stream leave the chain before its counters restart.
+  DrainPipeline(std::chrono::seconds(5));
+  Post(threads_, WAVE_THREAD, MSG_RESET_PROCESSING);
+  Post(threads_, FFT_THREAD, MSG_RESET_PROCESSING);
+  Post(threads_, IMPULSE_THREAD, MSG_RESET_CHARTS);
+  if (logReplaySpectra_) {
+    // One FFT log per stream: the next spectrum opens a new file with this stream's header.
+    if (threads_.Started()) threads_.Barrier(LOG_THREAD, std::chrono::seconds(5));
+    logging_.CloseLog(0);
+  }
+}
+
+void DataPath::SetReplayEvents(ReplayEvents events) {
+  std::lock_guard guard(replayEventsLock_);
+  replayEvents_ = std::move(events);
 }
 
 StreamStatusSink DataPath::StatusSink() {
@@ -210,6 +263,7 @@ void DataPath::RegisterWorkers() {
   threads_.SetWorker(TRIGGER_THREAD, &trigger_);
   threads_.SetWorker(WAVE_THREAD, &wave_);
   threads_.SetWorker(FFT_THREAD, &fft_);
+  threads_.SetWorker(REPLAY_THREAD, &replay_);
 }
 
 void DataPath::HandleStreamBytes(MessageNode& node) {

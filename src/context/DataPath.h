@@ -10,6 +10,7 @@
 #include "files/HyloCalibrationFile.h"
 #include "files/HyloLogging.h"
 #include "files/HyloWav.h"
+#include "files/ReplayThread.h"
 #include "processing/HyloProcFft.h"
 #include "processing/HyloProcWave.h"
 #include "processing/HyloReference.h"
@@ -73,6 +74,16 @@ class DataPath {
   StreamChannels& Channels() { return channels_; }
   PanelModel& StatusPanel() { return statusPanel_; }
 
+  ReplayThread& Replay() { return replay_; }
+  // What a front end hears of a replay (each from ReplayThread; may be set any time).
+  struct ReplayEvents {
+    std::function<void(const std::string& path)> fileStarted;
+    std::function<void(const std::string& path, const std::string& reason)> fileRefused;
+    std::function<void()> finished;
+  };
+  void SetReplayEvents(ReplayEvents events);
+  // A headless replay logs the spectra it computes; the desktop app keeps them out of the log.
+  void SetLogReplaySpectra(bool on) { logReplaySpectra_ = on; }
   bool ReplayInProgress() const { return replayInProgress_.load(); }
   bool ReplayActive() const { return replayActive_.load(); }
   void SetReplayActive(bool on) { replayActive_ = on; }
@@ -84,6 +95,8 @@ class DataPath {
  private:
   int Forward(int slot, MessageNode* node) { return threads_.PostNode(slot, node); }
   StreamStatusSink StatusSink();
+  void WireReplay();
+  void NewReplayStream();
 
   HyloNodes& nodes_;
   HyloThreadControl& threads_;
@@ -114,6 +127,10 @@ class DataPath {
   } impulse_;
   std::atomic<bool> replayInProgress_{false};
   std::atomic<bool> replayActive_{false};
+  std::atomic<bool> logReplaySpectra_{false};
+  ReplayThread replay_{threads_};
+  std::mutex replayEventsLock_;
+  ReplayEvents replayEvents_;
   std::function<void()> stopDataCollection_;
   std::mutex statusLineLock_;
   std::function<void(std::string_view)> statusLine_;

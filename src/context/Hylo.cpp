@@ -195,11 +195,18 @@ void Hylo::WireScanning() {
   hooks.startEpochChannel = [this] {
     epochChannel_->Start(link_->ScanLink().peer(), link_->Connection().ConnectionType() == LINK_ETHERNET);
   };
+  hooks.replayRunning = [this] { return dataPath_->Replay().Replaying(); };
+  hooks.pauseReplay = [this] {
+    ReplayThread& replay = dataPath_->Replay();
+    replay.SetPaused(!replay.Progress().paused);
+  };
+  hooks.stopReplay = [this] { dataPath_->Replay().StopReplay(); };
   scan_->SetHooks(std::move(hooks));
   link_->Connection().SetDisconnectListener([this] { epochChannel_->DisconnectEpochChannel(); });
   dataPath_->SetStopDataCollection([this] { StopScanning(); });
   dataPath_->SetLogStatusLine([this](std::string_view line) { statusLog_.Append(line); });
-  link_->SetLinkEvents([this](std::string_view line) { statusLog_.Append(line); }, [this] { StopScanning(); });
+  link_->SetLinkEvents([this](std::string_view line) { statusLog_.Append(line); }, [this] { StopScanning(); },
+                       [this] { return dataPath_->Replay().Replaying(); });
 
   ReplyPort port;
   port.identity = [this] { return link_->Connection().Identity(); };

@@ -74,13 +74,15 @@ void LinkModules::ClockStep(int syncMode, bool identified) {
   if (identified) link_.Send(cmd::kUnitEnquiry, {}, true);
 }
 
-void LinkModules::SetLinkEvents(std::function<void(std::string_view)> statusLog, std::function<void()> stopScanning) {
+void LinkModules::SetLinkEvents(std::function<void(std::string_view)> statusLog, std::function<void()> stopScanning,
+                                std::function<bool()> replayRunning) {
   statusLog_ = statusLog;
   LinkHooks hooks;
   hooks.wakeSerialReader = [this] { serial_.WakeSerialReader(); };
   hooks.resetConnectionDisplay = [this] { connect_.ResetConnectionDisplay(); };
   hooks.statusLog = std::move(statusLog);
   hooks.stopScanning = std::move(stopScanning);
+  hooks.replayRunning = std::move(replayRunning);
   comms_->SetHooks(std::move(hooks));
 }
 

@@ -42,7 +42,9 @@ class LinkModules {
   HyloScan::Link ScanLink();
   // What a lost or re-made link tells the rest of the program: the status log and the
   // scanning stop (a link that cannot be re-made ends the scan).
-  void SetLinkEvents(std::function<void(std::string_view)> statusLog, std::function<void()> stopScanning);
+  // A lost link stops scanning, but never a replay.
+  void SetLinkEvents(std::function<void(std::string_view)> statusLog, std::function<void()> stopScanning,
+                     std::function<bool()> replayRunning = {});
 
  private:
   void ClockStep(int syncMode, bool identified);

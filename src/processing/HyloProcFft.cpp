@@ -146,7 +146,8 @@ std::uint64_t HyloProcFft::ProcessRecord(SpectrumRecord& r) {
 
 void HyloProcFft::LoggingCopy(const SpectrumRecord& r) {
   const bool replayActive = context_.replayActive && context_.replayActive();
-  if (replayActive || !context_.fftTransport || context_.fftTransport() == 0) return;
+  const bool logReplay = context_.logReplaySpectra && context_.logReplaySpectra();
+  if (replayActive ? !logReplay : (!context_.fftTransport || context_.fftTransport() == 0)) return;
   bool made = false;
   PostTo(nodes_, context_.postLog, MSG_SPECTRUM, [&](MessageNode& node) {
     made = true;

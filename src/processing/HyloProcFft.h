@@ -22,6 +22,7 @@ class HyloProcFft final : public Worker {
   struct Context {
     std::function<bool()> replayInProgress;
     std::function<bool()> replayActive;
+    std::function<bool()> logReplaySpectra;  // a headless replay asks for the spectra it computes
     std::function<int()> fftTransport;
     std::function<bool()> customScanRate;
     std::function<double()> scanInterval;

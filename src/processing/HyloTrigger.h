@@ -4,6 +4,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <string>
 #include <vector>
 
 #include "core/Worker.h"
@@ -21,7 +22,8 @@ class HyloTrigger final : public Worker {
   struct Context {
     std::function<int(MessageNode*)> postDisplay;  // 1 when taken
     std::function<int(MessageNode*)> postLog;
-    std::function<bool()> replayingFile;  // no WAV copies of replayed files
+    std::function<bool()> replayingFile;          // no WAV copies of replayed files
+    std::function<std::string()> replayFileName;  // the replayed file's name for event lines
   };
 
   explicit HyloTrigger(HyloNodes& nodes);

@@ -1,0 +1,229 @@
+#include "ReplayCommand.h"
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <iostream>
+#include <thread>
+
+#include "CliContext.h"
+#include "CliTally.h"
+#include "context/Hylo.h"
+#include "platform/ChildProcess.h"
+#include "platform/TerminationSignal.h"
+
+namespace hylo::cli {
+
+namespace {
+
+bool ReplayableName(const fs::path& p) {
+  std::string ext = p.extension().string();
+  std::transform(ext.begin(), ext.end(), ext.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return ext == ".wav" || ext == ".txt" || ext == ".fft";
+}
+
+double Seconds(std::chrono::steady_clock::time_point since) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
+}
+
+nlohmann::json Refusal(const std::string& file, const std::string& reason) {
+  return {{"file", file}, {"reason", reason}};
+}
+
+// One process replays the inputs in order, consecutive files continuing their stream.
+class ReplayRun {
+ public:
+  ReplayRun(const ReplayOptions& o, bool progress) : o_(o), progress_(progress) {}
+
+  nlohmann::json Run(const std::vector<std::string>& inputs) {
+    const auto start = std::chrono::steady_clock::now();
+    ScriptedOperator op;
+    LinkOptions link;
+    link.settingsDir = o_.settingsDir;
+    auto hylo = MakeContext(op, link);
+    DataPath& data = hylo->Data();
+    const std::vector<std::string> dirs{o_.fftDir};
+    const std::vector<Snapshot> before{Files(o_.fftDir)};
+    SetUpLogging(*hylo);
+
+    data.SetWaveTap([this](const WaveformRecord& r) { tally_.Wave(r); });
+    data.SetSpectrumTap([this](const SpectrumRecord& r) { tally_.Spectrum(r); });
+    DataPath::ReplayEvents events;
+    events.fileStarted = [this](const std::string& path) {
+      std::lock_guard guard(lock_);
+      replayed_.push_back(path);
+    };
+    events.fileRefused = [this](const std::string& path, const std::string& reason) {
+      std::lock_guard guard(lock_);
+      refused_.push_back(Refusal(path, reason));
+    };
+    events.finished = [this] {
+      std::lock_guard guard(lock_);
+      finished_ = true;
+      done_.notify_all();
+    };
+    data.SetReplayEvents(events);
+    ReplayThread& replay = data.Replay();
+    replay.SetPace(o_.realtime ? ReplayPace::kRealtime : ReplayPace::kFast);
+
+    bool interrupted = false;
+    if (replay.StartReplay(inputs)) {
+      std::unique_lock guard(lock_);
+      while (!finished_) {
+        done_.wait_for(guard, std::chrono::milliseconds(100));
+        if (platform::TerminationRequested()) {
+          interrupted = true;
+          replay.StopReplay();
+          done_.wait_for(guard, std::chrono::seconds(5), [this] { return finished_; });
+          break;
+        }
+        if (progress_) {
+          const ReplayProgress p = replay.Progress();
+          std::cerr << "\r" << p.fileIndex << "/" << p.fileCount << " " << p.currentName << "  "
+                    << static_cast<long long>(p.totalSeconds) << " s of signal   " << std::flush;
+        }
+      }
+    } else {
+      std::lock_guard guard(lock_);
+      for (const auto& in : inputs) refused_.push_back(Refusal(in, "the replay could not be started"));
+    }
+    if (progress_) std::cerr << "\n";
+    const double dataSeconds = replay.Progress().totalSeconds;
+    // Everything replayed passes the chain and reaches the logs before they close.
+    data.DrainPipeline(std::chrono::seconds(30));
+    hylo->Threads().Barrier(LOG_THREAD, std::chrono::seconds(30));
+    data.SetWaveTap({});
+    data.SetSpectrumTap({});
+    data.SetReplayEvents({});
+    hylo->MainExit();
+
+    nlohmann::json out = tally_.Json();
+    for (const char* key : {"firstSample", "nextSample", "sampleRate"}) out.erase(key);
+    std::lock_guard guard(lock_);
+    out["inputs"] = replayed_;
+    out["refused"] = refused_;
+    out["events"] = 0;  // no triggers are configured in a headless replay yet
+    out["impulses"] = 0;
+    out["files"] = Written(dirs, before);
+    out["dataSeconds"] = dataSeconds;
+    out["seconds"] = Seconds(start);
+    out["interrupted"] = interrupted;
+    return out;
+  }
+
+ private:
+  void SetUpLogging(Hylo& hylo) {
+    HyloLogging& logging = hylo.Data().Logging();
+    FftLogPanelValues fft = logging.ShowFftLogSettings();
+    fft.enabled = !o_.fftDir.empty();
+    if (fft.enabled) fft.folder = o_.fftDir;
+    logging.ApplyFftLogSettings(fft);
+    ImpulseLogPanelValues impulse = logging.ShowImpulseLogSettings();
+    impulse.enabled = false;
+    logging.ApplyImpulseLogSettings(impulse);
+    hylo.Groups().wav.captureEnabled = false;
+    logging.SetWavLogActive(false);
+    hylo.Data().SetLogReplaySpectra(fft.enabled);
+  }
+
+  const ReplayOptions& o_;
+  bool progress_;
+  Tally tally_;
+  std::mutex lock_;
+  std::condition_variable done_;
+  bool finished_ = false;
+  std::vector<std::string> replayed_;
+  nlohmann::json refused_ = nlohmann::json::array();
+};
+
+// Independent inputs in job processes, each input a stream of its own; the summaries merged
+// in input order.
+nlohmann::json RunJobs(const ReplayOptions& o, const std::vector<std::string>& inputs, int jobs) {
+  const auto start = std::chrono::steady_clock::now();
+  std::vector<std::vector<std::string>> commands;
+  for (const auto& in : inputs) {
+    std::vector<std::string> c{o.self, "replay", "--jobs", "1", "--no-progress"};
+    if (!o.fftDir.empty()) c.insert(c.end(), {"--fft-dir", o.fftDir});
+    if (!o.settingsDir.empty()) c.insert(c.end(), {"--settings-dir", o.settingsDir});
+    if (o.realtime) c.push_back("--realtime");
+    c.push_back(in);
+    commands.push_back(std::move(c));
+  }
+  const auto results = platform::RunChildren(commands, jobs);
+  nlohmann::json out = {
+      {"inputs", nlohmann::json::array()}, {"refused", nlohmann::json::array()}, {"files", nlohmann::json::array()}};
+  for (const char* key : {"waveformRecords", "spectrumRecords", "missedSamples", "missedRecords", "events", "impulses"})
+    out[key] = 0;
+  double dataSeconds = 0;
+  bool interrupted = false;
+  for (std::size_t i = 0; i < results.size(); ++i) {
+    const auto part = nlohmann::json::parse(results[i].output, nullptr, false);
+    if (part.is_discarded() || !part.is_object()) {
+      out["refused"].push_back(Refusal(inputs[i], "the replay job ended without a summary"));
+      continue;
+    }
+    for (const char* key : {"inputs", "refused", "files"})
+      for (const auto& item : part.value(key, nlohmann::json::array())) out[key].push_back(item);
+    for (const char* key :
+         {"waveformRecords", "spectrumRecords", "missedSamples", "missedRecords", "events", "impulses"})
+      out[key] = out[key].get<std::uint64_t>() + part.value(key, std::uint64_t{0});
+    dataSeconds += part.value("dataSeconds", 0.0);
+    interrupted = interrupted || part.value("interrupted", false);
+  }
+  out["dataSeconds"] = dataSeconds;
+  out["seconds"] = Seconds(start);
+  out["interrupted"] = interrupted;
+  return out;
+}
+
+}  // namespace
+
+std::vector<std::string> ReplayInputs(const std::vector<std::string>& paths, std::vector<std::string>& missing) {
+  std::vector<std::string> out;
+  for (const auto& p : paths) {
+    std::error_code ec;
+    if (fs::is_directory(p, ec)) {
+      std::vector<std::string> names;
+      for (const auto& e : fs::directory_iterator(p, ec))
+        if (e.is_regular_file(ec) && ReplayableName(e.path())) names.push_back(e.path().string());
+      std::sort(names.begin(), names.end());
+      out.insert(out.end(), names.begin(), names.end());
+    } else if (fs::exists(p, ec)) {
+      out.push_back(p);
+    } else {
+      missing.push_back(p);
+    }
+  }
+  return out;
+}
+
+void AddReplayOptions(CLI::App& command, ReplayOptions& o) {
+  command.add_option("--fft-dir", o.fftDir, "log the spectra of the replay into this folder, one log per stream");
+  command.add_option("--settings-dir", o.settingsDir, "folder for Hylo.ini and the job files");
+  command.add_flag("--realtime", o.realtime, "replay at the recorded speed (default: as fast as possible)");
+  command.add_option("--jobs", o.jobs, "replay independent inputs in N processes (default: the number of cores)")
+      ->check(CLI::PositiveNumber);
+  command.add_flag("--no-progress", o.noProgress, "no progress lines on stderr")->group("");
+  command
+      .add_option("PATH", o.paths, "files or folders (a folder replays its .wav, .txt and .fft files in name order)")
+      ->required();
+}
+
+int Replay(const ReplayOptions& o) {
+  std::vector<std::string> missing;
+  const std::vector<std::string> inputs = ReplayInputs(o.paths, missing);
+  int jobs = o.jobs > 0 ? o.jobs : static_cast<int>(std::max(1U, std::thread::hardware_concurrency()));
+  jobs = std::min<int>(jobs, static_cast<int>(std::max<std::size_t>(inputs.size(), 1)));
+  nlohmann::json out;
+  if (jobs > 1 && !o.self.empty()) {
+    out = RunJobs(o, inputs, jobs);
+  } else {
+    out = ReplayRun(o, platform::StderrIsTerminal() && !o.noProgress).Run(inputs);
+  }
+  for (const auto& m : missing) out["refused"].push_back(Refusal(m, "no such file or folder"));
+  std::cout << out.dump() << std::endl;
+  return out["refused"].empty() ? 0 : 1;
+}
+
+}  // namespace hylo::cli

@@ -1,0 +1,28 @@
+#pragma once
+// `hylo-cli replay`: recorded files back through the whole chain without a window.
+#include <CLI/CLI.hpp>
+#include <string>
+#include <vector>
+
+namespace hylo::cli {
+
+struct ReplayOptions {
+  std::string fftDir;
+  std::string settingsDir;
+  bool realtime = false;
+  bool noProgress = false;
+  int jobs = 0;  // 0: the number of cores
+  std::vector<std::string> paths;
+  std::string self;  // this program, for the job processes
+};
+
+void AddReplayOptions(CLI::App& command, ReplayOptions& o);
+
+// 0 when every input replayed; 1 when any was refused (the rest still replay).
+int Replay(const ReplayOptions& o);
+
+// The inputs of PATHs in order: a file as given, a folder's .wav, .txt and .fft files in
+// name order. Paths that are neither go to `missing`.
+std::vector<std::string> ReplayInputs(const std::vector<std::string>& paths, std::vector<std::string>& missing);
+
+}  // namespace hylo::cli
