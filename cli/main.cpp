@@ -4,6 +4,7 @@
 #include <nlohmann/json.hpp>
 
 #include "CliContext.h"
+#include "FilesCommand.h"
 #include "RecordCommand.h"
 #include "link/DeviceIdentity.h"
 #include "link/HyloConnect.h"
@@ -42,7 +43,7 @@ int Identify(const cli::LinkOptions& o) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  CLI::App app{"hylo-cli: identify and record Aurisond hydrophones without a window"};
+  CLI::App app{"hylo-cli: identify, record and reach the files of Aurisond hydrophones without a window"};
   app.require_subcommand(1);
   cli::LinkOptions identify;
   auto* identifyCommand = app.add_subcommand("identify", "connect, identify, print the unit as JSON");
@@ -50,10 +51,13 @@ int main(int argc, char** argv) {
   cli::RecordOptions record;
   auto* recordCommand = app.add_subcommand("record", "connect, set up, scan and log for a while, print a JSON summary");
   cli::AddRecordOptions(*recordCommand, record);
+  cli::FilesOptions files;
+  auto* filesCommand = cli::AddFilesOptions(app, files);
   CLI11_PARSE(app, argc, argv);
   platform::WatchTerminationSignals();
   platform::IgnoreFileSizeSignal();
   if (*identifyCommand) return Identify(identify);
   if (*recordCommand) return cli::Record(record);
+  if (*filesCommand) return cli::Files(files);
   return 2;
 }
