@@ -2,8 +2,8 @@
 
 #include <chrono>
 #include <iostream>
-#include <thread>
 #include <nlohmann/json.hpp>
+#include <thread>
 
 #include "files/HyloFileSystem.h"
 #include "link/Firmware.h"

@@ -24,7 +24,8 @@ std::string Field(const std::vector<std::uint8_t>& b, std::size_t at, std::size_
   std::string out;
   for (std::size_t i = at; i < at + size && i < b.size() && b[i] != 0; ++i) {
     const char c = static_cast<char>(std::toupper(b[i]));
-    if (!std::isalnum(static_cast<unsigned char>(c)) && std::string_view("_-$~!#%&'(){}^@").find(c) == std::string_view::npos)
+    if (!std::isalnum(static_cast<unsigned char>(c)) &&
+        std::string_view("_-$~!#%&'(){}^@").find(c) == std::string_view::npos)
       bad = true;
     out += c;
   }
@@ -58,7 +59,8 @@ void Seed(const fs::path& file, std::size_t size) {
 
 }  // namespace
 
-SimFileSystem::SimFileSystem(const SimOptions& options) : o_(options), root_(options.storage), busyLeft_(options.fsBusy) {
+SimFileSystem::SimFileSystem(const SimOptions& options)
+    : o_(options), root_(options.storage), busyLeft_(options.fsBusy) {
   fs::create_directories(root_ / "1" / "AURISOND");
   Seed(root_ / "1" / "BOOT5505.BIN", 2048);
   Seed(root_ / "1" / "AURISOND" / "UNIT.CFG", 64);
@@ -75,7 +77,8 @@ std::optional<std::vector<std::uint8_t>> SimFileSystem::Handle(const SimFrame& f
   const auto& p = f.payload;
   if (f.letter == 'P') {
     std::vector<std::uint8_t> r{static_cast<std::uint8_t>(pending_ ? 1 : 0)};
-    if (pending_) r.insert(r.end(), {static_cast<std::uint8_t>(*pending_ & 0xFF), static_cast<std::uint8_t>(*pending_ >> 8)});
+    if (pending_)
+      r.insert(r.end(), {static_cast<std::uint8_t>(*pending_ & 0xFF), static_cast<std::uint8_t>(*pending_ >> 8)});
     pending_.reset();
     return r;
   }
@@ -140,8 +143,15 @@ std::vector<std::uint8_t> SimFileSystem::List(const fs::path& folder) const {
     entries.push_back(e);
   }
   if (o_.fsHostileListing) {
-    const std::vector<std::string> hostile = {std::string(), ".", "..", "../ESCAPE.TXT", "A/B.TXT", "..\\EVIL.TXT",
-                                              std::string("NUL\0X.TXT", 9), "TOOLONGNAME.TXT", "WAYTOOLONG12"};
+    const std::vector<std::string> hostile = {std::string(),
+                                              ".",
+                                              "..",
+                                              "../ESCAPE.TXT",
+                                              "A/B.TXT",
+                                              "..\\EVIL.TXT",
+                                              std::string("NUL\0X.TXT", 9),
+                                              "TOOLONGNAME.TXT",
+                                              "WAYTOOLONG12"};
     for (const auto& h : hostile) {
       std::vector<std::uint8_t> e(h.begin(), h.end());
       e.resize(12, 0);
@@ -227,7 +237,8 @@ SimFileSystem::Result SimFileSystem::Execute(char letter, const std::vector<std:
         r.status = kFailed;
         break;
       }
-      std::fstream out(file, std::ios::binary | std::ios::in | std::ios::out | (offset == 0 ? std::ios::trunc : std::ios::openmode{}));
+      std::fstream out(file, std::ios::binary | std::ios::in | std::ios::out |
+                                 (offset == 0 ? std::ios::trunc : std::ios::openmode{}));
       if (!out) out.open(file, std::ios::binary | std::ios::out | std::ios::trunc);
       out.seekp(offset);
       out.write(reinterpret_cast<const char*>(b.data() + 80), static_cast<std::streamsize>(length));

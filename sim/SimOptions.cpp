@@ -112,7 +112,8 @@ std::string SimUsage() {
          "  --bad-descriptions N       every N waveform messages, send unusable stream descriptions\n"
          "                             (zero rate, extreme values, channel type 255), each with data\n"
          "  --storage DIR              serve DIR/1 (and DIR/2) as the instrument's volumes over the file protocol\n"
-         "  --fs-hostile-listing       every folder listing also holds unusable names (\"\", \".\", \"..\", \"/\", ...)\n"
+         "  --fs-hostile-listing       every folder listing also holds unusable names (\"\", \".\", \"..\", \"/\", "
+         "...)\n"
          "  --fs-short-blocks          block reads carry one byte less than their length claims\n"
          "  --fs-corrupt-readback      reads of UPDATE.BIN return its first byte inverted\n"
          "  --fs-busy N                answer the first N file requests busy\n"
@@ -138,7 +139,9 @@ SimOptionsResult ParseSimOptions(const std::vector<std::string_view>& args) {
       continue;
     }
     if (a == "--fs-hostile-listing" || a == "--fs-short-blocks" || a == "--fs-corrupt-readback") {
-      (a == "--fs-hostile-listing" ? o.fsHostileListing : a == "--fs-short-blocks" ? o.fsShortBlocks : o.fsCorruptReadback) = true;
+      (a == "--fs-hostile-listing" ? o.fsHostileListing
+       : a == "--fs-short-blocks"  ? o.fsShortBlocks
+                                   : o.fsCorruptReadback) = true;
       continue;
     }
     if (a == "--ignore-baud") {

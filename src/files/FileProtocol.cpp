@@ -223,7 +223,8 @@ namespace {
 std::vector<Block> Blocks(std::uint32_t size, std::uint32_t step) {
   std::vector<Block> out;
   for (std::uint64_t at = 0; at < size; at += step)
-    out.push_back({static_cast<std::uint32_t>(at), static_cast<std::uint16_t>(std::min<std::uint64_t>(step, size - at))});
+    out.push_back(
+        {static_cast<std::uint32_t>(at), static_cast<std::uint16_t>(std::min<std::uint64_t>(step, size - at))});
   return out;
 }
 }  // namespace

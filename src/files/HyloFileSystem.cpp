@@ -139,7 +139,8 @@ HyloFileSystem::Outcome HyloFileSystem::Request(std::uint8_t letter, std::vector
       return out;
     }
     const auto pause = consecutiveFailures_ >= 10 ? options_.longRepostPause : options_.repostPause;
-    for (auto waited = std::chrono::milliseconds(0); waited < pause && !cancel_; waited += std::chrono::milliseconds(100))
+    for (auto waited = std::chrono::milliseconds(0); waited < pause && !cancel_;
+         waited += std::chrono::milliseconds(100))
       std::this_thread::sleep_for(std::min(std::chrono::milliseconds(100), pause - waited));
   }
 }
@@ -168,7 +169,8 @@ FilesResult HyloFileSystem::ListFolder(const RemotePath& folder, bool sizes, std
     out.push_back(std::move(e));
   }
   for (const auto& raw : listing.refused)
-    out.push_back({folder.Text() + "/?", raw, -1, false, "Error: the instrument listed a name that names no file: \"" + raw + "\""});
+    out.push_back({folder.Text() + "/?", raw, -1, false,
+                   "Error: the instrument listed a name that names no file: \"" + raw + "\""});
   return {};
 }
 
@@ -292,7 +294,8 @@ FilesResult HyloFileSystem::Write(const std::filesystem::path& localFile, const 
   RemotePath target = *folder;
   target.name = SplitShortName(localFile.filename().string()).Text();
   if (!ValidEntryName(target.name) || target.name.find('.') == std::string::npos)
-    return FilesResult::Fail("Error: the instrument cannot hold a file named \"" + localFile.filename().string() + "\"");
+    return FilesResult::Fail("Error: the instrument cannot hold a file named \"" + localFile.filename().string() +
+                             "\"");
   StatusLine("Write Process Initiated");
   return WriteFile(localFile, target);
 }

@@ -21,7 +21,8 @@ namespace text {
 inline constexpr std::string_view kAccessError =
     "An error has occured while accessing Aurisond file system. Please wait 10 seconds and try again.";
 inline constexpr std::string_view kNoData = "File contains no data.";
-inline constexpr std::string_view kLocalWrite = "ERROR: Failed to write local file.\nPlease verify local path and try again.";
+inline constexpr std::string_view kLocalWrite =
+    "ERROR: Failed to write local file.\nPlease verify local path and try again.";
 inline constexpr std::string_view kFolderRefused = "Error: The selected directory cannot be deleted.";
 inline constexpr std::string_view kFileRefused = "Error: The selected file cannot be deleted.";
 inline constexpr std::string_view kTooDeep =
@@ -36,9 +37,11 @@ inline constexpr std::string_view kFirmwareDone =
 inline constexpr std::string_view kContinueUpdate =
     "Please ensure power remains on instrument. \nPower loss during this stage may damage your instrument. \nClick Yes "
     "to continue?";
-inline constexpr std::string_view kConfigDone = "Config File updated successfully,\nReboot Aurisond for changes to apply.";
+inline constexpr std::string_view kConfigDone =
+    "Config File updated successfully,\nReboot Aurisond for changes to apply.";
 inline constexpr std::string_view kInvalidPassword = "Invalid Password";
-inline constexpr std::string_view kClearOverFtp = "Clearing the instrument's data is done over FTP; this unit has no FTP.";
+inline constexpr std::string_view kClearOverFtp =
+    "Clearing the instrument's data is done over FTP; this unit has no FTP.";
 }  // namespace text
 
 // The firmware update's fixed password.
@@ -75,8 +78,8 @@ class HyloFileSystem final : public InstrumentFiles {
 
  private:
   enum class Stage { kDone, kOutOfTries, kCancelled };
-  Stage RunOnce(std::uint8_t letter, std::span<const std::uint8_t> frame, std::size_t replyBytes,
-                std::uint16_t number, std::optional<FetchedResult>& result);
+  Stage RunOnce(std::uint8_t letter, std::span<const std::uint8_t> frame, std::size_t replyBytes, std::uint16_t number,
+                std::optional<FetchedResult>& result);
   std::optional<std::vector<std::uint8_t>> Exchange(std::uint8_t letter, std::span<const std::uint8_t> payload,
                                                     std::size_t replyBytes = 0);
   FilesResult ListFolder(const RemotePath& folder, bool sizes, std::vector<RemoteEntry>& out);

@@ -6,7 +6,8 @@ namespace {
 // A listed name used as one local path component: nothing that could climb out of the
 // destination or name another place.
 bool PlainComponent(const std::string& name) {
-  return !name.empty() && name != "." && name != ".." && name.find_first_of(std::string("/\\:\0", 4)) == std::string::npos;
+  return !name.empty() && name != "." && name != ".." &&
+         name.find_first_of(std::string("/\\:\0", 4)) == std::string::npos;
 }
 
 void Walk(InstrumentFiles& files, const RemoteEntry& at, const std::filesystem::path& local, TreeSummary& out) {
@@ -56,8 +57,11 @@ TreeSummary RetrieveTree(InstrumentFiles& files, const std::string& remote, cons
   std::string path = remote;
   while (path.size() > 1 && path.back() == '/') path.pop_back();
   const auto slash = path.rfind('/');
-  RemoteEntry top{path, path.substr(slash == std::string::npos ? 0 : slash + 1), -1,
-                  path.find('.', slash == std::string::npos ? 0 : slash) == std::string::npos, {}};
+  RemoteEntry top{path,
+                  path.substr(slash == std::string::npos ? 0 : slash + 1),
+                  -1,
+                  path.find('.', slash == std::string::npos ? 0 : slash) == std::string::npos,
+                  {}};
   if (top.folder) {
     // A folder's files land directly in the destination, its sub-folders below it.
     std::vector<RemoteEntry> entries;

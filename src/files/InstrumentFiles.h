@@ -12,8 +12,8 @@
 namespace hylo::files {
 
 struct RemoteEntry {
-  std::string path;  // "/1/DATA/F0001.WAV"
-  std::string name;  // "F0001.WAV", or "Volume 1" for a volume
+  std::string path;        // "/1/DATA/F0001.WAV"
+  std::string name;        // "F0001.WAV", or "Volume 1" for a volume
   std::int64_t size = -1;  // bytes; −1 for folders and sizes not asked for
   bool folder = false;
   // Why nothing can be done with this entry (a name that names no place, too deep); empty
