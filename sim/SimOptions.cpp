@@ -116,6 +116,7 @@ std::string SimUsage() {
          "...)\n"
          "  --fs-short-blocks          block reads carry one byte less than their length claims\n"
          "  --fs-corrupt-readback      reads of UPDATE.BIN return its first byte inverted\n"
+         "  --pace-line                pty: send replies no faster than the line rate (ten bits a byte)\n"
          "  --fs-busy N                answer the first N file requests busy\n"
          "  --dump-samples N           print the first N waveform counts of the scene, one per line, and exit\n"
          "  --help                     this text\n";
@@ -136,6 +137,10 @@ SimOptionsResult ParseSimOptions(const std::vector<std::string_view>& args) {
     }
     if (a == "--pty") {
       o.pty = true;
+      continue;
+    }
+    if (a == "--pace-line") {
+      o.paceLine = true;
       continue;
     }
     if (a == "--fs-hostile-listing" || a == "--fs-short-blocks" || a == "--fs-corrupt-readback") {

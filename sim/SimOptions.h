@@ -86,6 +86,7 @@ struct SimOptions {
   bool fsHostileListing = false;   // every listing also holds names that name no place
   bool fsShortBlocks = false;      // block reads claim the length asked but carry a byte less
   bool fsCorruptReadback = false;  // reads of UPDATE.BIN return its first byte inverted
+  bool paceLine = false;           // pty: replies leave no faster than the line rate
   int fsBusy = 0;                  // the first N requests are answered busy
   // Instead of playing the instrument: print this many waveform counts of the scene and exit.
   std::uint64_t dumpSamples = 0;

@@ -66,7 +66,10 @@ std::optional<std::vector<std::uint8_t>> HyloFileSystem::Exchange(std::uint8_t l
                                                                   std::size_t replyBytes) {
   auto reply = replyBytes > 0 || payload.size() > 64 ? link_.TransactLong(letter, payload, replyBytes, cancel_)
                                                      : link_.Transact(letter, payload, 1, false, cancel_);
-  if (!reply || reply->size() < kFrameHead) return std::nullopt;
+  if (!reply || reply->size() < kFrameHead) {
+    ++missed_;
+    return std::nullopt;
+  }
   const auto p = FirstPayload(*reply);
   return std::vector<std::uint8_t>(p.begin(), p.end());
 }

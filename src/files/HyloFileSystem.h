@@ -75,6 +75,8 @@ class HyloFileSystem final : public InstrumentFiles {
   Outcome Request(std::uint8_t letter, std::vector<std::uint8_t> body, std::span<const std::uint8_t> second = {},
                   std::size_t replyBytes = 0);
   std::uint16_t NextTransaction() const { return transaction_; }
+  // Exchanges that got no reply in time (each costs a try).
+  std::uint64_t MissedReplies() const { return missed_; }
 
  private:
   enum class Stage { kDone, kOutOfTries, kCancelled };
@@ -92,6 +94,7 @@ class HyloFileSystem final : public InstrumentFiles {
   FileSystemOptions options_;
   std::uint16_t transaction_ = 0;
   int consecutiveFailures_ = 0;
+  std::uint64_t missed_ = 0;
 };
 
 }  // namespace hylo::files

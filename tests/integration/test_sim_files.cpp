@@ -195,3 +195,14 @@ TEST(SimFilesFaults, RefusedDeletesAndTooDeepItemsSendNoRequest) {
   EXPECT_EQ(entries[0].refusal, files::text::kTooDeep);
   EXPECT_TRUE(fs::exists(u.Vol("A/B/C/D/E/F/G.TXT")));
 }
+
+TEST(SimFilesFaults, FullBlocksAt115200ArriveWithinTheirTimeOut) {
+  // A 4096-byte block takes 357 ms on a 115200 baud line, three times the command time-out.
+  const auto data = Bytes(10000, 14);
+  FilesUnit u(true, {"--pace-line"}, [&](const fs::path& root) { Put(root / "1/S.BIN", data); });
+  ASSERT_TRUE(u.connected);
+  std::uint64_t bytes = 0;
+  ASSERT_TRUE(u.fs->Retrieve("/1/S.BIN", u.local.Path() / "S.BIN", bytes).Ok());
+  EXPECT_EQ(Read(u.local.Path() / "S.BIN"), data);
+  EXPECT_EQ(u.fs->MissedReplies(), 0u);
+}
