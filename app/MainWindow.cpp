@@ -138,6 +138,7 @@ MainWindow::MainWindow(Hylo& hylo, QWidget* parent) : QMainWindow(parent), hylo_
   auto* panelsMenu = menuBar()->addMenu("Panels");
   panelsMenu->addAction("Status", this, [this] { OpenStatusPanel(); });
   panelsMenu->addAction("Accelerometer/Magnetometer", this, [this] { OpenTiltMagPanel(); });
+  panelsMenu->addAction("Instrument Files", this, [this] { OpenFilePanel(); });
 
   binding_ = std::make_unique<PanelBinding>(hylo_.MainPanel(), this, [this](const std::string& id) { Render(id); });
   for (const char* id :
@@ -401,6 +402,12 @@ StatusPanel* MainWindow::OpenStatusPanel() {
   statusPanel_->show();
   statusPanel_->raise();
   return statusPanel_;
+}
+
+FilePanel* MainWindow::OpenFilePanel() {
+  if (!filePanel_) filePanel_ = new FilePanel(hylo_, this);
+  filePanel_->Open();
+  return filePanel_;
 }
 
 OrientationPanel* MainWindow::OpenTiltMagPanel() {

@@ -14,6 +14,7 @@
 #include <memory>
 
 #include "DisplayArea.h"
+#include "FilePanel.h"
 #include "OrientationPanel.h"
 #include "PanelBinding.h"
 #include "SettingsPanel.h"
@@ -53,6 +54,7 @@ class MainWindow final : public QMainWindow {
   QSpinBox* ColourMap() const { return colourMap_; }
   StatusPanel* OpenStatusPanel();
   OrientationPanel* OpenTiltMagPanel();
+  FilePanel* OpenFilePanel();
   // One tick of the refresh timer: a refresh for UiUpdateThread, then the displays take
   // the prepared data.
   void RefreshTicker();
@@ -103,6 +105,7 @@ class MainWindow final : public QMainWindow {
   int shownReference_ = 0;
   StatusPanel* statusPanel_ = nullptr;
   OrientationPanel* orientationPanel_ = nullptr;
+  FilePanel* filePanel_ = nullptr;
   std::map<std::string, QLabel*> statusLabels_;
   QProgressBar* batteryGauge_ = nullptr;
   QLabel* activity_ = nullptr;

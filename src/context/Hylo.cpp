@@ -62,6 +62,7 @@ void Hylo::BuildModules() {
   programSettings_.reset();
   jobSetup_.reset();
   scan_.reset();
+  fileSys_.reset();
   link_.reset();
   dataPath_.reset();
   wav_.reset();
@@ -74,7 +75,11 @@ void Hylo::BuildModules() {
   StopHooks hooks;
   hooks.closeDataStreams = [this] { dataPath_->Channels().CloseStreams(); };
   link_->RegisterWorkers(hooks);
+  fileSys_ = std::make_unique<FileSysThread>(threads_, link_->Command());
+  fileSys_->Files().SetStatusLine([this](const std::string& event) { statusLog_.Append(event); });
+  threads_.SetWorker(FILE_SYS_THREAD, fileSys_.get());
   hooks.releaseWaiters = [this] {
+    fileSys_->Cancel();
     link_->Connection().Quit();
     if (jobSetup_) jobSetup_->Abort();
   };
