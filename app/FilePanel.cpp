@@ -5,6 +5,8 @@
 #include <QHeaderView>
 #include <QMetaObject>
 #include <QVBoxLayout>
+#include <chrono>
+#include <thread>
 
 #include "link/Firmware.h"
 
@@ -76,6 +78,12 @@ FilePanel::FilePanel(Hylo& hylo, QWidget* parent) : QWidget(parent, Qt::Window),
       progressText_->setText(QString::fromStdString(p.name + "  " + p.text));
     });
   });
+}
+
+FilePanel::~FilePanel() {
+  hylo_.FileSys().Cancel();
+  for (int i = 0; i < 100 && hylo_.FileSys().Busy(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  hylo_.FileSys().Files().SetProgress({});
 }
 
 void FilePanel::Route() {

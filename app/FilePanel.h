@@ -17,6 +17,8 @@ class FilePanel final : public QWidget {
   Q_OBJECT
  public:
   explicit FilePanel(Hylo& hylo, QWidget* parent = nullptr);
+  // Cancels and waits (bounded) for a running job: jobs and progress call back into the panel.
+  ~FilePanel() override;
 
   // Shows the panel and lists the volumes of the connected unit.
   void Open();

@@ -40,7 +40,9 @@ bool FileSysThread::Handle(MessageNode& node) {
   fs_->ResetCancel();
   if (queued.generation != generation_.load()) return false;  // cancelled meanwhile
   busy_ = true;
+  awake_.Acquire();
   queued.job(*fs_);
+  awake_.Release();
   busy_ = false;
   return false;
 }

@@ -12,6 +12,7 @@
 #include "core/HyloThreadControl.h"
 #include "core/Worker.h"
 #include "files/HyloFileSystem.h"
+#include "platform/KeepAwake.h"
 
 namespace hylo {
 
@@ -43,6 +44,7 @@ class FileSysThread final : public Worker {
   std::uint32_t nextJob_ = 0;
   std::atomic<std::uint64_t> generation_{0};
   std::atomic<bool> busy_{false};
+  platform::KeepAwake awake_;  // held while a job runs
 };
 
 }  // namespace hylo

@@ -77,8 +77,14 @@ TEST_P(SimFiles, ListRetrieveWriteDeleteAndFirmwareUpdate) {
     Put(root / "1/DATA/SET/S.BIN", small);
     Put(root / "1/DATA/SET/SUB/T.TXT", tiny);
     Put(root / "1/BOOT5505.BIN", oldBoot);
+    Put(root / "2/V2.TXT", tiny);
   });
   ASSERT_TRUE(u.connected);
+
+  std::vector<files::RemoteEntry> volumes;
+  ASSERT_TRUE(u.fs->List("", false, volumes).Ok());
+  ASSERT_EQ(volumes.size(), 2u) << "a second volume that answers is shown";
+  EXPECT_EQ(volumes[1].name, "Volume 2");
 
   std::vector<files::RemoteEntry> entries;
   ASSERT_TRUE(u.fs->List("/1", true, entries).Ok());
