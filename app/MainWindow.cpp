@@ -141,6 +141,7 @@ MainWindow::MainWindow(Hylo& hylo, QWidget* parent) : QMainWindow(parent), hylo_
   panelsMenu->addAction("Status", this, [this] { OpenStatusPanel(); });
   panelsMenu->addAction("Accelerometer/Magnetometer", this, [this] { OpenTiltMagPanel(); });
   panelsMenu->addAction("Epoch Messages", this, [this] { OpenEpochWindow(); });
+  panelsMenu->addAction("Instrument Files", this, [this] { OpenFilePanel(); });
 
   binding_ = std::make_unique<PanelBinding>(hylo_.MainPanel(), this, [this](const std::string& id) { Render(id); });
   for (const char* id :
@@ -411,6 +412,12 @@ StatusPanel* MainWindow::OpenStatusPanel() {
   statusPanel_->show();
   statusPanel_->raise();
   return statusPanel_;
+}
+
+FilePanel* MainWindow::OpenFilePanel() {
+  if (!filePanel_) filePanel_ = new FilePanel(hylo_, this);
+  filePanel_->Open();
+  return filePanel_;
 }
 
 OrientationPanel* MainWindow::OpenTiltMagPanel() {

@@ -15,6 +15,7 @@
 
 #include "DisplayArea.h"
 #include "EpochWindow.h"
+#include "FilePanel.h"
 #include "OrientationPanel.h"
 #include "PanelBinding.h"
 #include "ReplayPanel.h"
@@ -57,6 +58,7 @@ class MainWindow final : public QMainWindow {
   StatusPanel* OpenStatusPanel();
   EpochWindow* OpenEpochWindow();
   OrientationPanel* OpenTiltMagPanel();
+  FilePanel* OpenFilePanel();
   // One tick of the refresh timer: a refresh for UiUpdateThread, then the displays take
   // the prepared data.
   void RefreshTicker();
@@ -109,6 +111,7 @@ class MainWindow final : public QMainWindow {
   StatusPanel* statusPanel_ = nullptr;
   EpochWindow* epochWindow_ = nullptr;
   OrientationPanel* orientationPanel_ = nullptr;
+  FilePanel* filePanel_ = nullptr;
   std::map<std::string, QLabel*> statusLabels_;
   QProgressBar* batteryGauge_ = nullptr;
   QLabel* activity_ = nullptr;

@@ -5,6 +5,7 @@
 #include <nlohmann/json.hpp>
 
 #include "CliContext.h"
+#include "FilesCommand.h"
 #include "RecordCommand.h"
 #include "ReplayCommand.h"
 #include "link/DeviceIdentity.h"
@@ -44,7 +45,8 @@ int Identify(const cli::LinkOptions& o) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  CLI::App app{"hylo-cli: identify, record and replay Aurisond hydrophone data without a window"};
+  CLI::App app{
+      "hylo-cli: identify, record and replay Aurisond hydrophone data and reach the unit's files without a window"};
   app.require_subcommand(1);
   cli::LinkOptions identify;
   auto* identifyCommand = app.add_subcommand("identify", "connect, identify, print the unit as JSON");
@@ -52,6 +54,8 @@ int main(int argc, char** argv) {
   cli::RecordOptions record;
   auto* recordCommand = app.add_subcommand("record", "connect, set up, scan and log for a while, print a JSON summary");
   cli::AddRecordOptions(*recordCommand, record);
+  cli::FilesOptions files;
+  auto* filesCommand = cli::AddFilesOptions(app, files);
   cli::ReplayOptions replay;
   auto* replayCommand =
       app.add_subcommand("replay", "replay WAV, FFT text and .fft files through the chain, print a JSON summary");
@@ -69,5 +73,6 @@ int main(int argc, char** argv) {
   if (*identifyCommand) return Identify(identify);
   if (*recordCommand) return cli::Record(record);
   if (*replayCommand) return cli::Replay(replay);
+  if (*filesCommand) return cli::Files(files);
   return 2;
 }

@@ -46,6 +46,7 @@ SimInstrument::SimInstrument(const SimOptions& options)
     statusScene_ = SimScene(o_, setup_.WaveSampleRate());
   }
   if (o_.setupError) setup_.ForceError(o_.setupError);
+  if (!o_.storage.empty()) files_.emplace(o_);
   clockOffset_ = o_.clockOffset;
 }
 
@@ -67,6 +68,10 @@ SimAction SimInstrument::Handle(const SimFrame& f) {
   auto reply = [&](char letter, std::vector<std::uint8_t> payload) {
     a.replies.push_back({letter, std::move(payload)});
   };
+  if (files_ && files_->Handles(f)) {
+    if (auto r = files_->Handle(f)) reply(f.letter, std::move(*r));
+    return a;
+  }
   switch (f.letter) {
     case 'A': {
       if (p.size() != 4) break;  // malformed: a careful instrument keeps its clock

@@ -5,6 +5,7 @@
 #include <optional>
 #include <vector>
 
+#include "SimFileSystem.h"
 #include "SimFrameParser.h"
 #include "SimIdentity.h"
 #include "SimOptions.h"
@@ -63,6 +64,7 @@ class SimInstrument {
   const SimOptions o_;  // a copy: callers may pass a temporary
   SimIdentity identity_;
   SimSetupStore setup_;
+  std::optional<SimFileSystem> files_;  // with --storage
   std::int64_t clockOffset_ = 0;
   std::uint32_t baud_;
   std::vector<SimEpochTrigger> triggers_;

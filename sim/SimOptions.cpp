@@ -111,6 +111,13 @@ std::string SimUsage() {
          "  --clock-offset S           start the instrument clock S seconds from the host's (may be negative)\n"
          "  --bad-descriptions N       every N waveform messages, send unusable stream descriptions\n"
          "                             (zero rate, extreme values, channel type 255), each with data\n"
+         "  --storage DIR              serve DIR/1 (and DIR/2) as the instrument's volumes over the file protocol\n"
+         "  --fs-hostile-listing       every folder listing also holds unusable names (\"\", \".\", \"..\", \"/\", "
+         "...)\n"
+         "  --fs-short-blocks          block reads carry one byte less than their length claims\n"
+         "  --fs-corrupt-readback      reads of UPDATE.BIN return its first byte inverted\n"
+         "  --pace-line                pty: send replies no faster than the line rate (ten bits a byte)\n"
+         "  --fs-busy N                answer the first N file requests busy\n"
          "  --dump-samples N           print the first N waveform counts of the scene, one per line, and exit\n"
          "  --help                     this text\n";
 }
@@ -130,6 +137,16 @@ SimOptionsResult ParseSimOptions(const std::vector<std::string_view>& args) {
     }
     if (a == "--pty") {
       o.pty = true;
+      continue;
+    }
+    if (a == "--pace-line") {
+      o.paceLine = true;
+      continue;
+    }
+    if (a == "--fs-hostile-listing" || a == "--fs-short-blocks" || a == "--fs-corrupt-readback") {
+      (a == "--fs-hostile-listing" ? o.fsHostileListing
+       : a == "--fs-short-blocks"  ? o.fsShortBlocks
+                                   : o.fsCorruptReadback) = true;
       continue;
     }
     if (a == "--ignore-baud") {
@@ -237,6 +254,11 @@ SimOptionsResult ParseSimOptions(const std::vector<std::string_view>& args) {
       std::size_t n = 0;
       ok = ParseNumber(v, n);
       o.enquiryFrames = n;
+    } else if (a == "--storage") {
+      o.storage = std::string(v);
+      ok = !o.storage.empty();
+    } else if (a == "--fs-busy") {
+      ok = ParseNumber(v, o.fsBusy) && o.fsBusy >= 0;
     } else if (a == "--echo-flip") {
       const auto colon = v.find(':');
       SimOptions::EchoFlip flip;

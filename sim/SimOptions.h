@@ -80,6 +80,14 @@ struct SimOptions {
     std::size_t offset = 0;
   };
   std::optional<EchoFlip> echoFlip;
+  // The instrument's storage: volume folders "1" (and "2" when present) under this folder,
+  // served over the file protocol on the command link. Empty: no storage.
+  std::string storage;
+  bool fsHostileListing = false;   // every listing also holds names that name no place
+  bool fsShortBlocks = false;      // block reads claim the length asked but carry a byte less
+  bool fsCorruptReadback = false;  // reads of UPDATE.BIN return its first byte inverted
+  bool paceLine = false;           // pty: replies leave no faster than the line rate
+  int fsBusy = 0;                  // the first N requests are answered busy
   // Instead of playing the instrument: print this many waveform counts of the scene and exit.
   std::uint64_t dumpSamples = 0;
 

@@ -84,6 +84,24 @@ void SimPty::Write(std::vector<std::uint8_t> frame) {
 void SimPty::Flush() {
   if (writing_ || out_.empty() || !master_) return;
   writing_ = true;
+  if (instrument_.Options().paceLine && baud_ > 0) {
+    // A UART needs ten bit times a byte: the frame is whole at the host only after that.
+    const auto bits = static_cast<double>(out_.front().size()) * 10.0;
+    auto t = std::make_shared<asio::steady_timer>(io_, std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                                                           std::chrono::duration<double>(bits / baud_)));
+    t->async_wait([this, t](const asio::error_code& e) {
+      if (e || !master_) {
+        writing_ = false;
+        return;
+      }
+      WriteFront();
+    });
+    return;
+  }
+  WriteFront();
+}
+
+void SimPty::WriteFront() {
   asio::async_write(*master_, asio::buffer(out_.front()), [this](const asio::error_code& ec, std::size_t) {
     writing_ = false;
     if (ec) {

@@ -31,6 +31,7 @@ class SimPty {
   void Read();
   void Write(std::vector<std::uint8_t> frame);
   void Flush();
+  void WriteFront();
   void SetBaud(std::uint32_t baud);
   bool LineMatches() const;
   void ArmUnplug();

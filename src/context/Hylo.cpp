@@ -64,6 +64,7 @@ void Hylo::BuildModules() {
   programSettings_.reset();
   jobSetup_.reset();
   scan_.reset();
+  fileSys_.reset();
   link_.reset();
   dataPath_.reset();
   wav_.reset();
@@ -79,7 +80,11 @@ void Hylo::BuildModules() {
   epochChannel_->SetNotice([this](std::string_view text) { operator_.ShowNotice(text); });
   hooks.closeEpochStream = [this] { epochChannel_->DisconnectEpochChannel(); };
   link_->RegisterWorkers(hooks);
+  fileSys_ = std::make_unique<FileSysThread>(threads_, link_->Command());
+  fileSys_->Files().SetStatusLine([this](const std::string& event) { statusLog_.Append(event); });
+  threads_.SetWorker(FILE_SYS_THREAD, fileSys_.get());
   hooks.releaseWaiters = [this] {
+    fileSys_->Cancel();
     link_->Connection().Quit();
     if (jobSetup_) jobSetup_->Abort();
   };

@@ -15,6 +15,7 @@
 #include "config/JobSetupCommands.h"
 #include "config/ProgramSettings.h"
 #include "context/DataPath.h"
+#include "context/FileSysThread.h"
 #include "context/HyloScan.h"
 #include "context/LinkModules.h"
 #include "core/HyloNodes.h"
@@ -93,6 +94,8 @@ class Hylo {
   // Stops scanning before a setup panel opens; the scanning controls set it.
   void SetStopScanning(std::function<void()> stop) { stopScanning_ = std::move(stop); }
   HyloScan& Scan() { return *scan_; }
+  // The instrument's storage, one job at a time on FileSysThread.
+  FileSysThread& FileSys() { return *fileSys_; }
 
   // Display requests from the front end, queued to the display threads; each is dropped
   // quietly when the workers are not running or no node is free (the next tick repeats it).
@@ -140,6 +143,7 @@ class Hylo {
   std::optional<HyloWav> wav_;
   std::optional<DataPath> dataPath_;
   std::unique_ptr<LinkModules> link_;
+  std::unique_ptr<FileSysThread> fileSys_;
   std::unique_ptr<setup::JobSetupCommands> jobSetup_;
   std::unique_ptr<setup::ProgramSettings> programSettings_;
   std::unique_ptr<setup::HyloEpoch> epoch_;

@@ -26,6 +26,15 @@ class CommandLink {
   virtual std::optional<std::vector<std::uint8_t>> Transact(std::uint8_t letter, std::span<const std::uint8_t> payload,
                                                             int expectedReplies, bool forward,
                                                             const std::atomic<bool>& cancel) = 0;
+  // As Transact with one reply, for exchanges whose frames are long: the serial time-out also
+  // covers `lineBytes` bytes on the line at the link's rate.
+  virtual std::optional<std::vector<std::uint8_t>> TransactLong(std::uint8_t letter,
+                                                                std::span<const std::uint8_t> payload,
+                                                                std::size_t lineBytes,
+                                                                const std::atomic<bool>& cancel) {
+    (void)lineBytes;
+    return Transact(letter, payload, 1, false, cancel);
+  }
   // Sends without waiting; 0 when queued, 12 when not.
   virtual int Send(std::uint8_t letter, std::span<const std::uint8_t> payload, bool forward) = 0;
   // Times out whatever is outstanding at once.

@@ -1,5 +1,7 @@
 #include "link/CommsCommandLink.h"
 
+#include <algorithm>
+
 namespace hylo {
 
 bool CommsCommandLink::OpenTcp(const std::string& host, int port, int timeoutMs) {
@@ -33,6 +35,19 @@ std::optional<std::vector<std::uint8_t>> CommsCommandLink::Transact(std::uint8_t
                                                                     int expectedReplies, bool forward,
                                                                     const std::atomic<bool>& cancel) {
   CommandReply reply = comms_.SendCommand(letter, payload, expectedReplies, forward, &cancel);
+  if (!reply.Ok()) return std::nullopt;
+  return std::move(reply.replies);
+}
+
+std::optional<std::vector<std::uint8_t>> CommsCommandLink::TransactLong(std::uint8_t letter,
+                                                                        std::span<const std::uint8_t> payload,
+                                                                        std::size_t lineBytes,
+                                                                        const std::atomic<bool>& cancel) {
+  // Ten bit times a byte (8N1), both ways, with a margin of a quarter.
+  const int baud = std::max(state_.baudRate.load(), 1200);
+  const std::uint64_t bits = (lineBytes + payload.size() + 12) * 10;
+  const auto extraMs = static_cast<std::uint32_t>(bits * 1250 / static_cast<std::uint64_t>(baud) + 1);
+  CommandReply reply = comms_.SendCommand(letter, payload, 1, false, &cancel, extraMs);
   if (!reply.Ok()) return std::nullopt;
   return std::move(reply.replies);
 }

@@ -24,6 +24,9 @@ class CommsCommandLink final : public CommandLink {
   std::optional<std::vector<std::uint8_t>> Transact(std::uint8_t letter, std::span<const std::uint8_t> payload,
                                                     int expectedReplies, bool forward,
                                                     const std::atomic<bool>& cancel) override;
+  std::optional<std::vector<std::uint8_t>> TransactLong(std::uint8_t letter, std::span<const std::uint8_t> payload,
+                                                        std::size_t lineBytes,
+                                                        const std::atomic<bool>& cancel) override;
   int Send(std::uint8_t letter, std::span<const std::uint8_t> payload, bool forward) override;
   void CancelCommands() override { comms_.CancelCommands(); }
 

@@ -80,7 +80,7 @@ void HyloComms::CloseLink() {
 
 int HyloComms::SendCommand(std::uint8_t letter, std::int16_t length, std::span<const std::uint8_t> payload,
                            WaitSemaphore* waitSemaphore, std::uint8_t* replyBuffer, std::int32_t* replyLength,
-                           int expectedReplies, bool forward) {
+                           int expectedReplies, bool forward, std::uint32_t extraSerialMs) {
   const int type = link_.connectionType.load();
   if (type != LINK_ETHERNET && type != LINK_SERIAL) return kSendFailed;
   if (stopped_) return kSendFailed;
@@ -104,7 +104,7 @@ int HyloComms::SendCommand(std::uint8_t letter, std::int16_t length, std::span<c
     if (type == LINK_SERIAL) {
       record.comPort = link_.comPort.load();
       record.tcpHandle = 0;
-      record.timeoutMs = static_cast<std::uint32_t>(std::max(link_.serialTimeoutMs.load(), 0));
+      record.timeoutMs = static_cast<std::uint32_t>(std::max(link_.serialTimeoutMs.load(), 0)) + extraSerialMs;
     } else {
       record.comPort = 0;
       record.tcpHandle = link_.tcpHandle.load();
@@ -118,12 +118,12 @@ bool HyloComms::CancelCommands() { return Post(threads_, COMMS_THREAD, MSG_CANCE
 
 int HyloComms::SendAndWait(std::uint8_t letter, std::span<const std::uint8_t> payload,
                            std::span<std::uint8_t> replyBuffer, int expectedReplies, bool forward,
-                           const std::atomic<bool>* cancel) {
+                           const std::atomic<bool>* cancel, std::uint32_t extraSerialMs) {
   if (payload.size() > cmd::kMaxCommandPayload) return -kSendFailed;
   WaitSemaphore done(0);
   std::int32_t replyLength = static_cast<std::int32_t>(std::min<std::size_t>(replyBuffer.size(), 0x7FFFFFFF));
   if (SendCommand(letter, static_cast<std::int16_t>(payload.size()), payload, &done, replyBuffer.data(), &replyLength,
-                  expectedReplies, forward) != 0)
+                  expectedReplies, forward, extraSerialMs) != 0)
     return -kSendFailed;
   bool cancelled = false;
   // Short steps so a cancel is seen; after a cancel the release is still awaited because
@@ -140,10 +140,10 @@ int HyloComms::SendAndWait(std::uint8_t letter, std::span<const std::uint8_t> pa
 }
 
 CommandReply HyloComms::SendCommand(std::uint8_t letter, std::span<const std::uint8_t> payload, int expectedReplies,
-                                    bool forward, const std::atomic<bool>* cancel) {
+                                    bool forward, const std::atomic<bool>* cancel, std::uint32_t extraSerialMs) {
   CommandReply out;
   out.replies.resize(kReplyArea);
-  out.result = SendAndWait(letter, payload, out.replies, expectedReplies, forward, cancel);
+  out.result = SendAndWait(letter, payload, out.replies, expectedReplies, forward, cancel, extraSerialMs);
   out.replies.resize(out.result > 0 ? static_cast<std::size_t>(out.result) : 0);
   return out;
 }

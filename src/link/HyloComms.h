@@ -71,17 +71,21 @@ class HyloComms final : public Worker {
   // 0 when queued for CommsThread, 12 when not. Any thread.
   int SendCommand(std::uint8_t letter, std::int16_t length, std::span<const std::uint8_t> payload,
                   WaitSemaphore* waitSemaphore = nullptr, std::uint8_t* replyBuffer = nullptr,
-                  std::int32_t* replyLength = nullptr, int expectedReplies = 0, bool forward = false);
+                  std::int32_t* replyLength = nullptr, int expectedReplies = 0, bool forward = false,
+                  std::uint32_t extraSerialMs = 0);
 
   // Sends and waits; on `cancel` asks CommsThread to time the command out and still waits
   // for its release, so nothing touches `replyBuffer` after this returns. Replies in
   // `replyBuffer`, −1 on failure, −12 when not queued. Any thread but CommsThread.
   int SendAndWait(std::uint8_t letter, std::span<const std::uint8_t> payload, std::span<std::uint8_t> replyBuffer,
-                  int expectedReplies, bool forward, const std::atomic<bool>* cancel = nullptr);
+                  int expectedReplies, bool forward, const std::atomic<bool>* cancel = nullptr,
+                  std::uint32_t extraSerialMs = 0);
   // Sends and waits for `expectedReplies` replies (up to 8000 bytes in all). Any thread but
   // CommsThread.
+  // `extraSerialMs` lengthens a serial command's time-out for long replies.
   CommandReply SendCommand(std::uint8_t letter, std::span<const std::uint8_t> payload, int expectedReplies = 1,
-                           bool forward = false, const std::atomic<bool>* cancel = nullptr);
+                           bool forward = false, const std::atomic<bool>* cancel = nullptr,
+                           std::uint32_t extraSerialMs = 0);
   // Posts MSG_CANCEL_COMMANDS; false when it could not be posted.
   bool CancelCommands();
 
