@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "core/Worker.h"
+#include "processing/HostTriggers.h"
 #include "stream/Records.h"
 
 namespace hylo {
@@ -21,7 +22,11 @@ class HyloTrigger final : public Worker {
   struct Context {
     std::function<int(MessageNode*)> postDisplay;  // 1 when taken
     std::function<int(MessageNode*)> postLog;
-    std::function<bool()> replayingFile;  // no WAV copies of replayed files
+    std::function<bool()> replayingFile;                    // no WAV copies of replayed files
+    std::function<std::string()> replayFileName;            // the replayed file's name, for event lines
+    std::function<int()> sensitivity;                       // dB re 1 V/uPa
+    std::function<void(std::uint32_t)> countPeriodChanged;  // MSG_RESET_COUNTER took a period
+    std::function<void(const FiredEvent&)> eventFired;      // each host event, on this thread
   };
 
   explicit HyloTrigger(HyloNodes& nodes);
@@ -34,11 +39,18 @@ class HyloTrigger final : public Worker {
   // the ring, packed for the WAV log (none when there are none), and empties the ring.
   void TakeWaveTail(MessageNode& tail);
 
+  const HostTriggers& Triggers() const { return hostTriggers_; }
+
   std::uint64_t SamplesDiscarded() const { return samplesDiscarded_; }
   // Lost samples written into the ring as zeros (gaps up to a quarter second).
   std::uint64_t SamplesFilled() const { return samplesFilled_; }
 
  private:
+  void EvaluateTriggers(const SpectrumRecord& r, std::uint32_t t);
+  void PostText(const std::string& line);
+  HostTriggers hostTriggers_;
+  TriggerOutput triggerOut_;
+
   // FFT forwarding ring.
   void AdoptFftParameters(const SpectrumRecord& r);
   void ForwardOneSpectrum();
