@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "config/HostEpoch.h"
 #include "config/JobSetupCommands.h"
 #include "config/ProgramSettings.h"
 #include "context/DataPath.h"
@@ -86,6 +87,8 @@ class Hylo {
   setup::JobSetupCommands& JobSetup() { return *jobSetup_; }
   setup::ProgramSettings& ProgramSettingsPanel() { return *programSettings_; }
   PanelModel& UnitSetupPanel() { return unitSetupPanel_; }
+  // The host's triggers: the host epoch tab, the click trigger and the event counter.
+  HostEpoch& HostTriggerList() { return *hostEpoch_; }
   // Stops scanning before a setup panel opens; the scanning controls set it.
   void SetStopScanning(std::function<void()> stop) { stopScanning_ = std::move(stop); }
   HyloScan& Scan() { return *scan_; }
@@ -113,6 +116,8 @@ class Hylo {
   void SaveSettingsGroups();
   void KeepUnreadableSettings();
   void WireScanning();
+  void BuildHostEpoch();
+  void TriggerInit();
 
   OperatorPort& operator_;
   HyloOptions options_;
@@ -135,6 +140,7 @@ class Hylo {
   std::unique_ptr<LinkModules> link_;
   std::unique_ptr<setup::JobSetupCommands> jobSetup_;
   std::unique_ptr<setup::ProgramSettings> programSettings_;
+  std::optional<HostEpoch> hostEpoch_;
   std::function<void()> stopScanning_;
   std::optional<HyloScan> scan_;
   std::function<void(std::function<void()>)> uiDispatch_;

@@ -31,6 +31,7 @@ class HyloTrigger final : public Worker {
 
   explicit HyloTrigger(HyloNodes& nodes);
   void SetContext(Context context) { context_ = std::move(context); }
+  Context& MutableContext() { return context_; }  // before the thread runs
 
   bool Handle(MessageNode& node) override;
   void ForwardSpectrum(const SpectrumRecord& record);
@@ -40,6 +41,8 @@ class HyloTrigger final : public Worker {
   void TakeWaveTail(MessageNode& tail);
 
   const HostTriggers& Triggers() const { return hostTriggers_; }
+  // Only before TriggerThread runs (`TriggerInit`); afterwards triggers change by messages.
+  HostTriggers& TriggersBeforeStart() { return hostTriggers_; }
 
   std::uint64_t SamplesDiscarded() const { return samplesDiscarded_; }
   // Lost samples written into the ring as zeros (gaps up to a quarter second).
