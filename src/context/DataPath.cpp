@@ -77,6 +77,7 @@ DataPath::DataPath(HyloNodes& nodes, HyloThreadControl& threads, HyloIni& ini, O
   t.postDisplay = [this](MessageNode* n) { return Forward(UI_UPDATE_THREAD, n); };
   t.postLog = [this](MessageNode* n) { return Forward(LOG_THREAD, n); };
   t.replayingFile = w.replayInProgress;
+  t.eventFired = [this](const FiredEvent& e) { logging_.Clips().AddEvent({e.firstSample, e.time, e.slot}); };
   trigger_.SetContext(t);
 
   auto headerInfo = [this] {
@@ -90,6 +91,7 @@ DataPath::DataPath(HyloNodes& nodes, HyloThreadControl& threads, HyloIni& ini, O
     info.humidityTenths = status_.GetHumidity();
     return info;
   };
+  headerInfo_ = headerInfo;
   HyloLogging::Context l;
   l.headerInfo = headerInfo;
   l.stopDataCollection = [this] {
@@ -100,6 +102,10 @@ DataPath::DataPath(HyloNodes& nodes, HyloThreadControl& threads, HyloIni& ini, O
     if (statusLine_) statusLine_(line);
   };
   l.statusLine = statusLine;
+  l.epochText = [this](int side, std::string_view text) {
+    std::lock_guard guard(epochTextTapLock_);
+    if (epochTextTap_) epochTextTap_(side, text);
+  };
   wav.SetStatusLine(statusLine);
   logging_.SetContext(l);
   wav.SetHeaderSource(headerInfo);
@@ -131,6 +137,11 @@ StreamStatusSink DataPath::StatusSink() {
   };
   sink.notice = [this](std::string_view text) { operator_.ShowNotice(text); };
   return sink;
+}
+
+void DataPath::SetEpochTextTap(std::function<void(int, std::string_view)> tap) {
+  std::lock_guard guard(epochTextTapLock_);
+  epochTextTap_ = std::move(tap);
 }
 
 void DataPath::SetLogStatusLine(std::function<void(std::string_view)> line) {
@@ -194,6 +205,14 @@ void DataPath::Initialise() {
   reference_.InitReferences();
   statusReplies_.SetScanInterval(groups_.display.scanPeriod);
   status_.SetDisplayUtc(groups_.main.displayInUtc);
+  ApplyClipSettings();
+}
+
+void DataPath::ApplyClipSettings() {
+  const TriggerSettings& t = groups_.trigger;
+  ClipSettings clips{t.clipsEnabled, t.clipFolder, t.clipSecondsBefore, t.clipSecondsAfter};
+  if (clips.folder.empty()) clips.folder = std::filesystem::path(groups_.wav.path) / "Events";
+  logging_.Clips().Configure(clips, headerInfo_);
 }
 
 void DataPath::WorkersStarted() {

@@ -174,9 +174,10 @@ std::string HostTriggers::EventLine(const ActiveTrigger& a, const SpectrumRecord
            Format("Click > %d,%d sec,", static_cast<int>(a.click.limit), int{a.click.durationSeconds});
     line += replayName;
   } else {
-    const std::uint32_t start = t >= a.band.dur ? t - a.band.dur : 0;  // the signal's start
-    line = EventTimeText(start) + "U Hylo," + Format("Epoch %d,Seq %llu,", a.slotNumber + 1, seq) + BandText(a.band) +
-           Format("%dsec", int{a.band.dur});
+    // The start is the first signal record's time: t − DUR in whole seconds names the second
+    // before whenever the run of signal does not end exactly on a second boundary.
+    line = EventTimeText(a.signalStart) + "U Hylo," + Format("Epoch %d,Seq %llu,", a.slotNumber + 1, seq) +
+           BandText(a.band) + Format("%dsec", int{a.band.dur});
     if (!replayName.empty()) line += "," + std::string(replayName);
   }
   return line + "\r\n";
@@ -212,12 +213,13 @@ void HostTriggers::Evaluate(const SpectrumRecord& r, std::uint32_t t, std::strin
       }
     } else {
       state = kSignalActive;
+      if (a.countdown == a.durationRecords) a.signalStart = t;
       if (a.countdown != 0) {
         state = kSignalInactive;
         if (--a.countdown == 0) {
           state = kSignalActive;
           if (a.effect & kEffectReport) out.lines.push_back(EventLine(a, r, t, replayName));
-          const std::uint32_t at = a.type == kClickTrigger || t < a.band.dur ? t : t - a.band.dur;
+          const std::uint32_t at = a.type == kClickTrigger ? t : a.signalStart;
           const std::uint64_t perRecord = std::uint64_t{params_.accumulation} * params_.fftStep;
           out.fired.push_back({i, a.type, at, r.firstSample, perRecord});
         }

@@ -37,6 +37,7 @@ struct ActiveTrigger {
   EpochTrigger band;         // types 5 and 6
   ClickTriggerRecord click;  // type 7
   std::uint32_t countdown = 0;
+  std::uint32_t signalStart = 0;  // time of the first record of the current run of signal
   std::int64_t eventEnd = kNoEventEnd;
   std::uint32_t durationRecords = 1;
   std::uint32_t extendSeconds = 0;

@@ -73,6 +73,15 @@ TEST(HostTriggers, DurationNeedsConsecutiveRecordsAndAGapRestarts) {
   EXPECT_EQ(d.triggers.Slot(0).lastState, kSignalActive);
 }
 
+TEST(HostTriggers, EventTimeIsTheSecondTheSignalBegan) {
+  Detector d;
+  d.triggers.Configure(Band(kAboveThreshold, 1000, 2000, 100, 1, 0).Encode());
+  // A tone switched on at a whole second: all 125 records of its first second carry that time.
+  for (int i = 0; i < 125; ++i) d.Feed(200, kDay + 3);
+  ASSERT_EQ(d.out.lines.size(), 1u);
+  EXPECT_EQ(d.out.lines[0].substr(0, 20), EventTimeText(kDay + 3));
+}
+
 TEST(HostTriggers, ExtendKeepsTheEventForItsSeconds) {
   Detector d;
   d.triggers.Configure(Band(kAboveThreshold, 1000, 2000, 100, 0, 5).Encode());
