@@ -36,6 +36,15 @@ HostTriggerRows ListToRows(const TriggerList& list) {
 HostEpoch::HostEpoch(OperatorPort& op, TriggerSettings& settings, std::filesystem::path settingsFolder)
     : operator_(op), settings_(settings), settingsFolder_(std::move(settingsFolder)) {
   counterEnabled_ = settings_.countDuration != 0;
+  if (counterEnabled_) period_ = settings_.countDuration;
+}
+
+void HostEpoch::Edit(const std::function<void(TriggerSettings&)>& edit) {
+  if (context_.editSettings) {
+    context_.editSettings(edit);
+  } else {
+    edit(settings_);
+  }
 }
 
 void HostEpoch::PostList() {
@@ -77,6 +86,39 @@ TriggerFileStatus HostEpoch::Save(const std::filesystem::path& path) const {
   return status;
 }
 
+void HostEpoch::ShowTab() {
+  tab_.rows = Rows();
+  tab_.clips = {settings_.clipsEnabled, settings_.clipFolder, settings_.clipSecondsBefore, settings_.clipSecondsAfter};
+}
+
+int HostEpoch::ApplyTab() {
+  Edit([&](TriggerSettings& s) {
+    s.clipsEnabled = tab_.clips.enabled;
+    s.clipFolder = tab_.clips.folder.string();
+    s.clipSecondsBefore = std::min(tab_.clips.preSeconds, kMaxClipSeconds);
+    s.clipSecondsAfter = std::min(tab_.clips.postSeconds, kMaxClipSeconds);
+  });
+  if (context_.applyClips) context_.applyClips();
+  return Apply(tab_.rows) == TriggerFileStatus::kOk ? 0 : -1;
+}
+
+void HostEpoch::UndoHyloEpochChangesCb() {
+  Load(ProgramFile());
+  ShowTab();
+}
+
+TriggerFileStatus HostEpoch::LoadHyloEpochFileCallback(const std::filesystem::path& path) {
+  const TriggerFileStatus status = Load(path);
+  if (status == TriggerFileStatus::kOk) tab_.rows = Rows();
+  return status;
+}
+
+TriggerFileStatus HostEpoch::SaveHyloEpochFile(const std::filesystem::path& path) const {
+  const TriggerFileStatus status = WriteTriggerFile(RowsToList(tab_.rows), path);
+  if (status != TriggerFileStatus::kOk) operator_.ShowNotice(DescribeTriggerFileStatus(status, path));
+  return status;
+}
+
 ClickTriggerRecord HostEpoch::ClickRecord() const {
   ClickTriggerRecord click;
   click.enabled = settings_.correlationActive ? 1 : 0;
@@ -87,31 +129,29 @@ ClickTriggerRecord HostEpoch::ClickRecord() const {
 void HostEpoch::PostClick() {
   if (!context_.postConfig || !context_.postConfig(ClickRecord().Encode())) {
     operator_.ShowNotice(kCorrelationErrorText);
-    settings_.correlationActive = false;
+    Edit([](TriggerSettings& s) { s.correlationActive = false; });
   }
-  if (context_.saveSettings) context_.saveSettings();
 }
 
 void HostEpoch::SetCorrLimit(std::uint32_t limit) {
-  settings_.correlationLimit = limit;
+  Edit([&](TriggerSettings& s) { s.correlationLimit = limit; });
   PostClick();
 }
 
 void HostEpoch::EnableCorrTrig(bool enabled) {
-  settings_.correlationActive = enabled;
+  Edit([&](TriggerSettings& s) { s.correlationActive = enabled; });
   PostClick();
 }
 
+// TriggerThread stores the period it was given ("Count Duration", 0 while off).
 void HostEpoch::UpdateCountDur(std::uint32_t seconds) {
-  settings_.countDuration = seconds;
+  period_ = seconds;
   if (counterEnabled_ && context_.postResetCounter) context_.postResetCounter(seconds);
-  if (context_.saveSettings) context_.saveSettings();
 }
 
 void HostEpoch::EnableEventCounter(bool enabled) {
   counterEnabled_ = enabled;
-  if (context_.postResetCounter) context_.postResetCounter(enabled ? settings_.countDuration : 0);
-  if (context_.saveSettings) context_.saveSettings();
+  if (context_.postResetCounter) context_.postResetCounter(enabled ? period_ : 0);
 }
 
 }  // namespace hylo

@@ -9,6 +9,7 @@
 #include <span>
 #include <string>
 
+#include "files/EventClips.h"
 #include "files/TriggerFile.h"
 #include "link/EpochTrigger.h"
 #include "settings/SettingsGroups.h"
@@ -33,6 +34,13 @@ struct HostTriggerRow {
 };
 using HostTriggerRows = std::array<HostTriggerRow, kEditedTriggers>;
 
+// What the host epoch tab edits: the five rows and the event clip setting.
+struct HostEpochTab {
+  HostTriggerRows rows{};
+  ClipSettings clips;
+  bool operator==(const HostEpochTab&) const = default;
+};
+
 // The rows as trigger records (EFFECT 32, REF_TYPE 0, slot byte = row, PRE_TRIG 0), and back.
 TriggerList RowsToList(const HostTriggerRows& rows);
 HostTriggerRows ListToRows(const TriggerList& list);
@@ -42,7 +50,9 @@ class HostEpoch {
   struct Context {
     std::function<bool(std::span<const std::uint8_t>)> postConfig;  // MSG_TRIGGER_CONFIG
     std::function<bool(std::uint32_t)> postResetCounter;            // MSG_RESET_COUNTER
-    std::function<void()> saveSettings;                             // the trigger group to the document
+    // Runs an edit of the trigger settings under the settings lock and saves the group.
+    std::function<void(const std::function<void(TriggerSettings&)>&)> editSettings;
+    std::function<void()> applyClips;  // the clip settings to the clip cutter
   };
   HostEpoch(OperatorPort& op, TriggerSettings& settings, std::filesystem::path settingsFolder);
   void SetContext(Context c) { context_ = std::move(c); }
@@ -59,6 +69,15 @@ class HostEpoch {
   const TriggerList& List() const { return list_; }
   HostTriggerRows Rows() const { return ListToRows(list_); }
 
+  // The host epoch tab: filled from the list and the settings, applied by program settings
+  // Apply; undo reloads the program's file; load and save use a chosen file.
+  HostEpochTab& Tab() { return tab_; }
+  void ShowTab();
+  int ApplyTab();
+  void UndoHyloEpochChangesCb();
+  TriggerFileStatus LoadHyloEpochFileCallback(const std::filesystem::path& path);
+  TriggerFileStatus SaveHyloEpochFile(const std::filesystem::path& path) const;
+
   // Main panel: the click trigger and the counting period.
   void SetCorrLimit(std::uint32_t limit);
   void EnableCorrTrig(bool enabled);
@@ -71,6 +90,7 @@ class HostEpoch {
 
  private:
   void PostList();
+  void Edit(const std::function<void(TriggerSettings&)>& edit);
   void PostClick();
 
   OperatorPort& operator_;
@@ -78,7 +98,9 @@ class HostEpoch {
   std::filesystem::path settingsFolder_;
   Context context_;
   TriggerList list_{};
+  HostEpochTab tab_;
   bool counterEnabled_ = false;
+  std::uint32_t period_ = 60;  // the counting period while the counter is on
 };
 
 }  // namespace hylo

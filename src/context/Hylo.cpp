@@ -99,10 +99,12 @@ void Hylo::BuildHostEpoch() {
   c.postResetCounter = [this](std::uint32_t period) {
     return threads_.Started() && Post(threads_, TRIGGER_THREAD, MSG_RESET_COUNTER, period);
   };
-  c.saveSettings = [this] {
+  c.editSettings = [this](const std::function<void(TriggerSettings&)>& edit) {
     std::lock_guard guard(ini_.SettingsLock());
+    edit(groups_->trigger);
     SaveFields(ini_, groups_->trigger.Fields());
   };
+  c.applyClips = [this] { dataPath_->ApplyClipSettings(); };
   hostEpoch_->SetContext(std::move(c));
   HyloTrigger::Context& t = dataPath_->Trigger().MutableContext();
   t.countPeriodChanged = [this](std::uint32_t period) {
@@ -183,6 +185,7 @@ void Hylo::BuildSetupModules() {
   programPorts.stopScanning = stop;
   programPorts.saveSettings = save;
   programPorts.setupOpenIndication = indicate;
+  programPorts.applyHostEpoch = [this] { return hostEpoch_ ? hostEpoch_->ApplyTab() : -1; };
   programPorts.showNotice = [this](std::string_view text) { operator_.ShowNotice(text); };
   programSettings_ = std::make_unique<setup::ProgramSettings>(groups_->display, std::move(programPorts));
 }

@@ -4,6 +4,7 @@
 #include <fstream>
 
 #include "config/HostEpoch.h"
+#include "display/TriggerBands.h"
 #include "processing/HostTriggers.h"
 #include "shell/ScriptedOperator.h"
 #include "support/TempDir.h"
@@ -74,6 +75,25 @@ TEST(HostEpoch, AClickTriggerThatCannotBePostedIsRecordedDisabled) {
   EXPECT_FALSE(f.settings.correlationActive);
   ASSERT_EQ(f.op.Notices().size(), 1u);
   EXPECT_EQ(f.op.Notices()[0], kCorrelationErrorText);
+}
+
+}  // namespace
+}  // namespace hylo
+
+namespace hylo {
+namespace {
+
+TEST(HostEpoch, TriggerBandsFollowTheThresholdInTheDisplayUnit) {
+  const TriggerList list = RowsToList(TwoRows());  // row 1 enabled, row 4 disabled
+  struct Case {
+    int unit;
+    double bottom, top;
+  };
+  for (const Case c : {Case{7, -60 - 171.0, 100 - 171.0}, Case{1, -60, 100}}) {
+    const auto bands = TriggerBands(list, c.unit, -171, -60);
+    ASSERT_EQ(bands.size(), 1u) << c.unit;
+    EXPECT_EQ(bands[0], (TriggerBand{1000, 2000, c.bottom, c.top, 0xBBBBBB})) << c.unit;
+  }
 }
 
 }  // namespace
