@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "TriggerControls.h"
 #include "display/HyloUIUpdate.h"
 #include "processing/HyloReference.h"
 #include "shell/MainPanel.h"
@@ -113,6 +114,7 @@ MainWindow::MainWindow(Hylo& hylo, QWidget* parent) : QMainWindow(parent), hylo_
   pauseButton_ = scanButton("Pause", scanpanel::kPause, &HyloScan::PauseCallback);
   stopButton_ = scanButton("Stop", scanpanel::kStop, &HyloScan::StopCallback);
   scanning->addStretch(1);
+  scanning->addWidget(new TriggerControls(hylo_, central));
   layout->addLayout(scanning);
   replayPanel_ = new ReplayPanel(hylo_, central);
   layout->addWidget(replayPanel_);
@@ -208,7 +210,11 @@ void MainWindow::RefreshTicker() {
   // One copy of the prepared arrays per tick, shared by every display that draws them.
   HyloUIUpdate& displays = hylo_.Data().Displays();
   const auto view = std::make_shared<const SpectrogramView>(displays.Spectrum().View());
-  for (DisplayArea* area : {top_, bottom_}) area->ShowSpectra(view);
+  for (DisplayArea* area : {top_, bottom_}) {
+    area->Spectrum()->SetTriggers(hylo_.HostTriggerList().List(), hylo_.Data().Reference().Unit(),
+                                  hylo_.Data().Reference().GetSensitivity());
+    area->ShowSpectra(view);
+  }
   if (displays.TimeSeries().HasNewData()) {
     const TraceView trace = displays.TimeSeries().DrawTrace();
     for (DisplayArea* area : {top_, bottom_}) area->ShowTrace(trace);

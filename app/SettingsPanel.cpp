@@ -24,8 +24,8 @@ SettingsPanel::SettingsPanel(Hylo& hylo, QWidget* parent) : QWidget(parent, Qt::
   tabs_->setObjectName("settingsTabs");
   loggingTab_ = BuildLoggingTab();
   processingTab_ = BuildProcessingTab();
-  hostEpochTab_ = new QWidget(this);
-  hostEpochTab_->setObjectName("hostEpochTab");
+  hostEpochTab_ = new HostEpochTabWidget([this]() -> HostEpoch& { return hylo_.HostTriggerList(); }, hylo_.Operator(),
+                                         [this] { Panel().TabChanged(ProgramTab::kHostEpoch); }, this);
   impulseTab_ = new QWidget(this);
   impulseTab_->setObjectName("impulseTab");
   tabs_->addTab(loggingTab_, "Logging");
@@ -50,6 +50,7 @@ SettingsPanel::SettingsPanel(Hylo& hylo, QWidget* parent) : QWidget(parent, Qt::
   connect(apply_, &QPushButton::clicked, this, [this] {
     TakeProcessing();
     TakeLogging();
+    hostEpochTab_->Take();
     if (Panel().ApplyProgramSettings() == 0) hide();
     FillProcessing();
   });
@@ -141,6 +142,8 @@ void SettingsPanel::Open() {
   filling_ = false;
   FillProcessing();
   FillLogging();
+  hylo_.HostTriggerList().ShowTab();
+  hostEpochTab_->Fill();
   show();
   raise();
 }

@@ -11,6 +11,7 @@
 #include <QTabWidget>
 #include <QWidget>
 
+#include "HostEpochTab.h"
 #include "context/Hylo.h"
 
 namespace hylo::app {
@@ -59,7 +60,7 @@ class SettingsPanel final : public QWidget {
   QTabWidget* tabs_ = nullptr;
   QWidget* loggingTab_ = nullptr;
   QWidget* processingTab_ = nullptr;
-  QWidget* hostEpochTab_ = nullptr;
+  HostEpochTabWidget* hostEpochTab_ = nullptr;
   QWidget* impulseTab_ = nullptr;
   QPushButton* apply_ = nullptr;
   QPushButton* cancel_ = nullptr;

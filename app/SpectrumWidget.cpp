@@ -26,6 +26,12 @@ void SpectrumWidget::SetAutoscale(bool on) {
   update();
 }
 
+void SpectrumWidget::SetTriggers(const TriggerList& list, int unit, double sensitivityDb) {
+  triggers_ = list;
+  unit_ = unit;
+  sensitivity_ = sensitivityDb;
+}
+
 void SpectrumWidget::paintEvent(QPaintEvent*) {
   QPainter p(this);
   p.fillRect(rect(), Qt::black);
@@ -78,6 +84,21 @@ void SpectrumWidget::paintEvent(QPaintEvent*) {
     }
     p.setPen(QColor(80, 200, 255));
     p.drawPath(path);
+  }
+  if (count) {
+    // `DrawTriggerBands`: outlines from the graph's bottom to each threshold.
+    const double topHz = v.traces.back().binWidthHz * static_cast<double>(v.traces.back().levels.size());
+    auto y = [&](double value) {
+      return graph.bottom() - std::clamp((value - v.displayReference - low) / (high - low), 0.0, 1.0) * graph.height();
+    };
+    for (const TriggerBand& b : TriggerBands(triggers_, unit_, sensitivity_, v.displayReference + low)) {
+      if (topHz <= 0) break;
+      const double x0 = graph.left() + graph.width() * std::clamp(b.minHz / topHz, 0.0, 1.0);
+      const double x1 = graph.left() + graph.width() * std::clamp(b.maxHz / topHz, 0.0, 1.0);
+      p.setPen(QColor::fromRgb(b.colour));
+      p.setBrush(Qt::NoBrush);
+      p.drawRect(QRectF(QPointF(x0, y(b.top)), QPointF(x1, y(b.bottom))).normalized());
+    }
   }
   p.setPen(Qt::white);
   p.drawText(QPointF(2, graph.top() + 10), QString::number(v.displayReference + high, 'f', 0));

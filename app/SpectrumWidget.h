@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "display/HyloSpectrum.h"
+#include "display/TriggerBands.h"
 
 namespace hylo::app {
 
@@ -16,6 +17,8 @@ class SpectrumWidget final : public QWidget {
   // An empty view until the first refresh.
   const SpectrogramView& View() const;
   void SetAutoscale(bool on);
+  // The host trigger bands drawn over the spectra, with the display unit and sensitivity.
+  void SetTriggers(const TriggerList& list, int unit, double sensitivityDb);
 
  protected:
   void paintEvent(QPaintEvent* event) override;
@@ -23,6 +26,9 @@ class SpectrumWidget final : public QWidget {
  private:
   std::shared_ptr<const SpectrogramView> view_;
   bool autoscale_ = false;
+  TriggerList triggers_{};
+  int unit_ = 0;
+  double sensitivity_ = -171;
 };
 
 }  // namespace hylo::app

@@ -6,6 +6,7 @@
 #include <mutex>
 #include <nlohmann/json.hpp>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "stream/Records.h"
@@ -18,10 +19,12 @@ class Tally {
  public:
   void Wave(const WaveformRecord& r) {
     std::lock_guard guard(lock_);
-    if (waveRecords_ == 0)
+    if (waveRecords_ == 0) {
       firstSample_ = r.firstSample;
-    else
+      firstTime_ = r.timeStamp;
+    } else {
       missedSamples_ += r.missedSamples;
+    }
     nextSample_ = r.firstSample + r.sampleCount;
     sampleRate_ = r.sampleRate;
     ++waveRecords_;
@@ -33,9 +36,10 @@ class Tally {
   }
   nlohmann::json Json() const {
     std::lock_guard guard(lock_);
-    return {{"waveformRecords", waveRecords_}, {"spectrumRecords", spectrumRecords_}, {"missedSamples", missedSamples_},
-            {"missedRecords", missedRecords_}, {"firstSample", firstSample_},         {"nextSample", nextSample_},
-            {"sampleRate", sampleRate_}};
+    return {{"waveformRecords", waveRecords_}, {"spectrumRecords", spectrumRecords_},
+            {"missedSamples", missedSamples_}, {"missedRecords", missedRecords_},
+            {"firstSample", firstSample_},     {"nextSample", nextSample_},
+            {"sampleRate", sampleRate_},       {"firstTime", firstTime_}};
   }
   std::string Progress(double elapsed) const {
     std::lock_guard guard(lock_);
@@ -56,6 +60,26 @@ class Tally {
   std::uint64_t waveRecords_ = 0, spectrumRecords_ = 0, missedSamples_ = 0, missedRecords_ = 0;
   std::uint64_t firstSample_ = 0, nextSample_ = 0;
   std::uint32_t sampleRate_ = 0;
+  std::uint32_t firstTime_ = 0;  // the first record's time, seconds
+};
+
+// Epoch texts as they reach the logging thread: host event lines and the instrument's texts.
+class EventTally {
+ public:
+  void Text(int side, std::string_view text) {
+    std::lock_guard guard(lock_);
+    if (side == 1 && text.find("U Hylo,") != std::string_view::npos) ++host_;
+    if (side == 0 && !text.starts_with("Connection Established") && !text.starts_with("Connection Terminated"))
+      ++instrument_;
+  }
+  nlohmann::json Json() const {
+    std::lock_guard guard(lock_);
+    return {{"host", host_}, {"instrument", instrument_}};
+  }
+
+ private:
+  mutable std::mutex lock_;
+  std::uint64_t host_ = 0, instrument_ = 0;
 };
 
 using Snapshot = std::map<fs::path, fs::file_time_type>;

@@ -64,14 +64,15 @@ class RecordRun {
     hylo_ = MakeContext(op_, o_.link);
     hylo_->SetUiDispatch([this](std::function<void()> f) { queue_.Post(std::move(f)); });
     if (!ConnectUnit(*hylo_, o_.link)) return 1;
-    if (!ReadSetup() || !ApplySetupFile() || !SetUpLogging()) return 1;
+    if (!ReadSetup() || !ApplySetupFile() || !SetUpLogging() || !LoadTriggers()) return 1;
     SetTransports();
-    const std::vector<std::string> dirs{o_.wavDir, o_.fftDir, o_.impulseDir};
+    const std::vector<std::string> dirs{o_.wavDir, o_.fftDir, o_.impulseDir, o_.eventsDir, o_.clipsDir};
     std::vector<Snapshot> before;
     for (const auto& d : dirs) before.push_back(Files(d));
 
     hylo_->Data().SetWaveTap([this](const WaveformRecord& r) { tally_.Wave(r); });
     hylo_->Data().SetSpectrumTap([this](const SpectrumRecord& r) { tally_.Spectrum(r); });
+    hylo_->Data().SetEpochTextTap([this](int side, std::string_view text) { events_.Text(side, text); });
     bool clean = Check(Session().Start());
     bool interrupted = false;
     if (clean) {
@@ -112,6 +113,8 @@ class RecordRun {
 
     nlohmann::json out = tally_.Json();
     out["files"] = Written(dirs, before);
+    out["events"] = events_.Json();
+    out["events"]["clips"] = hylo_->Data().Logging().Clips().ClipsWritten();
     out["seconds"] = o_.seconds;
     out["interrupted"] = interrupted;
     out["writeFailures"] = writeFailures;
@@ -129,6 +132,7 @@ class RecordRun {
     if (!hylo_) return;
     hylo_->Data().SetWaveTap({});
     hylo_->Data().SetSpectrumTap({});
+    hylo_->Data().SetEpochTextTap({});
     hylo_->SetUiDispatch({});
     hylo_->MainExit();
   }
@@ -152,6 +156,13 @@ class RecordRun {
     if (const auto* seconds = std::get_if<double>(&interval.value)) groups.display.scanPeriod = *seconds;
   }
 
+  // The host triggers of this run, as the program settings panel's Load would set them.
+  bool LoadTriggers() {
+    if (o_.triggersFile.empty()) return true;
+    const TriggerFileStatus status = hylo_->HostTriggerList().Load(o_.triggersFile);
+    return status == TriggerFileStatus::kOk || Fail(DescribeTriggerFileStatus(status, o_.triggersFile));
+  }
+
   bool SetUpLogging() {
     auto& groups = hylo_->Groups();
     HyloLogging& logging = hylo_->Data().Logging();
@@ -159,6 +170,21 @@ class RecordRun {
     fft.enabled = !o_.fftDir.empty();
     if (fft.enabled) fft.folder = o_.fftDir;
     logging.ApplyFftLogSettings(fft);
+    if (!o_.clipsDir.empty()) {
+      unsigned pre = 0, post = 0;
+      char end = 0;
+      if (std::sscanf(o_.clipSeconds.c_str(), "%u:%u%c", &pre, &post, &end) != 2 || pre > kMaxClipSeconds ||
+          post > kMaxClipSeconds)
+        return Fail("--clip-seconds takes PRE:POST, whole seconds from 0 to 30 each");
+      groups.trigger.clipsEnabled = true;
+      groups.trigger.clipFolder = o_.clipsDir;
+      groups.trigger.clipSecondsBefore = pre;
+      groups.trigger.clipSecondsAfter = post;
+      hylo_->Data().ApplyClipSettings();
+    }
+    if (!o_.eventsDir.empty()) {
+      for (int side : {0, 1}) PostEpochLogSetting(hylo_->Threads(), logging, true, side, o_.eventsDir);
+    }
     ImpulseLogPanelValues impulse = logging.ShowImpulseLogSettings();
     impulse.enabled = !o_.impulseDir.empty();
     if (impulse.enabled) impulse.folder = o_.impulseDir;
@@ -180,6 +206,7 @@ class RecordRun {
   std::unique_ptr<Hylo> hylo_;
   MainQueue queue_;
   Tally tally_;
+  EventTally events_;
 };
 
 }  // namespace
@@ -191,6 +218,12 @@ void AddRecordOptions(CLI::App& command, RecordOptions& o) {
   command.add_option("--wav-dir", o.wavDir, "log WAV files into this folder");
   command.add_option("--fft-dir", o.fftDir, "log FFT text files into this folder");
   command.add_option("--impulse-dir", o.impulseDir, "log impulse text files into this folder");
+  command.add_option("--triggers", o.triggersFile, "host triggers from this trigger file (.cfg)")
+      ->check(CLI::ExistingFile);
+  command.add_option("--events-dir", o.eventsDir, "log the instrument's and the host's event texts into this folder");
+  command.add_option("--clips", o.clipsDir, "keep a WAV clip of each host event in this folder");
+  command.add_option("--clip-seconds", o.clipSeconds,
+                     "seconds kept before and after each event, PRE:POST (default 5:5)");
   command.add_option("--wave", o.wave, "waveform stream transport (default: the stored choice)")
       ->check(CLI::IsMember({"off", "udp", "tcp", "link"}));
   command.add_option("--fft", o.fft, "FFT stream transport (default: the stored choice)")

@@ -12,10 +12,14 @@ struct RecordOptions {
   double seconds = 0;
   std::string setupFile;
   std::string wavDir, fftDir, impulseDir;
-  std::string wave, fft;   // off|udp|tcp|link; empty keeps the stored choice
-  bool yes = false;        // answer "Yes" to the questions instead of the safe answer
-  int fileSeconds = 0;     // seconds per WAV file; 0: the stored minutes per file
-  double syncSeconds = 1;  // WAV header patch and disk sync period; 0: only at rollover and close
+  std::string triggersFile;         // host triggers (.cfg) for this run
+  std::string eventsDir;            // the instrument's and the host's epoch logs
+  std::string clipsDir;             // a WAV clip per host event
+  std::string clipSeconds = "5:5";  // PRE:POST seconds around the event, 0..30 each
+  std::string wave, fft;            // off|udp|tcp|link; empty keeps the stored choice
+  bool yes = false;                 // answer "Yes" to the questions instead of the safe answer
+  int fileSeconds = 0;              // seconds per WAV file; 0: the stored minutes per file
+  double syncSeconds = 1;           // WAV header patch and disk sync period; 0: only at rollover and close
 };
 
 void AddRecordOptions(CLI::App& command, RecordOptions& o);

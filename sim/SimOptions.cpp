@@ -90,6 +90,9 @@ std::string SimUsage() {
          "  --seconds S                stop by itself after S seconds\n"
          "  --seed N                   scene seed (default 1)\n"
          "  --tone HZ:DBFS             add a tone (repeatable)\n"
+         "  --tone-burst HZ:DBFS:START:SECONDS\n"
+         "                             a tone that sounds only from START for SECONDS, counted on the\n"
+         "                             sample clock from the first sample (repeatable)\n"
          "  --noise DBFS               noise floor (default -70)\n"
          "  --impulses RATE:DBFS       impulses per second and their peak level\n"
          "  --drop-udp FRACTION        lose this share of UDP datagrams\n"
@@ -206,6 +209,12 @@ SimOptionsResult ParseSimOptions(const std::vector<std::string_view>& args) {
     } else if (a == "--tone") {
       ok = ParsePair(v, x, y) && x >= 0;
       o.tones.push_back({x, y});
+    } else if (a == "--tone-burst") {
+      const std::size_t mid = v.find(':', v.find(':') + 1);
+      double start = 0, length = 0;
+      ok = mid != std::string_view::npos && ParsePair(v.substr(0, mid), x, y) && x >= 0 &&
+           ParsePair(v.substr(mid + 1), start, length) && start >= 0 && length >= 0;
+      o.tones.push_back({x, y, start, length});
     } else if (a == "--noise") {
       ok = ParseNumber(v, o.noiseDbfs);
     } else if (a == "--impulses") {

@@ -12,6 +12,10 @@ namespace hylo::sim {
 struct SimTone {
   double hz = 0;
   double dbfs = 0;
+  // A burst sounds from `start` for `seconds` (seconds of the sample clock from sample 0);
+  // a negative length sounds all the time.
+  double start = 0;
+  double seconds = -1;
 };
 
 struct SimOptions {

@@ -38,7 +38,14 @@ void SimScene::Next(std::span<double> out) {
   for (double& s : out) {
     double v = 0;
     const double t = static_cast<double>(index_ % (std::uint64_t{rate_} * 1000)) / rate_;
-    for (const auto& tone : tones_) v += DbfsToAmplitude(tone.dbfs) * std::sin(2.0 * std::numbers::pi * tone.hz * t);
+    for (const auto& tone : tones_) {
+      if (tone.seconds >= 0) {
+        const auto from = static_cast<std::uint64_t>(std::llround(tone.start * rate_));
+        const auto to = from + static_cast<std::uint64_t>(std::llround(tone.seconds * rate_));
+        if (index_ < from || index_ >= to) continue;
+      }
+      v += DbfsToAmplitude(tone.dbfs) * std::sin(2.0 * std::numbers::pi * tone.hz * t);
+    }
     if (noiseAmp_ > 0) v += noiseAmp_ * Gaussian();
     if (impulseLeft_ <= 0 && impulseProb_ > 0 && Uniform() < impulseProb_) {
       impulseLeft_ = 0.001 * rate_;

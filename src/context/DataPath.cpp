@@ -80,6 +80,7 @@ DataPath::DataPath(HyloNodes& nodes, HyloThreadControl& threads, HyloIni& ini, O
   t.postLog = [this](MessageNode* n) { return Forward(LOG_THREAD, n); };
   t.replayingFile = w.replayInProgress;
   t.replayFileName = [this] { return replay_.CurrentName(); };
+  t.eventFired = [this](const FiredEvent& e) { logging_.Clips().AddEvent({e.firstSample, e.time, e.slot}); };
   trigger_.SetContext(t);
 
   auto headerInfo = [this] {
@@ -93,6 +94,7 @@ DataPath::DataPath(HyloNodes& nodes, HyloThreadControl& threads, HyloIni& ini, O
     info.humidityTenths = status_.GetHumidity();
     return info;
   };
+  headerInfo_ = headerInfo;
   HyloLogging::Context l;
   l.headerInfo = headerInfo;
   l.stopDataCollection = [this] {
@@ -103,6 +105,10 @@ DataPath::DataPath(HyloNodes& nodes, HyloThreadControl& threads, HyloIni& ini, O
     if (statusLine_) statusLine_(line);
   };
   l.statusLine = statusLine;
+  l.epochText = [this](int side, std::string_view text) {
+    std::lock_guard guard(epochTextTapLock_);
+    if (epochTextTap_) epochTextTap_(side, text);
+  };
   wav.SetStatusLine(statusLine);
   logging_.SetContext(l);
   wav.SetHeaderSource(headerInfo);
@@ -186,6 +192,11 @@ StreamStatusSink DataPath::StatusSink() {
   return sink;
 }
 
+void DataPath::SetEpochTextTap(std::function<void(int, std::string_view)> tap) {
+  std::lock_guard guard(epochTextTapLock_);
+  epochTextTap_ = std::move(tap);
+}
+
 void DataPath::SetLogStatusLine(std::function<void(std::string_view)> line) {
   std::lock_guard guard(statusLineLock_);
   statusLine_ = std::move(line);
@@ -247,6 +258,14 @@ void DataPath::Initialise() {
   reference_.InitReferences();
   statusReplies_.SetScanInterval(groups_.display.scanPeriod);
   status_.SetDisplayUtc(groups_.main.displayInUtc);
+  ApplyClipSettings();
+}
+
+void DataPath::ApplyClipSettings() {
+  const TriggerSettings& t = groups_.trigger;
+  ClipSettings clips{t.clipsEnabled, t.clipFolder, t.clipSecondsBefore, t.clipSecondsAfter};
+  if (clips.folder.empty()) clips.folder = std::filesystem::path(groups_.wav.path) / "Events";
+  logging_.Clips().Configure(clips, headerInfo_);
 }
 
 void DataPath::WorkersStarted() {

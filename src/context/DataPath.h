@@ -47,6 +47,8 @@ class DataPath {
   // Where the scanning stop procedure plugs in (open-failure of a log stops collection).
   void SetStopDataCollection(std::function<void()> stop) { stopDataCollection_ = std::move(stop); }
   void SetIdentity(const DeviceIdentity& identity);
+  // Event clips from the trigger settings (the host epoch tab's clip setting).
+  void ApplyClipSettings();
   // The logging half of Stop: the wave ring's partial second goes to the WAV log and the logs
   // close on LogThread, after what it already holds; waits up to `timeout`, then closes them
   // here in any case. Nothing opens a log again until BeginLogging.
@@ -89,6 +91,8 @@ class DataPath {
   void SetReplayActive(bool on) { replayActive_ = on; }
   // Sees every waveform record as WaveThread hands it on (WaveThread; may be set any time).
   void SetWaveTap(std::function<void(const WaveformRecord&)> tap);
+  // Sees every epoch text as it reaches LogThread, with its side (0 instrument, 1 host).
+  void SetEpochTextTap(std::function<void(int, std::string_view)> tap);
   // Sees every spectrum record as FftThread hands it on (FftThread; may be set any time).
   void SetSpectrumTap(std::function<void(const SpectrumRecord&)> tap);
 
@@ -97,6 +101,7 @@ class DataPath {
   StreamStatusSink StatusSink();
   void WireReplay();
   void NewReplayStream();
+  std::function<WavHeaderInfo()> headerInfo_;
 
   HyloNodes& nodes_;
   HyloThreadControl& threads_;
@@ -136,6 +141,8 @@ class DataPath {
   std::function<void(std::string_view)> statusLine_;
   std::mutex waveTapLock_;
   std::function<void(const WaveformRecord&)> waveTap_;
+  std::mutex epochTextTapLock_;
+  std::function<void(int, std::string_view)> epochTextTap_;
   std::mutex spectrumTapLock_;
   std::function<void(const SpectrumRecord&)> spectrumTap_;
   mutable std::mutex identityLock_;

@@ -1,6 +1,8 @@
 #include "context/Hylo.h"
 
+#include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <system_error>
@@ -91,6 +93,44 @@ void Hylo::BuildModules() {
   threads_.SetStopHooks(std::move(hooks));
   WireScanning();
   BuildSetupModules();
+  BuildHostEpoch();
+}
+
+void Hylo::BuildHostEpoch() {
+  hostEpoch_.reset();
+  hostEpoch_.emplace(operator_, groups_->trigger, settingsFolder_);
+  HostEpoch::Context c;
+  c.postConfig = [this](std::span<const std::uint8_t> record) {
+    return threads_.Started() && Post(threads_, TRIGGER_THREAD, MSG_TRIGGER_CONFIG, [&](MessageNode& node) {
+             std::memset(node.payload, 0, kEpochRecordBytes);
+             std::memcpy(node.payload, record.data(), std::min(record.size(), kEpochRecordBytes));
+           });
+  };
+  c.postResetCounter = [this](std::uint32_t period) {
+    return threads_.Started() && Post(threads_, TRIGGER_THREAD, MSG_RESET_COUNTER, period);
+  };
+  c.editSettings = [this](const std::function<void(TriggerSettings&)>& edit) {
+    std::lock_guard guard(ini_.SettingsLock());
+    edit(groups_->trigger);
+    SaveFields(ini_, groups_->trigger.Fields());
+  };
+  c.applyClips = [this] { dataPath_->ApplyClipSettings(); };
+  hostEpoch_->SetContext(std::move(c));
+  HyloTrigger::Context& t = dataPath_->Trigger().MutableContext();
+  t.countPeriodChanged = [this](std::uint32_t period) {
+    std::lock_guard guard(ini_.SettingsLock());
+    groups_->trigger.countDuration = period;
+    SaveFields(ini_, groups_->trigger.Fields());
+  };
+  t.sensitivity = [this] { return dataPath_->Reference().GetSensitivity(); };
+}
+
+// `TriggerInit`: the click trigger and the counting period from the settings, before
+// TriggerThread runs.
+void Hylo::TriggerInit() {
+  HostTriggers& triggers = dataPath_->Trigger().TriggersBeforeStart();
+  triggers.ResetCounting(groups_->trigger.countDuration);
+  triggers.Configure(hostEpoch_->ClickRecord().Encode());
 }
 
 // The job setup exchange and the two setup panels; their reply handlers go in before the
@@ -155,6 +195,7 @@ void Hylo::BuildSetupModules() {
   programPorts.stopScanning = stop;
   programPorts.saveSettings = save;
   programPorts.setupOpenIndication = indicate;
+  programPorts.applyHostEpoch = [this] { return hostEpoch_ ? hostEpoch_->ApplyTab() : -1; };
   programPorts.showNotice = [this](std::string_view text) { operator_.ShowNotice(text); };
   programSettings_ = std::make_unique<setup::ProgramSettings>(groups_->display, std::move(programPorts));
 }
@@ -260,6 +301,7 @@ void Hylo::StartThreads() {
   started_ = true;
   dataPath_->WorkersStarted();
   if (options_.startupSettleMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(options_.startupSettleMs));
+  hostEpoch_->Load(hostEpoch_->ProgramFile());
 }
 
 // The defaults are written at exit; keep what the operator had before they replace it.
@@ -299,6 +341,7 @@ void Hylo::RunInitialisation() {
   files_.OpenJobFiles(settingsFolder_);
   wav_->WavLogInit(settingsUnreadable_);
   dataPath_->Initialise();
+  TriggerInit();
   link_->Initialise();
   nodes_.CreateNodePool();
   nodes_.CreateSampleBufferPool();

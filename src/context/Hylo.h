@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "config/HyloEpoch.h"
+#include "config/HostEpoch.h"
 #include "config/JobSetupCommands.h"
 #include "config/ProgramSettings.h"
 #include "context/DataPath.h"
@@ -91,6 +92,8 @@ class Hylo {
   setup::HyloEpoch& Epoch() { return *epoch_; }
   EpochChannel& EpochMessages() { return *epochChannel_; }
   PanelModel& UnitSetupPanel() { return unitSetupPanel_; }
+  // The host's triggers: the host epoch tab, the click trigger and the event counter.
+  HostEpoch& HostTriggerList() { return *hostEpoch_; }
   // Stops scanning before a setup panel opens; the scanning controls set it.
   void SetStopScanning(std::function<void()> stop) { stopScanning_ = std::move(stop); }
   HyloScan& Scan() { return *scan_; }
@@ -123,6 +126,8 @@ class Hylo {
   setup::SetupContext UnitContext();
   // A configuration step's line: the main panel's message line and the status log.
   void StepLine(std::string_view line);
+  void BuildHostEpoch();
+  void TriggerInit();
 
   OperatorPort& operator_;
   HyloOptions options_;
@@ -148,6 +153,7 @@ class Hylo {
   std::unique_ptr<setup::ProgramSettings> programSettings_;
   std::unique_ptr<setup::HyloEpoch> epoch_;
   std::unique_ptr<EpochChannel> epochChannel_;
+  std::optional<HostEpoch> hostEpoch_;
   std::function<void()> stopScanning_;
   std::optional<HyloScan> scan_;
   std::function<void(std::function<void()>)> uiDispatch_;

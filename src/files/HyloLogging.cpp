@@ -203,12 +203,15 @@ bool HyloLogging::Handle(MessageNode& node) {
       break;
     }
     case MSG_WAVEFORM:
+      clips_.AddBlock(node.As<WaveformRecord>());
       if (WavLogActive()) WriteWaveBlock(node.As<WaveformRecord>());
       break;  // the loop releases the block's sample buffer in every case
     case MSG_WAVE_TAIL: {
       // What arrived of the last second is kept; then nothing opens a log until the next start.
       const auto& tail = node.As<WaveformRecord>();
       if (tail.sampleBuffer && tail.sampleCount > 0 && WavLogActive()) WriteWaveBlock(tail);
+      clips_.AddBlock(tail);
+      clips_.Finish();
       StopLogging();
       {
         std::lock_guard guard(finishLock_);
@@ -223,7 +226,9 @@ bool HyloLogging::Handle(MessageNode& node) {
       std::uint16_t side = 0;
       std::memcpy(&side, bytes + 4, 2);
       const std::size_t room = kNodePayloadBytes - 6;
-      LogEpochText(side, std::string_view(bytes + 6, strnlen(bytes + 6, room)));
+      const std::string_view text(bytes + 6, strnlen(bytes + 6, room));
+      if (context_.epochText) context_.epochText(side, text);
+      LogEpochText(side, text);
       break;
     }
     case MSG_EPOCH_LOG_SETTING: {

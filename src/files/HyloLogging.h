@@ -14,6 +14,7 @@
 #include <string>
 
 #include "core/Worker.h"
+#include "files/EventClips.h"
 #include "files/HyloImpulseLog.h"
 #include "files/HyloWav.h"
 #include "link/DeviceIdentity.h"
@@ -89,11 +90,14 @@ class HyloLogging final : public Worker {
     std::function<void()> stopDataCollection;
     std::function<void(const std::string&)> showFftLogName;  // the main panel's logging status field
     std::function<void(std::string_view)> statusLine;        // the status field and the job status file
+    std::function<void(int, std::string_view)> epochText;    // each epoch text as it arrives (side, text)
   };
 
   HyloLogging(HyloIni& ini, OperatorPort& op, LoggingSettings& settings, HyloWav& wav);
   ~HyloLogging() override;
   void SetContext(Context context) { context_ = std::move(context); }
+  // Event clips, cut on this thread from the logging copy of the wave.
+  EventClips& Clips() { return clips_; }
   // The main panel: logging indicator, label and the FFT log name field.
   void SetMainPanel(PanelModel* panel);
   // Whether a calibration is running (the calibration module's switch).
@@ -185,6 +189,7 @@ class HyloLogging final : public Worker {
   TextLog fftLog_;
   TextLog impulseLog_;
   std::array<TextLog, 2> epochLogs_;
+  EventClips clips_;
   TextLog calibration_;  // open only while a line is written
   bool armed_ = true;
   std::uint64_t writeFailures_ = 0;

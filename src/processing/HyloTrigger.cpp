@@ -13,6 +13,14 @@ HyloTrigger::HyloTrigger(HyloNodes& nodes)
 bool HyloTrigger::Handle(MessageNode& node) {
   if (node.type == MSG_SPECTRUM) ForwardSpectrum(node.As<SpectrumRecord>());
   if (node.type == MSG_WAVEFORM) ForwardWaveform(node.As<WaveformRecord>());
+  if (node.type == MSG_TRIGGER_CONFIG) {
+    hostTriggers_.Configure(std::span(reinterpret_cast<const std::uint8_t*>(node.payload), kEpochRecordBytes));
+  }
+  if (node.type == MSG_RESET_COUNTER) {
+    const auto period = node.As<std::uint32_t>();
+    hostTriggers_.ResetCounting(period);
+    if (context_.countPeriodChanged) context_.countPeriodChanged(period);
+  }
   if (node.type == MSG_WAVE_TAIL) {
     // On to LogThread in every case: it closes the logs after writing the tail.
     TakeWaveTail(node);
@@ -25,6 +33,41 @@ void HyloTrigger::AdoptFftParameters(const SpectrumRecord& r) {
   fftRate_ = r.sampleRate;
   samplesPerRecord_ = static_cast<std::uint64_t>(r.accumulation) * r.fftStep;
   if (r.fftType != 6 && r.fftLength > r.fftStep) samplesPerRecord_ += r.fftLength - r.fftStep;
+  hostTriggers_.SetFftParameters({r.fftLength, r.accumulation, r.fftStep, r.fftType, r.weight, r.sampleRate});
+}
+
+void HyloTrigger::EvaluateTriggers(const SpectrumRecord& r, std::uint32_t t) {
+  if (context_.sensitivity) hostTriggers_.SetSensitivity(context_.sensitivity());
+  const bool replaying = context_.replayingFile && context_.replayingFile();
+  const std::string replayName = replaying && context_.replayFileName ? context_.replayFileName() : std::string{};
+  triggerOut_.Clear();
+  hostTriggers_.Evaluate(r, t, replayName, triggerOut_);
+  for (const auto& line : triggerOut_.lines) PostText(line);
+  if (context_.eventFired) {
+    for (const auto& event : triggerOut_.fired) context_.eventFired(event);
+  }
+  if (triggerOut_.changed) {
+    PostTo(nodes_, context_.postDisplay, MSG_STATUS_LEDS, [&](MessageNode& node) {
+      // Six state bytes and a 32-bit group selector: 1 is the host's row.
+      std::memset(node.payload, 0, 12);
+      std::memcpy(node.payload, triggerOut_.states.data(), triggerOut_.states.size());
+      const std::uint32_t host = 1;
+      std::memcpy(node.payload + 8, &host, 4);
+    });
+  }
+}
+
+void HyloTrigger::PostText(const std::string& line) {
+  // A 32-bit word 0, the 16-bit side 1 (host), the NUL-terminated text.
+  auto fill = [&](MessageNode& node) {
+    std::memset(node.payload, 0, 6);
+    node.payload[4] = std::byte{1};
+    const std::size_t n = std::min(line.size(), kNodePayloadBytes - 7);
+    std::memcpy(node.payload + 6, line.data(), n);
+    node.payload[6 + n] = std::byte{0};
+  };
+  PostTo(nodes_, context_.postDisplay, MSG_TEXT, fill);
+  PostTo(nodes_, context_.postLog, MSG_TEXT, fill);
 }
 
 void HyloTrigger::ForwardSpectrum(const SpectrumRecord& r) {
@@ -54,6 +97,7 @@ void HyloTrigger::ForwardSpectrum(const SpectrumRecord& r) {
   } else {
     fftTriggerTime_[fftWrite_] = r.timeStamp;
   }
+  EvaluateTriggers(r, fftTriggerTime_[fftWrite_]);
   fftWrite_ = (fftWrite_ + 1) % kFftRingRecords;
   if (++fftPending_ > kFftRingRecords) {
     fftPending_ = kFftRingRecords;

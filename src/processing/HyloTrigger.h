@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "core/Worker.h"
+#include "processing/HostTriggers.h"
 #include "stream/Records.h"
 
 namespace hylo {
@@ -22,12 +23,16 @@ class HyloTrigger final : public Worker {
   struct Context {
     std::function<int(MessageNode*)> postDisplay;  // 1 when taken
     std::function<int(MessageNode*)> postLog;
-    std::function<bool()> replayingFile;          // no WAV copies of replayed files
-    std::function<std::string()> replayFileName;  // the replayed file's name for event lines
+    std::function<bool()> replayingFile;                    // no WAV copies of replayed files
+    std::function<std::string()> replayFileName;            // the replayed file's name, for event lines
+    std::function<int()> sensitivity;                       // dB re 1 V/uPa
+    std::function<void(std::uint32_t)> countPeriodChanged;  // MSG_RESET_COUNTER took a period
+    std::function<void(const FiredEvent&)> eventFired;      // each host event, on this thread
   };
 
   explicit HyloTrigger(HyloNodes& nodes);
   void SetContext(Context context) { context_ = std::move(context); }
+  Context& MutableContext() { return context_; }  // before the thread runs
 
   bool Handle(MessageNode& node) override;
   void ForwardSpectrum(const SpectrumRecord& record);
@@ -36,11 +41,20 @@ class HyloTrigger final : public Worker {
   // the ring, packed for the WAV log (none when there are none), and empties the ring.
   void TakeWaveTail(MessageNode& tail);
 
+  const HostTriggers& Triggers() const { return hostTriggers_; }
+  // Only before TriggerThread runs (`TriggerInit`); afterwards triggers change by messages.
+  HostTriggers& TriggersBeforeStart() { return hostTriggers_; }
+
   std::uint64_t SamplesDiscarded() const { return samplesDiscarded_; }
   // Lost samples written into the ring as zeros (gaps up to a quarter second).
   std::uint64_t SamplesFilled() const { return samplesFilled_; }
 
  private:
+  void EvaluateTriggers(const SpectrumRecord& r, std::uint32_t t);
+  void PostText(const std::string& line);
+  HostTriggers hostTriggers_;
+  TriggerOutput triggerOut_;
+
   // FFT forwarding ring.
   void AdoptFftParameters(const SpectrumRecord& r);
   void ForwardOneSpectrum();

@@ -82,7 +82,11 @@ std::vector<SettingField> WavSettings::Fields() {
 std::vector<SettingField> TriggerSettings::Fields() {
   return {{"Trigger", "Correlation Limit", &correlationLimit},
           {"Trigger", "Correlation Active", &correlationActive},
-          {"Trigger", "Count Duration", &countDuration}};
+          {"Trigger", "Count Duration", &countDuration},
+          {"Trigger", "Event Clips Enabled", &clipsEnabled},
+          {"Trigger", "Event Clip Folder", &clipFolder, 260},
+          {"Trigger", "Event Clip Seconds Before", &clipSecondsBefore},
+          {"Trigger", "Event Clip Seconds After", &clipSecondsAfter}};
 }
 
 std::vector<SettingField> ConnectionSettings::Fields() {

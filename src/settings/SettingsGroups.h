@@ -66,6 +66,11 @@ struct TriggerSettings {
   std::uint32_t correlationLimit = 0;
   bool correlationActive = false;
   std::uint32_t countDuration = 0;
+  // Event clips of the host triggers.
+  bool clipsEnabled = false;
+  std::string clipFolder;
+  std::uint32_t clipSecondsBefore = 5;
+  std::uint32_t clipSecondsAfter = 5;
   std::vector<SettingField> Fields();
 };
 
