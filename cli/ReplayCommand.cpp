@@ -9,6 +9,7 @@
 #include "CliContext.h"
 #include "CliTally.h"
 #include "context/Hylo.h"
+#include "files/TriggerFile.h"
 #include "platform/ChildProcess.h"
 #include "platform/TerminationSignal.h"
 
@@ -43,9 +44,11 @@ class ReplayRun {
     link.settingsDir = o_.settingsDir;
     auto hylo = MakeContext(op, link);
     DataPath& data = hylo->Data();
-    const std::vector<std::string> dirs{o_.fftDir};
-    const std::vector<Snapshot> before{Files(o_.fftDir)};
+    const std::vector<std::string> dirs{o_.fftDir, o_.eventsDir};
+    const std::vector<Snapshot> before{Files(o_.fftDir), Files(o_.eventsDir)};
     SetUpLogging(*hylo);
+    if (!o_.triggersFile.empty()) hylo->HostTriggerList().Load(o_.triggersFile);
+    data.SetEpochTextTap([this](int side, std::string_view text) { events_.Text(side, text); });
 
     data.SetWaveTap([this](const WaveformRecord& r) { tally_.Wave(r); });
     data.SetSpectrumTap([this](const SpectrumRecord& r) { tally_.Spectrum(r); });
@@ -96,14 +99,15 @@ class ReplayRun {
     data.SetWaveTap({});
     data.SetSpectrumTap({});
     data.SetReplayEvents({});
+    data.SetEpochTextTap({});
     hylo->MainExit();
 
     nlohmann::json out = tally_.Json();
-    for (const char* key : {"firstSample", "nextSample", "sampleRate"}) out.erase(key);
+    for (const char* key : {"firstSample", "nextSample", "sampleRate", "firstTime"}) out.erase(key);
     std::lock_guard guard(lock_);
     out["inputs"] = replayed_;
     out["refused"] = refused_;
-    out["events"] = 0;  // no triggers are configured in a headless replay yet
+    out["events"] = events_.Json()["host"];  // a replay has no instrument to report its own
     out["impulses"] = 0;
     out["files"] = Written(dirs, before);
     out["dataSeconds"] = dataSeconds;
@@ -125,11 +129,13 @@ class ReplayRun {
     hylo.Groups().wav.captureEnabled = false;
     logging.SetWavLogActive(false);
     hylo.Data().SetLogReplaySpectra(fft.enabled);
+    if (!o_.eventsDir.empty()) PostEpochLogSetting(hylo.Threads(), logging, true, 1, o_.eventsDir);
   }
 
   const ReplayOptions& o_;
   bool progress_;
   Tally tally_;
+  EventTally events_;
   std::mutex lock_;
   std::condition_variable done_;
   bool finished_ = false;
@@ -146,6 +152,8 @@ nlohmann::json RunJobs(const ReplayOptions& o, const std::vector<std::string>& i
     std::vector<std::string> c{o.self, "replay", "--jobs", "1", "--no-progress"};
     if (!o.fftDir.empty()) c.insert(c.end(), {"--fft-dir", o.fftDir});
     if (!o.settingsDir.empty()) c.insert(c.end(), {"--settings-dir", o.settingsDir});
+    if (!o.triggersFile.empty()) c.insert(c.end(), {"--triggers", o.triggersFile});
+    if (!o.eventsDir.empty()) c.insert(c.end(), {"--events-dir", o.eventsDir});
     if (o.realtime) c.push_back("--realtime");
     c.push_back(in);
     commands.push_back(std::move(c));
@@ -201,6 +209,9 @@ std::vector<std::string> ReplayInputs(const std::vector<std::string>& paths, std
 void AddReplayOptions(CLI::App& command, ReplayOptions& o) {
   command.add_option("--fft-dir", o.fftDir, "log the spectra of the replay into this folder, one log per stream");
   command.add_option("--settings-dir", o.settingsDir, "folder for Hylo.ini and the job files");
+  command.add_option("--triggers", o.triggersFile, "host triggers from this trigger file (.cfg)")
+      ->check(CLI::ExistingFile);
+  command.add_option("--events-dir", o.eventsDir, "log the host's event and count lines into this folder");
   command.add_flag("--realtime", o.realtime, "replay at the recorded speed (default: as fast as possible)");
   command.add_option("--jobs", o.jobs, "replay independent inputs in N processes (default: the number of cores)")
       ->check(CLI::PositiveNumber);
@@ -211,6 +222,15 @@ void AddReplayOptions(CLI::App& command, ReplayOptions& o) {
 }
 
 int Replay(const ReplayOptions& o) {
+  if (!o.triggersFile.empty()) {
+    // A trigger file that cannot be used is a bad option: nothing replays without its triggers.
+    TriggerList probe{};
+    const TriggerFileStatus status = ReadTriggerFile(probe, o.triggersFile);
+    if (status != TriggerFileStatus::kOk) {
+      std::cerr << "hylo-cli: " << DescribeTriggerFileStatus(status, o.triggersFile) << "\n";
+      return 2;
+    }
+  }
   std::vector<std::string> missing;
   const std::vector<std::string> inputs = ReplayInputs(o.paths, missing);
   int jobs = o.jobs > 0 ? o.jobs : static_cast<int>(std::max(1U, std::thread::hardware_concurrency()));

@@ -9,6 +9,8 @@ namespace hylo::cli {
 struct ReplayOptions {
   std::string fftDir;
   std::string settingsDir;
+  std::string triggersFile;  // host triggers (.cfg) for the replay
+  std::string eventsDir;     // the host epoch log of the replay's events
   bool realtime = false;
   bool noProgress = false;
   int jobs = 0;  // 0: the number of cores

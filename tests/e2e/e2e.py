@@ -103,6 +103,17 @@ def record(build, link_args, *args, timeout=120):
     return result.returncode, summary, result.stderr
 
 
+def replay(build, *args, timeout=300):
+    """Runs hylo-cli replay; returns (exit code, summary dict or {}, stderr)."""
+    cli = os.path.join(build, "cli", "hylo-cli")
+    result = subprocess.run([cli, "replay", *args], capture_output=True, text=True, timeout=timeout)
+    try:
+        summary = json.loads(result.stdout.strip().splitlines()[-1])
+    except (ValueError, IndexError):
+        summary = {}
+    return result.returncode, summary, result.stderr
+
+
 def wav_counts(path):
     """(sample rate, bytes per sample, samples as integers) read with Python's wave module."""
     with wave.open(path, "rb") as w:

@@ -9,7 +9,7 @@ import sys
 import numpy as np
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from e2e import Checks, Sim, record, scratch, wav_counts  # noqa: E402
+from e2e import Checks, Sim, record, replay, scratch, wav_counts  # noqa: E402
 
 RATE = 64000
 TONE_START, TONE_SECONDS = 3, 3
@@ -20,6 +20,11 @@ TRIGGER = "".join(f"$T1_{k}={v}\n" for k, v in [("TYPE", 5), ("ACTIVE", 1), ("DU
                                                 ("THRESHOLD", 100), ("EFFECT", 32), ("PRE_TRIG", 0)])
 
 
+def event_lines(folder):
+    logs = [os.path.join(folder, f) for f in sorted(os.listdir(folder))] if os.path.isdir(folder) else []
+    return [line for p in logs for line in open(p, newline="").read().split("\r\n") if "U Hylo," in line]
+
+
 def main(build):
     check = Checks()
     with Sim(build, ["--model", "hf", "--firmware", "v2.1.0", "--rate", str(RATE), "--bits", "24", *SCENE]) as sim, \
@@ -27,15 +32,14 @@ def main(build):
         triggers = os.path.join(tmp, "host.cfg")
         with open(triggers, "w") as f:
             f.write("#Trigger 1 settings:\n" + TRIGGER)
-        events, clips = os.path.join(tmp, "events"), os.path.join(tmp, "clips")
+        events, clips, wavs_dir = (os.path.join(tmp, d) for d in ("events", "clips", "wav"))
         code, summary, err = record(build, sim.link_args(), "--seconds", "10", "--wave", "udp", "--fft", "udp",
                                     "--triggers", triggers, "--events-dir", events, "--clips", clips,
-                                    "--clip-seconds", f"{PRE}:{POST}", "--settings-dir", os.path.join(tmp, "settings"))
+                                    "--clip-seconds", f"{PRE}:{POST}", "--wav-dir", wavs_dir, "--settings-dir", os.path.join(tmp, "settings"))
         check(code == 0, f"exit 0 (got {code}; {err.strip()[-300:]})")
         check(summary.get("events", {}).get("host") == 1, f"one host event: {summary.get('events')}")
 
-        logs = [os.path.join(events, f) for f in sorted(os.listdir(events))] if os.path.isdir(events) else []
-        lines = [line for p in logs for line in open(p, newline="").read().split("\r\n") if "U Hylo," in line]
+        lines = event_lines(events)
         check(len(lines) == 1, f"one event line in the host epoch log: {lines}")
         if len(lines) != 1:
             return check.failures
@@ -66,6 +70,17 @@ def main(build):
                 header = f.read(344)
             check(header[12:16] == b"LIST" and b"IART" in header and b"Aurisond HF" in header,
                   "the clip carries the WAV logs' LIST/INFO metadata")
+
+        # The recording replayed fires the same trigger at the same second, naming the file.
+        replayed = os.path.join(tmp, "replayed")
+        code, summary, err = replay(build, "--jobs", "1", "--triggers", triggers, "--events-dir", replayed,
+                                    "--settings-dir", os.path.join(tmp, "settings"), wavs_dir)
+        check(code == 0 and summary.get("events") == 1, f"replay: one host event ({code}, {summary}, {err[-300:]})")
+        again = event_lines(replayed)
+        wav_names = sorted(os.listdir(wavs_dir)) if os.path.isdir(wavs_dir) else ["?"]
+        check(len(again) == 1 and again[0].startswith(expected) and ",1sec," in again[0]
+              and any(again[0].endswith(n) for n in wav_names),
+              f"the replay's event line names the second and the file: {again}")
     return check.failures
 
 

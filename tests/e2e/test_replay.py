@@ -1,7 +1,6 @@
 """hylo-cli replay: a recording made by hylo-cli record, files from sox and Python's soundfile,
 hostile and truncated headers, folders and --jobs. Spectra are checked against numpy."""
 import glob
-import json
 import os
 import struct
 import subprocess
@@ -11,17 +10,7 @@ import numpy as np
 import soundfile
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from e2e import Checks, Sim, fft_log_rows, record, scratch, wav_counts  # noqa: E402
-
-
-def replay(build, *args, timeout=300):
-    cli = os.path.join(build, "cli", "hylo-cli")
-    result = subprocess.run([cli, "replay", *args], capture_output=True, text=True, timeout=timeout)
-    try:
-        summary = json.loads(result.stdout.strip().splitlines()[-1])
-    except (ValueError, IndexError):
-        summary = {}
-    return result.returncode, summary, result.stderr
+from e2e import Checks, Sim, fft_log_rows, record, replay, scratch, wav_counts  # noqa: E402
 
 
 def host_spectra(counts, rate, bits, range_volts):
