@@ -46,7 +46,7 @@ struct ReplayStream {
   int fileVersion = 0;
   int deviceType = 0;
   int serialNumber = 0;
-  // Pace: the spec'd tick interval of the file's kind.
+  // Pace: the tick interval of the file's kind.
   double tickSeconds = 0;
 
   bool SameStreamAs(const ReplayStream& o) const;
