@@ -133,8 +133,12 @@ void SettingsPanel::Open() {
   if (Panel().PanelOpen() && isVisible()) return;
   // Attached on every open: a session load makes the modules anew.
   Panel().AttachLogging(setup::LoggingTabPortsFor(
-      hylo_.Wav(), hylo_.Data().Logging(), [this](bool on, int side, const std::string& folder) {
+      hylo_.Wav(), hylo_.Data().Logging(),
+      [this](bool on, int side, const std::string& folder) {
         PostEpochLogSetting(hylo_.Threads(), hylo_.Data().Logging(), on, side, folder);
+      },
+      [this](const std::string& path) {
+        if (!hylo_.Data().LoadClickTemplate(path)) hylo_.Operator().ShowNotice(setup::kClickFileErrorText);
       }));
   Panel().OpenHyloSetupPanel();
   filling_ = true;

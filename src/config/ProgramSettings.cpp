@@ -29,7 +29,8 @@ void ApplyProcessing(const ProcessingValues& v, DisplaySettings& d) {
 }
 
 LoggingTabPorts LoggingTabPortsFor(HyloWav& wav, HyloLogging& logging,
-                                   std::function<void(bool, int, const std::string&)> postEpoch) {
+                                   std::function<void(bool, int, const std::string&)> postEpoch,
+                                   std::function<void(const std::string&)> loadClickTemplate) {
   LoggingTabPorts ports;
   ports.show = [&wav, &logging] {
     LoggingValues v;
@@ -40,7 +41,8 @@ LoggingTabPorts LoggingTabPortsFor(HyloWav& wav, HyloLogging& logging,
     v.clickDetectionFile = logging.GetClickDetectionFile();
     return v;
   };
-  ports.apply = [&wav, &logging, postEpoch = std::move(postEpoch)](const LoggingValues& v) {
+  ports.apply = [&wav, &logging, postEpoch = std::move(postEpoch),
+                 loadClickTemplate = std::move(loadClickTemplate)](const LoggingValues& v) {
     logging.ApplyFftLogSettings(v.fft);
     wav.WavLogApplySettings(v.wav, v.wav.enabled);
     logging.ApplyImpulseLogSettings(v.impulse);
@@ -51,7 +53,9 @@ LoggingTabPorts LoggingTabPortsFor(HyloWav& wav, HyloLogging& logging,
       else
         logging.SetEpochLog(v.epoch.enabled[i], side, v.epoch.folder[i]);
     }
+    const bool clickChanged = v.clickDetectionFile != logging.GetClickDetectionFile();
     logging.SetClickDetectionFile(v.clickDetectionFile);
+    if (clickChanged && loadClickTemplate) loadClickTemplate(logging.GetClickDetectionFile());
     logging.RefreshLoggingIndicator();
     return 0;
   };

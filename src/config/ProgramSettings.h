@@ -44,8 +44,11 @@ struct LoggingTabPorts {
 };
 // The logging tab on the modules: each log's settings applied by its owner, one epoch
 // setting message per side through `postEpoch`.
+// `loadClickTemplate` runs when the applied click detector file differs from the stored one.
 LoggingTabPorts LoggingTabPortsFor(HyloWav& wav, HyloLogging& logging,
-                                   std::function<void(bool, int, const std::string&)> postEpoch);
+                                   std::function<void(bool, int, const std::string&)> postEpoch,
+                                   std::function<void(const std::string&)> loadClickTemplate = {});
+inline constexpr std::string_view kClickFileErrorText = "Error reading Click Detector File.";
 
 // The browse buttons of the logging tab, with their dialog titles.
 enum class LogFolderKind { kTextLog, kInstrumentEpoch, kHostEpoch };

@@ -1,9 +1,11 @@
 #include "context/DataPath.h"
 
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 
 #include "core/Post.h"
+#include "files/HyloReplay.h"
 #include "shell/OperatorPort.h"
 #include "stream/StreamBytes.h"
 
@@ -259,6 +261,24 @@ void DataPath::Initialise() {
   statusReplies_.SetScanInterval(groups_.display.scanPeriod);
   status_.SetDisplayUtc(groups_.main.displayInUtc);
   ApplyClipSettings();
+}
+
+bool DataPath::LoadClickTemplate(const std::filesystem::path& path) {
+  fft_.ClearTemplate();
+  if (path.empty()) return true;
+  std::error_code error;
+  const std::uint64_t size = std::filesystem::file_size(path, error);
+  const std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(error ? nullptr : std::fopen(path.c_str(), "rb"),
+                                                             &std::fclose);
+  auto reader = MakeReplayReader(ReplayKind::kText);
+  SpectrumRecord first{};
+  if (!file || !reader->Open(file.get(), size).empty() ||
+      reader->ReadSpectrum(first) != ReplayReader::Result::kRecord) {
+    operator_.ShowNotice("Failed to Read File Header.");
+    return false;
+  }
+  first.sampleRate = reader->Stream().sampleRate;  // the template's rate is the header's
+  return Post(threads_, WAVE_THREAD, MSG_SPECTRUM_REPLAYED, first);
 }
 
 void DataPath::ApplyClipSettings() {

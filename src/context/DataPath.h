@@ -3,6 +3,7 @@
 // TriggerThread → LogThread and the displays. One object so the context stays small.
 #include <atomic>
 #include <chrono>
+#include <filesystem>
 #include <memory>
 
 #include "core/HyloThreadControl.h"
@@ -49,6 +50,10 @@ class DataPath {
   void SetIdentity(const DeviceIdentity& identity);
   // Event clips from the trigger settings (the host epoch tab's clip setting).
   void ApplyClipSettings();
+  // `LoadClickTemplate`: clears the click template; the first record of a spectrum log becomes
+  // the new one (through WaveThread, in order with the records). True when loaded or `path` is
+  // empty; an unreadable file is told to the operator.
+  bool LoadClickTemplate(const std::filesystem::path& path);
   // The logging half of Stop: the wave ring's partial second goes to the WAV log and the logs
   // close on LogThread, after what it already holds; waits up to `timeout`, then closes them
   // here in any case. Nothing opens a log again until BeginLogging.

@@ -302,6 +302,9 @@ void Hylo::StartThreads() {
   dataPath_->WorkersStarted();
   if (options_.startupSettleMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(options_.startupSettleMs));
   hostEpoch_->Load(hostEpoch_->ProgramFile());
+  // The click detector file of the settings; none there (a first start) is no fault.
+  const std::filesystem::path click = dataPath_->Logging().GetClickDetectionFile();
+  if (std::error_code error; std::filesystem::exists(click, error)) dataPath_->LoadClickTemplate(click);
 }
 
 // The defaults are written at exit; keep what the operator had before they replace it.

@@ -314,6 +314,23 @@ TEST_F(ReplayChain, ThreeFilesInOrderContinueTheStreamUntilARateChangeThenStop) 
   EXPECT_FALSE(hylo.Data().ReplayInProgress());
 }
 
+TEST_F(ReplayChain, AClickTemplateIsASpectrumLogsFirstRecordAndABadFileClearsIt) {
+  std::string text =
+      "File Details:\r\nFile Type\tSpectrum\r\nSample Rate [S/s]\t64000\r\nFFT Size\t1024\r\n"
+      "Accumulations\t16\r\nDevice\tAurisond HF # 3\r\nData:\r\nTime\tComment\r\n"
+      "01:02:03\t\t1.0\t2.0\t0\t3\t10\t20\t30\t\r\n";
+  DataPath& data = hylo.Data();
+  auto loaded = [&] {
+    return hylo.Threads().Barrier(WAVE_THREAD, 10s) && hylo.Threads().Barrier(FFT_THREAD, 10s) &&
+           data.Fft().ClickTemplateLoaded();
+  };
+  ASSERT_TRUE(data.LoadClickTemplate(Write("click.txt", text)));
+  EXPECT_TRUE(loaded());
+  EXPECT_FALSE(data.LoadClickTemplate(Write("bad.txt", "not a log\r\n")));
+  EXPECT_FALSE(loaded());
+  EXPECT_EQ(op.Notices(), std::vector<std::string>{"Failed to Read File Header."});
+}
+
 TEST_F(ReplayChain, RateFiveReadsFiveRecordsPerTickAndAnUnknownTextIsRefusedWithoutStarting) {
   // One record per ~hour of signal: only the step below runs a tick.
   std::string text =
