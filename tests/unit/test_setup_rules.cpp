@@ -5,28 +5,17 @@
 
 #include "config/SetupDerived.h"
 #include "link/DeviceIdentity.h"
+#include "support/SetupUnit.h"
 
 using namespace hylo;
 using namespace hylo::setup;
 
 namespace {
 
-SetupContext Hf(const char* firmware, std::uint8_t featureLevel = 2, bool serial = false) {
-  SetupContext c;
-  c.model = kModelHf;
-  c.firmware = FirmwareVersion(firmware);
-  c.featureLevel = featureLevel;
-  c.serialLink = serial;
-  c.interfaceCode = 3;
-  c.baudRate = 921600;
-  return c;
+SetupContext Hf(const char* firmware, std::uint8_t level = 2, bool serial = false) {
+  return test::SetupUnit(kModelHf, firmware, level, serial);
 }
-
-SetupContext Lf(const char* firmware) {
-  SetupContext c = Hf(firmware);
-  c.model = kModelLf;
-  return c;
-}
+SetupContext Lf(const char* firmware) { return test::SetupUnit(kModelLf, firmware); }
 
 bool Contains(const Notices& n, std::string_view text) { return std::find(n.begin(), n.end(), text) != n.end(); }
 
