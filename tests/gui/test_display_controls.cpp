@@ -52,10 +52,8 @@ TEST(DisplayControlsGui, DisplayChoicesPersistAndAnUnknownStoredTypeFallsBack) {
   HyloIni saved;
   ASSERT_EQ(saved.SettingsLoad(hylo.Settings().SettingsPath()), HyloIni::kLoaded);
   std::int64_t top = -1, bottom = -1;
-  EXPECT_TRUE(saved.GetInt("Settings", "Top Display", top));
-  EXPECT_TRUE(saved.GetInt("Settings", "Bottom Display", bottom));
-  EXPECT_EQ(top, app::kDisplayLevels);
-  EXPECT_EQ(bottom, app::kDisplaySpectrum);
+  EXPECT_TRUE(saved.GetInt("Settings", "Top Display", top) && saved.GetInt("Settings", "Bottom Display", bottom));
+  EXPECT_EQ(std::pair(top, bottom), std::pair<std::int64_t, std::int64_t>(app::kDisplayLevels, app::kDisplaySpectrum));
 }
 
 TEST(DisplayControlsGui, ColourMapSpanHorizontalSpanAndMessageLine) {
