@@ -53,7 +53,8 @@ TEST(DisplayControlsGui, DisplayChoicesPersistAndAnUnknownStoredTypeFallsBack) {
   ASSERT_EQ(saved.SettingsLoad(hylo.Settings().SettingsPath()), HyloIni::kLoaded);
   std::int64_t top = -1, bottom = -1;
   EXPECT_TRUE(saved.GetInt("Settings", "Top Display", top) && saved.GetInt("Settings", "Bottom Display", bottom));
-  EXPECT_EQ(std::pair(top, bottom), std::pair<std::int64_t, std::int64_t>(app::kDisplayLevels, app::kDisplaySpectrum));
+  EXPECT_EQ(top, app::kDisplayLevels);
+  EXPECT_EQ(bottom, app::kDisplaySpectrum);
 }
 
 TEST(DisplayControlsGui, ColourMapSpanHorizontalSpanAndMessageLine) {

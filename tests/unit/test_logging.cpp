@@ -124,51 +124,30 @@ TEST_F(Logging, HeaderBlocksMatchTheirLayoutLineByLine) {
   settings.jobId = "J-7";
   const std::string computer = platform::ComputerName().substr(0, 15);
   const std::string user = platform::UserName().substr(0, 49);
-  auto head = [&](const char* type, const char* start) {
-    return std::vector<std::string>{"File Details:",
-                                    std::string("File Type\t") + type,
-                                    "File Version\t5",
-                                    "Start Date\t2021-03-04",
-                                    "Start Time\t05:06:07",
-                                    "Time Zone\tUTC",
-                                    "Author\tQuendal' Hylo V4.4.0",
-                                    "Computer\t" + computer,
-                                    "User\t" + user,
-                                    "Client\tHarbour Board",
-                                    "Job\tJ-7",
-                                    std::string("Starting Sample\t") + start,
-                                    "",
-                                    "Device Details:",
-                                    "Device\tAurisond HF",
-                                    "S/N\t77",
-                                    "Firmware\tv2.1.0",
-                                    "",
-                                    "Setup:",
-                                    "dB Ref re 1V\t-180",
-                                    "dB Ref re 1uPa\t-9"};
-  };
-  auto join = [](std::vector<std::string> a, const std::vector<std::string>& b) {
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-  };
-  auto linesOf = [](const std::string& text) {
+  // Lines without their CR LF or LF.
+  auto split = [](const std::string& text) {
     std::vector<std::string> out;
-    std::size_t at = 0;
-    for (std::size_t end; (end = text.find("\r\n", at)) != std::string::npos; at = end + 2)
-      out.push_back(text.substr(at, end - at));
+    std::stringstream in(text);
+    for (std::string line; std::getline(in, line);)
+      out.push_back(line.ends_with('\r') ? line.substr(0, line.size() - 1) : line);
     return out;
+  };
+  auto expected = [&](const std::string& type, const std::string& start, const std::string& setup) {
+    return split("File Details:\nFile Type\t" + type +
+                 "\nFile Version\t5\nStart Date\t2021-03-04\nStart Time\t05:06:07\nTime Zone\tUTC\n"
+                 "Author\tQuendal' Hylo V4.4.0\nComputer\t" +
+                 computer + "\nUser\t" + user + "\nClient\tHarbour Board\nJob\tJ-7\nStarting Sample\t" + start +
+                 "\n\nDevice Details:\nDevice\tAurisond HF\nS/N\t77\nFirmware\tv2.1.0\n\n"
+                 "Setup:\ndB Ref re 1V\t-180\ndB Ref re 1uPa\t-9\nSample Rate [S/s]\t64000\n" +
+                 setup + "\n\nData:");
   };
   LogHeaderInfo info;
   info.identity.modelCode = 5;
   info.identity.unitNumber = 77;
   info.identity.firmwareText = "v2.1.0";
 
-  // The FFT log as a recording writes it.
-  log.LogFftRecord(Record(0));
+  log.LogFftRecord(Record(0));  // the FFT log as a recording writes it
   log.CloseLog(0);
-  std::vector<std::string> fftLog;
-  for (auto line : Lines(dir.Path() / "fft" / "Hylo_00001.txt")) fftLog.push_back(line.substr(0, line.size() - 1));
-  SpectrumRecord moving = Record(0, 64000, 6);
   auto impulse = std::make_unique<ImpulseRecord>();
   impulse->timeStamp = 1614834367;
   impulse->sampleRate = 64000;
@@ -181,19 +160,18 @@ TEST_F(Logging, HeaderBlocksMatchTheirLayoutLineByLine) {
     std::vector<std::string> actual;
     std::vector<std::string> expected;
   } cases[] = {
-      {"FFT log", fftLog,
-       join(head("Spectrum", "0"),
-            {"Sample Rate [S/s]\t64000", "FFT Size\t1024", "Bin Width [Hz]\t62.500000", "Window Function\tHann",
-             "Overlap [%]\t50.000000", "Power Calculation\tMean", "Accumulations\t16", "", "Data:"})},
-      {"calibration file", linesOf(FftLogHeader(moving, info, settings, 2)),
-       join(head("Calibration", "0"),
-            {"Sample Rate [S/s]\t64000", "FFT Size\t1024", "Bin Width [Hz]\t62.500000", "Window Function\tHann",
-             "Overlap [%]\t50.000000", "Power Calculation\tMoving Average", "Accumulations\t16", "Data Weighting\t3",
-             "", "Data:"})},
-      {"impulse log", linesOf(ImpulseLogHeader(*impulse, info, settings)),
-       join(head("SEL-Third Octave", "123456789012"),
-            {"Sample Rate [S/s]\t64000", "FFT Size\t2048", "Bin Width [Hz]\t31.250000", "Window Function\tHann",
-             "Overlap [%]\t0.000000", "Power Calculation\tOne Third Octave", "Accumulations\t1", "", "Data:"})},
+      {"FFT log", split(test::ReadFile(dir.Path() / "fft" / "Hylo_00001.txt")),
+       expected("Spectrum", "0",
+                "FFT Size\t1024\nBin Width [Hz]\t62.500000\nWindow Function\tHann\nOverlap [%]\t50.000000\n"
+                "Power Calculation\tMean\nAccumulations\t16")},
+      {"calibration file", split(FftLogHeader(Record(0, 64000, 6), info, settings, 2)),
+       expected("Calibration", "0",
+                "FFT Size\t1024\nBin Width [Hz]\t62.500000\nWindow Function\tHann\nOverlap [%]\t50.000000\n"
+                "Power Calculation\tMoving Average\nAccumulations\t16\nData Weighting\t3")},
+      {"impulse log", split(ImpulseLogHeader(*impulse, info, settings)),
+       expected("SEL-Third Octave", "123456789012",
+                "FFT Size\t2048\nBin Width [Hz]\t31.250000\nWindow Function\tHann\nOverlap [%]\t0.000000\n"
+                "Power Calculation\tOne Third Octave\nAccumulations\t1")},
   };
   for (const auto& c : cases) {
     ASSERT_GT(c.actual.size(), c.expected.size()) << c.file;
