@@ -106,19 +106,18 @@ INSTANTIATE_TEST_SUITE_P(SetupRules, FftRules,
                                                  kAccumulationClampedText}));
 
 TEST(SetupRules, StreamTransportCodes) {
-  JobSetup s;
-  s.waveStreaming = false;
   Notices n;
-  BuildWaveSetup(s, Hf("v2.2.0"), n);
-  EXPECT_EQ(s.waveStreamCode, 0);
-  s.waveStreaming = true;
-  BuildWaveSetup(s, Hf("v2.2.0"), n);
-  EXPECT_EQ(s.waveStreamCode, 2);
-  BuildWaveSetup(s, Hf("v2.2.0", 2, true), n);
-  EXPECT_EQ(s.waveStreamCode, 3);
-  s.waveLogChoice = kLogContinuous;
-  BuildWaveSetup(s, Hf("v2.2.0"), n);
-  EXPECT_EQ(s.waveStreamCode, 3);
+  // Off 0, TCP 2, the command link 3 on a serial link or while the unit logs.
+  for (const auto& [streaming, logChoice, serial, code] :
+       {std::tuple{false, kLoggingOff, false, 0}, std::tuple{true, kLoggingOff, false, 2},
+        std::tuple{true, kLoggingOff, true, 3}, std::tuple{true, kLogContinuous, false, 3}}) {
+    JobSetup s;
+    s.waveStreaming = streaming;
+    s.waveLogChoice = logChoice;
+    BuildWaveSetup(s, Hf("v2.2.0", 2, serial), n);
+    EXPECT_EQ(s.waveStreamCode, code) << streaming << logChoice << serial;
+  }
+  JobSetup s;
   s.fftLogChoice = kFftEpoch;
   BuildFftSetup(s, Hf("v2.2.0"), n);
   EXPECT_EQ(s.fftStreamCode, 3);
