@@ -204,19 +204,17 @@ TEST_F(Logging, EpochLogsOpenOnTheirFirstTextAndCloseWhenTurnedOff) {
   log.SetEpochLog(true, 1, folder.string());
   log.LogEpochText(1, "2024-01-01 00:00:00,U Hylo,Epoch 1\r\n");
   log.LogEpochText(1, "second\r\n");
-  std::vector<fs::path> files;
-  for (const auto& e : fs::directory_iterator(folder)) files.push_back(e.path());
-  ASSERT_EQ(files.size(), 1U);
-  EXPECT_EQ(files[0].filename().string().rfind("Hylo_Epoch_", 0), 0U);
-  EXPECT_EQ(Lines(files[0]).size(), 2U);
+  ASSERT_EQ(std::distance(fs::directory_iterator(folder), {}), 1);
+  const fs::path file = fs::directory_iterator(folder)->path();
+  EXPECT_EQ(file.filename().string().rfind("Hylo_Epoch_", 0), 0U);
+  EXPECT_EQ(Lines(file).size(), 2U);
   log.SetEpochLog(false, 1, folder.string());
   log.LogEpochText(1, "dropped\r\n");
-  EXPECT_EQ(Lines(files[0]).size(), 2U);
+  EXPECT_EQ(Lines(file).size(), 2U);
   log.SetEpochLog(true, 1, folder.string());
   log.LogEpochText(1, "again\r\n");
-  std::size_t count = 0;
-  for ([[maybe_unused]] const auto& e : fs::directory_iterator(folder)) ++count;
-  EXPECT_EQ(count, 2U) << "a new time-stamped file, even within the same second";
+  EXPECT_EQ(std::distance(fs::directory_iterator(folder), {}), 2)
+      << "a new time-stamped file, even within the same second";
 }
 
 TEST_F(Logging, WaveBlocksReachTheWavLogOnlyWhileActive) {
