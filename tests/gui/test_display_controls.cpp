@@ -52,8 +52,7 @@ TEST(DisplayControlsGui, DisplayChoicesPersistAndAnUnknownStoredTypeFallsBack) {
   HyloIni saved;
   ASSERT_EQ(saved.SettingsLoad(hylo.Settings().SettingsPath()), HyloIni::kLoaded);
   std::int64_t top = -1, bottom = -1;
-  EXPECT_TRUE(saved.GetInt("Settings", "Top Display", top));
-  EXPECT_TRUE(saved.GetInt("Settings", "Bottom Display", bottom));
+  EXPECT_TRUE(saved.GetInt("Settings", "Top Display", top) && saved.GetInt("Settings", "Bottom Display", bottom));
   EXPECT_EQ(top, app::kDisplayLevels);
   EXPECT_EQ(bottom, app::kDisplaySpectrum);
 }

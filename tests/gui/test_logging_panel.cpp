@@ -73,11 +73,9 @@ TEST(LoggingPanelGui, SetsTheWavFolderAndEnablesLogging) {
   EXPECT_EQ(hylo.Groups().logging.jobClient, "Harbour Authority");
   EXPECT_EQ(hylo.Data().Logging().GetLogComment(), "north pier");
   std::string stored;
-  EXPECT_TRUE(hylo.Settings().GetText("Wav", "Wavfile Path", stored, 260));
-  EXPECT_EQ(stored, folder);
   bool wavOn = false;
-  EXPECT_TRUE(hylo.Settings().GetBool("Wav", "Wav Capture Enabled", wavOn));
-  EXPECT_TRUE(wavOn);
+  EXPECT_TRUE(hylo.Settings().GetText("Wav", "Wavfile Path", stored, 260) && stored == folder) << stored;
+  EXPECT_TRUE(hylo.Settings().GetBool("Wav", "Wav Capture Enabled", wavOn) && wavOn);
 
   // The epoch setting travels to the logging thread as a message.
   EXPECT_TRUE(test::PumpUntil([&] { return hylo.Data().Logging().IsEpochLogEnabled(); }));

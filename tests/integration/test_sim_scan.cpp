@@ -53,6 +53,18 @@ struct Session : SimSession {
   bool tapped = false;
 };
 
+void ExpectScanningLines(Session& s) {
+  for (const char* line : {"Scanning Started", "Scanning Paused", "Scanning Resumed", "Scanning Stopped"})
+    EXPECT_TRUE(s.Logged(line)) << line;
+}
+
+// Starts scanning with the stream `codes` and waits for the data channels.
+void Start(Session& s, StreamCodes codes) {
+  s.hylo.JobSetup().SetStreamTransports(codes);
+  s.hylo.Scan().StartScanningCallback();
+  s.hylo.Scan().WaitForChannels();
+}
+
 // Start, pause (channels open, reads dropped), resume (same channels), stop (closed).
 void PauseResumeStop(Session& s, int stream) {
   StreamChannels& channels = s.hylo.Data().Channels();
@@ -89,9 +101,7 @@ void PauseResumeStop(Session& s, int stream) {
   EXPECT_FALSE(channels.Open(stream));
   EXPECT_FALSE(s.hylo.Scan().Active());
   EXPECT_TRUE(s.hylo.Threads().ScanStopped());
-  for (const char* line : {"Scanning Started", "Scanning Paused", "Scanning Resumed", "Scanning Stopped"}) {
-    EXPECT_TRUE(s.Logged(line)) << line;
-  }
+  ExpectScanningLines(s);
 }
 
 }  // namespace
@@ -99,9 +109,7 @@ void PauseResumeStop(Session& s, int stream) {
 TEST(SimScan, UdpRecordsReachWaveThreadContiguousFor30Seconds) {
   Session s("hf");
   ASSERT_TRUE(s.Connect()) << s.sim.Line();
-  s.hylo.JobSetup().SetStreamTransports({TRANSPORT_UDP, TRANSPORT_OFF});
-  s.hylo.Scan().StartScanningCallback();
-  s.hylo.Scan().WaitForChannels();
+  Start(s, {TRANSPORT_UDP, TRANSPORT_OFF});
   ASSERT_TRUE(s.hylo.Data().Channels().Open(STREAM_WAVE));
   EXPECT_TRUE(s.hylo.Scan().KeepingAwake());
   const std::uint64_t thirtySeconds = 30ULL * 64000;
@@ -114,9 +122,7 @@ TEST(SimScan, UdpRecordsReachWaveThreadContiguousFor30Seconds) {
 TEST(SimScan, TcpStartPauseResumeStop) {
   Session s("af");
   ASSERT_TRUE(s.Connect()) << s.sim.Line();
-  s.hylo.JobSetup().SetStreamTransports({TRANSPORT_TCP, TRANSPORT_TCP});
-  s.hylo.Scan().StartScanningCallback();
-  s.hylo.Scan().WaitForChannels();
+  Start(s, {TRANSPORT_TCP, TRANSPORT_TCP});
   ASSERT_TRUE(s.hylo.Data().Channels().Open(STREAM_WAVE));
   EXPECT_TRUE(s.hylo.Data().Channels().Open(STREAM_FFT));
   ASSERT_TRUE(WaitFor([&] { return s.intake.Get().samples >= 64000; }, 10000));
@@ -141,18 +147,14 @@ TEST(SimScan, CommandLinkCarriesTheWaveformInStatusReplies) {
   const auto before = s.intake.Records();
   EXPECT_TRUE(WaitFor([&] { return s.intake.Records() > before + 5; }, 5000)) << "the enquiry runs again";
   s.hylo.Scan().StopCallback();
-  for (const char* line : {"Scanning Started", "Scanning Paused", "Scanning Resumed", "Scanning Stopped"}) {
-    EXPECT_TRUE(s.Logged(line)) << line;
-  }
+  ExpectScanningLines(s);
 }
 
 TEST(SimScan, StatusChannelOpensFromFirmware210) {
   for (const auto& [firmware, opens] : {std::pair{"v2.0.9", false}, std::pair{"v2.1.0", true}}) {
     Session s("hf", firmware);
     ASSERT_TRUE(s.Connect()) << s.sim.Line();
-    s.hylo.JobSetup().SetStreamTransports({TRANSPORT_OFF, TRANSPORT_OFF});
-    s.hylo.Scan().StartScanningCallback();
-    s.hylo.Scan().WaitForChannels();
+    Start(s, {TRANSPORT_OFF, TRANSPORT_OFF});
     EXPECT_EQ(s.hylo.Data().Channels().Open(STREAM_STATUS), opens) << firmware;
     if (opens) {
       // Only status records carry the orientation (the identify reply does not).
@@ -170,9 +172,7 @@ TEST(SimScan, CommandPort50010StreamsFromWaveformPort51686) {
   EXPECT_NE(s.sim.Line().find("wave-udp 51686"), std::string::npos) << s.sim.Line();
   ASSERT_TRUE(s.Connect());
   EXPECT_EQ(s.hylo.Connection().PortBase(), 10);
-  s.hylo.JobSetup().SetStreamTransports({TRANSPORT_UDP, TRANSPORT_OFF});
-  s.hylo.Scan().StartScanningCallback();
-  s.hylo.Scan().WaitForChannels();
+  Start(s, {TRANSPORT_UDP, TRANSPORT_OFF});
   EXPECT_TRUE(WaitFor([&] { return s.intake.Records() >= 10; }, 5000)) << "the start request reached port 51686";
   s.hylo.Scan().StopCallback();
   EXPECT_FALSE(s.hylo.Data().Channels().Open(STREAM_WAVE));

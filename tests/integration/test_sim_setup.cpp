@@ -170,21 +170,6 @@ INSTANTIATE_TEST_SUITE_P(Codes, SimSetupRefusal,
                                          RefusalCase{"LfGain", "v2.4.0", 1, kLfSetupFailedText, "lf"}),
                          [](const auto& info) { return std::string(info.param.name); });
 
-TEST(SimSetup, TheUnitsOwnCheckRefusesABadRecord) {
-  Connected unit("hf", "v1.5.2");
-  ASSERT_TRUE(unit.ok) << unit.sim.Line();
-  FftSetup f;
-  f.sampleRate = 32000;
-  f.fftType = 4;
-  f.fftStep = 512;
-  f.accumulation = 10;
-  f.refLevel = -100;  // above −120 dBV
-  EXPECT_NE(unit.Cmds().SendSetupRecord(Pack(f)), 0);
-  EXPECT_TRUE(unit.Noticed(DescribeSetupError(8))) << "FFT Parameter error";
-  f.refLevel = -120;
-  EXPECT_EQ(unit.Cmds().SendSetupRecord(Pack(f)), 0);
-}
-
 TEST(SimSetup, DecliningTheDataRateWarningSendsNothing) {
   // A unit behind a serial interface: the link carries half its 256000 baud.
   Connected unit("hf", "v2.1.0", {"--interface", "1"});
@@ -281,11 +266,5 @@ INSTANTIATE_TEST_SUITE_P(Frames, SimSetupShortEnquiry,
                          testing::Values(ShortEnquiryCase{"Hf145TwoOfThree", "v1.4.5", "2"},
                                          ShortEnquiryCase{"Hf152ThreeOfFour", "v1.5.2", "3"}),
                          [](const auto& info) { return std::string(info.param.name); });
-
-TEST(SimSetup, AnUnansweredEnquiryFails) {
-  Connected unit("hf", "v1.4.5", {"--withhold", "F"});
-  ASSERT_TRUE(unit.ok) << unit.sim.Line();
-  EXPECT_EQ(unit.Cmds().ReadJobSetup(), -1);
-}
 
 }  // namespace

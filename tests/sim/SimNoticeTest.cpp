@@ -76,6 +76,15 @@ std::optional<std::uint32_t> NoticeCode(const std::vector<std::uint8_t>& datagra
 }
 
 const std::vector<std::uint8_t> kStart = {'3', '*', 0, 4, 0, 0, 0, 0};
+const std::vector<std::uint8_t> kStartStatus = {'3', '*', 0, 4, 0, 0, 0xFF, 0xFF};
+
+std::uint16_t Port(const hylo::test::RunningSim& r, int offset) { return static_cast<std::uint16_t>(r.port + offset); }
+
+// A TCP connection to `port` that asked for its stream; empty when either step failed.
+Fd Started(std::uint16_t port, const std::vector<std::uint8_t>& request = kStart) {
+  Fd fd = ConnectTcp(port);
+  return fd && SendAll(fd.get(), request) ? std::move(fd) : Fd();
+}
 
 // A UDP socket on 127.0.0.1 that started the stream on `port`; reads time out after 5 s.
 Fd StartUdpStream(std::uint16_t port) {
@@ -108,18 +117,15 @@ std::optional<std::uint32_t> NextUdpNotice(int fd, int* dataMessages = nullptr) 
 TEST(SimNotice, FifthConnectionGetsNoFreeConnections) {
   auto r = hylo::test::StartSimOnFreePorts({"--model", "hf"});
   ASSERT_TRUE(r.Ready()) << r.Line();
-  const auto port = static_cast<std::uint16_t>(r.port + 1678);  // waveform, TCP
+  const auto port = Port(r, 1678);  // waveform, TCP
   std::vector<Fd> four;
   for (int i = 0; i < 4; ++i) {
-    four.push_back(ConnectTcp(port));
+    four.push_back(Started(port));
     ASSERT_TRUE(four.back());
-    ASSERT_TRUE(SendAll(four.back().get(), kStart));
   }
   // The start echo of the fourth shows the simulator has taken all four.
   MessageReader fourth(four.back().get());
-  auto echo = fourth.Next();
-  ASSERT_TRUE(echo.has_value());
-  EXPECT_EQ(echo->type, '3');
+  EXPECT_EQ(fourth.Next().value_or(Message{}).type, '3');
 
   auto fifth = ConnectTcp(port);
   ASSERT_TRUE(fifth);
@@ -127,9 +133,7 @@ TEST(SimNotice, FifthConnectionGetsNoFreeConnections) {
   EXPECT_EQ(in.NextNotice(), std::optional<std::uint32_t>(1));
   EXPECT_TRUE(in.EndsWithoutMore()) << "the refused connection is closed after the notice";
 
-  auto description = fourth.Next();
-  ASSERT_TRUE(description.has_value());
-  EXPECT_EQ(description->type, '2');
+  EXPECT_EQ(fourth.Next().value_or(Message{}).type, '2');
   EXPECT_EQ(r.sim->Stop(), 0);
 }
 
@@ -138,16 +142,15 @@ TEST(SimNotice, ConnectionWithoutStartRequestTimesOut) {
   auto r = hylo::test::StartSimOnFreePorts({"--model", "af", "--start-timeout", "0.3"});
   ASSERT_TRUE(r.Ready()) << r.Line();
   for (const int offset : {1679, 1681}) {  // FFT and status channels
-    auto fd = ConnectTcp(static_cast<std::uint16_t>(r.port + offset));
+    auto fd = ConnectTcp(Port(r, offset));
     ASSERT_TRUE(fd);
     MessageReader in(fd.get());
     EXPECT_EQ(in.NextNotice(), std::optional<std::uint32_t>(2)) << "channel +" << offset;
     EXPECT_TRUE(in.EndsWithoutMore()) << "channel +" << offset;
   }
   // A connection that asks in time keeps its stream.
-  auto fd = ConnectTcp(static_cast<std::uint16_t>(r.port + 1679));
+  auto fd = Started(Port(r, 1679));
   ASSERT_TRUE(fd);
-  ASSERT_TRUE(SendAll(fd.get(), kStart));
   MessageReader in(fd.get());
   int spectra = 0;
   for (int i = 0; i < 200 && spectra < 20; ++i) {
@@ -165,7 +168,7 @@ TEST(SimNotice, ConnectionWithoutStartRequestTimesOut) {
 TEST(SimNotice, StreamTimeLimitTimesTheStreamOut) {
   auto r = hylo::test::StartSimOnFreePorts({"--model", "hf", "--stream-limit", "0.5"});
   ASSERT_TRUE(r.Ready()) << r.Line();
-  auto udp = StartUdpStream(static_cast<std::uint16_t>(r.port + 1677));  // FFT, UDP
+  auto udp = StartUdpStream(Port(r, 1677));  // FFT, UDP
   ASSERT_TRUE(udp);
   int data = 0;
   EXPECT_EQ(NextUdpNotice(udp.get(), &data), std::optional<std::uint32_t>(2));
@@ -174,9 +177,8 @@ TEST(SimNotice, StreamTimeLimitTimesTheStreamOut) {
   std::uint8_t b[2048];
   EXPECT_LT(recv(udp.get(), b, sizeof b, 0), 0) << "data after the time-out notice";
 
-  auto tcp = ConnectTcp(static_cast<std::uint16_t>(r.port + 1681));  // status, TCP
+  auto tcp = Started(Port(r, 1681), kStartStatus);  // status, TCP
   ASSERT_TRUE(tcp);
-  ASSERT_TRUE(SendAll(tcp.get(), {'3', '*', 0, 4, 0, 0, 0xFF, 0xFF}));
   MessageReader in(tcp.get());
   EXPECT_EQ(in.NextNotice(), std::optional<std::uint32_t>(2));
   EXPECT_TRUE(in.EndsWithoutMore());
@@ -189,9 +191,8 @@ TEST(SimNotice, InstrumentStopsItsConnections) {
   {
     auto r = hylo::test::StartSimOnFreePorts({"--model", "hf", "--stop-streams-after", "0.4"});
     ASSERT_TRUE(r.Ready()) << r.Line();
-    auto fd = ConnectTcp(static_cast<std::uint16_t>(r.port + 1678));
+    auto fd = Started(Port(r, 1678));
     ASSERT_TRUE(fd);
-    ASSERT_TRUE(SendAll(fd.get(), kStart));
     MessageReader in(fd.get());
     EXPECT_EQ(in.NextNotice(), std::optional<std::uint32_t>(3));
     EXPECT_TRUE(in.EndsWithoutMore());
@@ -200,13 +201,10 @@ TEST(SimNotice, InstrumentStopsItsConnections) {
   {
     auto r = hylo::test::StartSimOnFreePorts({"--model", "hf", "--reboot-delay", "0.5"});
     ASSERT_TRUE(r.Ready()) << r.Line();
-    auto status = ConnectTcp(static_cast<std::uint16_t>(r.port + 1681));
+    auto status = Started(Port(r, 1681), kStartStatus);
     ASSERT_TRUE(status);
-    ASSERT_TRUE(SendAll(status.get(), {'3', '*', 0, 4, 0, 0, 0xFF, 0xFF}));
     MessageReader in(status.get());
-    auto echo = in.Next();
-    ASSERT_TRUE(echo.has_value());
-    EXPECT_EQ(echo->type, '3');
+    ASSERT_EQ(in.Next().value_or(Message{}).type, '3');
     auto link = ConnectTcp(r.port);
     ASSERT_TRUE(link);
     ASSERT_TRUE(SendAll(link.get(), BuildFrame('Y')));
@@ -217,13 +215,12 @@ TEST(SimNotice, InstrumentStopsItsConnections) {
   {
     auto r = hylo::test::StartSimOnFreePorts({"--model", "af"});
     ASSERT_TRUE(r.Ready()) << r.Line();
-    auto udp = StartUdpStream(static_cast<std::uint16_t>(r.port + 1677));
+    auto udp = StartUdpStream(Port(r, 1677));
     ASSERT_TRUE(udp);
     std::uint8_t b[2048];
     ASSERT_GT(recv(udp.get(), b, sizeof b, 0), 0) << "no stream";
-    auto tcp = ConnectTcp(static_cast<std::uint16_t>(r.port + 1678));
+    auto tcp = Started(Port(r, 1678));
     ASSERT_TRUE(tcp);
-    ASSERT_TRUE(SendAll(tcp.get(), kStart));
     MessageReader in(tcp.get());
     ASSERT_TRUE(in.Next().has_value());
     EXPECT_EQ(r.sim->Stop(), 0);  // SIGTERM: the instrument powers down

@@ -22,26 +22,11 @@ struct Waiter {
   bool Wait(std::chrono::milliseconds limit = 5s) { return done.try_acquire_for(limit); }
 };
 
-struct LinkComms : ::testing::Test {
-  HyloNodes nodes;
-  HyloThreadControl threads{nodes};
-  ScriptedOperator op;
-  LinkState link;
-  LinkClock clock;
-  HyloParser parser{threads};
-  std::unique_ptr<HyloComms> comms;
-  linktest::CaptureWorker msgProc;
+struct LinkComms : ::testing::Test, linktest::CommsRig {
   std::shared_ptr<linktest::FakeLink> fake = std::make_shared<linktest::FakeLink>();
 
   void SetUp() override {
-    ASSERT_EQ(nodes.CreateNodePool(), 0);
-    ASSERT_EQ(nodes.CreateSampleBufferPool(), 0);
-    comms = std::make_unique<HyloComms>(threads, op, link, parser, clock);
-    comms->SetTransport(fake);
-    threads.SetWorker(COMMS_THREAD, comms.get());
-    threads.SetWorker(MSG_PROC_THREAD, &msgProc);
-    ASSERT_EQ(threads.StartWorkerThreads(), 0);
-    parser.InitReplyParser();
+    StartComms({}, [this] { comms->SetTransport(fake); });
     link.connectionType = LINK_ETHERNET;
     link.tcpTimeoutMs = 60000;  // waits end by replies or cancel, not by the clock
   }

@@ -38,33 +38,20 @@ bool ReadFrame(Pty& pty, Bytes& pending, Bytes& frame, std::chrono::milliseconds
   }
 }
 
-struct LinkSerial : ::testing::TestWithParam<int> {
-  HyloNodes nodes;
-  HyloThreadControl threads{nodes};
-  ScriptedOperator op;
-  LinkState link;
-  LinkClock clock;
-  HyloParser parser{threads};
+struct LinkSerial : ::testing::TestWithParam<int>, linktest::CommsRig {
   HyloSerial serial{link};
-  std::unique_ptr<HyloComms> comms;
-  linktest::CaptureWorker msgProc;
   Pty pty;
   std::thread peer;
 
   void SetUp() override {
     ASSERT_TRUE(pty.Ok()) << "no pty pair";
-    ASSERT_EQ(nodes.CreateNodePool(), 0);
-    ASSERT_EQ(nodes.CreateSampleBufferPool(), 0);
-    comms = std::make_unique<HyloComms>(threads, op, link, parser, clock);
     LinkHooks hooks;
     hooks.wakeSerialReader = [this] { serial.WakeSerialReader(); };
-    comms->SetHooks(hooks);
-    serial.SetReadLink([this] { return comms->ReadLink(); });
-    threads.SetWorker(COMMS_THREAD, comms.get());
-    threads.SetWorker(MSG_PROC_THREAD, &msgProc);
-    threads.SetSerialReaderTask([this] { serial.SerialReaderThread(); });
-    ASSERT_EQ(threads.StartWorkerThreads(), 0);
-    parser.InitReplyParser();
+    StartComms(hooks, [this] {
+      serial.SetReadLink([this] { return comms->ReadLink(); });
+      threads.SetSerialReaderTask([this] { serial.SerialReaderThread(); });
+    });
+    ASSERT_FALSE(HasFatalFailure());
     ASSERT_TRUE(comms->OpenSerial(pty.SlavePath(), GetParam())) << pty.SlavePath() << " at " << GetParam();
     EXPECT_EQ(link.serialTimeoutMs.load(), SerialTimeoutForBaud(GetParam()));
     // The line really runs at the asked rate: read back by the kernel's termios2 call from

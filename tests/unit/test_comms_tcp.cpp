@@ -31,15 +31,7 @@ bool AcceptWithin(asio::ip::tcp::acceptor& acceptor, asio::ip::tcp::socket& s, s
   return false;
 }
 
-struct LinkTcp : ::testing::Test {
-  HyloNodes nodes;
-  HyloThreadControl threads{nodes};
-  ScriptedOperator op;
-  LinkState link;
-  LinkClock clock;
-  HyloParser parser{threads};
-  std::unique_ptr<HyloComms> comms;
-  linktest::CaptureWorker msgProc;
+struct LinkTcp : ::testing::Test, linktest::CommsRig {
   asio::io_context peerContext;
   asio::ip::tcp::acceptor acceptor{peerContext, {asio::ip::make_address("127.0.0.1"), 0}};
   std::mutex logLock;
@@ -48,19 +40,12 @@ struct LinkTcp : ::testing::Test {
   std::thread peer;
 
   void SetUp() override {
-    ASSERT_EQ(nodes.CreateNodePool(), 0);
-    ASSERT_EQ(nodes.CreateSampleBufferPool(), 0);
-    comms = std::make_unique<HyloComms>(threads, op, link, parser, clock);
     LinkHooks hooks;
     hooks.statusLog = [this](std::string_view line) {
       std::lock_guard guard(logLock);
       log.emplace_back(line);
     };
-    comms->SetHooks(hooks);
-    threads.SetWorker(COMMS_THREAD, comms.get());
-    threads.SetWorker(MSG_PROC_THREAD, &msgProc);
-    ASSERT_EQ(threads.StartWorkerThreads(), 0);
-    parser.InitReplyParser();
+    StartComms(hooks);
   }
   void TearDown() override {
     if (peer.joinable()) peer.join();

@@ -12,37 +12,24 @@ namespace {
 // An identify reply laid out byte by byte, independent of the decoder.
 std::vector<std::uint8_t> HfReply(std::uint8_t model, std::uint8_t level, std::size_t length) {
   std::vector<std::uint8_t> r(length, 0);
-  auto put16 = [&](std::size_t at, int v) {
-    if (at + 2 <= r.size()) {
-      r[at] = static_cast<std::uint8_t>(v & 0xFF);
-      r[at + 1] = static_cast<std::uint8_t>((v >> 8) & 0xFF);
+  // Bytes past `length` are left out: a short reply is a cut-off long one.
+  auto put = [&](std::size_t at, std::initializer_list<int> bytes) {
+    for (int v : bytes) {
+      if (at < r.size()) r[at] = static_cast<std::uint8_t>(v);
+      ++at;
     }
   };
   auto text = [&](std::size_t at, const char* s) {
     for (std::size_t i = 0; s[i] && at + i < r.size(); ++i) r[at + i] = static_cast<std::uint8_t>(s[i]);
   };
-  put16(0, 1234);
+  put(0, {1234 & 0xFF, 1234 >> 8});
   text(2, "v2.1.0");
   text(10, "Hydrophone HF");
-  if (r.size() > 28) r[28] = model;
-  if (r.size() > 29) r[29] = 0;
-  if (r.size() > 32) r[32] = level;
-  put16(33, -1715);  // −171.5 dB in tenths
-  put16(35, 215);    // 21.5 °C
-  put16(37, 453);    // 45.3 %
-  if (r.size() > 40) {
-    r[39] = 1;
-    r[40] = 87;
-  }
-  if (r.size() > 42) {
-    r[41] = 2;
-    r[42] = 3;
-  }
+  put(28, {model, 0, 0, 0, level});
+  put(33, {-1715 & 0xFF, (-1715 >> 8) & 0xFF, 215, 0, 453 & 0xFF, 453 >> 8});  // −171.5 dB, 21.5 °C, 45.3 %
+  put(39, {1, 87, 2, 3});
   text(43, "2.1.0-r7");
-  if (r.size() > 52) {
-    r[51] = 1;
-    r[52] = 9;
-  }
+  put(51, {1, 9});
   text(53, "Board rev B 2024");
   return r;
 }

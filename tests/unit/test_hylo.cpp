@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <fstream>
 #include <regex>
 
 #include "context/Hylo.h"
@@ -9,23 +8,16 @@
 #include "shell/MainPanel.h"
 #include "shell/ScriptedOperator.h"
 #include "support/TempDir.h"
+#include "support/TestOptions.h"
 
 using namespace hylo;
 
-namespace {
-HyloOptions Options(const test::TempDir& dir) {
-  HyloOptions options;
-  options.dataFolder = dir.Path() / "docs" / "Quendal" / "Hylo";
-  options.settingsFolder = dir.Path() / "config" / "Hylo";
-  options.startupSettleMs = 0;
-  return options;
-}
-}  // namespace
+using test::TestOptions;
 
 TEST(HyloContext, SecondExitDoesNothing) {
   test::TempDir dir;
   ScriptedOperator op;
-  Hylo hylo(op, Options(dir));
+  Hylo hylo(op, TestOptions(dir));
   ASSERT_EQ(hylo.Start(), 0);
   int loopEnds = 0;
   hylo.SetEndEventLoop([&] { ++loopEnds; });
@@ -43,7 +35,7 @@ TEST(HyloContext, SecondExitDoesNothing) {
 TEST(HyloContext, ExitWhileRecordsAreInFlightDropsThemAndReturnsEverything) {
   test::TempDir dir;
   ScriptedOperator op;
-  Hylo hylo(op, Options(dir));
+  Hylo hylo(op, TestOptions(dir));
   ASSERT_EQ(hylo.Start(), 0);
   HyloNodes& nodes = hylo.Nodes();
   for (int i = 0; i < 200; ++i) {
@@ -60,14 +52,12 @@ TEST(HyloContext, StatusLinesReachTheJobStatusFileWithOneHeader) {
   test::TempDir dir;
   for (int run = 0; run < 2; ++run) {
     ScriptedOperator op;
-    Hylo hylo(op, Options(dir));
+    Hylo hylo(op, TestOptions(dir));
     ASSERT_EQ(hylo.Start(), 0);
     hylo.Status().Append("Scanning Started");
     EXPECT_EQ(hylo.MainExit(), 0);
   }
-  std::ifstream in(dir.Path() / "config" / "Hylo" / "JobStatusFile.txt", std::ios::binary);
-  std::vector<std::string> lines;
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  const auto lines = test::ReadLines(dir.Path() / "settings" / "JobStatusFile.txt");
   ASSERT_EQ(lines.size(), 5U) << "one header, then two lines per run";
   EXPECT_EQ(lines[0], "  Date   \tTime - Status\r");
   // date ⇥ HH:MM:SS - text

@@ -15,8 +15,10 @@
 
 #include "core/HyloThreadControl.h"
 #include "link/CommandLink.h"
+#include "link/HyloComms.h"
 #include "link/LinkRecords.h"
 #include "platform/LinkTransport.h"
+#include "shell/ScriptedOperator.h"
 #include "wire/CRC_Update.h"
 
 namespace linktest {
@@ -67,6 +69,31 @@ class CaptureWorker final : public hylo::Worker {
   std::mutex mutex_;
   std::condition_variable changed_;
   std::vector<SeenReply> seen_;
+};
+
+// CommsThread and a capturing MsgProc over fresh pools, for the transports' tests.
+struct CommsRig {
+  hylo::HyloNodes nodes;
+  hylo::HyloThreadControl threads{nodes};
+  hylo::ScriptedOperator op;
+  hylo::LinkState link;
+  hylo::LinkClock clock;
+  hylo::HyloParser parser{threads};
+  std::unique_ptr<hylo::HyloComms> comms;
+  CaptureWorker msgProc;
+
+  // `beforeStart` wires what the transport needs once the comms thread exists.
+  void StartComms(hylo::LinkHooks hooks = {}, const std::function<void()>& beforeStart = {}) {
+    ASSERT_EQ(nodes.CreateNodePool(), 0);
+    ASSERT_EQ(nodes.CreateSampleBufferPool(), 0);
+    comms = std::make_unique<hylo::HyloComms>(threads, op, link, parser, clock);
+    comms->SetHooks(std::move(hooks));
+    threads.SetWorker(hylo::COMMS_THREAD, comms.get());
+    threads.SetWorker(hylo::MSG_PROC_THREAD, &msgProc);
+    if (beforeStart) beforeStart();
+    ASSERT_EQ(threads.StartWorkerThreads(), 0);
+    parser.InitReplyParser();
+  }
 };
 
 // A link whose writes are recorded; reads return what the test queued.

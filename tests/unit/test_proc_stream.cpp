@@ -34,6 +34,12 @@ struct Proc : ::testing::Test {
     EXPECT_EQ(nodes.FreeCount(), kNodeCount);
   }
   void Feed(int stream, const std::vector<std::uint8_t>& bytes) { parser.ReassembleStream(stream, bytes); }
+  // One 16-bit sample on `channels` channels.
+  void FeedOneSample(int stream, int channels = 1) { Feed(stream, DataHead(0, channels, 2, 1).U16(7).Done()); }
+  std::vector<std::int32_t> Samples(std::size_t i) const {
+    const auto& r = posted.at(i)->As<WaveformRecord>();
+    return {r.samples, r.samples + r.sampleCount};
+  }
 };
 
 }  // namespace
@@ -53,14 +59,9 @@ TEST_F(Proc, WaveformSamplesDecodeInBothByteOrdersAndWidths) {
   const auto& r = posted[0]->As<WaveformRecord>();
   EXPECT_EQ(r.gain, 12);
   EXPECT_EQ(r.firstSample, (1ULL << 32) + 5 + 250);
-  EXPECT_EQ(r.sampleCount, 3U);
-  EXPECT_EQ(r.samples[0], 8388607);
-  EXPECT_EQ(r.samples[1], -1);
-  EXPECT_EQ(r.samples[2], -8388608);
+  EXPECT_EQ(Samples(0), (std::vector<std::int32_t>{8388607, -1, -8388608}));
   EXPECT_DOUBLE_EQ(r.voltsPerCount, 5.0 / 16777216.0);
-  const auto& l = posted[1]->As<WaveformRecord>();
-  EXPECT_EQ(l.samples[0], 0x1234);
-  EXPECT_EQ(l.samples[1], -2);
+  EXPECT_EQ(Samples(1), (std::vector<std::int32_t>{0x1234, -2}));
   EXPECT_EQ(proc.Malformed(), 0U);
 }
 
@@ -84,21 +85,15 @@ TEST_F(Proc, SampleCountsBeyondTheMessageOrTheRecordAreDropped) {
 
 TEST_F(Proc, OnlyDescriptorsInsideTheStoredDescriptionAreUsed) {
   Feed(STREAM_WAVE, WaveDescription(48000, 32767, -32768));
-  Writer twoChannels = DataHead(0, 2, 2, 1);  // channel 1 would sit past byte 100
-  twoChannels.U16(7);
-  Feed(STREAM_WAVE, twoChannels.Done());
+  FeedOneSample(STREAM_WAVE, 2);  // channel 1 would sit past byte 100
   EXPECT_EQ(proc.Malformed(), 1U);
   // A description cut short of its channel descriptor makes data on that stream invalid.
   Feed(STREAM_WAVE, WaveDescription(48000, 32767, -32768, 80));
-  Writer one = DataHead(0, 1, 2, 1);
-  one.U16(7);
-  Feed(STREAM_WAVE, one.Done());
+  FeedOneSample(STREAM_WAVE);
   EXPECT_EQ(proc.Malformed(), 2U);
   EXPECT_TRUE(posted.empty()) << "a message with a bad channel posts nothing";
   // Data on a stream that has no description at all.
-  Writer orphan = DataHead(0, 1, 2, 1);
-  orphan.U16(7);
-  Feed(STREAM_FFT, orphan.Done());
+  FeedOneSample(STREAM_FFT);
   EXPECT_EQ(proc.Malformed(), 3U);
 }
 
@@ -111,14 +106,9 @@ TEST_F(Proc, DivisorsFromOutsideAreCheckedAndWideCountSpansHeld) {
   EXPECT_EQ(proc.Malformed(), 3U);
   // A 4-byte descriptor's full range: the span is 2^32, not an overflowed 0.
   Feed(STREAM_WAVE, WaveDescription(48000, 2147483647, -2147483648LL));
-  Writer w = DataHead(0, 1, 4, 1);
-  w.U32(-5);
-  Feed(STREAM_WAVE, w.Done());
-  ASSERT_EQ(posted.size(), 1U);
-  const auto& r = posted[0]->As<WaveformRecord>();
-  EXPECT_EQ(r.samples[0], -5);
-  EXPECT_DOUBLE_EQ(r.voltsPerCount, 5.0 / 4294967296.0);
-  EXPECT_TRUE(std::isfinite(r.voltsPerCount));
+  Feed(STREAM_WAVE, DataHead(0, 1, 4, 1).U32(-5).Done());
+  ASSERT_EQ(Samples(0), std::vector<std::int32_t>{-5});
+  EXPECT_DOUBLE_EQ(posted[0]->As<WaveformRecord>().voltsPerCount, 5.0 / 4294967296.0);
 }
 
 // Data under an unusable description are dropped, never read under the good one before it.
@@ -136,9 +126,7 @@ TEST_F(Proc, DataAfterAnUnusableDescriptionWaitForTheNextGoodOne) {
              {"count limits reversed", WaveDescription(64000, -8388608, 8388607)},
              {"channel type 255", withType(255)}};
   auto data = [](std::uint64_t first) {
-    Writer w = DataHead(0, 1, 3, 2, first);
-    w.U8(0).U8(0).U8(1).U8(0).U8(0).U8(2);
-    return w.Done();
+    return DataHead(0, 1, 3, 2, first).U8(0).U8(0).U8(1).U8(0).U8(0).U8(2).Done();
   };
   std::uint64_t counter = 0;
   for (const auto& b : bad) {
@@ -215,9 +203,7 @@ TEST_F(Proc, NonZeroFormatBytesInvalidateAndNoticesAreShown) {
   bad[33] = 1;  // environment block format
   Feed(STREAM_WAVE, bad);
   EXPECT_FALSE(proc.HasDescription(STREAM_WAVE));
-  Writer notice('0');
-  notice.U32(2);
-  Feed(STREAM_FFT, notice.Done());
+  Feed(STREAM_FFT, Writer('0').U32(2).Done());
   Feed(STREAM_WAVE, Writer('4').Done());
   EXPECT_EQ(notices, (std::vector<std::string>{"FFT Stream Connection Timed Out", "Stream stopped by Aurisond."}));
 }

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <vector>
 
@@ -45,6 +46,17 @@ struct Wave : ::testing::Test {
     r.sampleCount = static_cast<std::uint32_t>(samples.size());
     std::copy(samples.begin(), samples.end(), r.samples);
     return r;
+  }
+  // `x` in records of 1000 samples; `after(n)` runs once record n is processed.
+  void Feed(std::uint32_t rate, const std::vector<std::int32_t>& x,
+            const std::function<void(std::size_t)>& after = {}) {
+    for (std::size_t n = 0; (n + 1) * 1000 <= x.size(); ++n) {
+      auto r = Record(rate, n * 1000,
+                      {x.begin() + static_cast<std::ptrdiff_t>(n * 1000),
+                       x.begin() + static_cast<std::ptrdiff_t>(n * 1000 + 1000)});
+      wave.ProcessWaveform(r);
+      if (after) after(n);
+    }
   }
 };
 
@@ -104,10 +116,7 @@ TEST(BlockStatistics, IndexGapWrapsAndScanSnapping) {
 
 TEST_F(Wave, FramesPerRecordAndTimesWhenFramesBeganInEarlierRecords) {
   const std::uint32_t rate = 8192;  // two frames per host record
-  for (int i = 0; i < 3; ++i) {
-    auto r = Record(rate, 1000ULL * static_cast<unsigned>(i), Tone(1000, 100, rate, 1e6, 1000 * i));
-    wave.ProcessWaveform(r);
-  }
+  Feed(rate, Tone(3000, 100, rate, 1e6));
   ASSERT_EQ(spectra.size(), 1U);
   EXPECT_EQ(wave.FramesPerRecord(), 2);
   const SpectrumRecord& s = spectra[0];
@@ -116,12 +125,7 @@ TEST_F(Wave, FramesPerRecordAndTimesWhenFramesBeganInEarlierRecords) {
   // The record ends 48 samples into the third block: its frames began 2000 samples before that block.
   EXPECT_NEAR(s.timeSeconds, 1700000000.0 + (48.0 - 2048.0) / rate, 1e-9);
   EXPECT_EQ(s.timeStamp, 1699999999U);
-  auto fast = Record(64000, 0, Tone(1000, 100, 64000, 1e6), 6.0);
-  wave.ProcessWaveform(fast);
-  for (int i = 1; i < 17; ++i) {
-    auto r = Record(64000, 1000ULL * static_cast<unsigned>(i), Tone(1000, 100, 64000, 1e6, 1000 * i), 6.0);
-    wave.ProcessWaveform(r);
-  }
+  Feed(64000, Tone(17000, 100, 64000, 1e6));
   EXPECT_EQ(wave.FramesPerRecord(), 16);
 }
 
@@ -172,11 +176,7 @@ TEST_F(Wave, HostFftBytesOfFullScaleAndQuietSinesAgreeWithNumpy) {
     spectra.clear();
     wave.Reset();
     const auto x = Tone(17000, 5012.3, rate, amplitude);
-    for (std::size_t at = 0; at < x.size(); at += 1000) {
-      auto r = Record(
-          rate, at, {x.begin() + static_cast<std::ptrdiff_t>(at), x.begin() + static_cast<std::ptrdiff_t>(at + 1000)});
-      wave.ProcessWaveform(r);
-    }
+    Feed(rate, x);
     ASSERT_EQ(spectra.size(), 1U) << "16384 of the 17000 samples make one record";
     const SpectrumRecord& s = spectra[0];
     EXPECT_EQ(s.accumulation, 16);
@@ -221,18 +221,13 @@ TEST_F(Wave, RunningLevelsAgreeWithNumpy) {
     }
   }
   std::vector<std::array<double, 4>> ours;
-  for (std::size_t block = 0; block < 30; ++block) {
-    auto r = Record(rate, block * 1000,
-                    {x.begin() + static_cast<std::ptrdiff_t>(block * 1000),
-                     x.begin() + static_cast<std::ptrdiff_t>(block * 1000 + 1000)});
-    wave.ProcessWaveform(r);
-    if (block % 3 == 2) {
-      SpectrumRecord s{};
-      wave.AttachLevels(s);
-      EXPECT_EQ(s.levelsValid, 1);
-      ours.push_back({s.rmsLevel, s.peakToPeakLevel, s.zeroToPeakLevel, s.energyLevel});
-    }
-  }
+  Feed(rate, x, [&](std::size_t block) {
+    if (block % 3 != 2) return;
+    SpectrumRecord s{};
+    wave.AttachLevels(s);
+    EXPECT_EQ(s.levelsValid, 1);
+    ours.push_back({s.rmsLevel, s.peakToPeakLevel, s.zeroToPeakLevel, s.energyLevel});
+  });
   const std::string out = Numpy(dir,
                                 "n, alpha, cref = 1000, 250/8000, 20*np.log10(5.0/2**24)\n"
                                 "sm = 0.0; pp = 0; zp = 0\n"

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <deque>
 #include <fstream>
 #include <functional>
 
@@ -14,6 +13,8 @@
 #include "link/DeviceIdentity.h"
 #include "shell/MainPanel.h"
 #include "shell/ScriptedOperator.h"
+#include "support/DialogOperator.h"
+#include "support/SetupUnit.h"
 #include "support/TempDir.h"
 #include "test_link_support.h"
 
@@ -35,40 +36,7 @@ Bytes WithStatus(const Bytes& record) {
   return p;
 }
 
-SetupContext Unit(std::uint8_t model, const char* firmware) {
-  SetupContext c;
-  c.model = model;
-  c.firmware = FirmwareVersion(firmware);
-  c.featureLevel = 2;
-  c.interfaceCode = 3;
-  c.baudRate = 921600;
-  return c;
-}
-
-// Answers file dialogs with queued paths and keeps the title and folder each one showed.
-class FileDialogOperator final : public OperatorPort {
- public:
-  std::vector<std::pair<std::string, std::filesystem::path>> dialogs;
-  std::deque<std::filesystem::path> answers;
-  std::vector<std::string> notices;
-
-  void ShowNotice(std::string_view text) override { notices.emplace_back(text); }
-  int Confirm(std::string_view, std::string_view, const std::vector<std::string>&) override { return 1; }
-  std::optional<std::filesystem::path> ChooseFile(std::string_view title, const std::filesystem::path& folder,
-                                                  std::string_view, bool) override {
-    dialogs.emplace_back(std::string(title), folder);
-    if (answers.empty()) return std::nullopt;
-    auto p = answers.front();
-    answers.pop_front();
-    return p;
-  }
-  std::optional<std::filesystem::path> ChooseFolder(std::string_view, const std::filesystem::path&) override {
-    return std::nullopt;
-  }
-  std::optional<std::string> PromptText(std::string_view, std::string_view, std::string_view) override {
-    return std::nullopt;
-  }
-};
+using test::SetupUnit;
 
 template <typename Operator>
 struct RigOf {
@@ -121,6 +89,13 @@ struct RigOf {
       return linktest::Reply(letter, echo);
     };
   }
+  // Also lists each letter sent among the events.
+  void Trace() {
+    link.answer = [this, inner = link.answer](std::uint8_t l, const Bytes& p, int e) {
+      events.push_back(std::string(1, static_cast<char>(l)));
+      return inner(l, p, e);
+    };
+  }
   bool Noticed(std::string_view text) const {
     const auto n = op.Notices();
     return std::find(n.begin(), n.end(), text) != n.end();
@@ -135,8 +110,8 @@ struct RigOf {
 };
 using Rig = RigOf<ScriptedOperator>;
 // A unit at firmware 2.1.0 whose operator answers the file dialogs.
-struct FileRig : RigOf<FileDialogOperator> {
-  FileRig() : RigOf(Unit(kModelHf, "v2.1.0")) {}
+struct FileRig : RigOf<test::DialogOperator> {
+  FileRig() : RigOf(SetupUnit(kModelHf, "v2.1.0")) {}
 };
 
 }  // namespace
@@ -144,7 +119,7 @@ struct FileRig : RigOf<FileDialogOperator> {
 // ---- Enquiry and refusals ---------------------------------------------------------------
 
 TEST(SetupEnquiry, NothingIsSentWithoutALink) {
-  Rig rig(Unit(kModelHf, "v2.1.0"));
+  Rig rig(SetupUnit(kModelHf, "v2.1.0"));
   int open = 0;
   JobSetupPorts ports;
   ports.context = [&] { return rig.ctx; };
@@ -161,21 +136,18 @@ TEST(SetupEnquiry, NothingIsSentWithoutALink) {
 
 TEST(SetupApply, EpochTriggersAreClearedOnlyWhenTheyCanBeSentAgain) {
   {
-    Rig rig(Unit(kModelLf, "v2.4.0"));
+    Rig rig(SetupUnit(kModelLf, "v2.4.0"));
     rig.cmds->MarkChanged(UnitTab::kEpoch);
     rig.cmds->MarkChanged(UnitTab::kLf);
     rig.Echo();
     EXPECT_EQ(rig.cmds->ApplyUnitSetup(), 0);
     EXPECT_EQ(rig.link.Letters(), (std::vector<std::uint8_t>{'D'})) << "no \"U\" without a re-send";
   }
-  Rig rig(Unit(kModelLf, "v2.4.0"), true);
+  Rig rig(SetupUnit(kModelLf, "v2.4.0"), true);
   rig.cmds->MarkChanged(UnitTab::kEpoch);
   rig.cmds->MarkChanged(UnitTab::kLf);
   rig.Echo();
-  rig.link.answer = [&, inner = rig.link.answer](std::uint8_t l, const Bytes& p, int e) {
-    rig.events.push_back(std::string(1, static_cast<char>(l)));
-    return inner(l, p, e);
-  };
+  rig.Trace();
   EXPECT_EQ(rig.cmds->ApplyUnitSetup(), 0);
   EXPECT_EQ(rig.link.Letters(), (std::vector<std::uint8_t>{'U', 'D'}));
   EXPECT_EQ(rig.events, (std::vector<std::string>{"pause 1000", "D", "save", "epochs", "pause 1000"}));
@@ -183,12 +155,9 @@ TEST(SetupApply, EpochTriggersAreClearedOnlyWhenTheyCanBeSentAgain) {
 }
 
 TEST(SetupApply, TheLinkStepComesFirstAndOnlyItsSuccessClearsItsFlag) {
-  Rig rig(Unit(kModelHf, "v1.5.2"));
+  Rig rig(SetupUnit(kModelHf, "v1.5.2"));
   rig.Echo();
-  rig.link.answer = [&, inner = rig.link.answer](std::uint8_t l, const Bytes& p, int e) {
-    rig.events.push_back(std::string(1, static_cast<char>(l)));
-    return inner(l, p, e);
-  };
+  rig.Trace();
   rig.cmds->TabChanged(UnitTab::kLink);
   rig.cmds->TabChanged(UnitTab::kHf);
   rig.linkResult = 12;
@@ -216,7 +185,7 @@ TEST(SetupApply, TheLinkStepComesFirstAndOnlyItsSuccessClearsItsFlag) {
 }
 
 TEST(SetupApply, UndoAsksBeforeResettingTheOtherTab) {
-  Rig rig(Unit(kModelHf, "v2.1.0"));
+  Rig rig(SetupUnit(kModelHf, "v2.1.0"));
   rig.Echo({}, {WithStatus(PackSetupParamList({}))});
   rig.cmds->TabChanged(UnitTab::kSpecialFeatures);
   rig.cmds->TabChanged(UnitTab::kHf);
@@ -236,7 +205,7 @@ TEST(SetupApply, UndoAsksBeforeResettingTheOtherTab) {
 }
 
 TEST(SetupApply, PanelCallbacksKeepFlagsAndOpenState) {
-  Rig rig(Unit(kModelAf, "v2.1.0"));
+  Rig rig(SetupUnit(kModelAf, "v2.1.0"));
   rig.Echo({}, {WithStatus(PackSetupParamList({}))});
   EXPECT_EQ(rig.cmds->OpenUnitSetupPanel(), 0);
   EXPECT_TRUE(rig.cmds->PanelOpen());
@@ -256,26 +225,27 @@ TEST(SetupApply, PanelCallbacksKeepFlagsAndOpenState) {
 // ---- Tabs and the program settings panel -------------------------------------------------
 
 TEST(SetupTabs, ShownByModelAndFirmware) {
-  EXPECT_EQ(UnitSetupTabs(Unit(kModelLf, "v2.4.0")).initial, UnitTab::kLf);
-  const auto hf = UnitSetupTabs(Unit(kModelHf, "v2.1.0"));
+  EXPECT_EQ(UnitSetupTabs(SetupUnit(kModelLf, "v2.4.0")).initial, UnitTab::kLf);
+  const auto hf = UnitSetupTabs(SetupUnit(kModelHf, "v2.1.0"));
   EXPECT_TRUE(hf.hf && hf.specialFeatures && !hf.lf);
-  EXPECT_FALSE(UnitSetupTabs(Unit(kModelHf, "v1.5.2")).specialFeatures);
-  SetupContext low = Unit(kModelHf, "v2.1.0");
-  low.featureLevel = 1;
-  EXPECT_FALSE(UnitSetupTabs(low).specialFeatures);
-  EXPECT_TRUE(UnitSetupTabs(Unit(kModelHf, "v2.1.5")).olderEpoch);
-  EXPECT_TRUE(UnitSetupTabs(Unit(kModelHf, "v2.1.6")).newerEpoch);
-  EXPECT_EQ(UnitSetupTabs(Unit(15, "v1.0.0")).initial, UnitTab::kLink);
+  EXPECT_FALSE(UnitSetupTabs(SetupUnit(kModelHf, "v1.5.2")).specialFeatures);
+  EXPECT_FALSE(UnitSetupTabs(SetupUnit(kModelHf, "v2.1.0", 1)).specialFeatures);
+  EXPECT_TRUE(UnitSetupTabs(SetupUnit(kModelHf, "v2.1.5")).olderEpoch);
+  EXPECT_TRUE(UnitSetupTabs(SetupUnit(kModelHf, "v2.1.6")).newerEpoch);
+  EXPECT_EQ(UnitSetupTabs(SetupUnit(15, "v1.0.0")).initial, UnitTab::kLink);
 }
 
-TEST(ProgramSettingsPanel, AFailingTabKeepsThePanelOpenAndStopsTheApply) {
+// A failing tab keeps the panel open and stops the Apply; tabs without their module say so.
+TEST(ProgramSettingsPanel, AFailingTabStopsTheApplyAndUnbuiltTabsSayNothingWasApplied) {
   DisplaySettings display;
   int loggingResult = 5;
+  std::vector<std::string> notices;
   ProgramSettingsPorts ports;
   ports.applyLogging = [&] { return loggingResult; };
+  ports.showNotice = [&](std::string_view text) { notices.emplace_back(text); };
   ProgramSettings panel(display, std::move(ports));
   panel.OpenHyloSetupPanel();
-  panel.TabChanged(ProgramTab::kProcessing);
+  for (auto tab : {ProgramTab::kProcessing, ProgramTab::kHostEpoch, ProgramTab::kImpulse}) panel.TabChanged(tab);
   panel.Processing().useCustomScanRate = true;
   panel.Processing().scanPeriod = 0.3;
   EXPECT_EQ(panel.ApplyProgramSettings(), 5);
@@ -285,18 +255,6 @@ TEST(ProgramSettingsPanel, AFailingTabKeepsThePanelOpenAndStopsTheApply) {
   EXPECT_EQ(panel.ApplyProgramSettings(), 0);
   EXPECT_FALSE(panel.PanelOpen());
   EXPECT_DOUBLE_EQ(display.scanPeriod, 0.25) << "snapped to the scan list";
-}
-
-TEST(ProgramSettingsPanel, TabsWithoutTheirModuleSayNothingWasApplied) {
-  DisplaySettings display;
-  std::vector<std::string> notices;
-  ProgramSettingsPorts ports;
-  ports.showNotice = [&](std::string_view text) { notices.emplace_back(text); };
-  ProgramSettings panel(display, std::move(ports));
-  panel.OpenHyloSetupPanel();
-  panel.TabChanged(ProgramTab::kHostEpoch);
-  panel.TabChanged(ProgramTab::kImpulse);
-  EXPECT_EQ(panel.ApplyProgramSettings(), 0);
   EXPECT_EQ(notices,
             (std::vector<std::string>{std::string(kHostEpochNotAppliedText), std::string(kImpulseNotAppliedText)}));
 }

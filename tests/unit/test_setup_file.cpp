@@ -4,6 +4,7 @@
 
 #include "config/SetupFile.h"
 #include "link/DeviceIdentity.h"
+#include "support/SetupUnit.h"
 #include "support/TempDir.h"
 
 using namespace hylo;
@@ -11,13 +12,7 @@ using namespace hylo::setup;
 
 namespace {
 
-SetupContext Hf210() {
-  SetupContext c;
-  c.model = kModelHf;
-  c.firmware = FirmwareVersion("v2.1.0");
-  c.featureLevel = 2;
-  return c;
-}
+SetupContext Hf210() { return test::SetupUnit(kModelHf, "v2.1.0"); }
 
 bool Contains(const Notices& n, std::string_view text) { return std::find(n.begin(), n.end(), text) != n.end(); }
 

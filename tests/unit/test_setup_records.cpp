@@ -137,15 +137,7 @@ TEST(Control, OperatingModeTable) {
 #include "config/SetupDerived.h"
 #include "config/SetupExchange.h"
 #include "link/DeviceIdentity.h"
-
-namespace {
-SetupContext Unit(std::uint8_t model, const char* firmware) {
-  SetupContext c;
-  c.model = model;
-  c.firmware = hylo::FirmwareVersion(firmware);
-  return c;
-}
-}  // namespace
+#include "support/SetupUnit.h"
 
 TEST(SetupExchange, CountsFramesWithinTheBytes) {
   const Bytes two = {'*', 'F', 2, 0, 0xAA, 0xBB, '*', 'F', 0, 0};
@@ -160,7 +152,7 @@ TEST(SetupExchange, CountsFramesWithinTheBytes) {
 }
 
 TEST(SetupExchange, ReadSetupReply) {
-  auto ctx = Unit(hylo::kModelHf, "v2.2.0");
+  auto ctx = hylo::test::SetupUnit(hylo::kModelHf, "v2.2.0");
   JobSetup s;
   auto reply = [](const auto& record) {
     Bytes b = {0x00};

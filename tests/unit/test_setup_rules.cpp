@@ -5,28 +5,17 @@
 
 #include "config/SetupDerived.h"
 #include "link/DeviceIdentity.h"
+#include "support/SetupUnit.h"
 
 using namespace hylo;
 using namespace hylo::setup;
 
 namespace {
 
-SetupContext Hf(const char* firmware, std::uint8_t featureLevel = 2, bool serial = false) {
-  SetupContext c;
-  c.model = kModelHf;
-  c.firmware = FirmwareVersion(firmware);
-  c.featureLevel = featureLevel;
-  c.serialLink = serial;
-  c.interfaceCode = 3;
-  c.baudRate = 921600;
-  return c;
+SetupContext Hf(const char* firmware, std::uint8_t level = 2, bool serial = false) {
+  return test::SetupUnit(kModelHf, firmware, level, serial);
 }
-
-SetupContext Lf(const char* firmware) {
-  SetupContext c = Hf(firmware);
-  c.model = kModelLf;
-  return c;
-}
+SetupContext Lf(const char* firmware) { return test::SetupUnit(kModelLf, firmware); }
 
 bool Contains(const Notices& n, std::string_view text) { return std::find(n.begin(), n.end(), text) != n.end(); }
 
@@ -117,19 +106,18 @@ INSTANTIATE_TEST_SUITE_P(SetupRules, FftRules,
                                                  kAccumulationClampedText}));
 
 TEST(SetupRules, StreamTransportCodes) {
-  JobSetup s;
-  s.waveStreaming = false;
   Notices n;
-  BuildWaveSetup(s, Hf("v2.2.0"), n);
-  EXPECT_EQ(s.waveStreamCode, 0);
-  s.waveStreaming = true;
-  BuildWaveSetup(s, Hf("v2.2.0"), n);
-  EXPECT_EQ(s.waveStreamCode, 2);
-  BuildWaveSetup(s, Hf("v2.2.0", 2, true), n);
-  EXPECT_EQ(s.waveStreamCode, 3);
-  s.waveLogChoice = kLogContinuous;
-  BuildWaveSetup(s, Hf("v2.2.0"), n);
-  EXPECT_EQ(s.waveStreamCode, 3);
+  // Off 0, TCP 2, the command link 3 on a serial link or while the unit logs.
+  for (const auto& [streaming, logChoice, serial, code] :
+       {std::tuple{false, kLoggingOff, false, 0}, std::tuple{true, kLoggingOff, false, 2},
+        std::tuple{true, kLoggingOff, true, 3}, std::tuple{true, kLogContinuous, false, 3}}) {
+    JobSetup s;
+    s.waveStreaming = streaming;
+    s.waveLogChoice = logChoice;
+    BuildWaveSetup(s, Hf("v2.2.0", 2, serial), n);
+    EXPECT_EQ(s.waveStreamCode, code) << streaming << logChoice << serial;
+  }
+  JobSetup s;
   s.fftLogChoice = kFftEpoch;
   BuildFftSetup(s, Hf("v2.2.0"), n);
   EXPECT_EQ(s.fftStreamCode, 3);

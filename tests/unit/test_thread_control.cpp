@@ -27,15 +27,8 @@ class GateWorker final : public Worker {
     changed_.wait(guard, [&] { return open_; });
     return false;
   }
-  void Close() {
-    std::lock_guard guard(mutex_);
-    open_ = false;
-  }
-  void Open() {
-    std::lock_guard guard(mutex_);
-    open_ = true;
-    changed_.notify_all();
-  }
+  void Close() { Set(false); }
+  void Open() { Set(true); }
   bool WaitSeen(std::size_t count) {
     std::unique_lock guard(mutex_);
     return changed_.wait_for(guard, 5s, [&] { return seen_.size() >= count; });
@@ -46,6 +39,11 @@ class GateWorker final : public Worker {
   }
 
  private:
+  void Set(bool open) {
+    std::lock_guard guard(mutex_);
+    open_ = open;
+    changed_.notify_all();
+  }
   std::mutex mutex_;
   std::condition_variable changed_;
   std::vector<int> seen_;

@@ -41,10 +41,8 @@ TEST(StreamCodes, TheSettingsKeysLoadAndSaveTheJobSetupsCodesAndEveryReaderSeesT
   HyloIni saved;
   ASSERT_EQ(saved.SettingsLoad(dir.Path() / "settings" / "Hylo.ini"), HyloIni::kLoaded);
   int wave = -1, fft = -1;
-  EXPECT_TRUE(saved.GetInt("Settings", "Collect Wave Mode", wave));
-  EXPECT_TRUE(saved.GetInt("Settings", "Collect FFT Mode", fft));
-  EXPECT_EQ(wave, TRANSPORT_LINK);
-  EXPECT_EQ(fft, TRANSPORT_OFF);
+  EXPECT_TRUE(saved.GetInt("Settings", "Collect Wave Mode", wave) && saved.GetInt("Settings", "Collect FFT Mode", fft));
+  EXPECT_EQ((StreamCodes{wave, fft}), (StreamCodes{TRANSPORT_LINK, TRANSPORT_OFF}));
 }
 
 TEST(StreamCodes, FittedToTheUnitAndLinkBeforeAStart) {
