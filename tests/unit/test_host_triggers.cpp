@@ -68,7 +68,7 @@ TEST(HostTriggers, DurationNeedsConsecutiveRecordsAndAGapRestarts) {
   EXPECT_TRUE(d.out.lines.empty());
   EXPECT_EQ(d.Feed(200, t + 2), kSignalActive);
   ASSERT_EQ(d.out.lines.size(), 1u);
-  // The line's time is the signal's start: the record's time less DUR.
+  // The line names the second the run of signal began.
   EXPECT_EQ(d.out.lines[0], "2025-12-06 05:46:41,U Hylo,Epoch 1,Seq 0,Hz 1000-2000 > 100uPa,1sec\r\n");
   EXPECT_EQ(d.triggers.Slot(0).lastState, kSignalActive);
 }

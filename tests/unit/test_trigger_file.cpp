@@ -50,19 +50,6 @@ std::string Keys(int n, const std::string& skip = "", const std::string& thresho
 
 }  // namespace
 
-TEST(TriggerRecords, EncodeDecodeKeepEveryField) {
-  const EpochTrigger band = Band(3, kBelowThreshold, -120);
-  EXPECT_EQ(EpochTrigger::Decode(band.Encode()), band);
-  EXPECT_EQ(band.Encode()[18], 0x88);  // -120 little-endian
-  const LfEpochTrigger lf{1, 10, 20, 0, 64, 0x18, 255};
-  EXPECT_EQ(LfEpochTrigger::Decode(lf.Encode()), lf);
-  const ClickTriggerRecord click{1, kEffectReport, 0, 5, 70000};
-  EXPECT_EQ(ClickTriggerRecord::Decode(click.Encode()), click);
-  EXPECT_EQ(TriggerSlot{}.Type(), kEmptyTrigger);
-  EXPECT_EQ(DescribeEpochError(16), "Invalid threshold selected.");
-  EXPECT_EQ(DescribeEpochError(3), "Unknown Epoch Error");
-}
-
 TEST(TriggerFile, SavedListLoadsBackAndKeepsTheLeadingComments) {
   test::TempDir dir;
   const fs::path path = dir.Path() / "sub" / "t.cfg";

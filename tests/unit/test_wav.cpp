@@ -282,11 +282,3 @@ TEST_F(Wav, PanelSettingsBrowseAndTheThreadStateOrder) {
   ASSERT_EQ(titled.dialogs.size(), 2U);
   EXPECT_EQ(titled.dialogs[0], std::make_pair(std::string("Select Log File Folder"), fs::path("/data/old")));
 }
-
-TEST(WavReader, RefusesWhatIsNotPcmWav) {
-  test::TempDir dir;
-  const fs::path p = dir.Path() / "x.wav";
-  std::ofstream(p, std::ios::binary) << "RIFF\x10\0\0\0WAVEjunk";
-  EXPECT_FALSE(ReadWavInfo(p).has_value());
-  EXPECT_FALSE(ReadWavInfo(dir.Path() / "missing.wav").has_value());
-}
