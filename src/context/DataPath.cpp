@@ -70,7 +70,7 @@ DataPath::DataPath(HyloNodes& nodes, HyloThreadControl& threads, HyloIni& ini, O
   f.postTrigger = [this](MessageNode* n) {
     {
       std::lock_guard guard(spectrumTapLock_);
-      if (spectrumTap_) spectrumTap_(n->As<SpectrumRecord>());
+      if (spectrumTap_ && n->type == MSG_SPECTRUM) spectrumTap_(n->As<SpectrumRecord>());
     }
     return Forward(TRIGGER_THREAD, n);
   };
@@ -81,7 +81,6 @@ DataPath::DataPath(HyloNodes& nodes, HyloThreadControl& threads, HyloIni& ini, O
   t.postDisplay = [this](MessageNode* n) { return Forward(UI_UPDATE_THREAD, n); };
   t.postLog = [this](MessageNode* n) { return Forward(LOG_THREAD, n); };
   t.replayingFile = w.replayInProgress;
-  t.replayFileName = [this] { return replay_.CurrentName(); };
   t.eventFired = [this](const FiredEvent& e) { logging_.Clips().AddEvent({e.firstSample, e.time, e.slot}); };
   trigger_.SetContext(t);
 

@@ -1,5 +1,6 @@
 #pragma once
 // Message types carried by message nodes between worker threads.
+#include <cstddef>
 #include <cstdint>
 
 namespace hylo {
@@ -39,7 +40,11 @@ enum MessageType : std::int32_t {
   MSG_BARRIER = 32,  // counted by the worker loop: everything queued before it has been handled
   MSG_FTP_JOB = 33,
   MSG_IMPULSE = 34,
+  MSG_REPLAY_FILE = 35,  // the replayed file the records after it come from; empty: live data again
 };
+
+// A replayed file's name in a MSG_REPLAY_FILE payload, its terminator included.
+inline constexpr std::size_t kReplayNameBytes = 260;
 
 // Data records are the only messages that scanning pause and stop hold or drop.
 constexpr bool IsDataRecord(std::int32_t type) { return type == MSG_SPECTRUM || type == MSG_WAVEFORM; }

@@ -1,6 +1,7 @@
 #include "files/ReplayThread.h"
 
 #include <algorithm>
+#include <cstring>
 #include <filesystem>
 #include <thread>
 
@@ -42,11 +43,6 @@ ReplayProgress ReplayThread::Progress() const {
   ReplayProgress p = progress_;
   p.paused = paused_.load();
   return p;
-}
-
-std::string ReplayThread::CurrentName() const {
-  std::lock_guard guard(progressLock_);
-  return progress_.replaying ? progress_.currentName : std::string{};
 }
 
 bool ReplayThread::Handle(MessageNode& node) {
@@ -116,6 +112,7 @@ void ReplayThread::End() {
     progress_.replaying = false;
   }
   if (was) {
+    PostFileMarker({});
     if (context_.setReplaying) context_.setReplaying(false);
     if (context_.finished) context_.finished();
   }
@@ -163,9 +160,19 @@ bool ReplayThread::OpenFile(const std::string& path) {
     progress_.fileCount = static_cast<int>(list_.size());
   }
   Publish();
+  PostFileMarker(name);
   if (context_.fileStarted) context_.fileStarted(s, path);
   tickMs_ = TickMs();
   return true;
+}
+
+// In the records' own queue, so each stage meets the name in order with the records.
+void ReplayThread::PostFileMarker(const std::string& name) {
+  Post(threads_, WAVE_THREAD, MSG_REPLAY_FILE, [&name](MessageNode& node) {
+    const std::size_t n = std::min(name.size(), kReplayNameBytes - 1);
+    std::memcpy(node.payload, name.data(), n);
+    node.payload[n] = std::byte{0};
+  });
 }
 
 void ReplayThread::CloseFile() {

@@ -69,7 +69,6 @@ class ReplayThread final : public Worker {
   ReplayProgress Progress() const;
   bool Replaying() const { return replaying_.load(); }
   // The file being replayed, for event lines; empty when none.
-  std::string CurrentName() const;
 
   int ReceiveTimeoutMs() override { return tickMs_; }
   bool Handle(MessageNode& node) override;
@@ -77,6 +76,7 @@ class ReplayThread final : public Worker {
   void OnQuit() override { CloseFile(); }
 
  private:
+  void PostFileMarker(const std::string& name);
   struct StartPayload {
     std::uint64_t listId;
   };

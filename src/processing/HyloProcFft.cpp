@@ -58,6 +58,8 @@ bool HyloProcFft::Handle(MessageNode& node) {
     case MSG_SPECTRUM_REPLAYED:
       LoadTemplate(node.As<SpectrumRecord>());
       return false;
+    case MSG_REPLAY_FILE:
+      return context_.postTrigger && context_.postTrigger(&node) == 1;
     case MSG_RESET_PROCESSING:
       Reset();
       return false;

@@ -90,6 +90,8 @@ bool HyloProcWave::Handle(MessageNode& node) {
     case MSG_SPECTRUM_REPLAYED:
       AttachLevels(node.As<SpectrumRecord>());
       return context_.postFft && context_.postFft(&node) == 1;
+    case MSG_REPLAY_FILE:
+      return context_.postFft && context_.postFft(&node) == 1;
     case MSG_RESET_PROCESSING:
       Reset();
       return false;

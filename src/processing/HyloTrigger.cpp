@@ -21,6 +21,10 @@ bool HyloTrigger::Handle(MessageNode& node) {
     hostTriggers_.ResetCounting(period);
     if (context_.countPeriodChanged) context_.countPeriodChanged(period);
   }
+  if (node.type == MSG_REPLAY_FILE) {
+    const char* name = reinterpret_cast<const char*>(node.payload);
+    replayName_.assign(name, strnlen(name, kReplayNameBytes));
+  }
   if (node.type == MSG_WAVE_TAIL) {
     // On to LogThread in every case: it closes the logs after writing the tail.
     TakeWaveTail(node);
@@ -38,10 +42,8 @@ void HyloTrigger::AdoptFftParameters(const SpectrumRecord& r) {
 
 void HyloTrigger::EvaluateTriggers(const SpectrumRecord& r, std::uint32_t t) {
   if (context_.sensitivity) hostTriggers_.SetSensitivity(context_.sensitivity());
-  const bool replaying = context_.replayingFile && context_.replayingFile();
-  const std::string replayName = replaying && context_.replayFileName ? context_.replayFileName() : std::string{};
   triggerOut_.Clear();
-  hostTriggers_.Evaluate(r, t, replayName, triggerOut_);
+  hostTriggers_.Evaluate(r, t, replayName_, triggerOut_);
   for (const auto& line : triggerOut_.lines) PostText(line);
   if (context_.eventFired) {
     for (const auto& event : triggerOut_.fired) context_.eventFired(event);

@@ -24,7 +24,6 @@ class HyloTrigger final : public Worker {
     std::function<int(MessageNode*)> postDisplay;  // 1 when taken
     std::function<int(MessageNode*)> postLog;
     std::function<bool()> replayingFile;                    // no WAV copies of replayed files
-    std::function<std::string()> replayFileName;            // the replayed file's name, for event lines
     std::function<int()> sensitivity;                       // dB re 1 V/uPa
     std::function<void(std::uint32_t)> countPeriodChanged;  // MSG_RESET_COUNTER took a period
     std::function<void(const FiredEvent&)> eventFired;      // each host event, on this thread
@@ -50,6 +49,7 @@ class HyloTrigger final : public Worker {
   std::uint64_t SamplesFilled() const { return samplesFilled_; }
 
  private:
+  std::string replayName_;  // the replayed file the current records come from
   void EvaluateTriggers(const SpectrumRecord& r, std::uint32_t t);
   void PostText(const std::string& line);
   HostTriggers hostTriggers_;
