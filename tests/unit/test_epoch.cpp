@@ -55,7 +55,6 @@ TEST(EpochRecords, LfRowsBecomeRecordsAndComeBackUnchanged) {
              .duration = 0.256,
              .extend = 0.6,
              .minFreq = 250,
-             .maxFreq = 0,
              .threshold = 100,
              .lfActions = 0x19};
   const TriggerList list = ReadTriggersFromPanel(rows, scale);
@@ -82,7 +81,6 @@ TEST(EpochRecords, LfRowsBecomeRecordsAndComeBackUnchanged) {
 
 TEST(EpochRecords, HfRowsTakeTheFloorEffectsAndPreTriggerByTab) {
   EpochRow row{.enabled = true,
-               .test = 0,
                .duration = 2,
                .extend = 5,
                .minFreq = 2000,
