@@ -9,6 +9,7 @@
 #include "link/DeviceIdentity.h"
 #include "shell/ScriptedOperator.h"
 #include "stream/EpochChannel.h"
+#include "support/SetupUnit.h"
 #include "wire/Bytes.h"
 
 using namespace hylo;
@@ -173,12 +174,7 @@ TEST(EpochExchange, ClearThenOneAddPerValidSlotAndTheirStatusLines) {
   std::vector<std::pair<std::uint8_t, std::vector<std::uint8_t>>> sent;
   std::vector<std::string> lines;
   HyloEpoch::Ports ports;
-  ports.context = [] {
-    SetupContext c;
-    c.model = kModelHf;
-    c.firmware = Firmware(2, 1, 6);
-    return c;
-  };
+  ports.context = [] { return test::SetupUnit(kModelHf, "v2.1.6"); };
   ports.send = [&](std::uint8_t letter, std::span<const std::uint8_t> p) {
     sent.emplace_back(letter, std::vector<std::uint8_t>(p.begin(), p.end()));
     return 0;
