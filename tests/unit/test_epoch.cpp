@@ -17,17 +17,6 @@ using namespace hylo::setup;
 
 namespace {
 
-EpochScale Lf(std::uint32_t rate) {
-  EpochScale s;
-  s.form = EpochForm::kLf;
-  s.lfRate = rate;
-  s.numStrings = 2;
-  s.overlap = 0.5;
-  s.lfGain = 12;
-  s.sensitivity = -171;
-  return s;
-}
-
 std::vector<std::uint8_t> Entry(std::span<const std::uint8_t> record, std::size_t claimed) {
   std::vector<std::uint8_t> e{static_cast<std::uint8_t>(claimed & 0xFF), static_cast<std::uint8_t>(claimed >> 8)};
   for (std::uint8_t b : record) e.push_back(b);
@@ -48,7 +37,7 @@ TEST(EpochRecords, LfBinsRoundAndStopAt511) {
 }
 
 TEST(EpochRecords, LfRowsBecomeRecordsAndComeBackUnchanged) {
-  const EpochScale scale = Lf(4000);
+  const EpochScale scale{.form = EpochForm::kLf, .numStrings = 2, .overlap = 0.5, .lfGain = 12};
   EpochRows rows{};
   // One string (2 × 1024 at half overlap, 4000 S/s) is 0.256 s: 0.6 s needs three.
   rows[0] = {.enabled = true,
@@ -91,12 +80,8 @@ TEST(EpochRecords, HfRowsTakeTheFloorEffectsAndPreTriggerByTab) {
                .preTrig = 7};
   EpochRows rows{};
   rows[2] = row;
-  EpochScale older;
-  older.form = EpochForm::kOlderHf;
-  older.thresholdFloor = true;
-  older.floorDb = 51;
-  EpochScale newer;
-  newer.form = EpochForm::kNewerHf;
+  const EpochScale older{.thresholdFloor = true, .floorDb = 51};
+  const EpochScale newer{.form = EpochForm::kNewerHf};
   const EpochTrigger a = ReadTriggersFromPanel(rows, older)[2].Epoch();
   const EpochTrigger b = ReadTriggersFromPanel(rows, newer)[2].Epoch();
   EXPECT_EQ(a.threshold, 51) << "raised to the floor below 2.0.1";
