@@ -13,13 +13,11 @@
 using namespace hylo;
 
 TEST(ConnectionPanelGui, ConnectShowsTheUnitLineAndDisconnectShowsNotConnected) {
-  const int port = test::FreeLoopbackPort();
-  test::SimProcess sim(HYLO_SIM_BIN, {"--model", "hf", "--unit", "606", "--firmware", "v2.1.0", "--port",
-                                      std::to_string(port), "--seconds", "60"});
-  ASSERT_TRUE(sim.Ready()) << sim.FirstLine();
+  const auto sim = test::StartSimOnFreePorts({"--model", "hf", "--unit", "606", "--firmware", "v2.1.0"}, 60);
+  ASSERT_TRUE(sim.Ready()) << sim.Line();
+  const int port = sim.port;
   test::GuiContext gui;
-  Hylo& hylo = *gui.hylo;
-  ASSERT_EQ(hylo.Start(), 0);
+  Hylo& hylo = gui.Started();
   app::MainWindow window(hylo);
   app::ConnectionPanel panel(hylo);
   window.show();

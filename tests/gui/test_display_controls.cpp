@@ -33,8 +33,7 @@ void Choose(QComboBox* choice, int type) {
 
 TEST(DisplayControlsGui, DisplayChoicesPersistAndAnUnknownStoredTypeFallsBack) {
   test::GuiContext gui;
-  Hylo& hylo = *gui.hylo;
-  ASSERT_EQ(hylo.Start(), 0);
+  Hylo& hylo = gui.Started();
   hylo.Groups().display.topDisplay = 42;  // from a newer version, say
   {
     app::MainWindow window(hylo);
@@ -59,8 +58,7 @@ TEST(DisplayControlsGui, DisplayChoicesPersistAndAnUnknownStoredTypeFallsBack) {
 
 TEST(DisplayControlsGui, ColourMapSpanHorizontalSpanAndMessageLine) {
   test::GuiContext gui;
-  Hylo& hylo = *gui.hylo;
-  ASSERT_EQ(hylo.Start(), 0);
+  Hylo& hylo = gui.Started();
   app::MainWindow window(hylo);
   HyloSpectrum& spectrum = hylo.Data().Displays().Spectrum();
 
@@ -96,8 +94,7 @@ TEST(DisplayControlsGui, ColourMapSpanHorizontalSpanAndMessageLine) {
 
 TEST(DisplayControlsGui, StatusAndOrientationPanelsShowTheRefreshedStatus) {
   test::GuiContext gui;
-  Hylo& hylo = *gui.hylo;
-  ASSERT_EQ(hylo.Start(), 0);
+  Hylo& hylo = gui.Started();
   app::MainWindow window(hylo);
   app::StatusPanel* status = window.OpenStatusPanel();
   app::OrientationPanel* orientation = window.OpenTiltMagPanel();

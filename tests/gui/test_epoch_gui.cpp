@@ -2,11 +2,7 @@
 // in the tab's rows; the epoch window opens from the Panels menu.
 #include <gtest/gtest.h>
 
-#include <QAction>
 #include <QApplication>
-#include <QMenuBar>
-#include <chrono>
-#include <thread>
 
 #include "EpochWindow.h"
 #include "MainWindow.h"
@@ -18,13 +14,11 @@
 using namespace hylo;
 
 TEST(EpochGui, TheTabShowsTheTriggersTheUnitLists) {
-  const int port = test::FreeLoopbackPort();
-  test::SimProcess sim(HYLO_SIM_BIN,
-                       {"--model", "hf", "--firmware", "v2.1.6", "--port", std::to_string(port), "--seconds", "60"});
-  ASSERT_TRUE(sim.Ready()) << sim.FirstLine();
+  const auto sim = test::StartSimOnFreePorts({"--model", "hf", "--firmware", "v2.1.6"}, 60);
+  ASSERT_TRUE(sim.Ready()) << sim.Line();
+  const int port = sim.port;
   test::GuiContext gui;
-  Hylo& hylo = *gui.hylo;
-  ASSERT_EQ(hylo.Start(), 0);
+  Hylo& hylo = gui.Started();
   ASSERT_TRUE(HyloSession(hylo).Connect(TcpTarget{"127.0.0.1", port}).Ok());
   // The unit holds one trigger before the panel opens.
   setup::EpochRows rows{};
@@ -36,7 +30,6 @@ TEST(EpochGui, TheTabShowsTheTriggersTheUnitLists) {
              .maxFreq = 900,
              .threshold = 80,
              .logWave = true,
-             .logFft = false,
              .preTrig = 2};
   hylo.Epoch().SetRows(rows);
   ASSERT_EQ(hylo.Epoch().SendEpochTriggers(), 0);
@@ -44,14 +37,8 @@ TEST(EpochGui, TheTabShowsTheTriggersTheUnitLists) {
 
   app::MainWindow window(hylo);
   hylo.SetStopScanning([] {});
-  QAction* open = nullptr;
-  QAction* epochWindow = nullptr;
-  for (QAction* menu : window.menuBar()->actions())
-    if (menu->menu())
-      for (QAction* a : menu->menu()->actions()) {
-        if (a->text() == "Instrument Setup") open = a;
-        if (a->text() == "Epoch Messages") epochWindow = a;
-      }
+  QAction* open = test::MenuAction(window, "Instrument Setup");
+  QAction* epochWindow = test::MenuAction(window, "Epoch Messages");
   ASSERT_TRUE(open && epochWindow);
   open->trigger();
   auto* panel = window.findChild<app::SetupPanel*>();
@@ -59,10 +46,7 @@ TEST(EpochGui, TheTabShowsTheTriggersTheUnitLists) {
   app::EpochTab* tab = panel->EpochTriggersTab();
   EXPECT_TRUE(panel->Tabs()->isTabVisible(panel->Tabs()->indexOf(tab)));
   const auto& row = tab->Rows()[1];
-  for (int i = 0; i < 500 && row.minFreq->value() != 700; ++i) {
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
+  test::PumpUntil([&] { return row.minFreq->value() == 700; });
   EXPECT_TRUE(row.enable->isChecked());
   EXPECT_EQ(row.test->currentIndex(), 1);
   EXPECT_EQ(row.minFreq->value(), 700);

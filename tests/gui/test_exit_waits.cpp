@@ -16,12 +16,11 @@ using namespace hylo;
 
 TEST(ExitGui, ExitDuringAConnectToAUnitThatNeverAnswersReturns) {
   // A unit that takes the connection and never answers the identify.
-  const int port = test::FreeLoopbackPort();
-  test::SimProcess unit({"--port", std::to_string(port), "--withhold", "E", "--seconds", "60"});
-  ASSERT_TRUE(unit.Ready()) << unit.FirstLine();
+  const auto unit = test::StartSimOnFreePorts({"--withhold", "E"}, 60);
+  ASSERT_TRUE(unit.Ready()) << unit.Line();
+  const int port = unit.port;
   test::GuiContext gui;
-  Hylo& hylo = *gui.hylo;
-  ASSERT_EQ(hylo.Start(), 0);
+  Hylo& hylo = gui.Started();
   app::MainWindow window(hylo);
   app::ConnectionPanel panel(hylo);
   window.show();

@@ -2,10 +2,6 @@
 // checked and retrieved into the destination folder.
 #include <gtest/gtest.h>
 
-#include <QAction>
-#include <QMenuBar>
-#include <fstream>
-
 #include "MainWindow.h"
 #include "context/HyloSession.h"
 #include "support/GuiContext.h"
@@ -17,20 +13,16 @@ TEST(FilePanelGui, ListsTheVolumesAndRetrievesACheckedFolder) {
   test::TempDir storage, dest;
   std::filesystem::create_directories(storage.Path() / "1/DATA/SUB");
   const std::string content(9000, 'x');
-  std::ofstream(storage.Path() / "1/DATA/A.BIN") << content;
-  std::ofstream(storage.Path() / "1/DATA/SUB/B.TXT") << "b";
+  test::WriteFile(storage.Path() / "1/DATA/A.BIN", content);
+  test::WriteFile(storage.Path() / "1/DATA/SUB/B.TXT", "b");
   auto sim = test::StartSimOnFreePorts({"--model", "lf", "--storage", storage.Path().string()}, 60);
   ASSERT_TRUE(sim.Ready()) << sim.Line();
   test::GuiContext gui;
-  Hylo& hylo = *gui.hylo;
-  ASSERT_EQ(hylo.Start(), 0);
+  Hylo& hylo = gui.Started();
   ASSERT_TRUE(HyloSession(hylo).Connect(TcpTarget{"127.0.0.1", sim.port}).Ok());
   {
     app::MainWindow window(hylo);
-    for (QAction* menu : window.menuBar()->actions())
-      if (menu->menu())
-        for (QAction* a : menu->menu()->actions())
-          if (a->text() == "Instrument Files") a->trigger();
+    test::MenuAction(window, "Instrument Files")->trigger();
     auto* panel = window.findChild<app::FilePanel*>();
     ASSERT_NE(panel, nullptr);
     QTreeWidget* tree = panel->Tree();
@@ -46,8 +38,7 @@ TEST(FilePanelGui, ListsTheVolumesAndRetrievesACheckedFolder) {
     panel->Destination()->setText(QString::fromStdString(dest.Path().string()));
     panel->RetrieveButton()->click();
     ASSERT_TRUE(test::PumpUntil([&] { return !panel->Busy(); }, 20000));
-    std::ifstream a(dest.Path() / "A.BIN");
-    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(a), {}), content);
+    EXPECT_EQ(test::ReadFile(dest.Path() / "A.BIN"), content);
     EXPECT_TRUE(std::filesystem::exists(dest.Path() / "SUB/B.TXT"));
     hylo.MainExit();
   }

@@ -2,9 +2,7 @@
 // trigger file and the list; undo after an edit brings the applied row back.
 #include <gtest/gtest.h>
 
-#include <QAction>
 #include <QCheckBox>
-#include <QMenuBar>
 #include <QPushButton>
 #include <QSpinBox>
 
@@ -16,14 +14,9 @@ using namespace hylo;
 
 TEST(HostEpochTabGui, AppliedRowsReachTheProgramTriggerFile) {
   test::GuiContext gui;
-  Hylo& hylo = *gui.hylo;
-  ASSERT_EQ(hylo.Start(), 0);
+  Hylo& hylo = gui.Started();
   app::MainWindow window(hylo);
-  QAction* open = nullptr;
-  for (QAction* menu : window.menuBar()->actions())
-    if (menu->menu())
-      for (QAction* a : menu->menu()->actions())
-        if (a->text() == "Hylo Settings") open = a;
+  QAction* open = test::MenuAction(window, "Hylo Settings");
   ASSERT_NE(open, nullptr);
   open->trigger();
   auto* panel = window.findChild<app::SettingsPanel*>();

@@ -3,11 +3,9 @@
 // the main window's indicator checked.
 #include <gtest/gtest.h>
 
-#include <QAction>
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMenuBar>
 #include <QPushButton>
 #include <chrono>
 #include <thread>
@@ -32,19 +30,14 @@ W* Child(QWidget& parent, const char* name) {
 
 TEST(LoggingPanelGui, SetsTheWavFolderAndEnablesLogging) {
   test::GuiContext gui;
-  Hylo& hylo = *gui.hylo;
-  ASSERT_EQ(hylo.Start(), 0);
+  Hylo& hylo = gui.Started();
   app::MainWindow window(hylo);
   auto* indicator = Child<QLabel>(window, "logIndicator");
   auto* kinds = Child<QLabel>(window, mainpanel::kLogKindsLabel);
   ASSERT_TRUE(indicator && kinds);
   EXPECT_EQ(indicator->text(), "Logging Disabled");
 
-  QAction* open = nullptr;
-  for (QAction* menu : window.menuBar()->actions())
-    if (menu->menu())
-      for (QAction* a : menu->menu()->actions())
-        if (a->text() == "Hylo Settings") open = a;
+  QAction* open = test::MenuAction(window, "Hylo Settings");
   ASSERT_NE(open, nullptr);
   open->trigger();
   auto* panel = window.findChild<app::SettingsPanel*>();

@@ -27,8 +27,7 @@ std::string Wav() {
 
 TEST(ReplayPanelGui, StartPauseStopAndReplayAgain) {
   test::GuiContext gui;
-  Hylo& hylo = *gui.hylo;
-  ASSERT_EQ(hylo.Start(), 0);
+  Hylo& hylo = gui.Started();
   std::atomic<int> records{0};
   hylo.Data().SetWaveTap([&](const WaveformRecord&) { ++records; });
   app::MainWindow window(hylo);

@@ -29,8 +29,7 @@ struct ConnectedSim {
   // Starts the context and connects; the waveform by UDP, spectra from the host FFT.
   void Connect() {
     ASSERT_TRUE(sim.Ready()) << sim.FirstLine();
-    Hylo& hylo = *gui.hylo;
-    ASSERT_EQ(hylo.Start(), 0);
+    Hylo& hylo = gui.Started();
     hylo.JobSetup().SetStreamTransports({TRANSPORT_UDP, TRANSPORT_OFF});
     hylo.Groups().display.refreshRate = 0.1;
     HyloSession session(hylo);

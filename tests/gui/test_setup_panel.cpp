@@ -2,11 +2,9 @@
 // real hylo-sim; the settings panel applies its processing tab.
 #include <gtest/gtest.h>
 
-#include <QAction>
 #include <QApplication>
 #include <QComboBox>
 #include <QLabel>
-#include <QMenuBar>
 #include <QProgressBar>
 #include <QTimer>
 #include <chrono>
@@ -32,26 +30,15 @@ bool ConnectTo(Hylo& hylo, int port, const char* firmware) {
   return hylo.Connection().Identity().firmwareText == firmware;
 }
 
-QAction* MenuAction(QMainWindow& window, const QString& text) {
-  for (QAction* menu : window.menuBar()->actions())
-    if (menu->menu())
-      for (QAction* a : menu->menu()->actions())
-        if (a->text() == text) return a;
-  return nullptr;
-}
-
 void Pump() {
   for (int i = 0; i < 5; ++i) QCoreApplication::processEvents();
 }
 
 // Runs the event loop until the panel's exchange with the unit has ended (bounded).
 bool WaitIdle(const app::SetupPanel& panel) {
-  for (int i = 0; i < 3000 && panel.Busy(); ++i) {
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
+  const bool idle = test::PumpUntil([&] { return !panel.Busy(); }, 30000);
   Pump();
-  return !panel.Busy();
+  return idle && !panel.Busy();
 }
 
 }  // namespace
@@ -59,20 +46,18 @@ bool WaitIdle(const app::SetupPanel& panel) {
 TEST(SetupPanelGui, AppliesASetupThroughThePanel) {
   for (const auto& [model, title, bandwidths] :
        {std::tuple{"hf", "Aurisond HF Setup", 10}, std::tuple{"af", "Aurisond AF Setup", 6}}) {
-    const int port = test::FreeLoopbackPort();
-    test::SimProcess sim(HYLO_SIM_BIN,
-                         {"--model", model, "--firmware", "v2.1.0", "--port", std::to_string(port), "--seconds", "60"});
-    ASSERT_TRUE(sim.Ready()) << sim.FirstLine();
+    const auto sim = test::StartSimOnFreePorts({"--model", model, "--firmware", "v2.1.0"}, 60);
+    ASSERT_TRUE(sim.Ready()) << sim.Line();
+    const int port = sim.port;
     test::GuiContext gui;
-    Hylo& hylo = *gui.hylo;
-    ASSERT_EQ(hylo.Start(), 0);
+    Hylo& hylo = gui.Started();
     ASSERT_TRUE(ConnectTo(hylo, port, "v2.1.0")) << model;
     {
       app::MainWindow window(hylo);
       // Counted in place of the window's own stop procedure.
       int stops = 0;
       hylo.SetStopScanning([&] { ++stops; });
-      QAction* open = MenuAction(window, "Instrument Setup");
+      QAction* open = test::MenuAction(window, "Instrument Setup");
       ASSERT_NE(open, nullptr);
       open->trigger();
       auto* panel = window.findChild<app::SetupPanel*>();
@@ -126,12 +111,11 @@ TEST(SetupPanelGui, AppliesASetupThroughThePanel) {
 
 TEST(SetupPanelGui, SettingsPanelAppliesTheProcessingTab) {
   test::GuiContext gui;
-  Hylo& hylo = *gui.hylo;
-  ASSERT_EQ(hylo.Start(), 0);
+  Hylo& hylo = gui.Started();
   app::MainWindow window(hylo);
   int stops = 0;
   hylo.SetStopScanning([&] { ++stops; });
-  QAction* open = MenuAction(window, "Hylo Settings");
+  QAction* open = test::MenuAction(window, "Hylo Settings");
   ASSERT_NE(open, nullptr);
   open->trigger();
   auto* panel = window.findChild<app::SettingsPanel*>();
@@ -154,13 +138,11 @@ TEST(SetupPanelGui, SettingsPanelAppliesTheProcessingTab) {
 
 // The enquiry goes unanswered: the panel shows its progress and the event loop runs on.
 TEST(SetupPanelGui, OpeningOnAUnitThatStopsAnsweringKeepsTheEventLoopRunning) {
-  const int port = test::FreeLoopbackPort();
-  test::SimProcess sim(HYLO_SIM_BIN, {"--model", "hf", "--firmware", "v2.1.0", "--withhold", "F", "--port",
-                                      std::to_string(port), "--seconds", "60"});
-  ASSERT_TRUE(sim.Ready()) << sim.FirstLine();
+  const auto sim = test::StartSimOnFreePorts({"--model", "hf", "--firmware", "v2.1.0", "--withhold", "F"}, 60);
+  ASSERT_TRUE(sim.Ready()) << sim.Line();
+  const int port = sim.port;
   test::GuiContext gui;
-  Hylo& hylo = *gui.hylo;
-  ASSERT_EQ(hylo.Start(), 0);
+  Hylo& hylo = gui.Started();
   ASSERT_TRUE(ConnectTo(hylo, port, "v2.1.0"));
   {
     app::MainWindow window(hylo);
@@ -169,7 +151,7 @@ TEST(SetupPanelGui, OpeningOnAUnitThatStopsAnsweringKeepsTheEventLoopRunning) {
     QTimer timer;
     QObject::connect(&timer, &QTimer::timeout, [&] { ++ticks; });
     timer.start(20);
-    QAction* open = MenuAction(window, "Instrument Setup");
+    QAction* open = test::MenuAction(window, "Instrument Setup");
     ASSERT_NE(open, nullptr);
     open->trigger();
     auto* panel = window.findChild<app::SetupPanel*>();

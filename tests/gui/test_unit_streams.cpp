@@ -85,8 +85,7 @@ TEST(UnitStreamsGui, LfAndHfUnitsOnASerialLinkShowTheirDataFromTheStatusEnquiry)
     ASSERT_TRUE(sim.Ready()) << sim.FirstLine();
     test::GuiContext gui;
     WriteSettings(gui, TRANSPORT_TCP, TRANSPORT_TCP);
-    Hylo& hylo = *gui.hylo;
-    ASSERT_EQ(hylo.Start(), 0);
+    Hylo& hylo = gui.Started();
     ASSERT_NO_FATAL_FAILURE(ConnectSerial(hylo, sim));
     ASSERT_EQ(hylo.Connection().ConnectionType(), LINK_SERIAL);
     const Seen seen = StartAndWatch(gui);
@@ -101,14 +100,13 @@ TEST(UnitStreamsGui, LfAndHfUnitsOnASerialLinkShowTheirDataFromTheStatusEnquiry)
 TEST(UnitStreamsGui, HfOnEthernetStreamsByUdpWhenTheSetupAsksForIt) {
   test::TempDir logDir;
   const fs::path log = logDir.Path() / "commands.txt";
-  const int port = test::FreeLoopbackPort();
-  test::SimProcess sim(HYLO_SIM_BIN, {"--model", "hf", "--port", std::to_string(port), "--rate", "8000", "--tone",
-                                      "250:-6", "--command-log", log.string(), "--seconds", "60"});
-  ASSERT_TRUE(sim.Ready()) << sim.FirstLine();
+  const auto sim = test::StartSimOnFreePorts(
+      {"--model", "hf", "--rate", "8000", "--tone", "250:-6", "--command-log", log.string()}, 60);
+  ASSERT_TRUE(sim.Ready()) << sim.Line();
+  const int port = sim.port;
   test::GuiContext gui;
   WriteSettings(gui, TRANSPORT_UDP, TRANSPORT_OFF);
-  Hylo& hylo = *gui.hylo;
-  ASSERT_EQ(hylo.Start(), 0);
+  Hylo& hylo = gui.Started();
   ASSERT_TRUE(HyloSession(hylo).Connect(TcpTarget{"127.0.0.1", port}).Ok());
   const Seen seen = StartAndWatch(gui);
   EXPECT_TRUE(seen.waveform);

@@ -3,8 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
 #include "files/HyloLogging.h"
 #include "support/SimSession.h"
@@ -17,37 +15,25 @@ namespace {
 
 EpochRows TwoTriggers() {
   EpochRows rows{};
-  rows[0] = {.enabled = true,
-             .test = 0,
-             .duration = 1,
-             .extend = 2,
-             .minFreq = 500,
-             .maxFreq = 1500,
-             .threshold = -100,
-             .logWave = false,
-             .logFft = false,
-             .preTrig = 3};
-  rows[2] = {.enabled = true,
-             .test = 1,
-             .duration = 4,
-             .extend = 5,
-             .minFreq = 2000,
-             .maxFreq = 3000,
-             .threshold = 90,
-             .logWave = false,
-             .logFft = true,
-             .preTrig = 0};
+  // enabled, test, duration, extend, min and max Hz, threshold, log wave, log FFT, pre-trigger
+  rows[0] = {true, 0, 1, 2, 500, 1500, -100, false, false, 3};
+  rows[2] = {true, 1, 4, 5, 2000, 3000, 90, false, true, 0};
   return rows;
 }
 
+// Applies `rows` from the tab and waits until the unit has answered every add.
+void ApplyRows(SimSession& s, const EpochRows& rows) {
+  ASSERT_EQ(s.hylo.JobSetup().OpenUnitSetupPanel(), 0);
+  s.hylo.Epoch().SetRows(rows);
+  s.hylo.JobSetup().MarkChanged(UnitTab::kEpoch);
+  ASSERT_EQ(s.hylo.JobSetup().ApplySetupCallback(), 0);
+  ASSERT_TRUE(WaitFor([&] { return s.Logged("Epoch Triggers Added"); }, 5000)) << "both adds answered";
+}
+
+// The epoch log folder's files, one after another.
 std::string ReadAll(const std::filesystem::path& folder) {
   std::string all;
-  for (const auto& e : std::filesystem::directory_iterator(folder)) {
-    std::ifstream in(e.path());
-    std::stringstream s;
-    s << in.rdbuf();
-    all += s.str();
-  }
+  for (const auto& e : std::filesystem::directory_iterator(folder)) all += ReadFile(e.path());
   return all;
 }
 
@@ -56,12 +42,8 @@ std::string ReadAll(const std::filesystem::path& folder) {
 TEST(SimEpoch, TriggersAppliedFromTheTabAreListedBackUnchanged) {
   SimSession s({"--model", "hf", "--firmware", "v2.1.6"});
   ASSERT_TRUE(s.Connect());
-  ASSERT_EQ(s.hylo.JobSetup().OpenUnitSetupPanel(), 0);
   const EpochRows rows = TwoTriggers();
-  s.hylo.Epoch().SetRows(rows);
-  s.hylo.JobSetup().MarkChanged(UnitTab::kEpoch);
-  ASSERT_EQ(s.hylo.JobSetup().ApplySetupCallback(), 0);
-  ASSERT_TRUE(WaitFor([&] { return s.Logged("Epoch Triggers Added"); }, 5000)) << "both adds answered";
+  ASSERT_NO_FATAL_FAILURE(ApplyRows(s, rows));
   const TriggerList sent = s.hylo.Epoch().List();
 
   s.hylo.Epoch().SetRows(EpochRows{});
@@ -84,11 +66,7 @@ TEST(SimEpoch, TheUnitsEventTextsReachTheEpochWindowAndTheEpochLog) {
   ASSERT_TRUE(s.Connect());
   const std::filesystem::path folder = s.dir.Path() / "epochs";
   s.hylo.Data().Logging().SetEpochLog(true, 0, folder.string());
-  ASSERT_EQ(s.hylo.JobSetup().OpenUnitSetupPanel(), 0);
-  s.hylo.Epoch().SetRows(TwoTriggers());
-  s.hylo.JobSetup().MarkChanged(UnitTab::kEpoch);
-  ASSERT_EQ(s.hylo.JobSetup().ApplySetupCallback(), 0);
-  ASSERT_TRUE(WaitFor([&] { return s.Logged("Epoch Triggers Added"); }, 5000));
+  ASSERT_NO_FATAL_FAILURE(ApplyRows(s, TwoTriggers()));
 
   s.hylo.Scan().StartScanningCallback();
   auto events = [&] { return s.hylo.Data().StatusPanel().Get(statuspanel::kEventText).items; };

@@ -13,7 +13,6 @@
 #include "context/Hylo.h"
 #include "shell/ScriptedOperator.h"
 #include "support/StreamWriter.h"
-#include "support/TempDir.h"
 #include "support/TestOptions.h"
 
 using namespace hylo;

@@ -8,39 +8,14 @@
 #include <fstream>
 #include <thread>
 
-#include "context/Hylo.h"
-#include "context/HyloSession.h"
 #include "files/HyloWav.h"
-#include "shell/MainPanel.h"
-#include "shell/ScriptedOperator.h"
-#include "support/SimProcess.h"
 #include "support/SimSession.h"
-#include "support/TempDir.h"
-#include "support/TestOptions.h"
 
 using namespace hylo;
 using namespace hylo::test;
 namespace fs = std::filesystem;
 
 namespace {
-
-struct Session {
-  TempDir dir;
-  ScriptedOperator op;
-  Hylo hylo{op, TestOptions(dir)};
-
-  bool Connect(int port) {
-    if (hylo.Start() != 0) return false;
-    return HyloSession(hylo).Connect(TcpTarget{"127.0.0.1", port}).Ok();
-  }
-  bool Logged(std::string_view text) {
-    for (const auto& line : hylo.MainPanel().Get(mainpanel::kStatusField).items) {
-      if (line.find(text) != std::string::npos) return true;
-    }
-    return false;
-  }
-  ~Session() { hylo.MainExit(); }
-};
 
 constexpr std::int64_t kDay = 86400;
 
@@ -60,13 +35,10 @@ TEST(UnitClock, TheSyncModeAndThe30DayRuleDecideWhetherTheClockIsSet) {
     SCOPED_TRACE("mode " + std::to_string(c.mode) + ", offset " + std::to_string(c.offset / kDay) + " days");
     TempDir logDir;
     const fs::path log = logDir.Path() / "commands.txt";
-    const int port = FreeLoopbackPort();
-    SimProcess sim(HYLO_SIM_BIN,
-                   {"--model", "hf", "--port", std::to_string(port), "--sync-state", std::to_string(c.mode),
-                    "--clock-offset", std::to_string(c.offset), "--command-log", log.string(), "--seconds", "30"});
-    ASSERT_TRUE(sim.Ready()) << sim.FirstLine();
-    Session s;
-    ASSERT_TRUE(s.Connect(port));
+    SimSession s({"--model", "hf", "--sync-state", std::to_string(c.mode), "--clock-offset", std::to_string(c.offset),
+                  "--command-log", log.string()},
+                 30);
+    ASSERT_TRUE(s.Connect()) << s.sim.Line();
     ASSERT_TRUE(WaitFor([&] { return !ReadLines(log).empty() && ReadLines(log).back() == "Z"; }, 5000));
     const auto lines = ReadLines(log);
     const bool read = lines.front().starts_with("A read");
@@ -82,14 +54,9 @@ TEST(UnitClock, TheSyncModeAndThe30DayRuleDecideWhetherTheClockIsSet) {
 }
 
 TEST(UnitClock, TheBatteryReportAfterIdentifyReachesTheStatusStore) {
-  TempDir logDir;
-  const int port = FreeLoopbackPort();
   // Detail level 2: the identify reply itself carries no battery values.
-  SimProcess sim(HYLO_SIM_BIN, {"--model", "hf", "--port", std::to_string(port), "--detail", "2", "--battery", "37",
-                                "--battery-state", "1", "--seconds", "30"});
-  ASSERT_TRUE(sim.Ready()) << sim.FirstLine();
-  Session s;
-  ASSERT_TRUE(s.Connect(port));
+  SimSession s({"--model", "hf", "--detail", "2", "--battery", "37", "--battery-state", "1"}, 30);
+  ASSERT_TRUE(s.Connect()) << s.sim.Line();
   EXPECT_TRUE(WaitFor([&] { return s.hylo.Data().Status().Copy().batteryLevel == 37; }, 3000));
   EXPECT_EQ(s.hylo.Data().Status().Copy().batteryState, 1);
 }
@@ -99,12 +66,9 @@ TEST(UnitClock, TheBatteryReportAfterIdentifyReachesTheStatusStore) {
 TEST(BadDescriptions, ARecordingKeepsItsSignalTo20RunsInARow) {
   for (int run = 0; run < 20; ++run) {
     SCOPED_TRACE("run " + std::to_string(run));
-    const int port = FreeLoopbackPort();
-    SimProcess sim(HYLO_SIM_BIN, {"--model", "hf", "--port", std::to_string(port), "--rate", "16000", "--tone",
-                                  "1000:-6", "--noise", "-120", "--bad-descriptions", "7", "--seconds", "30"});
-    ASSERT_TRUE(sim.Ready()) << sim.FirstLine();
-    Session s;
-    ASSERT_TRUE(s.Connect(port));
+    SimSession s(
+        {"--model", "hf", "--rate", "16000", "--tone", "1000:-6", "--noise", "-120", "--bad-descriptions", "7"}, 30);
+    ASSERT_TRUE(s.Connect()) << s.sim.Line();
     const fs::path folder = s.dir.Path() / "wav";
     s.hylo.Groups().wav.path = folder.string();
     s.hylo.Data().Logging().StartWavLogging();

@@ -11,7 +11,6 @@
 #include "shell/MainPanel.h"
 #include "shell/ScriptedOperator.h"
 #include "support/SimProcess.h"
-#include "support/TempDir.h"
 #include "support/TestOptions.h"
 
 using namespace hylo;

@@ -9,10 +9,7 @@
 #include "../support/SimProcess.h"
 #include "wire/Bytes.h"
 
-using hylo::test::BuildFrame;
-using hylo::test::ConnectTcp;
-using hylo::test::FrameReader;
-using hylo::test::SendAll;
+using namespace hylo::test;
 
 namespace {
 

@@ -3,8 +3,7 @@
 
 #include "SimFrameParser.h"
 
-using hylo::sim::BuildSimFrame;
-using hylo::sim::SimFrameParser;
+using namespace hylo::sim;
 
 namespace {
 std::vector<std::uint8_t> Bytes(std::initializer_list<int> v) {

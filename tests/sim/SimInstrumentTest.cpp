@@ -4,12 +4,8 @@
 #include "SimInstrument.h"
 #include "wire/Bytes.h"
 
-using hylo::bytes::GetU16LE;
-using hylo::bytes::PutU16LE;
-using hylo::bytes::PutU32LE;
-using hylo::sim::SimFrame;
-using hylo::sim::SimInstrument;
-using hylo::sim::SimOptions;
+using namespace hylo::bytes;
+using namespace hylo::sim;
 
 namespace {
 

@@ -7,10 +7,7 @@
 
 #include "../support/SimProcess.h"
 
-using hylo::test::BuildFrame;
-using hylo::test::ConnectTcp;
-using hylo::test::Fd;
-using hylo::test::SendAll;
+using namespace hylo::test;
 
 namespace {
 

@@ -5,21 +5,10 @@
 
 #include "../support/SimProcess.h"
 
-using hylo::test::BuildFrame;
-using hylo::test::ConnectTcp;
-using hylo::test::FrameReader;
-using hylo::test::RunningSim;
-using hylo::test::SendAll;
-using hylo::test::SimProcess;
-
-namespace {
-
-RunningSim Start(const std::vector<std::string>& extra) { return hylo::test::StartSimOnFreePorts(extra); }
-
-}  // namespace
+using namespace hylo::test;
 
 TEST(SimProcess, RebootDropsTheLinkAndComesBack) {
-  auto r = Start({"--model", "lf", "--reboot-delay", "0.5"});
+  auto r = StartSimOnFreePorts({"--model", "lf", "--reboot-delay", "0.5"});
   ASSERT_TRUE(r.Ready()) << r.Line();
   {
     auto fd = ConnectTcp(r.port);

@@ -8,9 +8,7 @@
 #include "SimSpectrum.h"
 #include "SimStreamMessages.h"
 
-using hylo::sim::SimOptions;
-using hylo::sim::SimStreamMessages;
-using hylo::sim::SimWaveFormat;
+using namespace hylo::sim;
 
 namespace {
 

@@ -1,7 +1,13 @@
 #pragma once
 // A Qt application and a fresh context with its folders in a temp dir, for GUI tests.
+#include <gtest/gtest.h>
+
+#include <QAction>
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QMainWindow>
+#include <QMenu>
+#include <QMenuBar>
 #include <chrono>
 #include <memory>
 #include <thread>
@@ -25,6 +31,11 @@ struct GuiContext {
     hylo = std::make_unique<Hylo>(notices, TestOptions(dir));
     hylo->Threads().SetEventPump([] { QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents); });
   }
+  // The context, started; a failed start fails the test.
+  Hylo& Started() {
+    EXPECT_EQ(hylo->Start(), 0) << "the context did not start";
+    return *hylo;
+  }
 };
 
 // Runs the event loop until `done` holds, for at most `ms`.
@@ -38,6 +49,15 @@ bool PumpUntil(F done, int ms = 5000) {
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
   return true;
+}
+
+// The menu entry titled `text` in any of the window's menus, or null.
+inline QAction* MenuAction(QMainWindow& window, const QString& text) {
+  for (QAction* menu : window.menuBar()->actions())
+    if (menu->menu())
+      for (QAction* a : menu->menu()->actions())
+        if (a->text() == text) return a;
+  return nullptr;
 }
 
 }  // namespace hylo::test

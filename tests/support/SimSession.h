@@ -13,7 +13,6 @@
 #include "shell/MainPanel.h"
 #include "shell/ScriptedOperator.h"
 #include "support/SimProcess.h"
-#include "support/TempDir.h"
 #include "support/TestOptions.h"
 
 namespace hylo::test {
@@ -48,10 +47,11 @@ struct SimSession {
     const auto n = op.Notices();
     return std::find(n.begin(), n.end(), text) != n.end();
   }
-  // A line of the main panel's status field ends with `tail`.
-  bool Logged(std::string_view tail) {
+  // A line of the main panel's status field holds `text`.
+  bool Logged(std::string_view text) {
     const auto lines = hylo.MainPanel().Get(mainpanel::kStatusField).items;
-    return std::any_of(lines.begin(), lines.end(), [&](const std::string& l) { return l.ends_with(tail); });
+    return std::any_of(lines.begin(), lines.end(),
+                       [&](const std::string& l) { return l.find(text) != std::string::npos; });
   }
   static RunningSim OnPort(std::uint16_t port, std::vector<std::string> args, int seconds) {
     args.insert(args.end(), {"--port", std::to_string(port), "--seconds", std::to_string(seconds)});

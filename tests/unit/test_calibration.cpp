@@ -8,7 +8,6 @@
 #include "files/HyloCalibrationFile.h"
 #include "files/HyloLogging.h"
 #include "shell/ScriptedOperator.h"
-#include "support/TempDir.h"
 #include "support/TestOptions.h"
 
 using namespace hylo;

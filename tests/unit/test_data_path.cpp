@@ -6,7 +6,6 @@
 #include "context/Hylo.h"
 #include "core/Post.h"
 #include "shell/ScriptedOperator.h"
-#include "support/TempDir.h"
 #include "support/TestOptions.h"
 
 using namespace hylo;

@@ -9,23 +9,13 @@
 #include "link/DeviceIdentity.h"
 #include "shell/ScriptedOperator.h"
 #include "stream/EpochChannel.h"
+#include "support/SetupUnit.h"
 #include "wire/Bytes.h"
 
 using namespace hylo;
 using namespace hylo::setup;
 
 namespace {
-
-EpochScale Lf(std::uint32_t rate) {
-  EpochScale s;
-  s.form = EpochForm::kLf;
-  s.lfRate = rate;
-  s.numStrings = 2;
-  s.overlap = 0.5;
-  s.lfGain = 12;
-  s.sensitivity = -171;
-  return s;
-}
 
 std::vector<std::uint8_t> Entry(std::span<const std::uint8_t> record, std::size_t claimed) {
   std::vector<std::uint8_t> e{static_cast<std::uint8_t>(claimed & 0xFF), static_cast<std::uint8_t>(claimed >> 8)};
@@ -47,7 +37,7 @@ TEST(EpochRecords, LfBinsRoundAndStopAt511) {
 }
 
 TEST(EpochRecords, LfRowsBecomeRecordsAndComeBackUnchanged) {
-  const EpochScale scale = Lf(4000);
+  const EpochScale scale{.form = EpochForm::kLf, .numStrings = 2, .overlap = 0.5, .lfGain = 12};
   EpochRows rows{};
   // One string (2 × 1024 at half overlap, 4000 S/s) is 0.256 s: 0.6 s needs three.
   rows[0] = {.enabled = true,
@@ -55,7 +45,6 @@ TEST(EpochRecords, LfRowsBecomeRecordsAndComeBackUnchanged) {
              .duration = 0.256,
              .extend = 0.6,
              .minFreq = 250,
-             .maxFreq = 0,
              .threshold = 100,
              .lfActions = 0x19};
   const TriggerList list = ReadTriggersFromPanel(rows, scale);
@@ -82,7 +71,6 @@ TEST(EpochRecords, LfRowsBecomeRecordsAndComeBackUnchanged) {
 
 TEST(EpochRecords, HfRowsTakeTheFloorEffectsAndPreTriggerByTab) {
   EpochRow row{.enabled = true,
-               .test = 0,
                .duration = 2,
                .extend = 5,
                .minFreq = 2000,
@@ -92,12 +80,8 @@ TEST(EpochRecords, HfRowsTakeTheFloorEffectsAndPreTriggerByTab) {
                .preTrig = 7};
   EpochRows rows{};
   rows[2] = row;
-  EpochScale older;
-  older.form = EpochForm::kOlderHf;
-  older.thresholdFloor = true;
-  older.floorDb = 51;
-  EpochScale newer;
-  newer.form = EpochForm::kNewerHf;
+  const EpochScale older{.thresholdFloor = true, .floorDb = 51};
+  const EpochScale newer{.form = EpochForm::kNewerHf};
   const EpochTrigger a = ReadTriggersFromPanel(rows, older)[2].Epoch();
   const EpochTrigger b = ReadTriggersFromPanel(rows, newer)[2].Epoch();
   EXPECT_EQ(a.threshold, 51) << "raised to the floor below 2.0.1";
@@ -175,12 +159,7 @@ TEST(EpochExchange, ClearThenOneAddPerValidSlotAndTheirStatusLines) {
   std::vector<std::pair<std::uint8_t, std::vector<std::uint8_t>>> sent;
   std::vector<std::string> lines;
   HyloEpoch::Ports ports;
-  ports.context = [] {
-    SetupContext c;
-    c.model = kModelHf;
-    c.firmware = Firmware(2, 1, 6);
-    return c;
-  };
+  ports.context = [] { return test::SetupUnit(kModelHf, "v2.1.6"); };
   ports.send = [&](std::uint8_t letter, std::span<const std::uint8_t> p) {
     sent.emplace_back(letter, std::vector<std::uint8_t>(p.begin(), p.end()));
     return 0;

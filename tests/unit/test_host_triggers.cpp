@@ -61,12 +61,11 @@ TEST(HostTriggers, BandBinsFollowTheRateAndLength) {
 TEST(HostTriggers, DurationNeedsConsecutiveRecordsAndAGapRestarts) {
   Detector d;
   d.triggers.Configure(Band(kAboveThreshold, 1000, 2000, 100, 1, 0).Encode());
-  std::uint32_t t = kDay;
-  for (int i = 0; i < 124; ++i) EXPECT_EQ(d.Feed(200, t), kSignalInactive);
-  EXPECT_EQ(d.Feed(0, t), kNoSignalInactive);  // the gap: the count starts again
-  for (int i = 0; i < 124; ++i) ASSERT_EQ(d.Feed(200, t + 1), kSignalInactive) << i;
+  for (int i = 0; i < 124; ++i) EXPECT_EQ(d.Feed(200, kDay), kSignalInactive);
+  EXPECT_EQ(d.Feed(0, kDay), kNoSignalInactive);  // the gap: the count starts again
+  for (int i = 0; i < 124; ++i) ASSERT_EQ(d.Feed(200, kDay + 1), kSignalInactive) << i;
   EXPECT_TRUE(d.out.lines.empty());
-  EXPECT_EQ(d.Feed(200, t + 2), kSignalActive);
+  EXPECT_EQ(d.Feed(200, kDay + 2), kSignalActive);
   ASSERT_EQ(d.out.lines.size(), 1u);
   // The line names the second the run of signal began.
   EXPECT_EQ(d.out.lines[0], "2025-12-06 05:46:41,U Hylo,Epoch 1,Seq 0,Hz 1000-2000 > 100uPa,1sec\r\n");

@@ -7,7 +7,6 @@
 #include "core/Post.h"
 #include "shell/MainPanel.h"
 #include "shell/ScriptedOperator.h"
-#include "support/TempDir.h"
 #include "support/TestOptions.h"
 
 using namespace hylo;

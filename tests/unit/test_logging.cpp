@@ -23,13 +23,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::vector<std::string> Lines(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::vector<std::string> lines;
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
-}
-
 std::vector<std::string> Split(const std::string& line) {
   std::vector<std::string> parts;
   std::stringstream s(line);
@@ -89,8 +82,8 @@ TEST_F(Logging, FftLogLinesReadByNumpyAndRolloverAtMaxRecords) {
   settings.maxRecords = 1000;
   for (std::uint64_t n = 0; n < 1001; ++n) log.LogFftRecord(Record(n));
   log.CloseLog(0);
-  const auto first = Lines(dir.Path() / "fft" / "Hylo_00001.txt");
-  const auto second = Lines(dir.Path() / "fft" / "Hylo_00002.txt");
+  const auto first = test::ReadLines(dir.Path() / "fft" / "Hylo_00001.txt");
+  const auto second = test::ReadLines(dir.Path() / "fft" / "Hylo_00002.txt");
   EXPECT_EQ(settings.nextIndex, 3);
   const auto dataAt = DataAt(first);
   ASSERT_LT(dataAt, first.size());
@@ -191,7 +184,7 @@ TEST_F(Logging, ExistingLogsAreNeverWrittenOver) {
   std::ofstream(dir.Path() / "fft" / "Hylo_00001.txt") << "earlier survey";
   log.LogFftRecord(Record(0));
   log.CloseLog(0);
-  EXPECT_EQ(Lines(dir.Path() / "fft" / "Hylo_00001.txt"), std::vector<std::string>{"earlier survey"});
+  EXPECT_EQ(test::ReadLines(dir.Path() / "fft" / "Hylo_00001.txt"), std::vector<std::string>{"earlier survey"});
   EXPECT_TRUE(fs::exists(dir.Path() / "fft" / "Hylo_00002.txt"));
   EXPECT_EQ(LogFileName("Impulse", 0, 99999, 0, "txt"), "Impulse_99999.txt");
   EXPECT_EQ(LogFileName("Impulse", 0, 100000, 0, "txt"), "Impulse_100000.txt");
@@ -207,10 +200,10 @@ TEST_F(Logging, EpochLogsOpenOnTheirFirstTextAndCloseWhenTurnedOff) {
   ASSERT_EQ(std::distance(fs::directory_iterator(folder), {}), 1);
   const fs::path file = fs::directory_iterator(folder)->path();
   EXPECT_EQ(file.filename().string().rfind("Hylo_Epoch_", 0), 0U);
-  EXPECT_EQ(Lines(file).size(), 2U);
+  EXPECT_EQ(test::ReadLines(file).size(), 2U);
   log.SetEpochLog(false, 1, folder.string());
   log.LogEpochText(1, "dropped\r\n");
-  EXPECT_EQ(Lines(file).size(), 2U);
+  EXPECT_EQ(test::ReadLines(file).size(), 2U);
   log.SetEpochLog(true, 1, folder.string());
   log.LogEpochText(1, "again\r\n");
   EXPECT_EQ(std::distance(fs::directory_iterator(folder), {}), 2)
@@ -281,7 +274,7 @@ TEST_F(Logging, ImpulseLogHeaderLinesAndItsOwnCounter) {
   log.CloseLog(0);
   EXPECT_EQ(settings.nextImpulseIndex, 3);
   EXPECT_EQ(settings.nextIndex, 4) << "the FFT log moves past the impulse logs' names";
-  const auto first = Lines(dir.Path() / "fft" / "Hylo_00001.txt");
+  const auto first = test::ReadLines(dir.Path() / "fft" / "Hylo_00001.txt");
   const auto dataAt = DataAt(first);
   ASSERT_EQ(first.size(), dataAt + 4) << "two impulses, then a new file";
   const auto columns = Split(first[dataAt + 1]);
@@ -296,8 +289,8 @@ TEST_F(Logging, ImpulseLogHeaderLinesAndItsOwnCounter) {
   EXPECT_EQ(line[9], "80.0");
   EXPECT_EQ(line[38], "87.2");
   EXPECT_EQ(line.size(), 40U) << "the line ends with a tab";
-  EXPECT_EQ(Lines(dir.Path() / "fft" / "Hylo_00002.txt").size(), dataAt + 3);
-  EXPECT_EQ(Lines(dir.Path() / "fft" / "Hylo_00003.txt")[1], "File Type\tSpectrum\r");
+  EXPECT_EQ(test::ReadLines(dir.Path() / "fft" / "Hylo_00002.txt").size(), dataAt + 3);
+  EXPECT_EQ(test::ReadLines(dir.Path() / "fft" / "Hylo_00003.txt")[1], "File Type\tSpectrum\r");
 }
 
 TEST_F(Logging, OpenFailureStopsCollectionWithTheMessage) {
@@ -340,14 +333,15 @@ TEST_F(Logging, CalibrationCaptureWritesHeaderThenLinesForItsUnitType) {
     log.Handle(*node);
   }
   EXPECT_FALSE(log.CalCaptureRequested());
-  const auto lines = Lines(dir.Path() / "settings" / "HF_CAL.txt");
+  const auto lines = test::ReadLines(dir.Path() / "settings" / "HF_CAL.txt");
   EXPECT_EQ(lines[1], "File Type\tCalibration\r");
   const auto dataAt = DataAt(lines);
   ASSERT_EQ(lines.size(), dataAt + 2 + 3);
   EXPECT_EQ(Split(lines[dataAt + 2])[1], "Calibration");
   log.RequestCalCapture(true);
   log.Handle(*node);
-  EXPECT_EQ(Lines(dir.Path() / "settings" / "HF_CAL.txt").size(), dataAt + 3) << "a new capture starts the file anew";
+  EXPECT_EQ(test::ReadLines(dir.Path() / "settings" / "HF_CAL.txt").size(), dataAt + 3)
+      << "a new capture starts the file anew";
 
   log.SetContext({});  // device type 0: no calibration file
   EXPECT_EQ(log.WriteCalibrationHeader(Record(0)), kCalibrationNoFile);
@@ -386,7 +380,7 @@ TEST_F(Logging, ClosingFromAnotherThreadWhileRecordsArriveLosesAndMixesNothing) 
   std::size_t records = 0;
   std::size_t columns = 0;
   for (const auto& entry : fs::directory_iterator(dir.Path() / "fft")) {
-    const auto lines = Lines(entry.path());
+    const auto lines = test::ReadLines(entry.path());
     ASSERT_FALSE(lines.empty()) << entry.path();
     EXPECT_EQ(lines[0], "File Details:\r") << entry.path();
     EXPECT_EQ(std::count(lines.begin(), lines.end(), "File Details:\r"), 1) << entry.path();
@@ -415,11 +409,10 @@ TEST_F(Logging, AFullDiskLeavesWholeLinesAndIsToldOnce) {
   });
   EXPECT_EQ(result, 0) << "1 told once, 2 counted once";
   const fs::path path = dir.Path() / "fft" / "Hylo_00001.txt";
-  std::ifstream in(path, std::ios::binary);
-  const std::string text{std::istreambuf_iterator<char>(in), {}};
+  const std::string text = test::ReadFile(path);
   ASSERT_GT(text.size(), 2U);
   EXPECT_EQ(text.substr(text.size() - 2), "\r\n") << "the file ends with a whole line";
-  const auto all = Lines(path);
+  const auto all = test::ReadLines(path);
   const auto dataAt = DataAt(all);
   for (std::size_t i = dataAt + 2; i < all.size(); ++i) EXPECT_EQ(Split(all[i]).size(), 417U);
   EXPECT_FALSE(fs::exists(dir.Path() / "fft" / "Hylo_00002.txt")) << "the stopped log opens no new file";
@@ -430,7 +423,7 @@ TEST_F(Logging, RecordsTakenAfterStopOpenNoLog) {
   log.StopLogging();
   log.LogFftRecord(Record(1));
   EXPECT_FALSE(fs::exists(dir.Path() / "fft" / "Hylo_00002.txt"));
-  EXPECT_EQ(Lines(dir.Path() / "fft" / "Hylo_00001.txt").back().substr(0, 8), "05:06:07");
+  EXPECT_EQ(test::ReadLines(dir.Path() / "fft" / "Hylo_00001.txt").back().substr(0, 8), "05:06:07");
   log.BeginLogging();
   log.LogFftRecord(Record(2));
   log.CloseLog(0);

@@ -11,7 +11,6 @@
 #include "files/HyloReplay.h"
 #include "files/HyloWav.h"
 #include "shell/ScriptedOperator.h"
-#include "support/TempDir.h"
 #include "support/TestOptions.h"
 #include "wire/Bytes.h"
 

@@ -8,7 +8,6 @@
 #include "link/LinkState.h"
 #include "shell/MainPanel.h"
 #include "shell/ScriptedOperator.h"
-#include "support/TempDir.h"
 #include "support/TestOptions.h"
 
 using namespace hylo;

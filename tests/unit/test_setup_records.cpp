@@ -51,47 +51,37 @@ TEST(SetupRecords, FixedRecordLayouts) {
                UnpackLfSetup);
 }
 
-TEST(SetupRecords, ParamListSkipsUnknownIdAndWrongSizeBySize) {
-  const Bytes b = Exact({0x14, 0x00, 0x04, 0x00,
-                         // id 21, size 4: unknown, skipped
-                         0x15, 0x00, 0x04, 0x00, 0x01, 0x02, 0x03, 0x04,
-                         // id 16, size 2: wrong size, skipped by its 2 bytes
-                         0x10, 0x00, 0x02, 0x00, 0x0C, 0x00,
-                         // id 16, size 6: wrong size, skipped by its 6 bytes
-                         0x10, 0x00, 0x06, 0x00, 1, 2, 3, 4, 5, 6,
-                         // id 6 = 5
-                         0x06, 0x00, 0x04, 0x00, 0x05, 0x00, 0x00, 0x00});
-  const auto v = UnpackSetupParamList(b);
-  ASSERT_TRUE(v);
-  EXPECT_FALSE(v->Has(kWaveGain));
-  ASSERT_TRUE(v->Has(kFftType));
-  EXPECT_EQ(v->value[kFftType], 5u);
-  EXPECT_EQ(v->walkedCount, 4);
-  EXPECT_EQ(v->present.count(), 1u);
-}
-
-TEST(SetupRecords, ParamListLyingCountStopsAtEnd) {
-  // Claims 1000 entries, holds one and a half.
-  const Bytes b =
-      Exact({0x14, 0x00, 0xE8, 0x03, 0x06, 0x00, 0x04, 0x00, 0x05, 0x00, 0x00, 0x00, 0x07, 0x00, 0x04, 0x00, 0x09});
-  const auto v = UnpackSetupParamList(b);
-  ASSERT_TRUE(v);
-  EXPECT_EQ(v->claimedCount, 1000);
-  EXPECT_EQ(v->walkedCount, 1);
-  EXPECT_TRUE(v->Has(kFftType));
-  EXPECT_FALSE(v->Has(kFftAccum));
-}
-
-TEST(SetupRecords, ParamListEntrySizePastEndStops) {
-  // An entry whose size field runs past the payload, and a trailing half header.
-  const Bytes b = Exact({0x14, 0x00, 0x02, 0x00, 0x06, 0x00, 0xFF, 0xFF, 0x05, 0x00, 0x00, 0x00});
-  const auto v = UnpackSetupParamList(b);
-  ASSERT_TRUE(v);
-  EXPECT_EQ(v->walkedCount, 0);
-  EXPECT_FALSE(v->Has(kFftType));
-  const Bytes headerOnlyHalf = Exact({0x14, 0x00, 0x01, 0x00, 0x06, 0x00});
-  ASSERT_TRUE(UnpackSetupParamList(headerOnlyHalf));
-  EXPECT_EQ(UnpackSetupParamList(headerOnlyHalf)->walkedCount, 0);
+TEST(SetupRecords, ParamListWalkSkipsWhatItCannotUseAndStopsAtTheEnd) {
+  struct Case {
+    const char* what;
+    int walked;
+    std::size_t present;  // when 1, it is FFT type = 5
+    Bytes bytes;
+  };
+  const std::vector<Case> cases = {
+      {"unknown id and wrong sizes skipped by their size",
+       4,
+       1,
+       {0x14, 0x00, 0x04, 0x00,                                // 4 entries
+        0x15, 0x00, 0x04, 0x00, 0x01, 0x02, 0x03, 0x04,        // id 21: unknown
+        0x10, 0x00, 0x02, 0x00, 0x0C, 0x00,                    // id 16, size 2: wrong
+        0x10, 0x00, 0x06, 0x00, 1,    2,    3,    4,    5, 6,  // id 16, size 6: wrong
+        0x06, 0x00, 0x04, 0x00, 0x05, 0x00, 0x00, 0x00}},      // id 6 = 5
+      {"count of 1000 over one and a half entries",
+       1,
+       1,
+       {0x14, 0x00, 0xE8, 0x03, 0x06, 0x00, 0x04, 0x00, 0x05, 0x00, 0x00, 0x00, 0x07, 0x00, 0x04, 0x00, 0x09}},
+      {"entry size past the end", 0, 0, {0x14, 0x00, 0x02, 0x00, 0x06, 0x00, 0xFF, 0xFF, 0x05, 0x00, 0x00, 0x00}},
+      {"half an entry header", 0, 0, {0x14, 0x00, 0x01, 0x00, 0x06, 0x00}},
+  };
+  for (const Case& c : cases) {
+    const auto v = UnpackSetupParamList(Exact(c.bytes));
+    ASSERT_TRUE(v) << c.what;
+    EXPECT_EQ(v->claimedCount, c.bytes[2] | c.bytes[3] << 8) << c.what;
+    EXPECT_EQ(v->walkedCount, c.walked) << c.what;
+    EXPECT_EQ(v->present.count(), c.present) << c.what;
+    if (c.present) EXPECT_EQ(v->value[kFftType], 5u) << c.what;
+  }
   EXPECT_FALSE(UnpackSetupParamList(Exact({0x14, 0x00, 0x01})));
 }
 

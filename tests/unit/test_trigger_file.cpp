@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <sstream>
 
 #include "files/TriggerFile.h"
@@ -26,15 +25,6 @@ EpochTrigger Band(std::uint8_t slot, std::uint16_t type, std::int16_t threshold)
   return t;
 }
 
-std::string Slurp(const fs::path& p) {
-  std::ifstream f(p);
-  std::stringstream s;
-  s << f.rdbuf();
-  return s.str();
-}
-
-void Spit(const fs::path& p, const std::string& text) { std::ofstream(p) << text; }
-
 // Ten key lines of trigger `n`, leaving out `skip`.
 std::string Keys(int n, const std::string& skip = "", const std::string& threshold = "THRESHOLD") {
   std::ostringstream o;
@@ -59,12 +49,12 @@ TEST(TriggerFile, SavedListLoadsBackAndKeepsTheLeadingComments) {
   list[3].valid = false;
   list[3].record[3] = 0;  // inactive triggers are kept, inactive
   ASSERT_EQ(WriteTriggerFile(list, path), TriggerFileStatus::kOk);
-  EXPECT_NE(Slurp(path).find("\n#Trigger 4 settings:\n$T4_TYPE=6\n$T4_ACTIVE=0\n"), std::string::npos);
-  EXPECT_NE(Slurp(path).find("$T4_THRESHOLD=-20\n"), std::string::npos);
+  EXPECT_NE(test::ReadFile(path).find("\n#Trigger 4 settings:\n$T4_TYPE=6\n$T4_ACTIVE=0\n"), std::string::npos);
+  EXPECT_NE(test::ReadFile(path).find("$T4_THRESHOLD=-20\n"), std::string::npos);
 
-  Spit(path, "# site notes\n# second\n" + Slurp(path));
+  test::WriteFile(path, "# site notes\n# second\n" + test::ReadFile(path));
   ASSERT_EQ(WriteTriggerFile(list, path), TriggerFileStatus::kOk);
-  EXPECT_TRUE(Slurp(path).starts_with("# site notes\n# second\n\n#Trigger 1 settings:\n"));
+  EXPECT_TRUE(test::ReadFile(path).starts_with("# site notes\n# second\n\n#Trigger 1 settings:\n"));
   EXPECT_FALSE(fs::exists(dir.Path() / "sub" / "t.tmp"));
 
   TriggerList back{};
@@ -81,11 +71,11 @@ TEST(TriggerFile, SavedListLoadsBackAndKeepsTheLeadingComments) {
 TEST(TriggerFile, LfListWritesOnlyTheComments) {
   test::TempDir dir;
   const fs::path path = dir.Path() / "lf.cfg";
-  Spit(path, "# lf site\n");
+  test::WriteFile(path, "# lf site\n");
   TriggerList list{};
   list[0].Set(LfEpochTrigger{0, 1, 1, 0, 64, 8, 100});
   ASSERT_EQ(WriteTriggerFile(list, path), TriggerFileStatus::kOk);
-  EXPECT_EQ(Slurp(path), "# lf site\n");
+  EXPECT_EQ(test::ReadFile(path), "# lf site\n");
   EXPECT_EQ(WriteTriggerFile(list, dir.Path() / "lf.txt"), TriggerFileStatus::kNotTriggerFile);
 }
 
@@ -118,7 +108,7 @@ TEST(TriggerFile, ReadTakesOnlyWholeTriggers) {
   for (const auto& c : cases) {
     test::TempDir dir;
     const fs::path path = dir.Path() / "in.cfg";
-    Spit(path, c.text);
+    test::WriteFile(path, c.text);
     TriggerList list{};
     list[5].Set(Band(5, kAboveThreshold, 1));  // a slot the file does not name
     const TriggerList before = list;

@@ -7,7 +7,6 @@
 #include "config/HyloSetup.h"
 #include "context/Hylo.h"
 #include "shell/ScriptedOperator.h"
-#include "support/TempDir.h"
 #include "support/TestOptions.h"
 
 using namespace hylo;
