@@ -1,8 +1,12 @@
 #include "ReplayPanel.h"
 
+#include <QDialogButtonBox>
 #include <QFileDialog>
+#include <QFormLayout>
 #include <QHBoxLayout>
 #include <filesystem>
+
+#include "files/HyloReplay.h"
 
 namespace hylo::app {
 
@@ -49,6 +53,42 @@ void ReplayPanel::ChooseFiles() {
   std::vector<std::string> files;
   for (const QString& f : chosen) files.push_back(f.toStdString());
   SetFiles(std::move(files));
+  const std::string first = std::filesystem::path(files_.front()).filename().string();
+  if (first.find(".txt") != std::string::npos || first.find(".TXT") != std::string::npos) ShowDetails();
+}
+
+void ReplayPanel::ShowDetails() {
+  if (files_.empty()) return;
+  const TextLogDetails d = ReadTextLogDetails(files_.front());
+  if (!d.error.empty()) {
+    hylo_.Operator().ShowNotice(d.error);
+    return;
+  }
+  if (details_) details_->deleteLater();
+  details_ = new QDialog(this);
+  details_->setObjectName("replayDetails");
+  details_->setWindowTitle("File Details");
+  auto* form = new QFormLayout(details_);
+  const std::pair<const char*, const std::string*> rows[] = {
+      {"File", &d.name},          {"Client", &d.client},  {"Personnel", &d.personnel},  {"Computer", &d.computer},
+      {"User", &d.user},          {"Device", &d.device},  {"Start Date", &d.startDate}, {"Start Time", &d.startTime},
+      {"Time Zone", &d.timeZone}, {"Version", &d.version}};
+  for (const auto& [label, value] : rows) {
+    auto* field = new QLabel(QString::fromStdString(*value), details_);
+    field->setObjectName(QString("detail ") + label);
+    field->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    form->addRow(label, field);
+  }
+  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, details_);
+  QPushButton* start = buttons->addButton("Start Replay", QDialogButtonBox::AcceptRole);
+  start->setObjectName("replayDetailsStart");
+  form->addRow(buttons);
+  connect(buttons, &QDialogButtonBox::accepted, this, [this] {
+    details_->hide();
+    Start();
+  });
+  connect(buttons, &QDialogButtonBox::rejected, details_, &QDialog::hide);
+  details_->show();
 }
 
 void ReplayPanel::SetFiles(std::vector<std::string> files) {

@@ -1,6 +1,7 @@
 #pragma once
 // The main window's replay controls: choose files, start, pause, stop, the replay rate, and
 // the file being replayed with its position.
+#include <QDialog>
 #include <QGroupBox>
 #include <QLabel>
 #include <QPushButton>
@@ -21,6 +22,9 @@ class ReplayPanel final : public QGroupBox {
   // The file dialog's choice (tests set the list directly).
   void ChooseFiles();
   void SetFiles(std::vector<std::string> files);
+  // A text log chosen first: its header on the file-details panel, which starts the replay.
+  void ShowDetails();
+  QDialog* Details() const { return details_; }
   // Hands the list to ReplayThread; the panel keeps its own copy for "Replay" again.
   void Start();
   void Pause();
@@ -44,6 +48,7 @@ class ReplayPanel final : public QGroupBox {
   QSpinBox* rate_ = nullptr;
   QLabel* chosen_ = nullptr;
   QLabel* current_ = nullptr;
+  QDialog* details_ = nullptr;
   QTimer timer_;
 };
 

@@ -124,6 +124,10 @@ void DataPath::WireReplay() {
   c.setReplaying = [this](bool on) {
     if (on) replayActive_ = true;
     replayInProgress_ = on;
+    if (on)
+      replayAwake_.Acquire();
+    else
+      replayAwake_.Release();
   };
   c.newStream = [this](const ReplayStream&) { NewReplayStream(); };
   c.fileStarted = [this](const ReplayStream& s, const std::string& path) {
@@ -131,6 +135,13 @@ void DataPath::WireReplay() {
     status_.SetTemperature(s.temperatureTenths);
     status_.SetHumidity(s.humidityTenths);
     status_.SetReplayName(std::filesystem::path(path).filename().string());
+    {
+      std::lock_guard guard(statusLineLock_);
+      if (statusLine_)
+        statusLine_(s.kind == ReplayKind::kWav   ? std::string("Replaying .Wav File")
+                    : s.kind == ReplayKind::kFft ? std::string("Replaying Aurisond FFT Log")
+                                                 : "Unit #: " + std::to_string(s.serialNumber));
+    }
     std::lock_guard guard(replayEventsLock_);
     if (replayEvents_.fileStarted) replayEvents_.fileStarted(path);
   };

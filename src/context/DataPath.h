@@ -12,6 +12,7 @@
 #include "files/HyloLogging.h"
 #include "files/HyloWav.h"
 #include "files/ReplayThread.h"
+#include "platform/KeepAwake.h"
 #include "processing/HyloProcFft.h"
 #include "processing/HyloProcWave.h"
 #include "processing/HyloReference.h"
@@ -93,6 +94,8 @@ class DataPath {
   void SetLogReplaySpectra(bool on) { logReplaySpectra_ = on; }
   bool ReplayInProgress() const { return replayInProgress_.load(); }
   bool ReplayActive() const { return replayActive_.load(); }
+  // The computer is kept awake while a replay runs.
+  bool ReplayKeepsAwake() const { return replayAwake_.Held(); }
   void SetReplayActive(bool on) { replayActive_ = on; }
   // Sees every waveform record as WaveThread hands it on (WaveThread; may be set any time).
   void SetWaveTap(std::function<void(const WaveformRecord&)> tap);
@@ -139,6 +142,7 @@ class DataPath {
   std::atomic<bool> replayActive_{false};
   std::atomic<bool> logReplaySpectra_{false};
   ReplayThread replay_{threads_};
+  platform::KeepAwake replayAwake_{"Hylo is replaying recordings"};
   std::mutex replayEventsLock_;
   ReplayEvents replayEvents_;
   std::function<void()> stopDataCollection_;

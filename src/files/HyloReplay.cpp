@@ -339,6 +339,7 @@ class TextReader final : public ReplayReader {
         if (const auto v = Integer(value); v && *v >= lo && *v <= hi)
           field = static_cast<std::remove_reference_t<decltype(field)>>(*v);
       };
+      if (std::string* d = DetailOf(key)) *d = std::string(value.substr(0, 128));
       if (key == "File Type")
         type = Contains(value, "Spectrum")      ? 0
                : Contains(value, "Calibration") ? 2
@@ -395,6 +396,12 @@ class TextReader final : public ReplayReader {
   }
 
   std::string Older(const std::string& first) {
+    details_.device = first.substr(0, 128);
+    if (const std::size_t v = first.find('V'); v != std::string::npos) {
+      int major = 0, minor = 0, patch = 0;
+      if (std::sscanf(first.substr(v + 1, 32).c_str(), "%4d.%4d.%4d", &major, &minor, &patch) == 3)
+        details_.version = std::to_string(major) + "." + std::to_string(minor) + "." + std::to_string(patch);
+    }
     const int deviceType = DeviceTypeOf(first);
     if (deviceType == -2) return "Unsupported file replay.";
     if (deviceType <= 0) return "unknown device in the first line";
@@ -501,6 +508,24 @@ class TextReader final : public ReplayReader {
     return true;
   }
 
+  std::string* DetailOf(std::string_view key) {
+    if (key == "File Version") return &details_.version;
+    if (key == "Start Date") return &details_.startDate;
+    if (key == "Start Time") return &details_.startTime;
+    if (key == "Time Zone") return &details_.timeZone;
+    if (key == "Computer") return &details_.computer;
+    if (key == "User") return &details_.user;
+    if (key == "Client") return &details_.client;
+    if (key == "Personnel") return &details_.personnel;
+    if (key == "Device") return &details_.device;
+    return nullptr;
+  }
+
+ public:
+  const TextLogDetails& Details() const { return details_; }
+
+ private:
+  TextLogDetails details_;
   std::FILE* file_ = nullptr;
   TextLayout layout_ = TextLayout::kUnknown;
   std::int64_t dayStart_ = 0;
@@ -686,6 +711,23 @@ TextLayout ClassifyTextLine(std::string_view line) {
   if (std::sscanf(buffer, "%4d.%4d.%4d", &a, &b, &c) != 3) return TextLayout::kUnknown;
   const long version = static_cast<long>(a) * 65536 + static_cast<long>(b) * 256 + c;
   return version >= 0x20400 ? TextLayout::kMiddle : TextLayout::kOldest;
+}
+
+TextLogDetails ReadTextLogDetails(const std::filesystem::path& path) {
+  TextLogDetails details;
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.string().c_str(), "rb"), std::fclose);
+  if (!file) {
+    details.error = "Error: Cannot open file";
+    return details;
+  }
+  std::error_code ec;
+  const auto size = std::filesystem::file_size(path, ec);
+  TextReader reader;
+  const std::string error = reader.Open(file.get(), ec ? 0 : size);
+  details = reader.Details();
+  details.name = path.filename().string();
+  details.error = error;
+  return details;
 }
 
 std::unique_ptr<ReplayReader> MakeReplayReader(ReplayKind kind) {

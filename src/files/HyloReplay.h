@@ -79,6 +79,14 @@ class ReplayReader {
 
 std::unique_ptr<ReplayReader> MakeReplayReader(ReplayKind kind);
 
+// What the file-details panel shows of a text log before its replay starts; `error` holds the
+// reason when the header cannot be read (the other fields hold what was read before it).
+struct TextLogDetails {
+  std::string name, version, startDate, startTime, timeZone, computer, user, client, personnel, device;
+  std::string error;
+};
+TextLogDetails ReadTextLogDetails(const std::filesystem::path& path);
+
 // The WAV reader's samples: little-endian two's complement of 1 to 4 bytes (8-bit files are
 // offset binary as WAV defines them).
 std::int32_t WavSample(const std::uint8_t* bytes, int width, bool unsignedSamples);

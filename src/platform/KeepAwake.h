@@ -1,24 +1,35 @@
 #pragma once
-// Keeps the machine from sleeping while scanning runs. Where the platform offers no
-// per-process request (a Linux desktop without a session bus), holding it does nothing.
-#include <atomic>
+// Keeps the machine from sleeping while scanning, a replay or a file job runs. On Linux this is
+// a logind "sleep:idle" inhibitor lock (held as a file descriptor); where no system bus or
+// logind answers (a container, a minimal install), holding it does nothing; LastError says why.
+#include <mutex>
+#include <string>
 
 namespace hylo::platform {
 
 class KeepAwake {
  public:
-  KeepAwake() = default;
+  // `why` is what the desktop shows for the lock.
+  explicit KeepAwake(std::string why = "Hylo is recording or replaying hydrophone data") : why_(std::move(why)) {}
   ~KeepAwake() { Release(); }
   KeepAwake(const KeepAwake&) = delete;
   KeepAwake& operator=(const KeepAwake&) = delete;
 
-  // Continuous, system-required and away-mode execution state; repeated calls hold one request.
+  // Repeated calls hold one request.
   void Acquire();
   void Release();
-  bool Held() const { return held_.load(); }
+  bool Held() const;
+  // True while the system actually holds our lock.
+  bool Inhibiting() const;
+  // Why the last request could not be placed; empty when it was.
+  std::string LastError() const;
 
  private:
-  std::atomic<bool> held_{false};
+  std::string why_;
+  mutable std::mutex lock_;
+  bool held_ = false;
+  int fd_ = -1;
+  std::string error_;
 };
 
 }  // namespace hylo::platform

@@ -2,6 +2,7 @@
 // tick pace, pause holds them, stop ends the replay, and a second start replays the list again.
 #include <gtest/gtest.h>
 
+#include <QMessageBox>
 #include <atomic>
 
 #include "MainWindow.h"
@@ -55,5 +56,42 @@ TEST(ReplayPanelGui, StartPauseStopAndReplayAgain) {
   EXPECT_TRUE(test::PumpUntil([&] { return records == 160 && !hylo.Data().Replay().Replaying(); }, 20000))
       << records << " records";
   hylo.Data().SetWaveTap({});
+  hylo.MainExit();
+}
+
+TEST(ReplayPanelGui, ATextLogShowsItsHeaderFirstAndStartsFromTheDetails) {
+  test::GuiContext gui;
+  Hylo& hylo = gui.Started();
+  app::MainWindow window(hylo);
+  app::ReplayPanel* panel = window.Replay();
+  const auto log = gui.dir.Path() / "Hylo_00001.txt";
+  test::WriteFile(log,
+                  "File Details:\r\nFile Type\tSpectrum\r\nFile Version\t5\r\nClient\tHarbour Authority\r\n"
+                  "Device Details:\r\nDevice\tAurisond HF # 12\r\nSetup:\r\nSample Rate [S/s]\t8000\r\nData:\r\n"
+                  "Time\tComment\r\n");
+  panel->SetFiles({log.string()});
+  panel->ShowDetails();
+  ASSERT_NE(panel->Details(), nullptr);
+  EXPECT_EQ(panel->Details()->findChild<QLabel*>("detail Client")->text(), "Harbour Authority");
+  EXPECT_EQ(panel->Details()->findChild<QLabel*>("detail Device")->text(), "Aurisond HF # 12");
+  EXPECT_FALSE(hylo.Data().Replay().Replaying()) << "the details come before the replay";
+  panel->Details()->findChild<QPushButton*>("replayDetailsStart")->click();
+  EXPECT_TRUE(test::PumpUntil([&] { return hylo.Data().Replay().Progress().fileCount == 1; }));
+
+  test::WriteFile(log, "not a log\r\n");
+  QString shown;
+  QTimer dismisser;
+  QObject::connect(&dismisser, &QTimer::timeout, [&] {
+    if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+      shown = box->text();
+      box->accept();
+    }
+  });
+  dismisser.start(20);
+  gui.notices.Open();
+  panel->ShowDetails();
+  EXPECT_TRUE(test::PumpUntil([&] { return !shown.isEmpty(); }));
+  EXPECT_EQ(shown, "File is Invalid or Corrupt. Check the file and try again.");
+  gui.notices.Close();
   hylo.MainExit();
 }

@@ -184,6 +184,8 @@ TEST(ReplayReaders, OurTextLogReadsBackAndOtherFirstLinesAreRefused) {
   info.identity.modelCode = 5;
   info.sensitivityDb = -165;
   LoggingSettings settings(dir.Path());
+  settings.jobClient = "Harbour Authority";
+  settings.jobPersonnel = "J. Diver";
   std::string text = FftLogHeader(r, info, settings, 0) + FftLogLine(r, "c1", info);
   r.timeStamp += 2;  // past midnight: the next day
   text += FftLogLine(r, "", info);
@@ -202,6 +204,16 @@ TEST(ReplayReaders, OurTextLogReadsBackAndOtherFirstLinesAreRefused) {
   ASSERT_EQ(o.reader->ReadSpectrum(back), ReplayReader::Result::kRecord);
   EXPECT_EQ(back.timeStamp, r.timeStamp);
   EXPECT_EQ(o.reader->ReadSpectrum(back), ReplayReader::Result::kEnd);
+
+  // The file-details panel's view of the same header, before any replay.
+  const TextLogDetails d = ReadTextLogDetails(dir.Path() / "Hylo_00001.txt");
+  EXPECT_EQ(d.error, "");
+  EXPECT_EQ(d.name, "Hylo_00001.txt");
+  EXPECT_EQ(d.client, "Harbour Authority");
+  EXPECT_EQ(d.personnel, "J. Diver");
+  EXPECT_NE(d.device.find("Aurisond HF"), std::string::npos) << d.device;
+  EXPECT_FALSE(d.startDate.empty() || d.startTime.empty() || d.timeZone.empty() || d.computer.empty());
+  EXPECT_EQ(ReadTextLogDetails(dir.Path() / "missing.txt").error, "Error: Cannot open file");
 
   EXPECT_EQ(Open(dir, "x.txt", "hello\r\n").error, "File is Invalid or Corrupt. Check the file and try again.");
   std::string series = text;
@@ -258,6 +270,7 @@ class ReplayChain : public ::testing::Test {
     DataPath::ReplayEvents e;
     e.fileStarted = [this](const std::string& p) {
       std::lock_guard guard(lock);
+      awakeWhileReplaying = awakeWhileReplaying && hylo.Data().ReplayKeepsAwake();
       started.push_back(fs::path(p).filename().string());
     };
     e.fileRefused = [this](const std::string& p, const std::string&) {
@@ -294,6 +307,7 @@ class ReplayChain : public ::testing::Test {
   std::mutex lock;
   std::condition_variable done;
   bool finished = false;
+  bool awakeWhileReplaying = true;
   std::vector<std::uint64_t> firstSamples;
   int spectra = 0;
   std::vector<std::string> started, refused;
@@ -311,6 +325,8 @@ TEST_F(ReplayChain, ThreeFilesInOrderContinueTheStreamUntilARateChangeThenStop) 
   EXPECT_EQ(started, (std::vector<std::string>{"1.wav", "2.wav", "3.wav"}));
   EXPECT_EQ(firstSamples, (std::vector<std::uint64_t>{0, 1000, 2000, 3000, 0}));
   EXPECT_FALSE(hylo.Data().ReplayInProgress());
+  EXPECT_TRUE(awakeWhileReplaying);
+  EXPECT_FALSE(hylo.Data().ReplayKeepsAwake()) << "the computer may sleep again once the list ends";
 }
 
 TEST_F(ReplayChain, AClickTemplateIsASpectrumLogsFirstRecordAndABadFileClearsIt) {

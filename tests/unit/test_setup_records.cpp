@@ -80,7 +80,9 @@ TEST(SetupRecords, ParamListWalkSkipsWhatItCannotUseAndStopsAtTheEnd) {
     EXPECT_EQ(v->claimedCount, c.bytes[2] | c.bytes[3] << 8) << c.what;
     EXPECT_EQ(v->walkedCount, c.walked) << c.what;
     EXPECT_EQ(v->present.count(), c.present) << c.what;
-    if (c.present) EXPECT_EQ(v->value[kFftType], 5u) << c.what;
+    if (c.present) {
+      EXPECT_EQ(v->value[kFftType], 5u) << c.what;
+    }
   }
   EXPECT_FALSE(UnpackSetupParamList(Exact({0x14, 0x00, 0x01})));
 }
