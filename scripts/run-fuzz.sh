@@ -1,13 +1,41 @@
 #!/usr/bin/env bash
-# Runs every fuzz target for a bounded time each; fails when any target finds a crash.
+# Runs every fuzz target in turn for SECONDS each, seeded from the checked-in corpus
+# (fuzz/corpus/<target>/, read only) and the corpus the earlier runs grew in the build tree.
+# Prints executions and findings per target and in total; fails when any target finds one.
 set -euo pipefail
 build="$1"; seconds="${2:-30}"
+top="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 status=0
+total=0
+summary=()
 for target in "$build"/fuzz/fuzz_*; do
   [[ -x "$target" ]] || continue
-  corpus="$build/fuzz-corpus/$(basename "$target")"
-  mkdir -p "$corpus"
-  echo "== $(basename "$target") for ${seconds}s"
-  "$target" -max_total_time="$seconds" -print_final_stats=1 "$corpus" || status=1
+  name="$(basename "$target")"
+  corpus="$build/fuzz-corpus/$name"
+  artifacts="$build/fuzz-findings/$name"
+  mkdir -p "$corpus" "$artifacts"
+  seeds=()
+  [[ -d "$top/fuzz/corpus/$name" ]] && seeds=("$top/fuzz/corpus/$name")
+  echo "== $name for ${seconds}s" >&2
+  log="$build/fuzz-findings/$name.log"
+  before=$(find "$artifacts" -type f | wc -l)
+  set +e
+  "$target" -max_total_time="$seconds" -print_final_stats=1 -artifact_prefix="$artifacts/" \
+    "$corpus" "${seeds[@]}" >"$log" 2>&1
+  rc=$?
+  set -e
+  runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
+  runs=${runs:-0}
+  findings=$(( $(find "$artifacts" -type f | wc -l) - before ))
+  [[ $rc -ne 0 && $findings -eq 0 ]] && findings=1
+  if [[ $findings -gt 0 ]]; then
+    status=1
+    tail -40 "$log" >&2
+  fi
+  total=$((total + runs))
+  summary+=("$(printf '%-28s %14s %9s' "$name" "$runs" "$findings")")
 done
+printf '%-28s %14s %9s\n' target executions findings
+printf '%s\n' "${summary[@]}"
+printf '%-28s %14s\n' total "$total"
 exit $status

@@ -1,0 +1,21 @@
+// Arbitrary bytes as "Hylo.ini" or a session file: the document loads or is refused, every
+// group takes what it can, and what is written back reads again as a settings document.
+#include <cstdlib>
+
+#include "FileFuzz.h"
+#include "settings/HyloIni.h"
+#include "settings/SettingsGroups.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const std::string_view text(reinterpret_cast<const char*>(data), size);
+  const bool parses = hylo::HyloIni::Parses(text);
+  hylo::HyloIni ini;
+  const int loaded = ini.SettingsLoad(WriteFuzzFile("Hylo.ini", data, size));
+  // A session is vetted with Parses before it is loaded: the two must agree.
+  if (parses != (loaded == hylo::HyloIni::kLoaded)) std::abort();
+  hylo::SettingsGroups groups;
+  groups.LoadAll(ini);
+  groups.SaveAll(ini);
+  if (!hylo::HyloIni::Parses(ini.Text())) std::abort();
+  return 0;
+}
