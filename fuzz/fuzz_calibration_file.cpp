@@ -4,7 +4,7 @@
 #include "files/HyloCalibrationFile.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  const auto& path = WriteFuzzFile("HF_CAL.txt", data, size);
+  const auto path = WriteFuzzFile("HF_CAL.txt", data, size);
   (void)hylo::ReloadCalibration(path);
   static hylo::HyloSpectrum spectrum;
   (void)spectrum.LoadNoiseCompare(path);

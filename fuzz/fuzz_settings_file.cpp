@@ -13,7 +13,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const int loaded = ini.SettingsLoad(WriteFuzzFile("Hylo.ini", data, size));
   // A session is vetted with Parses before it is loaded: the two must agree.
   if (parses != (loaded == hylo::HyloIni::kLoaded)) std::abort();
-  hylo::SettingsGroups groups;
+  hylo::SettingsGroups groups(FuzzFile("data"), FuzzFile("program"));
   groups.LoadAll(ini);
   groups.SaveAll(ini);
   if (!hylo::HyloIni::Parses(ini.Text())) std::abort();

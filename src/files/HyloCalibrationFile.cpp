@@ -73,9 +73,11 @@ CalLayout ClassifyCalibrationLine(std::string_view line) {
   const std::size_t v = line.find('V');
   int major = 0, minor = 0, patch = 0;
   if (v == std::string_view::npos ||
-      std::sscanf(std::string(line.substr(v + 1)).c_str(), "%d.%d.%d", &major, &minor, &patch) != 3)
+      std::sscanf(std::string(line.substr(v + 1, 32)).c_str(), "%5d.%5d.%5d", &major, &minor, &patch) != 3)
     return CalLayout::kNone;
-  return (major * 65536 + minor * 256 + patch) < 0x20400 ? CalLayout::kOldest : CalLayout::kMiddle;
+  // Widths keep the numbers small; the sum is taken wide so no version text can overflow it.
+  const long long version = major * 65536LL + minor * 256LL + patch;
+  return version < 0x20400 ? CalLayout::kOldest : CalLayout::kMiddle;
 }
 
 std::optional<CalibrationSpectrum> ReloadCalibration(const std::filesystem::path& path) {

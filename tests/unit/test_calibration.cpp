@@ -57,6 +57,9 @@ TEST(Calibration, CurrentLayoutNeedsFiveLines) {
 TEST(Calibration, OlderLayoutsByTheirFirstLine) {
   EXPECT_EQ(ClassifyCalibrationLine("Hylo V2.3.9 Log"), CalLayout::kOldest);
   EXPECT_EQ(ClassifyCalibrationLine("Hylo V2.4.0 Log"), CalLayout::kMiddle);
+  // Found by fuzzing: a version too long for an int was undefined behaviour.
+  EXPECT_EQ(ClassifyCalibrationLine("Hylo V99999.99999.99999"), CalLayout::kMiddle);
+  EXPECT_EQ(ClassifyCalibrationLine("Hylo V8888888888884.4.0"), CalLayout::kNone);
 
   test::TempDir dir;
   const fs::path oldest = dir.Path() / "old.txt";
