@@ -4,6 +4,7 @@
 #include "link/DiscoveryWire.h"
 #include "link/HyloConnect.h"
 #include "platform/InetPing.h"
+#include "settings/HyloIni.h"
 #include "shell/OperatorPort.h"
 
 namespace hylo {
@@ -28,6 +29,11 @@ void HyloConnect::ShowFoundUnits() {
 
 int HyloConnect::DiscoveredUnit(const ConnectRequest& r) {
   const discovery::DiscoveryRecord record = discovery::DecodeRecord(r.record);
+  int tcpTimeout = 0;
+  {
+    std::lock_guard guard(ini_.SettingsLock());
+    tcpTimeout = settings_.tcpTimeout;
+  }
   FoundUnit unit;
   {
     std::lock_guard guard(lock_);
@@ -50,7 +56,7 @@ int HyloConnect::DiscoveredUnit(const ConnectRequest& r) {
     f.modelCode = record.modelCode;
     f.addressMode = record.addressMode;
     f.port = 50000;
-    f.timeoutMs = settings_.tcpTimeout;
+    f.timeoutMs = tcpTimeout;
     f.channelIndex = r.channel;
     f.address = netrules::DottedText(record.ipAddress);
     unit = f;
