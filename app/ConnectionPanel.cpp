@@ -1,5 +1,6 @@
 #include "ConnectionPanel.h"
 
+#include <QCoreApplication>
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QSignalBlocker>
@@ -115,6 +116,8 @@ ConnectionPanel::ConnectionPanel(Hylo& hylo, QWidget* parent) : QWidget(parent),
     link.RecoverBaud();
   });
   HyloUnitFinder& finder = hylo_.Link().Finder();
+  // The search runs on this thread for some seconds: its Stop button must stay clickable.
+  finder.SetEventPump([] { QCoreApplication::processEvents(); });
   connect(enquire_, &QPushButton::clicked, this, [&finder] { finder.CBEnquireNetwork(0); });
   connect(stopSearch_, &QPushButton::clicked, this, [&finder] { finder.StopSearch(); });
   connect(linkType_, &QComboBox::activated, this,
