@@ -395,3 +395,19 @@ TEST_F(Finder, FieldsMoveFocusAndDhcpDimsTheAddress) {
   EXPECT_FALSE(finderPanel.Get("ip0").dimmed);
   EXPECT_TRUE(finderPanel.Get("gw0").dimmed) << "the gateway stays off while its switch is set";
 }
+
+TEST_F(Finder, ReconfigureFallsBackToTheManualViewOrReportsAMissingUnit) {
+  ConnectRequest r;
+  r.op = kOpReconfigure;
+  r.unitNumber = 999;
+  r.ticket = 1;
+  EXPECT_EQ(connect.HandleConnectRequest(r), -1);
+  EXPECT_EQ(op.Notices().back(), "Error: Could not find unit in the list.\nPlease re-enquire network and try again.");
+  EXPECT_EQ(connect.FinishedTicket(), 1U) << "the waiting window is released all the same";
+
+  finder.SetPing([](const std::string&, int) { return true; });  // every address taken
+  finder.AutoReconfigure(Unit());
+  EXPECT_EQ(op.Notices().back(), "Unable to find a compatible IP .\nAddress will have to be entered manually.");
+  EXPECT_TRUE(finderPanel.Get(finderpanel::kPanel).visible);
+  EXPECT_EQ(finderPanel.Text("ip0"), "172");
+}
