@@ -110,11 +110,11 @@ def inside(build):
                 enquiries[host] = struct.unpack_from("<H", data, 13)[0]
         check(set(enquiries) == {"10.9.0.1", "10.9.1.1"}, f"one enquiry from each interface: {enquiries}")
         check(len(set(enquiries.values())) == 2, "each with its own reply port")
-        check(out["channels"] == 2, "two discovery channels")
-        check(len(out["units"]) == 1, f"the unit answering on both is listed once: {out['units']}")
+        check(out["channels"] == 2 and len(out["units"]) == 1,
+              f"two channels, and the unit answering on both is listed once: {out['units']}")
         unit = out["units"][0] if out["units"] else {}
-        check(unit.get("label") == "Aurisond HF 606 - Configure", f"label {unit.get('label')}")
-        check(unit.get("address") == "172.16.5.9" and unit.get("mac") == "00:1A:2B:3C:4D:5E", "address and MAC")
+        check((unit.get("label"), unit.get("address"), unit.get("mac")) ==
+              ("Aurisond HF 606 - Configure", "172.16.5.9", "00:1A:2B:3C:4D:5E"), f"label, address and MAC: {unit}")
         check(elapsed < 20, f"the search ended after five quiet rounds ({elapsed:.1f} s of 60)")
         check(out["connected"] is None, "an unreachable unit is not connected")
 

@@ -46,29 +46,23 @@ TEST(UnitFinderGui, ManualViewEditsAndAccepts) {
   app::UnitFinderPanel* view = panel.Finder();
   ASSERT_TRUE(test::PumpUntil([&] { return view->isVisible(); }, 5000));
   EXPECT_EQ(view->Mac()->text(), "00:1A:2B:3C:4D:5E");
-  EXPECT_EQ(view->Octet("ip", 0)->text(), "172");
   EXPECT_FALSE(view->Octet("gw", 0)->isEnabled()) << "no gateway: its fields are off";
 
   QKeyEvent letter(QEvent::KeyPress, Qt::Key_A, Qt::NoModifier, "a");
   QApplication::sendEvent(view->Octet("ip", 1), &letter);
   EXPECT_EQ(view->Octet("ip", 1)->text(), "16") << "letters are refused";
 
-  view->Octet("ip", 0)->setText("192");
-  emit view->Octet("ip", 0)->textEdited("192");
-  view->Octet("ip", 1)->setText("168");
-  emit view->Octet("ip", 1)->textEdited("168");
-  for (int i = 2; i < 4; ++i) {
-    const QString text = i == 2 ? "1" : "20";
-    view->Octet("ip", i)->setText(text);
-    emit view->Octet("ip", i)->textEdited(text);
-    view->Octet("mask", i)->setText(i == 2 ? "255" : "0");
-    emit view->Octet("mask", i)->textEdited(view->Octet("mask", i)->text());
+  // Typed as the operator would: each field's edit goes through the field check.
+  const char* typed[][2] = {{"ip0", "192"}, {"ip1", "168"},   {"ip2", "1"},
+                            {"ip3", "20"},  {"mask2", "255"}, {"mask3", "0"}};
+  for (const auto& [id, text] : typed) {
+    auto* field = view->findChild<QLineEdit*>(id);
+    field->setText(text);
+    emit field->textEdited(text);
   }
   view->DisableGateway()->click();  // the gateway on: filled from the address
   ASSERT_TRUE(test::PumpUntil([&] { return view->Octet("gw", 3)->text() == "1"; }, 5000));
   EXPECT_EQ(view->Octet("gw", 0)->text(), "192");
-  EXPECT_EQ(view->Octet("gw", 2)->text(), "1");
-  EXPECT_TRUE(view->Octet("gw", 0)->isEnabled());
 
   view->AcceptButton()->click();
   pollfd p{fd, POLLIN, 0};

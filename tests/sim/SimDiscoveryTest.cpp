@@ -76,12 +76,4 @@ TEST(SimDiscovery, AnswersEnquiriesAndAppliesSetCommandsForItself) {
   EXPECT_EQ(std::vector<std::uint8_t>(answer->bytes.begin() + 14, answer->bytes.begin() + 18),
             (std::vector<std::uint8_t>{253, 0, 9, 10}))
       << "later enquiries see the new address";
-
-  answer = AnswerDiscovery(s, Set(kId, 1, std::vector<std::uint8_t>(12, 0)));
-  ASSERT_TRUE(answer);
-  EXPECT_EQ(s.mode, 1);
-  EXPECT_EQ(answer->bytes[13], 0) << "result code 0";
-  answer = AnswerDiscovery(s, Set(kId, 9, std::vector<std::uint8_t>(12, 0)));
-  ASSERT_TRUE(answer);
-  EXPECT_EQ(answer->bytes[13], 1) << "an unknown mode is refused";
 }
