@@ -1,11 +1,13 @@
 #include "ConnectionPanel.h"
 
+#include <QCoreApplication>
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QSignalBlocker>
 #include <QVBoxLayout>
 
 #include "link/HyloConnect.h"
+#include "link/HyloUnitFinder.h"
 #include "link/LinkState.h"
 
 namespace hylo::app {
@@ -74,6 +76,17 @@ ConnectionPanel::ConnectionPanel(Hylo& hylo, QWidget* parent) : QWidget(parent),
   layout->addLayout(searches);
   recoverBaud_ = new QPushButton("Recover Baud Rate", this);
   layout->addWidget(recoverBaud_, 0, Qt::AlignRight);
+  auto* network = new QHBoxLayout;
+  enquire_ = new QPushButton("Enquire Network", this);
+  enquire_->setObjectName("enquire");
+  stopSearch_ = new QPushButton("Stop", this);
+  progress_ = new QLabel(this);
+  progress_->setObjectName("searchProgress");
+  network->addWidget(enquire_);
+  network->addWidget(stopSearch_);
+  network->addWidget(progress_, 1);
+  layout->addLayout(network);
+  finder_ = new UnitFinderPanel(hylo_, this);
   found_ = new QListWidget(this);
   found_->setObjectName("foundUnits");
   layout->addWidget(found_, 1);
@@ -102,6 +115,11 @@ ConnectionPanel::ConnectionPanel(Hylo& hylo, QWidget* parent) : QWidget(parent),
     Commit();
     link.RecoverBaud();
   });
+  HyloUnitFinder& finder = hylo_.Link().Finder();
+  // The search runs on this thread for some seconds: its Stop button must stay clickable.
+  finder.SetEventPump([] { QCoreApplication::processEvents(); });
+  connect(enquire_, &QPushButton::clicked, this, [&finder] { finder.CBEnquireNetwork(0); });
+  connect(stopSearch_, &QPushButton::clicked, this, [&finder] { finder.StopSearch(); });
   connect(linkType_, &QComboBox::activated, this,
           [this, &link] { link.SetConnectionType(static_cast<int>(linkType_->currentData().toLongLong())); });
   connect(customTimeout_, &QCheckBox::toggled, this, [&link](bool on) { link.ToggleCustSerialTimeout(on); });
@@ -113,7 +131,7 @@ ConnectionPanel::ConnectionPanel(Hylo& hylo, QWidget* parent) : QWidget(parent),
   for (const char* id :
        {connectpanel::kLinkType, connectpanel::kAddress, connectpanel::kPort, connectpanel::kTcpTimeout,
         connectpanel::kComPort, connectpanel::kBaud, connectpanel::kCustomTimeout, connectpanel::kSerialTimeout,
-        connectpanel::kStatus, connectpanel::kFoundUnits})
+        connectpanel::kStatus, connectpanel::kFoundUnits, connectpanel::kSearchProgress})
     Render(id);
 }
 
@@ -162,6 +180,11 @@ void ConnectionPanel::Render(const std::string& id) {
     serialTimeout_->setEnabled(!c.dimmed);
   } else if (id == connectpanel::kStatus) {
     status_->setText(QString::fromStdString(model.Text(id)));
+  } else if (id == connectpanel::kSearchProgress) {
+    progress_->setText(QString::fromStdString(model.Text(id)));
+    progress_->setVisible(c.visible);
+  } else if (id == connectpanel::kEnquire) {
+    enquire_->setEnabled(!c.dimmed);
   } else if (id == connectpanel::kFoundUnits) {
     found_->clear();
     for (const auto& label : c.items) found_->addItem(QString::fromStdString(label));

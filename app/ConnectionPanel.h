@@ -13,6 +13,7 @@
 #include <memory>
 
 #include "PanelBinding.h"
+#include "UnitFinderPanel.h"
 #include "context/Hylo.h"
 
 namespace hylo::app {
@@ -32,6 +33,9 @@ class ConnectionPanel final : public QWidget {
   QPushButton* EthernetSearchButton() const { return ethSearch_; }
   QListWidget* FoundUnits() const { return found_; }
   QLabel* Status() const { return status_; }
+  QPushButton* EnquireButton() const { return enquire_; }
+  QLabel* SearchProgress() const { return progress_; }
+  UnitFinderPanel* Finder() const { return finder_; }
 
  private:
   void Commit();
@@ -55,6 +59,10 @@ class ConnectionPanel final : public QWidget {
   QPushButton* recoverBaud_ = nullptr;
   QListWidget* found_ = nullptr;
   QLabel* status_ = nullptr;
+  QPushButton* enquire_ = nullptr;
+  QPushButton* stopSearch_ = nullptr;
+  QLabel* progress_ = nullptr;
+  UnitFinderPanel* finder_ = nullptr;
   std::unique_ptr<PanelBinding> binding_;
 };
 

@@ -5,6 +5,7 @@
 #include <nlohmann/json.hpp>
 
 #include "CliContext.h"
+#include "DiscoverCommand.h"
 #include "FilesCommand.h"
 #include "RecordCommand.h"
 #include "ReplayCommand.h"
@@ -60,6 +61,8 @@ int main(int argc, char** argv) {
   auto* replayCommand =
       app.add_subcommand("replay", "replay WAV, FFT text and .fft files through the chain, print a JSON summary");
   cli::AddReplayOptions(*replayCommand, replay);
+  cli::DiscoverOptions discover;
+  auto* discoverCommand = cli::AddDiscoverOptions(app, discover);
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
@@ -74,5 +77,6 @@ int main(int argc, char** argv) {
   if (*recordCommand) return cli::Record(record);
   if (*replayCommand) return cli::Replay(replay);
   if (*filesCommand) return cli::Files(files);
+  if (*discoverCommand) return cli::Discover(discover);
   return 2;
 }

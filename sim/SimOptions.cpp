@@ -55,6 +55,39 @@ bool ParseModel(std::string_view text, int& model) {
 
 }  // namespace
 
+std::optional<std::uint32_t> ParseIpv4(std::string_view text) {
+  std::uint32_t value = 0;
+  const char* p = text.data();
+  const char* end = p + text.size();
+  for (int i = 0; i < 4; ++i) {
+    unsigned octet = 0;
+    const auto [next, ec] = std::from_chars(p, end, octet);
+    if (ec != std::errc() || octet > 255 || next == p) return std::nullopt;
+    value = value << 8 | octet;
+    p = next;
+    if (i < 3) {
+      if (p == end || *p != '.') return std::nullopt;
+      ++p;
+    }
+  }
+  if (p != end) return std::nullopt;
+  return value;
+}
+
+std::optional<std::array<std::uint8_t, 6>> ParseMac(std::string_view text) {
+  std::array<std::uint8_t, 6> mac{};
+  if (text.size() != 17) return std::nullopt;
+  for (std::size_t i = 0; i < 6; ++i) {
+    if (i > 0 && text[3 * i - 1] != ':') return std::nullopt;
+    unsigned byte = 0;
+    const char* start = text.data() + 3 * i;
+    const auto [next, ec] = std::from_chars(start, start + 2, byte, 16);
+    if (ec != std::errc() || next != start + 2) return std::nullopt;
+    mac[i] = static_cast<std::uint8_t>(byte);
+  }
+  return mac;
+}
+
 std::uint32_t ParseFirmwareNumber(std::string_view text) {
   unsigned major = 0, minor = 0, patch = 0;
   const std::string s(text);
@@ -88,6 +121,12 @@ std::string SimUsage() {
          "                             rate is not heard\n"
          "  --ignore-baud              hear \"B\" but stay at the current rate\n"
          "  --seconds S                stop by itself after S seconds\n"
+         "  --discovery                answer discovery enquiries and network set commands (UDP)\n"
+         "  --discovery-port N         their port (default 62726)\n"
+         "  --mac XX:XX:XX:XX:XX:XX    the unit's MAC address\n"
+         "  --net-mode dhcp|fixed      --net-ip ADDR  --net-mask ADDR  --net-gateway ADDR\n"
+         "                             the network settings the unit reports (default fixed\n"
+         "                             192.168.1.20/255.255.255.0, gateway 192.168.1.1)\n"
          "  --seed N                   scene seed (default 1)\n"
          "  --tone HZ:DBFS             add a tone (repeatable)\n"
          "  --tone-burst HZ:DBFS:START:SECONDS\n"
@@ -152,6 +191,10 @@ SimOptionsResult ParseSimOptions(const std::vector<std::string_view>& args) {
                                    : o.fsCorruptReadback) = true;
       continue;
     }
+    if (a == "--discovery") {
+      o.discovery = true;
+      continue;
+    }
     if (a == "--ignore-baud") {
       o.ignoreBaud = true;
       continue;
@@ -202,6 +245,17 @@ SimOptionsResult ParseSimOptions(const std::vector<std::string_view>& args) {
       ok = ParseNumber(v, o.port) && o.port > 0;
     } else if (a == "--baud") {
       ok = ParseNumber(v, o.baud);
+    } else if (a == "--discovery-port") {
+      ok = ParseNumber(v, o.discoveryPort) && o.discoveryPort > 0;
+    } else if (a == "--mac") {
+      o.mac = std::string(v);
+      ok = ParseMac(v).has_value();
+    } else if (a == "--net-mode") {
+      ok = v == "dhcp" || v == "fixed";
+      o.netMode = v == "dhcp" ? 1 : 2;
+    } else if (a == "--net-ip" || a == "--net-mask" || a == "--net-gateway") {
+      ok = ParseIpv4(v).has_value();
+      (a == "--net-ip" ? o.netIp : a == "--net-mask" ? o.netMask : o.netGateway) = std::string(v);
     } else if (a == "--seconds") {
       ok = ParseNumber(v, o.seconds) && o.seconds >= 0;
     } else if (a == "--seed") {

@@ -1,5 +1,6 @@
 #pragma once
 // Command-line settings of hylo-sim: which instrument it plays, the scene and the faults.
+#include <array>
 #include <cstdint>
 #include <map>
 #include <optional>
@@ -49,6 +50,15 @@ struct SimOptions {
   double seconds = 0;  // 0 = run until signalled
   std::uint32_t baud = 256000;
   bool ignoreBaud = false;  // "B" is heard but the unit stays at its rate
+
+  // Discovery: answers "W" enquiries and applies "X" set commands on this UDP port.
+  bool discovery = false;
+  std::uint16_t discoveryPort = 62726;
+  std::string mac = "00:1A:2B:3C:4D:5E";
+  int netMode = 2;  // 1 DHCP, 2 fixed address
+  std::string netIp = "192.168.1.20";
+  std::string netMask = "255.255.255.0";
+  std::string netGateway = "192.168.1.1";
 
   // Scene.
   std::uint64_t seed = 1;
@@ -107,6 +117,11 @@ struct SimOptionsResult {
 
 SimOptionsResult ParseSimOptions(const std::vector<std::string_view>& args);
 std::string SimUsage();
+
+// "a.b.c.d" -> a << 24 | b << 16 | c << 8 | d.
+std::optional<std::uint32_t> ParseIpv4(std::string_view text);
+// "00:1A:2B:3C:4D:5E", first byte first.
+std::optional<std::array<std::uint8_t, 6>> ParseMac(std::string_view text);
 
 // "v2.7.99" -> 0x020763; 0 when the text is not of that form.
 std::uint32_t ParseFirmwareNumber(std::string_view text);

@@ -1,6 +1,7 @@
 #include "SimServer.h"
 
 #include <csignal>
+#include <cstdio>
 #include <sstream>
 #include <stdexcept>
 
@@ -12,6 +13,7 @@ SimServer::~SimServer() {
   if (streams_) streams_->Stop();
   if (link_) link_->Stop();
   if (pty_) pty_->Stop();
+  if (discovery_) discovery_->Stop();
 }
 
 void SimServer::OnAction(const SimAction& a) {
@@ -52,6 +54,15 @@ std::string SimServer::Start() {
     line << " epoch " << ports.epochTcp;
     if (dataChannels) line << " status " << ports.statusTcp;
   }
+  if (options_.discovery) {
+    discovery_ = std::make_unique<SimDiscovery>(io_, options_);
+    discovery_->SetOnChange([](const SimNetSettings& s) {
+      std::printf("network %s\n", DescribeNet(s).c_str());
+      std::fflush(stdout);
+    });
+    discovery_->Start();
+    line << " discovery " << discovery_->Port();
+  }
   line << " model " << options_.model << " unit " << options_.unit << " firmware " << options_.firmware;
   return line.str();
 }
@@ -80,6 +91,7 @@ void SimServer::Shutdown() {
     if (streams_) streams_->Stop();
     if (link_) link_->Stop();
     if (pty_) pty_->Stop();
+    if (discovery_) discovery_->Stop();
     // Let queued "stream stopped" messages go out, then end.
     auto t = std::make_shared<asio::steady_timer>(io_, std::chrono::milliseconds(50));
     t->async_wait([this, t](const asio::error_code&) { io_.stop(); });

@@ -88,6 +88,7 @@ void Hylo::BuildModules() {
   hooks.releaseWaiters = [this] {
     fileSys_->Cancel();
     link_->Connection().Quit();
+    link_->Finder().Quit();
     if (jobSetup_) jobSetup_->Abort();
   };
   threads_.SetStopHooks(std::move(hooks));

@@ -17,7 +17,18 @@ LinkModules::LinkModules(HyloThreadControl& threads, OperatorPort& op, HyloIni& 
       comms_(std::make_unique<HyloComms>(threads, op, state_, parser_, clock_)),
       serial_(state_),
       link_(*comms_, serial_, state_, loop_),
-      connect_(ini, op, groups.connection, link_, panel_, mainPanel) {
+      connect_(ini, op, groups.connection, link_, panel_, mainPanel),
+      finder_(op, connect_, panel_, finderPanel_) {
+  connect_.SetReconfigure([this](const FoundUnit& unit, bool automatic) {
+    if (automatic) {
+      finder_.AutoReconfigure(unit);
+    } else {
+      finder_.ManualReconfigure(unit);
+    }
+  });
+  connect_.SetEventPump([this] { threads_.PumpEvents(); });
+  finder_.SetEventPump([this] { threads_.PumpEvents(); });
+  finder_.SetForget([this] { Post(threads_, CONNECT_THREAD, MSG_FORGET_UNITS, std::int32_t{0}); });
   serial_.SetReadLink([this] { return comms_->ReadLink(); });
   link_.SetSerialDevice([this](int comPort) { return connect_.SerialDevice(comPort); });
   SetLinkEvents({}, {});
@@ -109,11 +120,15 @@ HyloScan::Link LinkModules::ScanLink() {
 
 void LinkModules::Initialise() {
   connect_.InitConnection();
+  finder_.InitDiscovery();
   parser_.InitReplyParser();
 }
 
 void LinkModules::WorkersStarted() {}
 
-void LinkModules::Shutdown() { link_.Close(); }
+void LinkModules::Shutdown() {
+  finder_.ShutdownDiscovery();
+  link_.Close();
+}
 
 }  // namespace hylo

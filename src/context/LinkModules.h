@@ -12,6 +12,7 @@
 #include "link/HyloConnect.h"
 #include "link/HyloParser.h"
 #include "link/HyloSerial.h"
+#include "link/HyloUnitFinder.h"
 #include "platform/TcpLink.h"
 #include "stream/HyloProcMsg.h"
 
@@ -35,6 +36,8 @@ class LinkModules {
   HyloConnect& Connection() { return connect_; }
   HyloComms& Comms() { return *comms_; }
   PanelModel& ConnectionPanel() { return panel_; }
+  HyloUnitFinder& Finder() { return finder_; }
+  PanelModel& FinderPanel() { return finderPanel_; }
   LinkState& State() { return state_; }
   CommandLink& Command() { return link_; }
   HyloProcMsg& Replies() { return replies_; }
@@ -60,6 +63,8 @@ class LinkModules {
   CommsCommandLink link_;
   PanelModel panel_{"connection"};
   HyloConnect connect_;
+  PanelModel finderPanel_{"unitFinder"};
+  HyloUnitFinder finder_;
   HyloProcMsg replies_;
   std::function<void(std::string_view)> statusLog_;
   std::atomic<int> syncMode_{-1};  // as last identified or reported; −1 before the first unit

@@ -70,6 +70,10 @@ class HyloThreadControl {
   void SetStopHooks(StopHooks hooks) { stopHooks_ = std::move(hooks); }
   // Called while the UI thread waits for threads to end, so the event loop keeps running.
   void SetEventPump(std::function<void()> pump) { eventPump_ = std::move(pump); }
+  // UI thread: lets the user interface process what is waiting (nothing without a pump).
+  void PumpEvents() const {
+    if (eventPump_) eventPump_();
+  }
   // How long the stop waits for each thread before it gives up on it, and who hears of a
   // thread given up on (its slot or place).
   void SetStopLimit(std::chrono::milliseconds limit) { stopLimit_ = limit; }

@@ -189,6 +189,7 @@ void HyloConnect::SetConnectionType(int type) {
 bool HyloConnect::Handle(MessageNode& node) {
   // Requests still queued at exit are dropped: nothing may start a connect then.
   if (node.type == MSG_CONNECT_REQUEST && !quitting_) HandleConnectRequest(node.As<ConnectRequest>());
+  if (node.type == MSG_FORGET_UNITS) ForgetUnits();
   return false;
 }
 
@@ -246,6 +247,10 @@ int HyloConnect::HandleConnectRequest(const ConnectRequest& r) {
       Disconnect();
       SaveLinkSettings();
       return 0;
+    case kOpDiscovered:
+      return DiscoveredUnit(r);
+    case kOpReconfigure:
+      return ReconfigureUnit(r);
     case kOpSyncModeChanged:
       if (link_.ConnectionType() != LINK_NONE && clockStep_) clockStep_(r.baud, false);
       return 0;

@@ -17,6 +17,7 @@
 #include "link/CommandLink.h"
 #include "link/DeviceIdentity.h"
 #include "link/LinkState.h"
+#include "link/NetworkRules.h"
 #include "settings/SettingsGroups.h"
 #include "shell/PanelModel.h"
 
@@ -81,9 +82,13 @@ struct ConnectRequest {
   std::int32_t previousBaud = 0;
   std::int32_t index = 0;  // op 5: list index
   std::uint16_t unitNumber = 0;
-  bool customTimeout = false;  // op 3
+  bool customTimeout = false;             // op 3
+  std::array<std::uint8_t, 22> record{};  // op 0: the discovery record as received
+  bool automatic = false;                 // op 8
+  std::uint32_t ticket = 0;               // op 8: done once FinishedTicket() reaches it
 };
 // What a connect request asks for.
+inline constexpr std::uint8_t kOpDiscovered = 0;
 inline constexpr std::uint8_t kOpConnectTcp = 1;
 inline constexpr std::uint8_t kOpConnectSerial = 2;
 inline constexpr std::uint8_t kOpSearchSerial = 3;
@@ -91,6 +96,7 @@ inline constexpr std::uint8_t kOpSearchEthernet = 4;
 inline constexpr std::uint8_t kOpConnectFound = 5;
 inline constexpr std::uint8_t kOpChangeBaud = 6;
 inline constexpr std::uint8_t kOpDisconnect = 7;
+inline constexpr std::uint8_t kOpReconfigure = 8;
 // Not a wire op: the baud recovery, posted after the operator agreed.
 inline constexpr std::uint8_t kOpRecoverBaud = 9;
 // Not a wire op: the unit reported another time-synchronisation mode (in `baud`).
@@ -111,6 +117,14 @@ class HyloConnect final : public Worker {
   void SetClockStep(std::function<void(int syncMode, bool identified)> step) { clockStep_ = std::move(step); }
   // Runs when the operator disconnects, before the link closes (the epoch channel goes with it).
   void SetDisconnectListener(std::function<void()> listener) { disconnectListener_ = std::move(listener); }
+  // The reachability check of discovered units (an ICMP echo unless a test gives another).
+  void SetPing(netrules::PingFunction ping) { ping_ = std::move(ping); }
+  // Op 8 on ConnectThread: the automatic or manual reconfiguration of a found unit.
+  void SetReconfigure(std::function<void(const FoundUnit&, bool automatic)> reconfigure) {
+    reconfigure_ = std::move(reconfigure);
+  }
+  // What the UI thread runs while it waits for ConnectThread.
+  void SetEventPump(std::function<void()> pump) { pump_ = std::move(pump); }
   void SetIdentityListener(std::function<void(const VersionReply&)> listener) {
     identityListener_ = std::move(listener);
   }
@@ -137,6 +151,14 @@ class HyloConnect final : public Worker {
   const ComPortMap& Ports() const { return ports_; }
   std::string SerialDevice(int comPort) const;
   std::vector<FoundUnit> FoundUnits() const;
+  // Posts to ConnectThread (or runs the request here when no poster is set).
+  int Post(const ConnectRequest& request);
+  // Up to four echoes of 1000 ms; true at the first answer.
+  bool Reachable(const std::string& address);
+  // A reconfigured unit's new settings, kept in its entry (found by MAC address).
+  void RecordNetworkSettings(const FoundUnit& unit);
+  std::uint32_t FinishedTicket() const { return finishedTicket_.load(); }
+  bool Quitting() const { return quitting_.load(); }
 
   // ConnectThread.
   bool Handle(MessageNode& node) override;
@@ -171,6 +193,9 @@ class HyloConnect final : public Worker {
   int SearchSerialPorts(const ConnectRequest& r);
   int SearchEthernetPorts(const ConnectRequest& r);
   int ConnectFoundUnit(const ConnectRequest& r);
+  int DiscoveredUnit(const ConnectRequest& r);
+  int ReconfigureUnit(const ConnectRequest& r);
+  void ShowFoundUnits();
   int ChangeBaud(const ConnectRequest& r);
   int RecoverBaudOnPort(int comPort);
   int RecoverAt(int comPort, int baud);
@@ -189,6 +214,11 @@ class HyloConnect final : public Worker {
   std::function<void(std::string_view)> statusLog_;
   std::function<void(int, bool)> clockStep_;
   std::function<void()> disconnectListener_;
+  netrules::PingFunction ping_;
+  std::function<void(const FoundUnit&, bool)> reconfigure_;
+  std::function<void()> pump_;
+  std::atomic<std::uint32_t> nextTicket_{0};
+  std::atomic<std::uint32_t> finishedTicket_{0};
 
   std::atomic<int> selectedLinkType_{LINK_NONE};
   std::atomic<int> portBase_{0};

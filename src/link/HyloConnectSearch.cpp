@@ -224,6 +224,30 @@ int HyloConnect::ConnToFoundUnit(int index) {
     operator_.ShowNotice("Connections to this device are unsupported.");
     return -1;
   }
+  if (unit.entryKind == 0 && !Reachable(unit.address)) {
+    const int choice = operator_.Confirm(
+        "Unit Unreachable",
+        "This unit must be reconfigured to use with this PC.\nHow would you like to reconfigure the unit?",
+        {"Auto (Recommended)", "Manual", "Cancel"});
+    if (choice != 0 && choice != 1) return 0;
+    ConnectRequest request;
+    request.op = kOpReconfigure;
+    request.unitNumber = static_cast<std::uint16_t>(number);
+    request.automatic = choice == 0;
+    request.ticket = ++nextTicket_;
+    if (!post_) return HandleConnectRequest(request);
+    if (post_(request) != 0) {
+      operator_.ShowNotice("Failed to connect to device (out of memory).");
+      return -1;
+    }
+    // ConnectThread may ping a whole subnet: the window stays alive meanwhile, and exit
+    // (which drops the request) ends the wait.
+    while (finishedTicket_ < request.ticket && !quitting_) {
+      if (pump_) pump_();
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return 0;
+  }
   ClearCancel();
   ConnectRequest request;
   request.op = kOpConnectFound;
