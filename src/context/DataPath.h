@@ -12,6 +12,8 @@
 #include "files/HyloLogging.h"
 #include "files/HyloWav.h"
 #include "files/ReplayThread.h"
+#include "processing/HyloAudio.h"
+#include "processing/HyloCal.h"
 #include "processing/HyloProcFft.h"
 #include "processing/HyloProcWave.h"
 #include "processing/HyloReference.h"
@@ -80,6 +82,12 @@ class DataPath {
   HyloUIUpdate& Displays() { return ui_; }
   StreamChannels& Channels() { return channels_; }
   PanelModel& StatusPanel() { return statusPanel_; }
+  HyloAudio& Audio() { return audio_; }
+  HyloCal& Calibration() { return cal_; }
+  // Loudness from the reference level, the colour-map span and the unit, into the audio output.
+  void RefreshAudioLevel();
+  // The audio switch: stored, and on switching on the filter is cleared and the level recomputed.
+  void ToggleAudioActive(bool on);
 
   ReplayThread& Replay() { return replay_; }
   // What a front end hears of a replay (each from ReplayThread; may be set any time).
@@ -105,6 +113,7 @@ class DataPath {
   int Forward(int slot, MessageNode* node) { return threads_.PostNode(slot, node); }
   StreamStatusSink StatusSink();
   void WireReplay();
+  void WireListening();  // audio output and calibration (DataPathListening.cpp)
   void NewReplayStream();
   std::function<WavHeaderInfo()> headerInfo_;
 
@@ -139,6 +148,8 @@ class DataPath {
   std::atomic<bool> replayActive_{false};
   std::atomic<bool> logReplaySpectra_{false};
   ReplayThread replay_{threads_};
+  HyloAudio audio_;
+  HyloCal cal_;
   std::mutex replayEventsLock_;
   ReplayEvents replayEvents_;
   std::function<void()> stopDataCollection_;
