@@ -117,13 +117,14 @@ double Warp(double hz, double fs) { return 2 * fs * std::tan(std::numbers::pi * 
 
 }  // namespace
 
-void AudioFilter::Design(double fs) {
+void AudioFilter::Design(double fs, Choice choice) {
   rate_ = fs;
   sections_.clear();
   kind_ = Kind::kNone;
   // Nothing above 150 Hz fits below this rate's Nyquist frequency with room to spare.
-  if (!(fs > 4 * kLowEdgeHz)) return;
-  if (fs < 64000) {
+  if (!(fs > 4 * kLowEdgeHz) || choice == Choice::kOff) return;
+  const bool bandPass = choice == Choice::kAuto ? fs >= 64000 : choice == Choice::kBandPass && fs > 2 * kHighEdgeHz;
+  if (!bandPass) {
     kind_ = Kind::kButterworthHighPass;
     sections_ = ToSections(Bilinear(ToHighPass(ButterworthPrototype(kOrder), Warp(kLowEdgeHz, fs)), fs));
   } else {

@@ -23,8 +23,11 @@ class AudioFilter {
   static constexpr double kRippleDb = 0.1;
   static constexpr int kOrder = 4;
 
-  // The filter for a waveform rate (none for rates too low to pass anything above 150 Hz).
-  void Design(double sampleRate);
+  // The operator's choice: by the rate (the default), one of the two, or none.
+  enum class Choice { kAuto, kHighPass, kBandPass, kOff };
+  // The filter for a waveform rate (none for rates too low to pass anything above 150 Hz; the
+  // band-pass needs a rate above 40 000, else the high-pass serves).
+  void Design(double sampleRate, Choice choice = Choice::kAuto);
   void ClearState();
   // Filters in place; the state carries over to the next call.
   void Process(std::span<double> samples);

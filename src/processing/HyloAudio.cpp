@@ -67,7 +67,7 @@ void HyloAudio::Reconfigure(const WaveformRecord& r) {
   rate_ = r.sampleRate;
   bytesPerSample_ = r.sampleFormat & 0x7F;
   decimation_ = AudioDecimation(rate_);
-  filter_.Design(rate_);
+  filter_.Design(rate_, choice_);
   filter_.ClearState();
   openFailed_ = false;
   if (rate_ <= kAudioMaxInputRate) accumulator_.reserve(rate_);
@@ -196,6 +196,17 @@ void HyloAudio::ToggleAudioActive(bool on) {
 void HyloAudio::UpdateAudioLevel(const AudioLevelInputs& in) {
   std::lock_guard guard(lock_);
   audioShift_ = AudioShiftFor(in);
+}
+
+void HyloAudio::SetFilterChoice(AudioFilter::Choice choice) {
+  std::lock_guard guard(lock_);
+  choice_ = choice;
+  if (rate_ > 0) filter_.Design(rate_, choice_);  // starts from a cleared state
+}
+
+AudioFilter::Kind HyloAudio::FilterKind() const {
+  std::lock_guard guard(lock_);
+  return filter_.Type();
 }
 
 void HyloAudio::SetVolume(int percent) {

@@ -62,6 +62,8 @@ class HyloAudio {
   void FeedAudio(const WaveformRecord& record);
   void ToggleAudioActive(bool on);
   void UpdateAudioLevel(const AudioLevelInputs& in);
+  void SetFilterChoice(AudioFilter::Choice choice);
+  AudioFilter::Kind FilterKind() const;
   // 0..100 %, and mute; applied to the PCM.
   void SetVolume(int percent);
   void SetMute(bool on);
@@ -111,6 +113,7 @@ class HyloAudio {
   int volume_ = 100;
   bool mute_ = false;
   AudioFilter filter_;
+  AudioFilter::Choice choice_ = AudioFilter::Choice::kAuto;
   std::vector<double> accumulator_;
   std::vector<std::int16_t> buffers_[kAudioBuffers];
   int writeIndex_ = 0;

@@ -64,3 +64,25 @@ TEST(AudioFilter, StateCarriesAcrossCallsAndClears) {
   none.Process(x);
   EXPECT_EQ(x, (std::vector<double>{1, -2, 3}));
 }
+
+TEST(AudioFilter, TheOperatorsChoiceWhereTheRateAllowsIt) {
+  using C = AudioFilter::Choice;
+  using K = AudioFilter::Kind;
+  struct Case {
+    double fs;
+    C choice;
+    K kind;
+  } cases[] = {{8000, C::kAuto, K::kButterworthHighPass},
+               {64000, C::kAuto, K::kChebyshevBandPass},
+               {64000, C::kHighPass, K::kButterworthHighPass},
+               {48000, C::kBandPass, K::kChebyshevBandPass},
+               {16000, C::kBandPass, K::kButterworthHighPass},
+               {128000, C::kOff, K::kNone},
+               {500, C::kAuto, K::kNone}};
+  for (const auto& c : cases) {
+    AudioFilter f;
+    f.Design(c.fs, c.choice);
+    EXPECT_EQ(f.Type(), c.kind) << c.fs << " choice " << static_cast<int>(c.choice);
+    if (c.kind == K::kNone) EXPECT_DOUBLE_EQ(f.Magnitude(1000), 1.0);
+  }
+}
