@@ -1,36 +1,35 @@
 #include "files/WavAudioOut.h"
 
+#include <string_view>
+
 namespace hylo {
 namespace {
 
-void Put32(std::vector<std::uint8_t>& out, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
-}
-void Put16(std::vector<std::uint8_t>& out, std::uint16_t v) {
-  out.push_back(static_cast<std::uint8_t>(v));
-  out.push_back(static_cast<std::uint8_t>(v >> 8));
-}
-void PutTag(std::vector<std::uint8_t>& out, const char* tag) { out.insert(out.end(), tag, tag + 4); }
-
 constexpr std::uint32_t kMaxData = 0xFFFFFFFFU - 36;
+
+void Put(std::vector<std::uint8_t>& out, std::size_t at, std::uint32_t v, int bytes) {
+  for (int i = 0; i < bytes; ++i) out[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(v >> (8 * i));
+}
 
 }  // namespace
 
 std::vector<std::uint8_t> PcmWavHeader(int rate, std::uint32_t dataBytes) {
-  std::vector<std::uint8_t> h;
-  PutTag(h, "RIFF");
-  Put32(h, 36 + dataBytes);
-  PutTag(h, "WAVE");
-  PutTag(h, "fmt ");
-  Put32(h, 16);
-  Put16(h, 1);  // PCM
-  Put16(h, 1);  // mono
-  Put32(h, static_cast<std::uint32_t>(rate));
-  Put32(h, static_cast<std::uint32_t>(rate) * 2);
-  Put16(h, 2);
-  Put16(h, 16);
-  PutTag(h, "data");
-  Put32(h, dataBytes);
+  std::vector<std::uint8_t> h(44, 0);
+  const std::string_view tags = "RIFF....WAVEfmt ";
+  for (std::size_t i = 0; i < tags.size(); ++i) h[i] = static_cast<std::uint8_t>(tags[i]);
+  Put(h, 4, 36 + dataBytes, 4);
+  Put(h, 16, 16, 4);  // fmt chunk size
+  Put(h, 20, 1, 2);   // PCM
+  Put(h, 22, 1, 2);   // mono
+  Put(h, 24, static_cast<std::uint32_t>(rate), 4);
+  Put(h, 28, static_cast<std::uint32_t>(rate) * 2, 4);
+  Put(h, 32, 2, 2);   // block align
+  Put(h, 34, 16, 2);  // bits
+  h[36] = 'd';
+  h[37] = 'a';
+  h[38] = 't';
+  h[39] = 'a';
+  Put(h, 40, dataBytes, 4);
   return h;
 }
 
@@ -62,7 +61,10 @@ std::string WavAudioOut::Play(std::span<const std::int16_t> samples) {
   if (dataBytes_ + samples.size() * 2 > kMaxData) return "the audio file is full";
   std::vector<std::uint8_t> bytes;
   bytes.reserve(samples.size() * 2);
-  for (std::int16_t s : samples) Put16(bytes, static_cast<std::uint16_t>(s));
+  for (std::int16_t s : samples) {
+    bytes.push_back(static_cast<std::uint8_t>(static_cast<std::uint16_t>(s)));
+    bytes.push_back(static_cast<std::uint8_t>(static_cast<std::uint16_t>(s) >> 8));
+  }
   const platform::WriteResult w = file_.Write(bytes);
   dataBytes_ += static_cast<std::uint32_t>(w.written - w.written % 2);
   // The header always tells the samples on disk, so a killed run leaves a playable file.

@@ -31,7 +31,7 @@ std::string CalibrationTimeText(double elapsed) {
   if (!(elapsed >= 0)) elapsed = 0;
   if (elapsed >= 6000) return "99:99";
   const int seconds = static_cast<int>(elapsed);
-  char text[8];
+  char text[16];
   std::snprintf(text, sizeof text, "%02d:%02d", seconds / 60, seconds % 60);
   return text;
 }
