@@ -86,10 +86,12 @@ def alsa_file_plugin(check):
         cli = os.path.join(BUILD, "cli", "hylo-cli")
         played = subprocess.run([cli, "replay", "--settings-dir", os.path.join(tmp, "s1"), "--listen", wav_dir],
                                 capture_output=True, text=True, timeout=120, env=env)
-        check(played.returncode == 0, f"--listen: exit 0 ({played.returncode}, {played.stderr[-300:]})")
+        check(played.returncode == 0, "--listen: exit 0" + ("" if played.returncode == 0 else
+                                                             f" ({played.returncode}, {played.stderr[-300:]})"))
         heard_path = os.path.join(tmp, "heard.wav")
         code, s, err = replay(BUILD, "--settings-dir", os.path.join(tmp, "s2"), "--audio-out", heard_path, wav_dir)
-        if not check(os.path.exists(raw), f"ALSA's file plugin wrote the card's samples ({played.stderr[-300:]})"):
+        if not check(os.path.exists(raw), "ALSA's file plugin wrote the card's samples" +
+                     ("" if os.path.exists(raw) else f" ({played.stderr[-300:]})")):
             return
         card = np.fromfile(raw, dtype="<i2")
         heard, heard_rate = soundfile.read(heard_path, dtype="int16")
