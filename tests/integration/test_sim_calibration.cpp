@@ -2,6 +2,7 @@
 // noise read near 0 dB Ambient, and the calibration file written meanwhile reads back.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <mutex>
 
@@ -28,7 +29,7 @@ TEST(SimCalibration, TheSameNoiseReadsNearZeroDbAmbient) {
   HyloCal& cal = s.hylo.Data().Calibration();
   cal.StartCalibration(true);
   EXPECT_EQ(cal.ShowCalibrationTime(), "00:00");
-  ASSERT_TRUE(WaitFor([&] { return cal.RecordCount() >= 100; }, 20000)) << cal.RecordCount() << " spectra";
+  ASSERT_TRUE(WaitFor([&] { return cal.RecordCount() >= 40; }, 20000)) << cal.RecordCount() << " spectra";
   ASSERT_TRUE(cal.StartCalibration(false));
   HyloReference& ref = s.hylo.Data().Reference();
   EXPECT_EQ(ref.Unit(), UNIT_AMBIENT);
@@ -40,7 +41,7 @@ TEST(SimCalibration, TheSameNoiseReadsNearZeroDbAmbient) {
   ASSERT_TRUE(WaitFor(
       [&] {
         std::lock_guard guard(lock);
-        return after.size() >= 100;
+        return after.size() >= 40;
       },
       20000));
   s.hylo.Scan().StopCallback();
@@ -70,8 +71,9 @@ TEST(SimCalibration, TheSameNoiseReadsNearZeroDbAmbient) {
   const auto reloaded = ReloadCalibration(file);
   ASSERT_TRUE(reloaded.has_value()) << file;
   const auto ambient = cal.Ambient();
+  const int logged = std::min(bins, 410);  // a log line holds 2 × FFT size / 5 + 1 values
   int close = 0;
-  for (int bin = 2; bin < bins - 2; ++bin)
+  for (int bin = 2; bin < logged - 2; ++bin)
     close += std::abs((*reloaded)[static_cast<std::size_t>(bin)] + 2 - ambient[static_cast<std::size_t>(bin)]) <= 2;
-  EXPECT_GT(close, (bins - 4) * 9 / 10) << "the file's mean and the installed reference agree";
+  EXPECT_GT(close, (logged - 4) * 9 / 10) << "the file's mean and the installed reference agree";
 }
