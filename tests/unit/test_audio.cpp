@@ -17,31 +17,23 @@ struct Recorder {
   std::mutex lock;
   std::condition_variable released;
   bool hold = false;
-  int opens = 0;
-  int openRate = 0;
   std::string failOpen;
   std::vector<std::vector<std::int16_t>> played;
-};
-
-class RecorderDevice final : public AudioDevice {
- public:
-  explicit RecorderDevice(Recorder& r) : r_(r) {}
-  std::string Open(int rate) override {
-    std::lock_guard guard(r_.lock);
-    ++r_.opens;
-    r_.openRate = rate;
-    return r_.failOpen;
-  }
-  std::string Play(std::span<const std::int16_t> samples) override {
-    std::unique_lock lock(r_.lock);
-    r_.released.wait(lock, [this] { return !r_.hold; });
-    r_.played.emplace_back(samples.begin(), samples.end());
-    return {};
-  }
-  void Close() override {}
-
- private:
-  Recorder& r_;
+  struct Device final : AudioDevice {
+    Recorder& r;
+    explicit Device(Recorder& rec) : r(rec) {}
+    std::string Open(int) override {
+      std::lock_guard guard(r.lock);
+      return r.failOpen;
+    }
+    std::string Play(std::span<const std::int16_t> samples) override {
+      std::unique_lock lock(r.lock);
+      r.released.wait(lock, [this] { return !r.hold; });
+      r.played.emplace_back(samples.begin(), samples.end());
+      return {};
+    }
+    void Close() override {}
+  };
 };
 
 WaveformRecord Tone(std::uint32_t rate, std::uint64_t first, double amplitude = 1 << 22) {
@@ -58,7 +50,7 @@ WaveformRecord Tone(std::uint32_t rate, std::uint64_t first, double amplitude = 
 
 struct Audio : ::testing::Test {
   Recorder rec;
-  HyloAudio audio{[this] { return std::make_unique<RecorderDevice>(rec); }};
+  HyloAudio audio{[this] { return std::make_unique<Recorder::Device>(rec); }};
   std::vector<std::string> notices;
   void SetUp() override {
     audio.SetNotice([this](const std::string& n) { notices.push_back(n); });

@@ -112,9 +112,3 @@ TEST_F(Cal, TwoRecordsAverageWithRoundingAndAStartResetsTheCount) {
   ASSERT_TRUE(cal.EndCalibration());
   EXPECT_EQ((*installed)[408], 81) << "only the new record: (80 + 0 + 1) / 1";
 }
-
-TEST_F(Cal, AnEmptyCalibrationInstallsNothing) {
-  cal.StartCalibration(true);
-  EXPECT_FALSE(cal.StartCalibration(false));
-  EXPECT_FALSE(installed.has_value());
-}
