@@ -2,6 +2,7 @@
 
 #include <QComboBox>
 #include <QHBoxLayout>
+#include <QStandardItemModel>
 
 namespace hylo::app {
 
@@ -31,6 +32,9 @@ void CalibrationPanel::StartCalibration(bool on) {
   elapsed_->setVisible(on);
   // The unit list's ambient choice is for a finished calibration only.
   auto* unit = window()->findChild<QComboBox*>("referenceUnit");
+  const int ambient = ListIndexFromUnit(UNIT_AMBIENT);
+  if (auto* items = unit ? qobject_cast<QStandardItemModel*>(unit->model()) : nullptr; items && items->item(ambient))
+    items->item(ambient)->setEnabled(!on);
   if (on) {
     result_->clear();
     ShowCalibrationTime();
@@ -40,7 +44,7 @@ void CalibrationPanel::StartCalibration(bool on) {
   tick_.stop();
   if (installed) {
     result_->setText("Ambient reference installed");
-    if (unit) unit->setCurrentIndex(ListIndexFromUnit(UNIT_AMBIENT));
+    if (unit) unit->setCurrentIndex(ambient);
   } else {
     result_->setText("No spectra arrived: the ambient reference is unchanged");
   }

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <QStandardItemModel>
 
 #include "AudioControls.h"
 #include "CalibrationPanel.h"
@@ -46,6 +47,9 @@ TEST(AudioCalibrationGui, CalibrationPanelStartsShowsTimeAndInstalls) {
   EXPECT_TRUE(cal.IsCalibrating());
   EXPECT_TRUE(panel->Elapsed()->isVisible());
   EXPECT_EQ(panel->Elapsed()->text(), "00:00");
+  auto* unit = window.findChild<QComboBox*>("referenceUnit");
+  auto* units = qobject_cast<QStandardItemModel*>(unit->model());
+  EXPECT_FALSE(units->item(4)->isEnabled()) << "no ambient view while the ambient is measured";
   SpectrumRecord r{};
   r.binCount = 410;
   std::fill(std::begin(r.bins), std::end(r.bins), std::uint8_t{100});
@@ -55,7 +59,8 @@ TEST(AudioCalibrationGui, CalibrationPanelStartsShowsTimeAndInstalls) {
   EXPECT_FALSE(panel->Elapsed()->isVisible());
   EXPECT_EQ(panel->Result()->text(), "Ambient reference installed");
   EXPECT_EQ(hylo.Data().Reference().Unit(), UNIT_AMBIENT);
-  EXPECT_EQ(window.findChild<QComboBox*>("referenceUnit")->currentText(), "dB Ambient ");
+  EXPECT_EQ(unit->currentText(), "dB Ambient ");
+  EXPECT_TRUE(units->item(4)->isEnabled());
   EXPECT_EQ(hylo.Data().Reference().AmbientBins()[100], 102);
   // A calibration that saw no spectrum leaves the reference as it was.
   panel->Switch()->click();

@@ -118,6 +118,7 @@ TEST(Calibration, AnIdentityOfANewTypeLoadsItsSpectraIntoTheReferences) {
   id.modelCode = 5;
   hylo.Data().SetIdentity(id);
   for (int bin : {0, 3, 409}) EXPECT_EQ(hylo.Data().Reference().AmbientBins()[bin], Expected(bin, 5)) << bin;
+  EXPECT_EQ(hylo.Data().Calibration().Ambient(), hylo.Data().Reference().AmbientBins()) << "the module holds it too";
   EXPECT_EQ(hylo.Data().Reference().AmbientBins()[410], 0) << "a log line carries 410 bins";
   EXPECT_EQ(hylo.MainExit(), 0);
 }
