@@ -24,15 +24,11 @@ TEST(AudioCalibrationGui, AudioSwitchShowsItsControlsAndReachesTheOutput) {
   EXPECT_TRUE(audio->Volume()->isVisible());
   EXPECT_TRUE(audio->Filter()->isVisible());
   EXPECT_EQ(hylo.Data().Audio().AudioShift(), 3) << "level from reference 50, span 100 and −171 dB";
-  // A waveform rate above 512 000 dims the switch and turns audio off.
   WaveformRecord fast{};
   fast.sampleRate = 1024000;
-  fast.sampleFormat = 2;
-  fast.sampleCount = 10;
   hylo.Data().Audio().FeedAudio(fast);
   audio->Poll();
-  EXPECT_FALSE(audio->Enabled()->isEnabled());
-  EXPECT_FALSE(hylo.Data().Audio().AudioOn());
+  EXPECT_FALSE(audio->Enabled()->isEnabled() || hylo.Data().Audio().AudioOn()) << "above 512 000 S/s: off, dimmed";
 }
 
 TEST(AudioCalibrationGui, CalibrationPanelStartsShowsTimeAndInstalls) {
