@@ -12,6 +12,8 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "AudioControls.h"
+#include "CalibrationPanel.h"
 #include "TriggerControls.h"
 #include "display/HyloUIUpdate.h"
 #include "processing/HyloReference.h"
@@ -118,6 +120,8 @@ MainWindow::MainWindow(Hylo& hylo, QWidget* parent) : QMainWindow(parent), hylo_
   layout->addLayout(scanning);
   replayPanel_ = new ReplayPanel(hylo_, central);
   layout->addWidget(replayPanel_);
+  layout->addWidget(new AudioControls(hylo_, central));
+  layout->addWidget(new CalibrationPanel(hylo_, central));
 
   exitButton_ = new QPushButton("Exit", central);
   exitButton_->setObjectName("exitButton");
@@ -375,6 +379,7 @@ void MainWindow::SetColourMap(int span) {
   }
   hylo_.Data().Displays().Spectrum().SetColourMap(clamped);
   hylo_.Groups().spectrum.colourMapPeak = static_cast<std::uint32_t>(clamped);
+  hylo_.Data().RefreshAudioLevel();
 }
 
 void MainWindow::PublishReference(int level) {

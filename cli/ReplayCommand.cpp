@@ -10,6 +10,7 @@
 #include "CliTally.h"
 #include "context/Hylo.h"
 #include "files/TriggerFile.h"
+#include "files/WavAudioOut.h"
 #include "platform/ChildProcess.h"
 #include "platform/TerminationSignal.h"
 
@@ -49,6 +50,20 @@ class ReplayRun {
     SetUpLogging(*hylo);
     if (!o_.triggersFile.empty()) hylo->HostTriggerList().Load(o_.triggersFile);
     data.SetEpochTextTap([this](int side, std::string_view text) { events_.Text(side, text); });
+    if (o_.listen) {
+      // The card sets the pace: WaveThread waits for a free buffer rather than drop a second.
+      data.Audio().SetLossless(true);
+      data.ToggleAudioActive(true);
+    }
+    std::shared_ptr<WavAudioLog> audio;
+    if (!o_.audioOut.empty()) {
+      // The speaker's path with a file for a card; a file takes every second, none dropped.
+      audio = std::make_shared<WavAudioLog>();
+      data.Audio().SetDeviceFactory(
+          [path = fs::path(o_.audioOut), audio] { return std::make_unique<WavAudioOut>(path, audio); });
+      data.Audio().SetLossless(true);
+      data.ToggleAudioActive(true);
+    }
 
     data.SetWaveTap([this](const WaveformRecord& r) { tally_.Wave(r); });
     data.SetSpectrumTap([this](const SpectrumRecord& r) { tally_.Spectrum(r); });
@@ -95,12 +110,15 @@ class ReplayRun {
     const double dataSeconds = replay.Progress().totalSeconds;
     // Everything replayed passes the chain and reaches the logs before they close.
     data.DrainPipeline(std::chrono::seconds(30));
+    if (audio || o_.listen) data.Audio().Flush(30000);
     hylo->Threads().Barrier(LOG_THREAD, std::chrono::seconds(30));
     data.SetWaveTap({});
     data.SetSpectrumTap({});
     data.SetReplayEvents({});
     data.SetEpochTextTap({});
     hylo->MainExit();
+    for (const std::string& notice : op.Notices())
+      if (notice.starts_with("Audio output")) std::cerr << "hylo-cli: " << notice << "\n";
 
     nlohmann::json out = tally_.Json();
     for (const char* key : {"firstSample", "nextSample", "sampleRate", "firstTime"}) out.erase(key);
@@ -113,6 +131,17 @@ class ReplayRun {
     out["dataSeconds"] = dataSeconds;
     out["seconds"] = Seconds(start);
     out["interrupted"] = interrupted;
+    if (audio) {
+      std::lock_guard audioGuard(audio->lock);
+      out["audioFiles"] = nlohmann::json::array();
+      for (const auto& f : audio->files) out["audioFiles"].push_back(f.string());
+      out["audioSamples"] = audio->samples;
+      if (!audio->error.empty())
+        refused_.push_back(Refusal(o_.audioOut, audio->error));
+      else if (audio->files.empty())
+        refused_.push_back(Refusal(o_.audioOut, "no audio was written: the inputs hold no second of waveform"));
+      out["refused"] = refused_;
+    }
     return out;
   }
 
@@ -212,6 +241,9 @@ void AddReplayOptions(CLI::App& command, ReplayOptions& o) {
   command.add_option("--triggers", o.triggersFile, "host triggers from this trigger file (.cfg)")
       ->check(CLI::ExistingFile);
   command.add_option("--events-dir", o.eventsDir, "log the host's event and count lines into this folder");
+  command.add_option("--audio-out", o.audioOut,
+                     "write what the speaker would play (filtered, 16-bit mono, at most 64000 S/s) to this WAV file");
+  command.add_flag("--listen", o.listen, "play the waveform through the default sound output")->excludes("--audio-out");
   command.add_flag("--realtime", o.realtime, "replay at the recorded speed (default: as fast as possible)");
   command.add_option("--jobs", o.jobs, "replay independent inputs in N processes (default: the number of cores)")
       ->check(CLI::PositiveNumber);
@@ -236,6 +268,7 @@ int Replay(const ReplayOptions& o) {
   int jobs = o.jobs > 0 ? o.jobs : static_cast<int>(std::max(1U, std::thread::hardware_concurrency()));
   jobs = std::min<int>(jobs, static_cast<int>(std::max<std::size_t>(inputs.size(), 1)));
   nlohmann::json out;
+  if (!o.audioOut.empty() || o.listen) jobs = 1;  // one stream, one audio file
   if (jobs > 1 && !o.self.empty()) {
     out = RunJobs(o, inputs, jobs);
   } else {

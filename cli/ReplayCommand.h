@@ -11,6 +11,8 @@ struct ReplayOptions {
   std::string settingsDir;
   std::string triggersFile;  // host triggers (.cfg) for the replay
   std::string eventsDir;     // the host epoch log of the replay's events
+  std::string audioOut;      // what the speaker would play, as a WAV file
+  bool listen = false;       // play through the default sound output
   bool realtime = false;
   bool noProgress = false;
   int jobs = 0;  // 0: the number of cores

@@ -27,7 +27,11 @@ DataPath::DataPath(HyloNodes& nodes, HyloThreadControl& threads, HyloIni& ini, O
   streamMessages_.Attach(streams_);
   streamMessages_.SetStatusSink(StatusSink());
   statusReplies_.SetStatusSink(StatusSink());
-  reference_.SetPublisher([this](MessageNode* n) { return Forward(UI_UPDATE_THREAD, n); });
+  reference_.SetPublisher([this](MessageNode* n) {
+    const int posted = Forward(UI_UPDATE_THREAD, n);
+    RefreshAudioLevel();
+    return posted;
+  });
   reference_.SetChartReset([this] { Post(threads_, IMPULSE_THREAD, MSG_RESET_CHARTS); });
 
   auto fftTransport = [this] { return Transports().fft; };
@@ -55,6 +59,7 @@ DataPath::DataPath(HyloNodes& nodes, HyloThreadControl& threads, HyloIni& ini, O
     return Forward(TRIGGER_THREAD, n);
   };
   w.postFft = [this](MessageNode* n) { return Forward(FFT_THREAD, n); };
+  w.audio = [this](const WaveformRecord& r) { audio_.FeedAudio(r); };
   wave_.SetContext(w);
 
   HyloProcFft::Context f;
@@ -117,6 +122,7 @@ DataPath::DataPath(HyloNodes& nodes, HyloThreadControl& threads, HyloIni& ini, O
     if (stopDataCollection_) stopDataCollection_();
   });
   WireReplay();
+  WireListening();
 }
 
 void DataPath::WireReplay() {
@@ -244,6 +250,7 @@ void DataPath::SetIdentity(const DeviceIdentity& identity) {
     // A unit of another type brings its own calibration spectra.
     if (!calibrationReload_) {
       calibrationReload_.emplace(logging_.GetSettingsFolder(), [this](const CalibrationSpectrum& bins) {
+        cal_.SetAmbient(bins);
         reference_.SetAmbientReference(bins, false);
       });
     }

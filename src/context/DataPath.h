@@ -13,6 +13,8 @@
 #include "files/HyloWav.h"
 #include "files/ReplayThread.h"
 #include "platform/KeepAwake.h"
+#include "processing/HyloAudio.h"
+#include "processing/HyloCal.h"
 #include "processing/HyloProcFft.h"
 #include "processing/HyloProcWave.h"
 #include "processing/HyloReference.h"
@@ -81,6 +83,12 @@ class DataPath {
   HyloUIUpdate& Displays() { return ui_; }
   StreamChannels& Channels() { return channels_; }
   PanelModel& StatusPanel() { return statusPanel_; }
+  HyloAudio& Audio() { return audio_; }
+  HyloCal& Calibration() { return cal_; }
+  // Loudness from the reference level, the colour-map span and the unit, into the audio output.
+  void RefreshAudioLevel();
+  // The audio switch: stored, and on switching on the filter is cleared and the level recomputed.
+  void ToggleAudioActive(bool on);
 
   ReplayThread& Replay() { return replay_; }
   // What a front end hears of a replay (each from ReplayThread; may be set any time).
@@ -108,6 +116,7 @@ class DataPath {
   int Forward(int slot, MessageNode* node) { return threads_.PostNode(slot, node); }
   StreamStatusSink StatusSink();
   void WireReplay();
+  void WireListening();  // audio output and calibration (DataPathListening.cpp)
   void NewReplayStream();
   std::function<WavHeaderInfo()> headerInfo_;
 
@@ -143,6 +152,8 @@ class DataPath {
   std::atomic<bool> logReplaySpectra_{false};
   ReplayThread replay_{threads_};
   platform::KeepAwake replayAwake_{"Hylo is replaying recordings"};
+  HyloAudio audio_;
+  HyloCal cal_;
   std::mutex replayEventsLock_;
   ReplayEvents replayEvents_;
   std::function<void()> stopDataCollection_;

@@ -81,6 +81,7 @@ void Hylo::BuildModules() {
   epochChannel_ = std::make_unique<EpochChannel>(threads_);
   epochChannel_->SetNotice([this](std::string_view text) { operator_.ShowNotice(text); });
   hooks.closeEpochStream = [this] { epochChannel_->DisconnectEpochChannel(); };
+  hooks.endAudio = [this] { dataPath_->Audio().StopAudio(); };
   link_->RegisterWorkers(hooks);
   fileSys_ = std::make_unique<FileSysThread>(threads_, link_->Command());
   fileSys_->Files().SetStatusLine([this](const std::string& event) { statusLog_.Append(event); });

@@ -132,6 +132,7 @@ bool HyloUIUpdate::Handle(MessageNode& node) {
   switch (node.type) {
     case MSG_SPECTRUM:
       spectrum_.AddSpectrum(node.As<SpectrumRecord>());
+      if (spectrumSink_) spectrumSink_(node.As<SpectrumRecord>());
       break;
     case MSG_WAVEFORM:
       timeSeries_.AddTrace(node.As<WaveformRecord>());

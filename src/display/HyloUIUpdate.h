@@ -88,6 +88,9 @@ class HyloUIUpdate final : public Worker {
   // The local offset from UTC, in seconds; the platform's calendar by default.
   void SetLocalOffset(std::function<long()> offset) { localOffset_ = std::move(offset); }
 
+  // Sees every spectrum before it is drawn (the calibration history); set before the workers run.
+  void SetSpectrumSink(std::function<void(const SpectrumRecord&)> sink) { spectrumSink_ = std::move(sink); }
+
   HyloSpectrum& Spectrum() { return spectrum_; }
   HyloTimeSeries& TimeSeries() { return timeSeries_; }
   OrientationCharts Orientation() const;
@@ -98,6 +101,7 @@ class HyloUIUpdate final : public Worker {
   HyloSpectrum spectrum_;
   HyloTimeSeries timeSeries_;
   std::function<long()> localOffset_;
+  std::function<void(const SpectrumRecord&)> spectrumSink_;
   std::atomic<bool> scanning_{false};
   unsigned activity_ = 0;
   void ShowOrientation(const std::array<std::int16_t, 6>& values);

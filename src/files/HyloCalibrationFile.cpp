@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "processing/HyloCal.h"
+
 namespace hylo {
 namespace {
 
@@ -115,10 +117,8 @@ std::optional<CalibrationSpectrum> ReloadCalibration(const std::filesystem::path
   }
   if (lines < 5) return std::nullopt;
   CalibrationSpectrum mean{};
-  const auto count = static_cast<std::uint32_t>(lines);
   for (int bin = 0; bin < kCalibrationBins; ++bin)
-    mean[static_cast<std::size_t>(bin)] =
-        static_cast<std::uint8_t>((sums[static_cast<std::size_t>(bin)] + count / 2 + 1) / count);
+    mean[static_cast<std::size_t>(bin)] = CalibrationMean(sums[static_cast<std::size_t>(bin)], lines);
   return mean;
 }
 

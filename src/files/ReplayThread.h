@@ -66,6 +66,7 @@ class ReplayThread final : public Worker {
   int ReplayRate() const { return rate_.load(); }
   void SetPaused(bool paused) { paused_ = paused; }
   void SetPace(ReplayPace pace) { pace_ = pace; }
+  ReplayPace Pace() const { return pace_.load(); }
   ReplayProgress Progress() const;
   bool Replaying() const { return replaying_.load(); }
   // The file being replayed, for event lines; empty when none.

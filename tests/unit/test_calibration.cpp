@@ -121,6 +121,22 @@ TEST(Calibration, AnIdentityOfANewTypeLoadsItsSpectraIntoTheReferences) {
   id.modelCode = 5;
   hylo.Data().SetIdentity(id);
   for (int bin : {0, 3, 409}) EXPECT_EQ(hylo.Data().Reference().AmbientBins()[bin], Expected(bin, 5)) << bin;
+  EXPECT_EQ(hylo.Data().Calibration().Ambient(), hylo.Data().Reference().AmbientBins()) << "the module holds it too";
   EXPECT_EQ(hylo.Data().Reference().AmbientBins()[410], 0) << "a log line carries 410 bins";
   EXPECT_EQ(hylo.MainExit(), 0);
+}
+
+TEST(Calibration, AFullScaleFileStaysFullScale) {
+  test::TempDir dir;
+  const fs::path p = dir.Path() / "LF_CAL.txt";
+  LoggingSettings s{p.parent_path()};
+  std::ofstream out(p, std::ios::binary);
+  SpectrumRecord loud = Spectrum(0);
+  std::fill(std::begin(loud.bins), std::end(loud.bins), std::uint8_t{255});
+  out << FftLogHeader(loud, {}, s, 2);
+  for (int n = 0; n < 6; ++n) out << FftLogLine(loud, "Calibration", {});
+  out.close();
+  const auto mean = ReloadCalibration(p);
+  ASSERT_TRUE(mean.has_value());
+  EXPECT_EQ((*mean)[5], 255) << "(6 × 255 + 3 + 1) / 6 rounds past the byte scale; it must not wrap to 0";
 }
