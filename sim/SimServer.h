@@ -6,6 +6,7 @@
 #include <string>
 
 #include "SimCommandLink.h"
+#include "SimFtpServer.h"
 #include "SimInstrument.h"
 #include "SimOptions.h"
 #include "SimPty.h"
@@ -35,6 +36,7 @@ class SimServer {
   std::unique_ptr<SimCommandLink> link_;
   std::unique_ptr<SimPty> pty_;
   std::unique_ptr<SimStreams> streams_;
+  std::unique_ptr<SimFtpServer> ftp_;
   asio::steady_timer limit_;
   std::optional<asio::signal_set> signals_;
 };
