@@ -40,8 +40,10 @@ void SimFtpServer::Start() {
     prctl(PR_SET_PDEATHSIG, SIGTERM);
     if (getppid() != parent) _exit(1);
     dup2(out[1], STDOUT_FILENO);
-    close(out[0]);
-    close(out[1]);
+    // None of the simulator's sockets may live on in the server: a listening command port kept
+    // open there would keep the unit from coming back on it after a reboot.
+    for (int fd = STDERR_FILENO + 1, end = static_cast<int>(sysconf(_SC_OPEN_MAX)); fd < end && fd < 65536; ++fd)
+      close(fd);
     execv(argv[0], argv.data());
     _exit(127);
   }

@@ -54,7 +54,7 @@ class Limited:
     """A producer that hands out the first `limit` bytes of a file, then ends the server."""
 
     def __init__(self, fd, limit):
-        self.fd, self.left = fd, limit
+        self.fd, self.file, self.left = fd, fd, limit
 
     def more(self):
         if self.left <= 0:
@@ -121,6 +121,8 @@ def main():
     handler = make_handler(args)
     handler.authorizer = AnyUser(os.path.realpath(args.root))
     handler.passive_ports = None
+    if args.stop_after is not None:
+        handler.use_sendfile = False  # every piece must pass through the limit
     handler.banner = "Aurisond FTP server ready."
     import logging
     logging.basicConfig(level=logging.WARNING, stream=sys.stderr)

@@ -264,7 +264,7 @@ FilesResult HyloFTP::AfterUpload(FilesResult r, const std::string& remote, std::
   if (!r.Ok()) {
     // What arrived of it must not be taken for a whole package or trigger.
     if (!client_.LoggedIn()) Relogin();
-    client_.Delete(remote);
+    client_.Delete(remote, true);
     return r;
   }
   if (!reboot_ || !reboot_())
@@ -280,7 +280,7 @@ FilesResult HyloFTP::Write(const std::filesystem::path& localFile, const std::st
   FilesResult r = Upload(localFile, remote);
   if (!r.Ok()) {
     if (!client_.LoggedIn()) Relogin();
-    client_.Delete(remote);
+    client_.Delete(remote, true);
   }
   return r;
 }

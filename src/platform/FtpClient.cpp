@@ -96,7 +96,7 @@ std::string FtpClient::Url(const std::string& path) const {
   return url;
 }
 
-bool FtpClient::Perform(const std::string& what) {
+bool FtpClient::Perform(const std::string& what, bool honourCancel) {
   CURL* h = curl_->handle;
   curl_easy_setopt(h, CURLOPT_USERNAME, "");
   curl_easy_setopt(h, CURLOPT_PASSWORD, "");
@@ -108,13 +108,13 @@ bool FtpClient::Perform(const std::string& what) {
   curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, static_cast<long>(options_.stallTime.count()));
   curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
   curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, OnProgress);
-  curl_easy_setopt(h, CURLOPT_XFERINFODATA, const_cast<std::atomic<bool>*>(cancel_));
+  curl_easy_setopt(h, CURLOPT_XFERINFODATA, honourCancel ? const_cast<std::atomic<bool>*>(cancel_) : nullptr);
   char message[CURL_ERROR_SIZE] = {};
   curl_easy_setopt(h, CURLOPT_ERRORBUFFER, message);
   const CURLcode rc = curl_easy_perform(h);
   curl_easy_setopt(h, CURLOPT_ERRORBUFFER, nullptr);
   if (rc == CURLE_OK) return true;
-  stopped_ = rc == CURLE_ABORTED_BY_CALLBACK || (cancel_ && cancel_->load());
+  stopped_ = rc == CURLE_ABORTED_BY_CALLBACK || (honourCancel && cancel_ && cancel_->load());
   error_ = what + ": " + (message[0] ? message : curl_easy_strerror(rc));
   return false;
 }
@@ -138,7 +138,7 @@ void FtpClient::Close() {
   loggedIn_ = false;
 }
 
-bool FtpClient::Quote(const std::string& command) {
+bool FtpClient::Quote(const std::string& command, bool honourCancel) {
   if (!curl_) {
     error_ = "FTP: not logged in";
     return false;
@@ -154,7 +154,7 @@ bool FtpClient::Quote(const std::string& command) {
   curl_easy_setopt(curl_->handle, CURLOPT_URL, Url("").c_str());
   curl_easy_setopt(curl_->handle, CURLOPT_NOBODY, 1L);
   curl_easy_setopt(curl_->handle, CURLOPT_QUOTE, curl_->quote);
-  const bool ok = Perform(command.substr(0, command.find(' ')));
+  const bool ok = Perform(command.substr(0, command.find(' ')), honourCancel);
   curl_easy_setopt(curl_->handle, CURLOPT_QUOTE, nullptr);
   return ok;
 }
@@ -169,7 +169,9 @@ bool FtpClient::MakeDir(const std::string& path) {
   return false;
 }
 
-bool FtpClient::Delete(const std::string& path) { return Quote("DELE " + path); }
+bool FtpClient::Delete(const std::string& path, bool evenWhenCancelled) {
+  return Quote("DELE " + path, !evenWhenCancelled);
+}
 
 bool FtpClient::Command(const std::string& command, const Sink& sink) {
   if (!curl_ || !FtpSafeText(command)) {

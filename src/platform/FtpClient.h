@@ -43,7 +43,8 @@ class FtpClient {
   bool ChangeDir(const std::string& path);
   // An existing folder counts as made.
   bool MakeDir(const std::string& path);
-  bool Delete(const std::string& path);
+  // `evenWhenCancelled`: the clean-up after a cancelled upload, which the cancel must not stop.
+  bool Delete(const std::string& path, bool evenWhenCancelled = false);
   // A command that answers on the data connection, such as "LIST /home".
   bool Command(const std::string& command, const Sink& sink);
   bool Retrieve(const std::string& path, const Sink& sink);
@@ -55,8 +56,8 @@ class FtpClient {
 
  private:
   struct Curl;
-  bool Perform(const std::string& what);
-  bool Quote(const std::string& command);
+  bool Perform(const std::string& what, bool honourCancel = true);
+  bool Quote(const std::string& command, bool honourCancel = true);
   std::string Url(const std::string& path) const;
 
   std::string host_;

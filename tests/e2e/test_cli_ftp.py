@@ -78,9 +78,12 @@ def main(build):
             check(wait_for(lambda: "ftp update applied hf-2.2.0.aup 400000" in open(log).read(), 10),
                   "the unit applies the package on \"Y\"")
             check(not os.path.exists(os.path.join(data, "big.wav")), "the update cleared the logged data")
-            time.sleep(0.5)  # the unit's reboot
             put(os.path.join(data, "new.wav"), b"x" * 100)
-            rc, out, err = files(link, "clear")
+            for _ in range(20):  # until the unit is back from its reboot
+                rc, out, err = files(link, "clear")
+                if "Connection failed" not in err:
+                    break
+                time.sleep(0.5)
             check(rc == 0 and json.loads(out).get("cleared") is True, "clear: %s" % err)
             check(wait_for(lambda: "ftp clean data" in open(log).read(), 10) and
                   not os.path.exists(os.path.join(data, "new.wav")), "the clean-data trigger clears the data")
