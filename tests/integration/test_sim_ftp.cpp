@@ -42,29 +42,19 @@ std::vector<std::string> FilesUnder(const fs::path& dir) {
 // (2021 + port base) are free.
 struct FtpUnit {
   TempDir storage, local;
-  std::unique_ptr<SimProcess> sim;
+  RunningSim running;
+  SimProcess* sim = nullptr;
   std::uint16_t port = 0, ftpPort = 0;
   int reboots = 0;
 
   explicit FtpUnit(std::vector<std::string> extra, const std::function<void(const fs::path&)>& fill = {}) {
     if (fill) fill(storage.Path() / "home/Aurisond");
-    std::mt19937 rng(static_cast<unsigned>(getpid()) * 31u + static_cast<unsigned>(time(nullptr)));
-    for (int attempt = 0; attempt < 50 && !(sim && sim->Ready()); ++attempt) {
-      const auto p = static_cast<std::uint16_t>(50200 + rng() % 12000);
-      const auto f = static_cast<std::uint16_t>(p - 50000 + 2021);
-      bool ok = PortFree(p, SOCK_STREAM) && PortFree(f, SOCK_STREAM);
-      for (int d = 1676; ok && d <= 1681; ++d)
-        ok = PortFree(static_cast<std::uint16_t>(p + d), SOCK_STREAM) &&
-             PortFree(static_cast<std::uint16_t>(p + d), SOCK_DGRAM);
-      if (!ok) continue;
-      std::vector<std::string> args{
-          "--model",         "hf",        "--firmware", "v2.1.0", "--storage", storage.Path().string(), "--port",
-          std::to_string(p), "--seconds", "120"};
-      args.insert(args.end(), extra.begin(), extra.end());
-      sim = std::make_unique<SimProcess>(args);
-      port = p;
-      ftpPort = f;
-    }
+    std::vector<std::string> args{"--model", "hf", "--firmware", "v2.1.0", "--storage", storage.Path().string()};
+    args.insert(args.end(), extra.begin(), extra.end());
+    running = StartSimOnFreePorts(args, 120, true);
+    sim = running.sim.get();
+    port = running.port;
+    ftpPort = static_cast<std::uint16_t>(port - 50000 + 2021);
   }
   bool Ready() const {
     return sim && sim->Ready() && sim->FirstLine().find(" ftp " + std::to_string(ftpPort)) != std::string::npos;
