@@ -173,6 +173,16 @@ TEST(SimFtp, UploadsSendTheRebootOnlyWhenWholeAndACancelRemovesThePartialFile) {
   EXPECT_EQ(u.reboots, 2);
   EXPECT_TRUE(fs::exists(u.Home("CleanData")));
   EXPECT_EQ(fs::file_size(u.Home("CleanData")), 0u);
+
+  // A unit whose server is gone: the upload fails, and is never announced nor followed by "Y".
+  ftp.EndJob();
+  u.sim->Stop();
+  for (const auto& r : {ftp.UpdateFirmware(u.local.Path() / "hf.aup", {}), ftp.ClearData()}) {
+    EXPECT_FALSE(r.Ok());
+    EXPECT_FALSE(r.cancelled);
+    EXPECT_TRUE(r.note.empty());
+  }
+  EXPECT_EQ(u.reboots, 2);
 }
 
 TEST(SimFtp, AServerThatDiesMidFileLeavesNoFileNamedComplete) {
