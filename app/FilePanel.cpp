@@ -1,6 +1,7 @@
 #include "FilePanel.h"
 
 #include <QCloseEvent>
+#include <QDockWidget>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QMetaObject>
@@ -8,6 +9,7 @@
 #include <chrono>
 #include <thread>
 
+#include "ConnectionPanel.h"
 #include "files/HyloFTP.h"
 #include "link/Firmware.h"
 
@@ -308,6 +310,7 @@ void FilePanel::UpdateFirmware() {
     Run(QString::fromStdString(package->filename().string()), [this, package = *package](files::InstrumentFiles& fs) {
       const auto r = fs.UpdateFirmware(package, [] { return true; });
       if (!r.cancelled) hylo_.Operator().ShowNotice(r.Ok() ? r.note : r.error);
+      if (r.Ok()) QMetaObject::invokeMethod(this, [this] { ShowConnectionPanel(); });
     });
     return;
   }
@@ -355,7 +358,18 @@ void FilePanel::ClearData() {
   Run("CleanData", [this](files::InstrumentFiles& fs) {
     const auto r = fs.ClearData();
     if (!r.cancelled) hylo_.Operator().ShowNotice(r.Ok() ? r.note : r.error);
+    if (r.Ok()) QMetaObject::invokeMethod(this, [this] { ShowConnectionPanel(); });
   });
+}
+
+// The unit reboots: the operator reconnects from the connection panel.
+void FilePanel::ShowConnectionPanel() {
+  if (!parentWidget()) return;
+  for (auto* dock : parentWidget()->findChildren<QDockWidget*>())
+    if (dock->findChild<ConnectionPanel*>()) {
+      dock->show();
+      dock->raise();
+    }
 }
 
 bool FilePanel::FtpList(const std::string& path) {

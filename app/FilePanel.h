@@ -58,6 +58,7 @@ class FilePanel final : public QWidget {
   QTreeWidgetItem* FtpItem(const std::string& path);
   void FtpRetrieve(const std::vector<std::string>& names);
   void FtpDelete();
+  void ShowConnectionPanel();
   void SetBusy(bool busy);
   void Tell(const std::string& text);
   void Route();
