@@ -159,7 +159,23 @@ bool FtpClient::Quote(const std::string& command, bool honourCancel) {
   return ok;
 }
 
-bool FtpClient::ChangeDir(const std::string& path) { return Quote("CWD " + path); }
+// As a folder URL rather than a quoted CWD: a refused CWD then leaves the control connection
+// in use, where a failed quote command makes libcurl drop it.
+bool FtpClient::ChangeDir(const std::string& path) {
+  if (!curl_ || !FtpSafeText(path)) {
+    error_ = curl_ ? "FTP: refused a path with a line break or NUL" : "FTP: not logged in";
+    return false;
+  }
+  std::string folder = path;
+  while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+  stopped_ = false;
+  CURL* h = curl_->handle;
+  curl_easy_reset(h);
+  curl_easy_setopt(h, CURLOPT_URL, (Url(folder) + (folder == "/" ? "" : "/")).c_str());
+  curl_easy_setopt(h, CURLOPT_FTP_FILEMETHOD, static_cast<long>(CURLFTPMETHOD_SINGLECWD));
+  curl_easy_setopt(h, CURLOPT_NOBODY, 1L);
+  return Perform("CWD");
+}
 
 bool FtpClient::MakeDir(const std::string& path) {
   if (Quote("MKD " + path)) return true;
