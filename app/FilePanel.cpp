@@ -1,6 +1,7 @@
 #include "FilePanel.h"
 
 #include <QCloseEvent>
+#include <QDockWidget>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QMetaObject>
@@ -8,6 +9,8 @@
 #include <chrono>
 #include <thread>
 
+#include "ConnectionPanel.h"
+#include "files/HyloFTP.h"
 #include "link/Firmware.h"
 
 namespace hylo::app {
@@ -72,7 +75,7 @@ FilePanel::FilePanel(Hylo& hylo, QWidget* parent) : QWidget(parent, Qt::Window),
   connect(clear_, &QPushButton::clicked, this, [this] { ClearData(); });
   connect(cancel_, &QPushButton::clicked, this, [this] { CancelAction(); });
 
-  hylo_.FileSys().Files().SetProgress([this](const files::Progress& p) {
+  hylo_.FileSys().SetProgress([this](const files::Progress& p) {
     QMetaObject::invokeMethod(this, [this, p] {
       progress_->setValue(p.percent);
       progressText_->setText(QString::fromStdString(p.name + "  " + p.text));
@@ -83,15 +86,13 @@ FilePanel::FilePanel(Hylo& hylo, QWidget* parent) : QWidget(parent, Qt::Window),
 FilePanel::~FilePanel() {
   hylo_.FileSys().Cancel();
   for (int i = 0; i < 100 && hylo_.FileSys().Busy(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  hylo_.FileSys().Files().SetProgress({});
+  hylo_.FileSys().SetProgress({});
 }
 
 void FilePanel::Route() {
   const DeviceIdentity id = hylo_.Connection().Identity();
   ftp_ = files::UsesFtp(id.modelCode, FirmwareVersion(id.firmwareText).packed);
-  clear_->setEnabled(ftp_);
-  for (auto* b : {retrieve_, delete_, write_, firmware_, config_}) b->setEnabled(!ftp_ && running_ == 0);
-  if (ftp_) Tell("This unit keeps its files behind FTP, which this build does not reach yet.");
+  SetBusy(running_ > 0);
 }
 
 void FilePanel::Open() {
@@ -99,7 +100,15 @@ void FilePanel::Open() {
   Route();
   show();
   raise();
-  if (ftp_) return;
+  if (ftp_) {
+    // The home folder, then the data folder.
+    for (const auto folder : {files::ftp::kHome, files::ftp::kData})
+      if (!FtpList(std::string(folder))) {
+        hylo_.Operator().ShowNotice(files::ftp::kQueueFailed);
+        break;
+      }
+    return;
+  }
   Run("Volumes", [this](files::InstrumentFiles& fs) {
     std::vector<files::RemoteEntry> volumes;
     fs.List("", false, volumes);
@@ -140,7 +149,9 @@ void FilePanel::Fill(QTreeWidgetItem* folder, const std::vector<files::RemoteEnt
 void FilePanel::Tell(const std::string& text) { message_->setText(QString::fromStdString(text)); }
 
 void FilePanel::SetBusy(bool busy) {
-  for (auto* b : {retrieve_, delete_, write_, firmware_, config_}) b->setEnabled(!busy && !ftp_);
+  for (auto* b : {retrieve_, delete_, firmware_}) b->setEnabled(!busy);
+  for (auto* b : {write_, config_}) b->setEnabled(!busy && !ftp_);
+  clear_->setEnabled(!busy && ftp_);
   for (auto* w :
        {static_cast<QWidget*>(progress_), static_cast<QWidget*>(progressText_), static_cast<QWidget*>(cancel_)})
     w->setVisible(busy);
@@ -153,6 +164,11 @@ void FilePanel::SetBusy(bool busy) {
 
 void FilePanel::Run(const QString& title, std::function<void(files::InstrumentFiles&)> job,
                     std::function<void()> done) {
+  RunJob(title, std::move(job), std::move(done));
+}
+
+bool FilePanel::RunJob(const QString& title, std::function<void(files::InstrumentFiles&)> job,
+                       std::function<void()> done) {
   ++running_;
   SetBusy(true);
   progressText_->setText(title);
@@ -165,8 +181,9 @@ void FilePanel::Run(const QString& title, std::function<void(files::InstrumentFi
   });
   if (!posted) {
     if (--running_ == 0) SetBusy(false);
-    hylo_.Operator().ShowNotice("Error: Internal Node error. Please try again.\n");
+    if (!ftp_) hylo_.Operator().ShowNotice("Error: Internal Node error. Please try again.\n");
   }
+  return posted;
 }
 
 std::vector<QTreeWidgetItem*> FilePanel::Chosen() const {
@@ -183,7 +200,14 @@ std::vector<QTreeWidgetItem*> FilePanel::Chosen() const {
 }
 
 void FilePanel::ProcDirEvent(QTreeWidgetItem* item) {
-  if (!item || ftp_) return;
+  if (!item) return;
+  if (ftp_) {
+    if (IsFolder(item))
+      FtpList(PathOf(item).toStdString());
+    else
+      FtpRetrieve({PathOf(item).toStdString()});
+    return;
+  }
   const std::string path = PathOf(item).toStdString();
   if (!IsFolder(item)) {
     const std::filesystem::path local =
@@ -209,6 +233,17 @@ void FilePanel::ProcDirEvent(QTreeWidgetItem* item) {
 }
 
 void FilePanel::RetrieveCallback() {
+  if (ftp_) {
+    std::vector<std::string> names;
+    for (QTreeWidgetItemIterator it(tree_, QTreeWidgetItemIterator::Checked); *it; ++it)
+      names.push_back(PathOf(*it).toStdString());
+    if (names.empty()) {
+      hylo_.Operator().ShowNotice(files::ftp::kNothingChosen);
+      return;
+    }
+    FtpRetrieve(names);
+    return;
+  }
   const auto chosen = Chosen();
   if (chosen.empty()) {
     hylo_.Operator().ShowNotice("Error: No file selected or error retrieving file list");
@@ -232,6 +267,10 @@ void FilePanel::RetrieveCallback() {
 }
 
 void FilePanel::DeleteCallback() {
+  if (ftp_) {
+    FtpDelete();
+    return;
+  }
   const auto chosen = Chosen();
   for (auto* item : chosen) {
     const std::string path = PathOf(item).toStdString();
@@ -263,6 +302,18 @@ void FilePanel::SendWriteComm() {
 }
 
 void FilePanel::UpdateFirmware() {
+  if (ftp_) {
+    if (hylo_.Operator().Confirm("Continue", files::ftp::kConfirmUpdate, {"Yes", "No"}) != 0) return;
+    const auto package =
+        hylo_.Operator().ChooseFile("Select Update File", destination_->text().toStdString(), "*.aup", false);
+    if (!package) return;
+    Run(QString::fromStdString(package->filename().string()), [this, package = *package](files::InstrumentFiles& fs) {
+      const auto r = fs.UpdateFirmware(package, [] { return true; });
+      if (!r.cancelled) hylo_.Operator().ShowNotice(r.Ok() ? r.note : r.error);
+      if (r.Ok()) QMetaObject::invokeMethod(this, [this] { ShowConnectionPanel(); });
+    });
+    return;
+  }
   const auto password = hylo_.Operator().PromptText("Password", "Please Enter your password", "");
   if (!password) return;
   if (!files::FirmwarePasswordOk(password->substr(0, 12))) {
@@ -299,7 +350,112 @@ void FilePanel::UpdateConfig() {
 }
 
 void FilePanel::ClearData() {
-  if (!ftp_) hylo_.Operator().ShowNotice(files::text::kClearOverFtp);
+  if (!ftp_) {
+    hylo_.Operator().ShowNotice(files::text::kClearOverFtp);
+    return;
+  }
+  if (hylo_.Operator().Confirm("Continue", files::ftp::kConfirmClear, {"Yes", "No"}) != 0) return;
+  Run("CleanData", [this](files::InstrumentFiles& fs) {
+    const auto r = fs.ClearData();
+    if (!r.cancelled) hylo_.Operator().ShowNotice(r.Ok() ? r.note : r.error);
+    if (r.Ok()) QMetaObject::invokeMethod(this, [this] { ShowConnectionPanel(); });
+  });
+}
+
+// The unit reboots: the operator reconnects from the connection panel.
+void FilePanel::ShowConnectionPanel() {
+  if (!parentWidget()) return;
+  for (auto* dock : parentWidget()->findChildren<QDockWidget*>())
+    if (dock->findChild<ConnectionPanel*>()) {
+      dock->show();
+      dock->raise();
+    }
+}
+
+bool FilePanel::FtpList(const std::string& path) {
+  return RunJob(QString::fromStdString(path), [this, path](files::InstrumentFiles& fs) {
+    std::vector<files::RemoteEntry> entries;
+    const auto r = fs.List(path, true, entries);
+    if (!r.Ok()) return;  // shown only as an empty folder
+    QMetaObject::invokeMethod(this, [this, path, entries] {
+      QTreeWidgetItem* folder = FtpItem(path);
+      if (!folder) return;
+      Fill(folder, entries);
+      // A checked folder brings its sub-folders in, checked, all the way down.
+      if (folder->checkState(0) != Qt::Checked) return;
+      for (int i = 0; i < folder->childCount(); ++i) {
+        const QTreeWidgetItem* child = folder->child(i);
+        const QString name = child->text(0);
+        if (IsFolder(child) && !name.contains(".wav") && !name.contains(".txt")) FtpList(PathOf(child).toStdString());
+      }
+    });
+  });
+}
+
+// The tree item of an FTP folder, with the folders above it made where missing ("home" is
+// never shown; the walk starts at "Aurisond").
+QTreeWidgetItem* FilePanel::FtpItem(const std::string& path) {
+  QTreeWidgetItem* at = nullptr;
+  std::string sofar;
+  std::size_t from = 0;
+  while (from < path.size()) {
+    const auto slash = path.find('/', from);
+    const std::string part = path.substr(from, slash == std::string::npos ? std::string::npos : slash - from);
+    from = slash == std::string::npos ? path.size() : slash + 1;
+    if (part.empty()) continue;
+    sofar += "/" + part;
+    if (sofar == "/home") continue;
+    if (QTreeWidgetItem* found = ItemFor(QString::fromStdString(sofar))) {
+      at = found;
+      continue;
+    }
+    if (!at && part != "Aurisond") return nullptr;
+    auto* item = at ? new QTreeWidgetItem(at) : new QTreeWidgetItem(tree_);
+    item->setText(0, QString::fromStdString(part));
+    item->setText(1, QString::fromStdString(sofar));
+    item->setData(0, kPathRole, QString::fromStdString(sofar));
+    item->setData(0, kFolderRole, true);
+    item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
+    item->setCheckState(0, at ? at->checkState(0) : Qt::Unchecked);
+    item->setChildIndicatorPolicy(QTreeWidgetItem::ShowIndicator);
+    at = item;
+  }
+  return at;
+}
+
+void FilePanel::FtpRetrieve(const std::vector<std::string>& names) {
+  const std::filesystem::path dest = destination_->text().toStdString();
+  Run("Retrieve", [this, names, dest](files::InstrumentFiles& fs) {
+    auto* ftp = dynamic_cast<files::HyloFTP*>(&fs);
+    if (!ftp) return;
+    const files::DownloadSummary s = ftp->RetrieveNames(names, dest);
+    if (!s.message.empty()) hylo_.Operator().ShowNotice(s.message);
+  });
+}
+
+void FilePanel::FtpDelete() {
+  if (hylo_.Operator().Confirm("Confirm Delete", files::ftp::kConfirmDelete, {"Yes", "No"}) != 0) return;
+  std::vector<std::string> names;
+  for (QTreeWidgetItemIterator it(tree_, QTreeWidgetItemIterator::Checked); *it; ++it) {
+    const std::string path = PathOf(*it).toStdString();
+    if (files::ftp::IsHomeFolder(path)) {
+      hylo_.Operator().ShowNotice(files::ftp::kHomeRefused);
+      return;
+    }
+    const QString name = (*it)->text(0);
+    if (!IsFolder(*it) || name.contains(".wav") || name.contains(".txt")) names.push_back(path);
+  }
+  Run("Delete", [this, names](files::InstrumentFiles& fs) {
+    for (const auto& path : names) {
+      if (fs.Cancelled()) return;
+      const auto r = fs.Delete(path);
+      if (!r.Ok()) {
+        if (!r.cancelled) hylo_.Operator().ShowNotice(r.error);
+        return;
+      }
+      QMetaObject::invokeMethod(this, [this, path] { delete ItemFor(QString::fromStdString(path)); });
+    }
+  });
 }
 
 void FilePanel::CancelAction() {

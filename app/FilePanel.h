@@ -51,6 +51,14 @@ class FilePanel final : public QWidget {
   void Fill(QTreeWidgetItem* folder, const std::vector<files::RemoteEntry>& entries);
   // Runs `job` on FileSysThread with the panel busy; `done` back on the UI thread.
   void Run(const QString& title, std::function<void(files::InstrumentFiles&)> job, std::function<void()> done = {});
+  // The same; false when the job could not be posted.
+  bool RunJob(const QString& title, std::function<void(files::InstrumentFiles&)> job, std::function<void()> done = {});
+  // The FTP branches: list a folder, retrieve named paths, delete the checked files.
+  bool FtpList(const std::string& path);
+  QTreeWidgetItem* FtpItem(const std::string& path);
+  void FtpRetrieve(const std::vector<std::string>& names);
+  void FtpDelete();
+  void ShowConnectionPanel();
   void SetBusy(bool busy);
   void Tell(const std::string& text);
   void Route();

@@ -5,7 +5,9 @@
 #include <nlohmann/json.hpp>
 #include <thread>
 
+#include "files/HyloFTP.h"
 #include "files/HyloFileSystem.h"
+#include "link/CommandLetters.h"
 #include "link/Firmware.h"
 #include "platform/TerminationSignal.h"
 
@@ -27,6 +29,7 @@ int Fail(const std::string& why) {
 int Report(const FilesResult& r, nlohmann::json out) {
   if (r.cancelled) return Fail("cancelled");
   if (!r.Ok()) return Fail(r.error);
+  if (!r.note.empty()) out["message"] = r.note;
   std::cout << out.dump() << std::endl;
   return 0;
 }
@@ -47,7 +50,7 @@ int ListAll(files::InstrumentFiles& fs, const std::string& folder, bool recursiv
   return rc;
 }
 
-int Run(files::InstrumentFiles& fs, const FilesOptions& o) {
+int Run(files::InstrumentFiles& fs, const FilesOptions& o, bool ftp) {
   const auto& a = o.args;
   if (o.action == "list") {
     if (a.size() > 1) return 2;
@@ -71,6 +74,13 @@ int Run(files::InstrumentFiles& fs, const FilesOptions& o) {
       if ((cancelled = s.cancelled)) break;
     }
     if (cancelled) std::cerr << "hylo-cli: cancelled\n";
+    if (ftp && !cancelled) {
+      const std::size_t total = retrieved.size() + failed.size();
+      std::cerr << "hylo-cli: "
+                << (failed.empty() ? std::string(files::ftp::kDownloadDone)
+                                   : files::ftp::DownloadFailed(retrieved.size(), total))
+                << "\n";
+    }
     std::cout << nlohmann::json{{"retrieved", retrieved}, {"failed", failed}, {"bytes", bytes}}.dump() << std::endl;
     return failed.empty() && !cancelled ? 0 : 1;
   }
@@ -94,6 +104,8 @@ int Run(files::InstrumentFiles& fs, const FilesOptions& o) {
   if (o.action == "update") {
     if (a.size() != 1) return 2;
     const std::string package = a[0];
+    // Over FTP the package goes to the update folder and the unit reboots to apply it.
+    if (ftp) return Report(fs.UpdateFirmware(package, [] { return true; }), {{"updated", "firmware"}});
     // A configuration file goes to the unit's configuration; anything else is firmware.
     if (std::filesystem::path(package).extension() == ".cfg")
       return Report(fs.UpdateConfig(package), {{"updated", "config"}, {"message", files::text::kConfigDone}});
@@ -137,11 +149,20 @@ int Files(const FilesOptions& o) {
   }
   const DeviceIdentity id = hylo->Connection().Identity();
   int rc = 1;
-  if (files::UsesFtp(id.modelCode, FirmwareVersion(id.firmwareText).packed)) {
-    std::cerr << "hylo-cli: this unit keeps its files behind FTP, which this build does not reach yet\n";
+  const bool ftp = files::UsesFtp(id.modelCode, FirmwareVersion(id.firmwareText).packed);
+  const auto ftpPort = files::ftp::FtpControlPort(hylo->Connection().PortBase());
+  if (ftp && !ftpPort) {
+    std::cerr << "hylo-cli: the command port gives no FTP control port\n";
   } else {
-    // Unattended: a unit that stops answering ends the command instead of being retried for ever.
-    files::HyloFileSystem fs(hylo->Link().Command(), {.maxReposts = 2});
+    std::unique_ptr<files::InstrumentFiles> transport;
+    if (ftp)
+      transport = std::make_unique<files::HyloFTP>(hylo->Connection().HostAddress(), *ftpPort, [&hylo] {
+        return hylo->Link().Command().Send(cmd::kReboot, {}, false) == 0;
+      });
+    else  // unattended: a unit that stops answering ends the command instead of being retried for ever
+      transport =
+          std::make_unique<files::HyloFileSystem>(hylo->Link().Command(), files::FileSystemOptions{.maxReposts = 2});
+    files::InstrumentFiles& fs = *transport;
     if (platform::StderrIsTerminal())
       fs.SetProgress([](const files::Progress& p) {
         std::cerr << "\r" << p.name << "  " << p.percent << "%  " << p.text << "      " << std::flush;
@@ -156,7 +177,8 @@ int Files(const FilesOptions& o) {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
       }
     });
-    rc = Run(fs, o);
+    rc = Run(fs, o, ftp);
+    fs.EndJob();
     watcher.request_stop();
     watcher.join();
     if (platform::StderrIsTerminal()) std::cerr << "\n";

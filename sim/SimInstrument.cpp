@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <string>
 
+#include "SimFtpServer.h"
 #include "SimSpectrum.h"
 #include "wire/Bytes.h"
 
@@ -163,6 +164,8 @@ SimAction SimInstrument::Handle(const SimFrame& f) {
       break;
     case 'Y':
       a.reboot = true;
+      if (o_.ServesFtp())
+        for (const auto& line : ApplyUploadsOnReboot(o_.storage)) LogCommand(line);
       break;
     case 'Z':
       LogCommand("Z");

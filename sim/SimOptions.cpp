@@ -98,6 +98,15 @@ std::uint32_t ParseFirmwareNumber(std::string_view text) {
 
 std::uint32_t SimOptions::FirmwareNumber() const { return ParseFirmwareNumber(firmware); }
 
+int SimOptions::FtpPort() const {
+  const int p = PortBase() == 0 ? 21 : 2021 + PortBase();
+  return p > 0 && p <= 65535 ? p : 0;
+}
+
+bool SimOptions::ServesFtp() const {
+  return !storage.empty() && !pty && (model == 5 || model == 7) && FirmwareNumber() >= 0x20000;
+}
+
 std::string SimUsage() {
   return "usage: hylo-sim [options]\n"
          "  --model 2|5|7|lf|hf|af     instrument model (default 5, HF; any code 0..255 for link devices)\n"
@@ -160,6 +169,10 @@ std::string SimUsage() {
          "  --fs-corrupt-readback      reads of UPDATE.BIN return its first byte inverted\n"
          "  --pace-line                pty: send replies no faster than the line rate (ten bits a byte)\n"
          "  --fs-busy N                answer the first N file requests busy\n"
+         "  --ftp-fail-list NAME       HF/AF from v2.0.0 with --storage: the first LIST of a path ending in NAME "
+         "fails\n"
+         "  --ftp-hostile-listing      FTP listings also hold names that name no place and sizes of 2^64\n"
+         "  --ftp-stop-after BYTES     the FTP server dies after sending BYTES of a file\n"
          "  --dump-samples N           print the first N waveform counts of the scene, one per line, and exit\n"
          "  --help                     this text\n";
 }
@@ -193,6 +206,10 @@ SimOptionsResult ParseSimOptions(const std::vector<std::string_view>& args) {
     }
     if (a == "--discovery") {
       o.discovery = true;
+      continue;
+    }
+    if (a == "--ftp-hostile-listing") {
+      o.ftpHostileListing = true;
       continue;
     }
     if (a == "--ignore-baud") {
@@ -320,6 +337,13 @@ SimOptionsResult ParseSimOptions(const std::vector<std::string_view>& args) {
     } else if (a == "--storage") {
       o.storage = std::string(v);
       ok = !o.storage.empty();
+    } else if (a == "--ftp-fail-list") {
+      o.ftpFailList = std::string(v);
+      ok = !o.ftpFailList.empty();
+    } else if (a == "--ftp-stop-after") {
+      std::uint64_t n = 0;
+      ok = ParseNumber(v, n);
+      o.ftpStopAfter = n;
     } else if (a == "--fs-busy") {
       ok = ParseNumber(v, o.fsBusy) && o.fsBusy >= 0;
     } else if (a == "--echo-flip") {

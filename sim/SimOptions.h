@@ -102,10 +102,17 @@ struct SimOptions {
   bool fsCorruptReadback = false;  // reads of UPDATE.BIN return its first byte inverted
   bool paceLine = false;           // pty: replies leave no faster than the line rate
   int fsBusy = 0;                  // the first N requests are answered busy
+  // HF/AF from v2.0.0 serve --storage over FTP too (home/Aurisond/...); faults for tests.
+  std::string ftpFailList;                    // the first LIST of a path ending in this fails
+  bool ftpHostileListing = false;             // listings carry names that name no place
+  std::optional<std::uint64_t> ftpStopAfter;  // the server dies after sending this much of a file
   // Instead of playing the instrument: print this many waveform counts of the scene and exit.
   std::uint64_t dumpSamples = 0;
 
   int PortBase() const { return static_cast<int>(port) - 50000; }
+  // The FTP control port: 21 for port base 0, else 2021 + port base; 0 when that is no port.
+  int FtpPort() const;
+  bool ServesFtp() const;
   std::uint32_t FirmwareNumber() const;
 };
 

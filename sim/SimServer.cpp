@@ -10,6 +10,7 @@ namespace hylo::sim {
 SimServer::SimServer(SimOptions options) : options_(std::move(options)), instrument_(options_), limit_(io_) {}
 
 SimServer::~SimServer() {
+  if (ftp_) ftp_->Stop();
   if (streams_) streams_->Stop();
   if (link_) link_->Stop();
   if (pty_) pty_->Stop();
@@ -62,6 +63,11 @@ std::string SimServer::Start() {
     });
     discovery_->Start();
     line << " discovery " << discovery_->Port();
+  }
+  if (options_.ServesFtp()) {
+    ftp_ = std::make_unique<SimFtpServer>(options_);
+    ftp_->Start();
+    line << " ftp " << ftp_->Port();
   }
   line << " model " << options_.model << " unit " << options_.unit << " firmware " << options_.firmware;
   return line.str();

@@ -7,6 +7,7 @@
 
 #include "SimCommandLink.h"
 #include "SimDiscovery.h"
+#include "SimFtpServer.h"
 #include "SimInstrument.h"
 #include "SimOptions.h"
 #include "SimPty.h"
@@ -37,6 +38,7 @@ class SimServer {
   std::unique_ptr<SimPty> pty_;
   std::unique_ptr<SimStreams> streams_;
   std::unique_ptr<SimDiscovery> discovery_;
+  std::unique_ptr<SimFtpServer> ftp_;
   asio::steady_timer limit_;
   std::optional<asio::signal_set> signals_;
 };

@@ -8,6 +8,7 @@
 #include <system_error>
 
 #include "core/Post.h"
+#include "link/Firmware.h"
 #include "platform/Folders.h"
 #include "shell/MainPanel.h"
 
@@ -83,8 +84,12 @@ void Hylo::BuildModules() {
   hooks.closeEpochStream = [this] { epochChannel_->DisconnectEpochChannel(); };
   hooks.endAudio = [this] { dataPath_->Audio().StopAudio(); };
   link_->RegisterWorkers(hooks);
-  fileSys_ = std::make_unique<FileSysThread>(threads_, link_->Command());
-  fileSys_->Files().SetStatusLine([this](const std::string& event) { statusLog_.Append(event); });
+  fileSys_ = std::make_unique<FileSysThread>(threads_, link_->Command(), [this]() -> std::optional<FtpTarget> {
+    const DeviceIdentity id = link_->Connection().Identity();
+    if (!files::UsesFtp(id.modelCode, FirmwareVersion(id.firmwareText).packed)) return std::nullopt;
+    return FtpTarget{link_->Connection().HostAddress(), link_->Connection().PortBase()};
+  });
+  fileSys_->SetStatusLine([this](const std::string& event) { statusLog_.Append(event); });
   threads_.SetWorker(FILE_SYS_THREAD, fileSys_.get());
   hooks.releaseWaiters = [this] {
     fileSys_->Cancel();

@@ -33,6 +33,7 @@ struct FilesResult {
   std::string error;
   bool cancelled = false;
   bool skipped = false;
+  std::string note{};  // what to tell the operator after a success, when there is something
   bool Ok() const { return error.empty() && !cancelled; }
   static FilesResult Fail(std::string why) { return {std::move(why)}; }
 };
@@ -60,6 +61,8 @@ class InstrumentFiles {
   virtual FilesResult UpdateFirmware(const std::filesystem::path& package, const std::function<bool()>& confirm) = 0;
   virtual FilesResult UpdateConfig(const std::filesystem::path& file) = 0;
   virtual FilesResult ClearData() = 0;
+  // The end of one job of the panel or of a command: a transport with a session ends it.
+  virtual void EndJob() {}
 
   void SetProgress(ProgressHook hook) { progress_ = std::move(hook); }
   void SetStatusLine(std::function<void(const std::string&)> hook) { statusLine_ = std::move(hook); }

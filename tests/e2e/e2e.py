@@ -35,10 +35,13 @@ def _free(port, kind):
         s.close()
 
 
-def _free_command_port(rng):
+def _free_command_port(rng, ftp=False):
     for _ in range(200):
-        port = rng.randrange(20000, 45000)
+        # A unit with FTP needs a port base that gives a control port (2021 + base) too.
+        port = rng.randrange(50200, 62000) if ftp else rng.randrange(20000, 45000)
         base = port - 50000
+        if ftp and not _free(2021 + base, socket.SOCK_STREAM):
+            continue
         if _free(port, socket.SOCK_STREAM) and all(
                 _free(base + p, socket.SOCK_STREAM) and _free(base + p, socket.SOCK_DGRAM) for p in DATA_PORT_OFFSETS):
             return port
@@ -48,10 +51,11 @@ def _free_command_port(rng):
 class Sim:
     """hylo-sim on 127.0.0.1 (or a pty), ended by its PID when the block ends."""
 
-    def __init__(self, build, args, pty=False):
+    def __init__(self, build, args, pty=False, ftp=False):
         self.bin = os.path.join(build, "sim", "hylo-sim")
         self.args = list(args)
         self.pty = pty
+        self.ftp = ftp
         self.proc = None
         self.port = None
         self.device = None
@@ -59,7 +63,7 @@ class Sim:
     def __enter__(self):
         rng = random.Random(os.getpid())
         for _ in range(5):
-            extra = ["--pty"] if self.pty else ["--port", str(_free_command_port(rng))]
+            extra = ["--pty"] if self.pty else ["--port", str(_free_command_port(rng, self.ftp))]
             self.proc = subprocess.Popen([self.bin, *self.args, *extra, "--seconds", "120"], stdout=subprocess.PIPE,
                                          stderr=subprocess.PIPE, text=True)
             line = self.proc.stdout.readline()

@@ -43,3 +43,48 @@ TEST(FilePanelGui, ListsTheVolumesAndRetrievesACheckedFolder) {
     hylo.MainExit();
   }
 }
+
+TEST(FilePanelGui, AnHfUnitFromV2ShowsItsFtpFoldersAndRetrievesACheckedFile) {
+  test::TempDir storage, dest;
+  const std::string content(9000, 'w');
+  std::filesystem::create_directories(storage.Path() / "home/Aurisond/Data/2026");
+  test::WriteFile(storage.Path() / "home/Aurisond/Data/a.wav", content);
+  test::WriteFile(storage.Path() / "home/Aurisond/Data/2026/b.wav", "b");
+  auto sim = test::StartSimOnFreePorts({"--model", "hf", "--firmware", "v2.1.0", "--storage", storage.Path().string()},
+                                       60, true);
+  ASSERT_TRUE(sim.Ready()) << sim.Line();
+  test::GuiContext gui;
+  Hylo& hylo = gui.Started();
+  ASSERT_TRUE(HyloSession(hylo).Connect(TcpTarget{"127.0.0.1", sim.port}).Ok());
+  {
+    app::MainWindow window(hylo);
+    test::MenuAction(window, "Instrument Files")->trigger();
+    auto* panel = window.findChild<app::FilePanel*>();
+    ASSERT_NE(panel, nullptr);
+    QTreeWidget* tree = panel->Tree();
+    // The home folder, then its Data folder with the files, "home" itself never shown.
+    QTreeWidgetItem* data = nullptr;
+    const bool listed = test::PumpUntil(
+        [&] {
+          if (panel->Busy() || tree->topLevelItemCount() != 1) return false;
+          for (int i = 0; i < tree->topLevelItem(0)->childCount(); ++i)
+            if (tree->topLevelItem(0)->child(i)->text(0) == "Data") data = tree->topLevelItem(0)->child(i);
+          return data && data->childCount() == 2;
+        },
+        20000);
+    for (QTreeWidgetItemIterator it(tree); !listed && *it; ++it)
+      ADD_FAILURE() << "in the tree: " << (*it)->text(1).toStdString();
+    ASSERT_TRUE(listed);
+    EXPECT_EQ(tree->topLevelItem(0)->text(0), "Aurisond");
+    EXPECT_EQ(data->child(0)->text(0), "2026");
+    QTreeWidgetItem* file = data->child(1);
+    EXPECT_EQ(file->text(0), "a.wav");
+    file->setCheckState(0, Qt::Checked);
+    panel->Destination()->setText(QString::fromStdString(dest.Path().string()));
+    panel->RetrieveButton()->click();
+    ASSERT_TRUE(test::PumpUntil([&] { return !panel->Busy(); }, 20000));
+    EXPECT_EQ(test::ReadFile(dest.Path() / "a.wav"), content);
+    EXPECT_FALSE(std::filesystem::exists(dest.Path() / "2026")) << "only the checked file";
+    hylo.MainExit();
+  }
+}

@@ -160,6 +160,21 @@ inline std::uint16_t FreeCommandPort() {
   return 0;
 }
 
+// A command port for a unit with FTP: its port base gives a control port (2021 + base) that is
+// free too, as are its data ports (0 when none was found).
+inline std::uint16_t FreeFtpCommandPort() {
+  std::mt19937 rng(static_cast<unsigned>(getpid()) * 31u + static_cast<unsigned>(time(nullptr)));
+  for (int i = 0; i < 200; ++i) {
+    const auto p = static_cast<std::uint16_t>(50200 + rng() % 12000);
+    bool ok = PortFree(p, SOCK_STREAM) && PortFree(static_cast<std::uint16_t>(p - 50000 + 2021), SOCK_STREAM);
+    for (int d = 1676; ok && d <= 1681; ++d)
+      ok = PortFree(static_cast<std::uint16_t>(p + d), SOCK_STREAM) &&
+           PortFree(static_cast<std::uint16_t>(p + d), SOCK_DGRAM);
+    if (ok) return p;
+  }
+  return 0;
+}
+
 // A free loopback port for a simulator or a peer (0 when none was found).
 inline int FreeLoopbackPort() { return FreeCommandPort(); }
 
@@ -173,10 +188,11 @@ struct RunningSim {
 
 // Starts the simulator on a command port whose data ports are free, with a run-time limit so a
 // forgotten child ends by itself; tries a few ports when one is taken meanwhile.
-inline RunningSim StartSimOnFreePorts(const std::vector<std::string>& extra, int seconds = 120) {
+// `ftp`: an HF/AF unit from v2.0.0 with storage, whose FTP control port must be free as well.
+inline RunningSim StartSimOnFreePorts(const std::vector<std::string>& extra, int seconds = 120, bool ftp = false) {
   RunningSim r;
   for (int attempt = 0; attempt < 5 && !r.Ready(); ++attempt) {
-    r.port = FreeCommandPort();
+    r.port = ftp ? FreeFtpCommandPort() : FreeCommandPort();
     std::vector<std::string> args = {"--port", std::to_string(r.port), "--seconds", std::to_string(seconds)};
     args.insert(args.end(), extra.begin(), extra.end());
     r.sim = std::make_unique<SimProcess>(args);
