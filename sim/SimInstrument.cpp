@@ -119,6 +119,7 @@ SimAction SimInstrument::Handle(const SimFrame& f) {
       break;
     }
     case 'E':
+      LogCommand("E");
       reply('E', identity_.Reply());
       break;
     case 'F': {
@@ -159,9 +160,11 @@ SimAction SimInstrument::Handle(const SimFrame& f) {
       reply('U', {0});
       break;
     case 'V':
+      LogCommand("V");
       reply('V', {0});
       break;
     case 'Y':
+      LogCommand("Y");
       a.reboot = true;
       break;
     case 'Z':
