@@ -50,7 +50,7 @@ namespace {
 
 constexpr int kLeftAxis = 62;
 constexpr int kBottomAxis = 20;
-constexpr int kTitle = 18;
+constexpr int kTitle = 24;
 constexpr int kScaleArea = 84;
 
 // The top of the frequency axis: all 512 rows of the image, 0 when no spectrum has come.
@@ -132,8 +132,9 @@ void SpectrogramWidget::paintEvent(QPaintEvent*) {
     p.drawText(QPointF(scale.right() + 3, y + 4), QString::number(reference + span * k / 4));
   }
   if (view_) {
-    p.drawText(QPointF(scale.left(), gram.bottom() + 4 + metrics.ascent()), QString::fromStdString(view_->unitText));
-    p.drawText(QPointF(6, 13), "Spectrogram   " + QString::fromStdString(view_->unitText));
+    const QString unit = QString::fromStdString(view_->unitText);
+    p.drawText(QPointF(std::max(scale.left() - 20, width() - metrics.horizontalAdvance(unit) - 2), 13), unit);
+    p.drawText(QPointF(6, 13), "Spectrogram");
   }
   if (!readout_.isEmpty()) {
     const QString text = readout_;
