@@ -66,9 +66,10 @@ QRect SpectrogramWidget::PlotRect() const {
 QString SpectrogramWidget::ReadoutAt(QPoint point) const {
   const QRect plot = PlotRect();
   if (!view_ || !plot.contains(point) || view_->image.size() < std::size_t{512} * kSpectrogramColumns) return {};
-  const int column =
-      std::clamp((point.x() - plot.left()) * kSpectrogramColumns / plot.width(), 0, kSpectrogramColumns - 1);
-  const int row = std::clamp((point.y() - plot.top()) * 512 / plot.height(), 0, 511);
+  // The image column and row drawn at this pixel, sampled at the pixel's centre.
+  const int column = std::clamp(static_cast<int>((point.x() - plot.left() + 0.5) * kSpectrogramColumns / plot.width()),
+                                0, kSpectrogramColumns - 1);
+  const int row = std::clamp(static_cast<int>((point.y() - plot.top() + 0.5) * 512 / plot.height()), 0, 511);
   const int bin = 511 - row;
   const double binHz = TopHz(view_.get()) / 512;
   const double seconds =

@@ -52,7 +52,10 @@ TEST(PlotReadoutGui, PointerOnTheToneReadsItsFrequency) {
   hylo.Groups().display.bottomDisplay = app::kDisplaySpectrum;
   ASSERT_TRUE(HyloSession(hylo).Connect(TcpTarget{"127.0.0.1", sim.port}).Ok());
   app::MainWindow window(hylo);
-  window.resize(1200, 900);
+  // Tall enough that the spectrogram has a pixel row for every bin: the readout can then
+  // name the tone's own bin.
+  window.resize(1200, 1900);
+  window.TopDisplay()->setMinimumHeight(1100);
   window.show();
   hylo.RecordUiThread();
   window.StartButton()->click();
@@ -61,6 +64,7 @@ TEST(PlotReadoutGui, PointerOnTheToneReadsItsFrequency) {
   test::PumpUntil([] { return false; }, 300);  // one more refresh draws the newest columns
 
   const QRect plot = gram->PlotRect();
+  ASSERT_GE(plot.height(), 512);
   const int row = BrightestRow(gram->grab().toImage(), plot);
   const QPoint at(plot.right() - 3, row);
   QMouseEvent move(QEvent::MouseMove, QPointF(at), gram->mapToGlobal(QPointF(at)), Qt::NoButton, Qt::NoButton,
