@@ -53,11 +53,9 @@ def main(build):
               "hylo-cli --version: " + version.stdout + version.stderr)
         # Without a display: --help and --version never open one.
         bare = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM")}
-        help_text = run([os.path.join(bin_dir, "hylo"), "--help"], env=bare)
-        check(help_text.returncode == 0 and help_text.stdout.startswith("usage: hylo"),
-              "hylo --help: " + help_text.stdout[:80] + help_text.stderr)
-        app_version = run([os.path.join(bin_dir, "hylo"), "--version"], env=bare)
-        check(app_version.stdout.strip() == "hylo 4.4.0", "hylo --version: " + app_version.stdout)
+        for args, expected in ((["--help"], "usage: hylo"), (["--version"], "hylo 4.4.0")):
+            out = run([os.path.join(bin_dir, "hylo")] + args, env=bare)
+            check(out.returncode == 0 and out.stdout.startswith(expected), f"hylo {args[0]}: {out.stdout[:60]}")
         validate = shutil.which("desktop-file-validate")
         if validate:
             result = run([validate, os.path.join(root, "usr/share/applications/hylo.desktop")])

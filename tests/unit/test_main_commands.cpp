@@ -1,27 +1,15 @@
 #include <gtest/gtest.h>
 
+#include <array>
 #include <ctime>
+#include <utility>
 
 #include "context/Hylo.h"
 #include "context/MainCommands.h"
-#include "link/DeviceIdentity.h"
 #include "shell/ScriptedOperator.h"
 #include "support/TestOptions.h"
 
 using namespace hylo;
-
-TEST(MainCommands, UnitLineWithAndWithoutRelease) {
-  DeviceIdentity id;
-  id.modelCode = 3;
-  EXPECT_EQ(DescribeUnit(id), "Aurisond not found. Data not valid");
-  id.modelCode = 7;
-  id.unitNumber = 12;
-  id.unitStatus = 1;
-  id.firmwareText = "v1.9.4";
-  EXPECT_EQ(DescribeUnit(id), "Aurisond AF # 12 Waiting For Data   Firmware v1.9.4");
-  id.releaseText = "3.0.1";
-  EXPECT_EQ(DescribeUnit(id), "Aurisond AF # 12 Waiting For Data   Firmware R3.0.1");
-}
 
 TEST(MainCommands, ScreenshotNameIsZeroPadded) {
   std::tm t{};
@@ -61,27 +49,20 @@ TEST(MainCommands, DataAccessByModelAndFirmware) {
 }
 
 TEST(MainCommands, EnablingTable) {
-  const ControlState none{};
-  const ControlState hfEth{true, true, 5, Firmware(2, 1, 0)};
-  const ControlState lfSerial{true, false, 2, Firmware(1, 2, 0)};
-  const ControlState unknownUnit{true, true, 0, Firmware()};
-  struct Case {
-    MainControl control;
-    bool none, hfEth, lfSerial, unknownUnit;
+  // No link; HF on Ethernet; LF on serial; a link whose unit is not known.
+  const ControlState states[] = {
+      {}, {true, true, 5, Firmware(2, 1, 0)}, {true, false, 2, Firmware(1, 2, 0)}, {true, true, 0, Firmware()}};
+  const std::pair<MainControl, std::array<bool, 4>> cases[] = {
+      {MainControl::kEnquireStatus, {true, true, true, true}},
+      {MainControl::kReset, {false, true, true, false}},
+      {MainControl::kStandby, {false, true, true, false}},
+      {MainControl::kResetPassword, {false, true, true, false}},
+      {MainControl::kWebServer, {false, true, false, false}},
+      {MainControl::kDataAccess, {false, true, true, false}},
   };
-  const Case cases[] = {
-      {MainControl::kEnquireStatus, true, true, true, true}, {MainControl::kReset, false, true, true, false},
-      {MainControl::kStandby, false, true, true, false},     {MainControl::kResetPassword, false, true, true, false},
-      {MainControl::kWebServer, false, true, false, false},  {MainControl::kDataAccess, false, true, true, false},
-  };
-  for (const Case& c : cases) {
-    const int i = static_cast<int>(c.control);
-    EXPECT_EQ(ControlEnabled(c.control, none), c.none) << i;
-    EXPECT_EQ(ControlEnabled(c.control, hfEth), c.hfEth) << i;
-    EXPECT_EQ(ControlEnabled(c.control, lfSerial), c.lfSerial) << i;
-    EXPECT_EQ(ControlEnabled(c.control, unknownUnit), c.unknownUnit) << i;
-  }
-  EXPECT_EQ(AllMainControls().size(), 9U);
+  for (const auto& [control, expected] : cases)
+    for (std::size_t i = 0; i < 4; ++i)
+      EXPECT_EQ(ControlEnabled(control, states[i]), expected[i]) << static_cast<int>(control) << " in state " << i;
 }
 
 TEST(MainCommands, WithoutLinkNothingIsSentAndTheOperatorIsTold) {
