@@ -180,6 +180,30 @@ void MainWindow::BuildMenus() {
                          "actionWebServer", "actionDataAccess", "actionScreenshot", "actionAutoScreenshots"})
     bar->addAction(Action(id));
 
+  // The window's own controls explain themselves too (indicators keep the tooltips their models set).
+  const std::pair<const char*, const char*> tips[] = {
+      {"startScanning", "Start the live data (F9)"},
+      {"pauseScanning", "Pause or resume the live data (F10)"},
+      {"stopScanning", "Stop the live data (F11)"},
+      {"exitButton", "Stop scanning, save the settings and leave (Ctrl+Q)"},
+      {"horizSpan", "Time shown across the spectrogram"},
+      {"referenceLevel", "Level at the bottom of the spectrogram's colour scale and the spectrum graph"},
+      {"referenceUnit", "Unit of the spectrum and spectrogram levels"},
+      {"colourMap", "Range of levels the spectrogram's colours span"},
+      {"peakMode", "Show the peak (on) or the mean (off) of the spectra a column holds"},
+      {"lineFilter", "Hide the bins below 10 Hz and around multiples of 60 Hz"},
+      {"spectrumAutoscale", "Fit the spectrum graph's level axis to the newest spectrum"},
+      {"traceAxis", "Amplitude range of the time series"},
+      {"loadNoiseCompare", "Load a comparison curve (*.csv) for the spectrum graph"},
+      {"resetCharts", "Clear the displays (Ctrl+R)"},
+      {"unitLine", "The connected unit, its status and firmware"},
+      {"linkIndicator", "Lit while a link to a unit is in use"},
+      {"statusField", "What Hylo and the unit did, newest last"},
+      {"messageLine", "The unit's latest message"},
+  };
+  for (const auto& [id, tip] : tips)
+    if (auto* widget = findChild<QWidget*>(id)) widget->setToolTip(tip);
+
   autoShot_.setObjectName("autoScreenshotTimer");
   connect(&autoShot_, &QTimer::timeout, this, [this] {
     if (!hylo_.Exiting()) TakeScreenshot();

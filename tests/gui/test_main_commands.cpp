@@ -67,6 +67,8 @@ TEST(MainCommandsGui, EveryCommandReachesTheSimulator) {
     EXPECT_TRUE(window.Action(id)->isEnabled()) << id;
     EXPECT_FALSE(window.Action(id)->toolTip().isEmpty()) << id;
   }
+  for (const char* id : {"startScanning", "stopScanning", "exitButton", "horizSpan", "colourMap"})
+    EXPECT_FALSE(window.findChild<QWidget*>(id)->toolTip().isEmpty()) << id;
   QStringList menus;
   for (QAction* a : window.menuBar()->actions()) menus << a->text();
   EXPECT_EQ(menus.join(" "), "&File &Instrument &Scan &Replay &Logging &Triggers &Panels &Help");
