@@ -414,7 +414,8 @@ int Hylo::SaveSession() {
   }
   // Changes still waiting in an open setup panel belong in the session.
   if (programSettings_->PanelOpen()) programSettings_->ApplyProgramSettings();
-  if (jobSetup_->PanelOpen() && Connection().ConnectionType() != LINK_NONE) jobSetup_->ApplySetupCallback();
+  if (jobSetup_->PanelOpen() && !jobSetup_->Busy() && Connection().ConnectionType() != LINK_NONE)
+    jobSetup_->ApplySetupCallback();
   const auto chosen = operator_.ChooseFile("Save Session File", sessionPath_, "*.ini", true);
   if (!chosen) return 0;
   sessionPath_ = *chosen;
