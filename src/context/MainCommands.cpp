@@ -51,8 +51,8 @@ std::string WebServerUrl(std::string_view address, int portBase) {
   return "http://" + std::string(address) + ":" + std::to_string(WebServerPort(portBase));
 }
 
-DataAccess ChooseDataAccess(int modelCode, Firmware firmware, std::string_view address, int portBase) {
-  if (!EthernetModel(modelCode)) return {DataAccessKind::kSerialFiles, {}};
+DataAccess ChooseDataAccess(int modelCode, Firmware firmware, std::string_view address, int portBase, bool ethernet) {
+  if (!EthernetModel(modelCode) || !ethernet) return {DataAccessKind::kSerialFiles, {}};
   if (firmware >= Firmware(2, 0, 0)) return {DataAccessKind::kFtpFiles, {}};
   const char* page = firmware >= Firmware(1, 8, 0) ? "/data/retrieve.html" : "/data/";
   return {DataAccessKind::kWebPage, WebServerUrl(address, portBase) + page};
@@ -129,8 +129,8 @@ int MainCommands::OpenWebServer() {
 
 int MainCommands::OpenDataAccess() {
   const ControlState s = State();
-  const DataAccess access =
-      ChooseDataAccess(s.modelCode, s.firmware, hylo_.Connection().HostAddress(), hylo_.Connection().PortBase());
+  const DataAccess access = ChooseDataAccess(s.modelCode, s.firmware, hylo_.Connection().HostAddress(),
+                                             hylo_.Connection().PortBase(), s.ethernet);
   if (access.kind == DataAccessKind::kWebPage) {
     if (hooks_.openUrl) hooks_.openUrl(access.url);
   } else if (hooks_.openFiles) {

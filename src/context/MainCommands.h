@@ -29,9 +29,11 @@ struct DataAccess {
   std::string url;  // the page to open for kWebPage
   friend bool operator==(const DataAccess&, const DataAccess&) = default;
 };
-// How the unit's stored data are reached: the file panel over the serial link, over FTP
-// (Ethernet models from 2.0.0) or the unit's own data pages.
-DataAccess ChooseDataAccess(int modelCode, Firmware firmware, std::string_view address, int portBase);
+// How the unit's stored data are reached: the file panel over the command link, over FTP
+// (Ethernet models from 2.0.0) or the unit's own data pages. FTP and web pages need the unit
+// on Ethernet; over a serial link the file panel uses the command link whatever the model.
+DataAccess ChooseDataAccess(int modelCode, Firmware firmware, std::string_view address, int portBase,
+                            bool ethernet = true);
 
 inline constexpr std::string_view kResetQuestion =
     "This resets the connected hydrophone, ensure external power remains connected.\nAre you sure you wish to "

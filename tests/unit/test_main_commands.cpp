@@ -40,6 +40,8 @@ TEST(MainCommands, DataAccessByModelAndFirmware) {
       {2, Firmware(2, 1, 0), 0, {DataAccessKind::kSerialFiles, ""}},
       {0, Firmware(), 0, {DataAccessKind::kSerialFiles, ""}},
   };
+  // An HF unit on a serial link has neither web pages nor FTP to offer.
+  EXPECT_EQ(ChooseDataAccess(5, Firmware(1, 8, 0), "255.255.255.255", 0, false).kind, DataAccessKind::kSerialFiles);
   for (const Case& c : cases) {
     EXPECT_EQ(ChooseDataAccess(c.model, c.firmware, "10.0.0.5", c.portBase), c.expected)
         << "model " << c.model << " firmware " << c.firmware.Text();
