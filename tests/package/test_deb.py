@@ -44,6 +44,10 @@ def main(build):
         check("Package: hylo" in fields and "Version: 4.4.0" in fields, "name and version\n" + fields)
         check("libqt6widgets6" in fields, "the Qt libraries are dependencies")
 
+        # What apt would do to put it on this machine: every dependency resolvable.
+        if shutil.which("apt-get"):
+            plan = run(["apt-get", "-s", "-q", "install", os.path.abspath(deb)])
+            check(plan.returncode == 0 and "Inst hylo " in plan.stdout, "apt can install it\n" + plan.stdout[-400:] + plan.stderr[-400:])
         root = os.path.join(tmp, "root")
         check(run(["dpkg-deb", "-x", deb, root]).returncode == 0, "unpacks into a root")
         bin_dir = os.path.join(root, "usr", "bin")
