@@ -128,26 +128,14 @@ MainWindow::MainWindow(Hylo& hylo, QWidget* parent) : QMainWindow(parent), hylo_
   layout->addWidget(exitButton_, 0, Qt::AlignRight);
   connect(exitButton_, &QPushButton::clicked, this, [this] {
     refresh_.stop();
+    autoShot_.stop();
     hylo_.MainExit();
   });
 
   setCentralWidget(central);
   resize(1200, 900);
 
-  auto* setupMenu = menuBar()->addMenu("Setup");
-  setupMenu->addAction("Instrument Setup", this, [this] {
-    if (!setupPanel_) setupPanel_ = new SetupPanel(hylo_, this);
-    setupPanel_->Open();
-  });
-  setupMenu->addAction("Hylo Settings", this, [this] {
-    if (!settingsPanel_) settingsPanel_ = new SettingsPanel(hylo_, this);
-    settingsPanel_->Open();
-  });
-  auto* panelsMenu = menuBar()->addMenu("Panels");
-  panelsMenu->addAction("Status", this, [this] { OpenStatusPanel(); });
-  panelsMenu->addAction("Accelerometer/Magnetometer", this, [this] { OpenTiltMagPanel(); });
-  panelsMenu->addAction("Epoch Messages", this, [this] { OpenEpochWindow(); });
-  panelsMenu->addAction("Instrument Files", this, [this] { OpenFilePanel(); });
+  BuildMenus();
 
   binding_ = std::make_unique<PanelBinding>(hylo_.MainPanel(), this, [this](const std::string& id) { Render(id); });
   for (const char* id :
@@ -235,6 +223,7 @@ void MainWindow::RefreshTicker() {
   }
   if (orientationPanel_ && orientationPanel_->isVisible()) orientationPanel_->Pull();
   ShowSyncIndicator();
+  UpdateCommandEnabling();
 }
 
 void MainWindow::ShowSyncIndicator() {
@@ -486,6 +475,7 @@ void MainWindow::Render(const std::string& id) {
 
 void MainWindow::closeEvent(QCloseEvent* event) {
   refresh_.stop();
+  autoShot_.stop();
   hylo_.MainExit();
   event->accept();
 }

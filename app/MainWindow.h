@@ -1,15 +1,18 @@
 #pragma once
 // The main window: arranges the panels; closing it runs the same shutdown as the exit control.
+#include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
 #include <QMainWindow>
+#include <QMenu>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTimer>
 #include <array>
+#include <functional>
 #include <map>
 #include <memory>
 
@@ -25,6 +28,7 @@
 #include "StatusPanel.h"
 #include "TimeSeriesWidget.h"
 #include "context/Hylo.h"
+#include "context/MainCommands.h"
 
 namespace hylo::app {
 
@@ -70,6 +74,19 @@ class MainWindow final : public QMainWindow {
   // Asks for a "*.csv" comparison curve for the spectrum graph.
   void LoadNoiseCompare();
 
+  // The instrument commands, screenshots and sessions of the menus (MainWindowMenus.cpp).
+  MainCommands& Commands() { return *commands_; }
+  // The menu or toolbar action with this object name, or null.
+  QAction* Action(const QString& objectName) const;
+  // Saves the window as a PNG in the screenshot folder; the file, or empty when it failed.
+  QString TakeScreenshot();
+  void SetAutoScreenshots(bool on);
+  bool AutoScreenshotsOn() const { return autoShot_.isActive(); }
+  // Where web pages go (the desktop's browser unless a test replaces it).
+  void SetUrlOpener(std::function<void(const QString&)> open) { openUrl_ = std::move(open); }
+  // Dims the unit commands by the table in MainCommands.
+  void UpdateCommandEnabling();
+
  protected:
   void closeEvent(QCloseEvent* event) override;
 
@@ -81,6 +98,10 @@ class MainWindow final : public QMainWindow {
   void ApplyHorizontalSpanTexts(double columnSeconds);
   bool AcceptDisplayType(int type);
   void ShowSyncIndicator();
+  void BuildMenus();
+  void BuildPanelsMenu(QMenu* menu);
+  QAction* AddAction(QMenu* menu, const QString& text, const char* id, const QKeySequence& keys, const QString& tip,
+                     std::function<void()> run);
 
   Hylo& hylo_;
   ReplayPanel* replayPanel_ = nullptr;
@@ -121,6 +142,11 @@ class MainWindow final : public QMainWindow {
   std::unique_ptr<PanelBinding> statusBinding_;
   SetupPanel* setupPanel_ = nullptr;
   SettingsPanel* settingsPanel_ = nullptr;
+  std::unique_ptr<MainCommands> commands_;
+  std::map<MainControl, QAction*> commandActions_;
+  QAction* autoShotAction_ = nullptr;
+  QTimer autoShot_;
+  std::function<void(const QString&)> openUrl_;
 };
 
 }  // namespace hylo::app

@@ -21,7 +21,10 @@ void QtOperator::ShowNotice(std::string_view text) {
     dropped_.fetch_add(1);
     return;
   }
-  QString copy = Q(text.substr(0, kNoticeLimit));
+  // At most 3999 bytes, cut before a character rather than through one.
+  std::size_t cut = std::min(text.size(), kNoticeLimit);
+  while (cut > 0 && cut < text.size() && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
+  QString copy = Q(text.substr(0, cut));
   QMetaObject::invokeMethod(
       this, [this, copy = std::move(copy)] { Enqueue(copy); }, Qt::QueuedConnection);
 }

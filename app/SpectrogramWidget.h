@@ -21,9 +21,17 @@ class SpectrogramWidget final : public QWidget {
   const SpectrogramView* View() const { return view_.get(); }
   // The image as last drawn: 800 columns wide, 512 bins high, low frequencies at the bottom.
   const QImage& Image() const { return image_; }
+  // Where the image is drawn inside the widget, between the axes.
+  QRect PlotRect() const;
+  // Frequency, time and level under a point of the plot ("" outside it or without data).
+  QString ReadoutAt(QPoint point) const;
+  // The readout for the pointer's last position.
+  const QString& Readout() const { return readout_; }
 
  protected:
   void paintEvent(QPaintEvent* event) override;
+  void mouseMoveEvent(QMouseEvent* event) override;
+  void leaveEvent(QEvent* event) override;
 
  private:
   void Convert();
@@ -32,6 +40,8 @@ class SpectrogramWidget final : public QWidget {
   std::array<QRgb, 256> lut_{};
   int lutSpan_ = -1;
   bool dirty_ = false;
+  QString readout_;
+  QPoint pointer_{-1, -1};
 };
 
 }  // namespace hylo::app

@@ -1,14 +1,49 @@
 #include "SpectrumWidget.h"
 
+#include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
 #include <algorithm>
+#include <cmath>
+
+#include "display/AxisTicks.h"
 
 namespace hylo::app {
 
 SpectrumWidget::SpectrumWidget(QWidget* parent) : QWidget(parent) {
   setMinimumSize(320, 160);
   setObjectName("spectrum");
+  setMouseTracking(true);
+}
+
+QRect SpectrumWidget::PlotRect() const {
+  return QRect(QPoint(62, 20), QPoint(width() - 10, height() - 22)).normalized();
+}
+
+QString SpectrumWidget::ReadoutAt(QPoint point) const {
+  const QRect plot = PlotRect();
+  if (!view_ || view_->traces.empty() || !plot.contains(point)) return {};
+  const SpectrumTrace& newest = view_->traces.back();
+  if (newest.levels.size() < 2) return {};
+  const double at = static_cast<double>(point.x() - plot.left()) / std::max(plot.width(), 1);
+  const auto i = static_cast<std::size_t>(std::clamp<long>(
+      std::lround(at * static_cast<double>(newest.levels.size() - 1)), 0, static_cast<long>(newest.levels.size() - 1)));
+  return QString::fromStdString(FormatFrequency(static_cast<double>(i) * newest.binWidthHz)) +
+         QString("   %1 %2")
+             .arg(view_->displayReference + newest.levels[i], 0, 'f', 0)
+             .arg(QString::fromStdString(view_->unitText));
+}
+
+void SpectrumWidget::mouseMoveEvent(QMouseEvent* event) {
+  pointer_ = event->position().toPoint();
+  readout_ = ReadoutAt(pointer_);
+  update();
+}
+
+void SpectrumWidget::leaveEvent(QEvent*) {
+  pointer_ = {-1, -1};
+  readout_.clear();
+  update();
 }
 
 const SpectrogramView& SpectrumWidget::View() const {
@@ -35,7 +70,7 @@ void SpectrumWidget::SetTriggers(const TriggerList& list, int unit, double sensi
 void SpectrumWidget::paintEvent(QPaintEvent*) {
   QPainter p(this);
   p.fillRect(rect(), Qt::black);
-  const QRectF graph = QRectF(rect()).adjusted(40, 20, -8, -18);
+  const QRectF graph = QRectF(PlotRect());
   p.setPen(QColor(60, 60, 60));
   p.drawRect(graph);
   const SpectrogramView& v = View();
@@ -100,16 +135,39 @@ void SpectrumWidget::paintEvent(QPaintEvent*) {
       p.drawRect(QRectF(QPointF(x0, y(b.top)), QPointF(x1, y(b.bottom))).normalized());
     }
   }
-  p.setPen(Qt::white);
-  p.drawText(QPointF(2, graph.top() + 10), QString::number(v.displayReference + high, 'f', 0));
-  p.drawText(QPointF(2, graph.bottom()), QString::number(v.displayReference + low, 'f', 0));
+  // Level up the left side in the display unit, frequency along the bottom, with a grid.
+  const QFontMetrics metrics(p.font());
+  for (const AxisTick& t : NiceTicks(v.displayReference + low, v.displayReference + high,
+                                     std::max(static_cast<int>(graph.height() / 35), 2))) {
+    const double y = graph.bottom() - (t.value - v.displayReference - low) / (high - low) * graph.height();
+    p.setPen(QColor(45, 45, 45));
+    p.drawLine(QPointF(graph.left(), y), QPointF(graph.right(), y));
+    p.setPen(Qt::white);
+    const QString label = QString::fromStdString(t.label);
+    p.drawText(QPointF(graph.left() - 6 - metrics.horizontalAdvance(label), y + metrics.ascent() / 2.0), label);
+  }
   if (count) {
     const auto& newest = v.traces.back();
-    const double top = newest.binWidthHz * static_cast<double>(newest.levels.size());
-    p.drawText(QPointF(graph.left(), height() - 4), "0 Hz");
-    p.drawText(QPointF(graph.right() - 70, height() - 4), QString("%1 kHz").arg(top / 1000.0, 0, 'f', 1));
+    const double top = newest.binWidthHz * static_cast<double>(newest.levels.size() - 1);
+    for (const AxisTick& t : FrequencyTicks(0, top, std::max(static_cast<int>(graph.width() / 90), 2))) {
+      const double x = graph.left() + t.value / top * graph.width();
+      p.setPen(QColor(45, 45, 45));
+      p.drawLine(QPointF(x, graph.top()), QPointF(x, graph.bottom()));
+      p.setPen(Qt::white);
+      const QString label = QString::fromStdString(t.label);
+      const double w = metrics.horizontalAdvance(label);
+      p.drawText(QPointF(std::clamp(x - w / 2, 0.0, width() - w), graph.bottom() + 4 + metrics.ascent()), label);
+    }
   }
-  p.drawText(QPointF(8, 14), QString::fromStdString(v.unitText) + (autoscale_ ? "   Auto" : ""));
+  p.setPen(Qt::white);
+  p.drawText(QPointF(8, 14), "Spectrum   " + QString::fromStdString(v.unitText) + (autoscale_ ? "   Auto" : ""));
+  if (pointer_.x() >= 0) readout_ = ReadoutAt(pointer_);
+  if (!readout_.isEmpty()) {
+    const int w = metrics.horizontalAdvance(readout_) + 6;
+    const QRect box(static_cast<int>(graph.right()) - w, 2, w, 16);
+    p.fillRect(box, QColor(0, 0, 0, 180));
+    p.drawText(box, Qt::AlignCenter, readout_);
+  }
 }
 
 }  // namespace hylo::app

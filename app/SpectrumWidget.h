@@ -19,9 +19,16 @@ class SpectrumWidget final : public QWidget {
   void SetAutoscale(bool on);
   // The host trigger bands drawn over the spectra, with the display unit and sensitivity.
   void SetTriggers(const TriggerList& list, int unit, double sensitivityDb);
+  // Where the traces are drawn inside the widget, between the axes.
+  QRect PlotRect() const;
+  // Frequency and level of the newest trace under a point ("" outside the plot or without data).
+  QString ReadoutAt(QPoint point) const;
+  const QString& Readout() const { return readout_; }
 
  protected:
   void paintEvent(QPaintEvent* event) override;
+  void mouseMoveEvent(QMouseEvent* event) override;
+  void leaveEvent(QEvent* event) override;
 
  private:
   std::shared_ptr<const SpectrogramView> view_;
@@ -29,6 +36,8 @@ class SpectrumWidget final : public QWidget {
   TriggerList triggers_{};
   int unit_ = 0;
   double sensitivity_ = -171;
+  QString readout_;
+  QPoint pointer_{-1, -1};
 };
 
 }  // namespace hylo::app

@@ -20,14 +20,22 @@ class TimeSeriesWidget final : public QWidget {
   const TraceView& Latest() const { return latest_; }
   // ±microvolts, or kTraceAxisAuto.
   void TraceAxisCallback(std::uint32_t microvolts);
+  QRect PlotRect() const;
+  // Time from the trace's start and the newest trace's sample under a point ("" outside).
+  QString ReadoutAt(QPoint point) const;
+  const QString& Readout() const { return readout_; }
 
  protected:
   void paintEvent(QPaintEvent* event) override;
+  void mouseMoveEvent(QMouseEvent* event) override;
+  void leaveEvent(QEvent* event) override;
 
  private:
   std::deque<std::vector<double>> traces_;
   TraceView latest_;
   std::uint32_t axis_ = kTraceAxisAuto;
+  QString readout_;
+  QPoint pointer_{-1, -1};
 };
 
 }  // namespace hylo::app

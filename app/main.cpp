@@ -6,6 +6,8 @@
 #include <QTimer>
 #include <algorithm>
 #include <clocale>
+#include <cstdio>
+#include <string_view>
 #include <memory>
 
 #include "ConnectionPanel.h"
@@ -15,7 +17,37 @@
 #include "platform/LogFile.h"
 #include "platform/TerminationSignal.h"
 
+namespace {
+
+constexpr const char* kHelp =
+    "usage: hylo [options]\n"
+    "The desktop companion for Aurisond digital hydrophones: connect, set up, scan, record and replay.\n"
+    "\n"
+    "  --help                  show this text and exit\n"
+    "  --version               show the version and exit\n"
+    "  --connect               connect with the stored link settings once the window is up\n"
+    "  --settings-dir DIR      keep Hylo.ini and the job files in DIR instead of the user's folder\n"
+    "  --data-dir DIR          write recordings, screenshots and sessions under DIR\n"
+    "  --screenshot FILE       scan once connected, save the main window as FILE and exit\n"
+    "  --scan-seconds N        with --screenshot: seconds of scanning first (default 5)\n"
+    "\n"
+    "Qt's own options (-platform, -style, ...) are accepted as well.\n";
+
+}  // namespace
+
 int main(int argc, char** argv) {
+  // Answered before any display is opened, so they work on a machine without one.
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view arg = argv[i];
+    if (arg == "--version") {
+      std::printf("hylo %s\n", HYLO_VERSION);
+      return 0;
+    }
+    if (arg == "--help" || arg == "-h") {
+      std::fputs(kHelp, stdout);
+      return 0;
+    }
+  }
   QApplication app(argc, argv);
   // Qt adopts the user's locale; our text files and headers always use a decimal point.
   std::setlocale(LC_NUMERIC, "C");

@@ -49,6 +49,7 @@ int main(int argc, char** argv) {
   CLI::App app{
       "hylo-cli: identify, record and replay Aurisond hydrophone data and reach the unit's files without a window"};
   app.require_subcommand(1);
+  app.set_version_flag("--version", std::string("hylo-cli ") + HYLO_VERSION);
   cli::LinkOptions identify;
   auto* identifyCommand = app.add_subcommand("identify", "connect, identify, print the unit as JSON");
   cli::AddLinkOptions(*identifyCommand, identify);

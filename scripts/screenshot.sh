@@ -8,6 +8,7 @@ set -euo pipefail
 build="$1"
 out="${2:-$build/screenshot.png}"
 seconds="${HYLO_SCREENSHOT_SECONDS:-5}"
+# HYLO_SCREENSHOT_SETTINGS: more lines for the throw-away Hylo.ini (another section, displays).
 case "$out" in /*) ;; *) out="$PWD/$out" ;; esac
 work="$(mktemp -d /tmp/hylo-shot.XXXXXX)"
 mkdir -p "$work/settings" "$work/data"
@@ -18,6 +19,7 @@ Link Type = 0
 Comm IP Address = "127.0.0.1"
 Comm TCP Port = $port
 Tcp Timeout = 100
+${HYLO_SCREENSHOT_SETTINGS:-}
 INI
 
 sim_log="$work/hylo-sim.log"

@@ -120,6 +120,7 @@ SimAction SimInstrument::Handle(const SimFrame& f) {
       break;
     }
     case 'E':
+      LogCommand("E");
       reply('E', identity_.Reply());
       break;
     case 'F': {
@@ -160,9 +161,11 @@ SimAction SimInstrument::Handle(const SimFrame& f) {
       reply('U', {0});
       break;
     case 'V':
+      LogCommand("V");
       reply('V', {0});
       break;
     case 'Y':
+      LogCommand("Y");
       a.reboot = true;
       if (o_.ServesFtp())
         for (const auto& line : ApplyUploadsOnReboot(o_.storage)) LogCommand(line);

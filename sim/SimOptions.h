@@ -70,7 +70,7 @@ struct SimOptions {
   // Faults.
   double dropUdp = 0;
   std::string dropLog;           // one line "first count" per lost waveform datagram
-  std::string commandLog;        // one line per clock ("A") and unit enquiry ("Z") received
+  std::string commandLog;        // one line per "A", "E", "V", "Y", "Z" received
   std::int64_t clockOffset = 0;  // the instrument clock's start, seconds from the host's
   // Every this many waveform messages, a run of unusable descriptions (zero rate, extreme
   // values, channel type 255), each followed by data, before the good one again (0 = never).

@@ -419,6 +419,10 @@ int Hylo::SaveSession() {
                         {"Yes", "No"}) != 0) {
     return 0;
   }
+  // Changes still waiting in an open setup panel belong in the session.
+  if (programSettings_->PanelOpen()) programSettings_->ApplyProgramSettings();
+  if (jobSetup_->PanelOpen() && !jobSetup_->Busy() && Connection().ConnectionType() != LINK_NONE)
+    jobSetup_->ApplySetupCallback();
   const auto chosen = operator_.ChooseFile("Save Session File", sessionPath_, "*.ini", true);
   if (!chosen) return 0;
   sessionPath_ = *chosen;

@@ -104,6 +104,14 @@ DeviceIdentity HyloConnect::Identity() const {
   return identity_;
 }
 
+void HyloConnect::ForgetModel() {
+  {
+    std::lock_guard guard(lock_);
+    identity_.modelCode = 0;
+  }
+  RefreshUnitLine();
+}
+
 int HyloConnect::BaudRate() const {
   std::lock_guard guard(ini_.SettingsLock());
   return settings_.baudRate;

@@ -179,6 +179,8 @@ class HyloConnect final : public Worker {
   int PortBase() const { return portBase_.load(); }
   std::string HostAddress() const;
   DeviceIdentity Identity() const;
+  // An enquiry that could not be queued: the unit counts as unknown until it answers again.
+  void ForgetModel();
   void SaveLinkSettings();
   // The link settings the "E" handler may change from its own thread.
   int BaudRate() const;

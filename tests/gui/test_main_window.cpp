@@ -37,7 +37,7 @@ TEST(MainWindowGui, NoticesFromAWorkerAreShownInOrderAndExitEndsTheLoop) {
       titles << box->windowTitle();
       box->accept();
     }
-    if (shown.size() == 2) {
+    if (shown.size() == 3) {
       dismisser.stop();
       window.ExitButton()->click();
     }
@@ -46,6 +46,8 @@ TEST(MainWindowGui, NoticesFromAWorkerAreShownInOrderAndExitEndsTheLoop) {
     std::thread worker([&] {
       notices.ShowNotice("first notice");
       notices.ShowNotice("second notice");
+      // Cut to 3999 bytes, never inside a character: the two-byte "é" would straddle the cut.
+      notices.ShowNotice(std::string(3998, 'x') + "\xC3\xA9 and more");
     });
     worker.join();
     dismisser.start(20);
@@ -57,8 +59,8 @@ TEST(MainWindowGui, NoticesFromAWorkerAreShownInOrderAndExitEndsTheLoop) {
   notices.Close();
 
   EXPECT_EQ(result, 0) << "the exit control must end the loop";
-  EXPECT_EQ(shown, (QStringList{"first notice", "second notice"}));
-  EXPECT_EQ(titles, (QStringList{"Hylo", "Hylo"}));
+  EXPECT_EQ(shown, (QStringList{"first notice", "second notice", QString(3998, 'x')}));
+  EXPECT_EQ(titles, (QStringList{"Hylo", "Hylo", "Hylo"}));
   EXPECT_TRUE(hylo.Exiting());
   EXPECT_FALSE(hylo.Threads().Started());
 }

@@ -113,6 +113,9 @@ TEST(UnitTexts, DescriptionFirmwareNumbersAndLabels) {
   id.releaseText = "2.1.3";
   id.unitStatus = 9;
   EXPECT_EQ(DescribeUnit(id), "Aurisond HF # 77 Unknown   Firmware R2.1.3");
+  id.releaseText.clear();
+  EXPECT_EQ(DescribeUnit(id), "Aurisond HF # 77 Unknown   Firmware v2.1.0");
+  id.releaseText = "2.1.3";
   // Units send the release with its own letter; the line shows it once.
   for (const char* release : {"r2.1.3", "R2.1.3"}) {
     id.releaseText = release;

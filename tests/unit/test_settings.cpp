@@ -192,3 +192,24 @@ TEST(Sessions, DeclinedSaveWritesNothingAndUnreadableLoadKeepsCurrentSettings) {
   EXPECT_NE(op.Notices()[0].find("current settings remain in force"), std::string::npos);
   hylo.MainExit();
 }
+
+TEST(Sessions, SaveAppliesTheOpenSettingsPanelFirst) {
+  test::TempDir dir;
+  ScriptedOperator op;
+  Hylo hylo(op, Options(dir));
+  ASSERT_EQ(hylo.Start(), 0);
+  auto& panel = hylo.ProgramSettingsPanel();
+  panel.OpenHyloSetupPanel();
+  panel.TabChanged(setup::ProgramTab::kProcessing);
+  panel.Processing().refreshRate = 2.0;
+  const fs::path session = dir.Path() / "pending.ini";
+  op.QueueButton(0);
+  op.QueuePath(session);
+  ASSERT_EQ(hylo.SaveSession(), 0);
+  EXPECT_FALSE(panel.PanelOpen()) << "applied and closed";
+  hylo.Groups().display.refreshRate = 0.5;
+  op.QueuePath(session);
+  ASSERT_EQ(hylo.LoadSession(), 0);
+  EXPECT_DOUBLE_EQ(hylo.Groups().display.refreshRate, 2.0);
+  hylo.MainExit();
+}
