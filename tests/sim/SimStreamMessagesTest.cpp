@@ -116,3 +116,34 @@ TEST(SimScene, SameSeedSameSamples) {
   c.Next(y);
   EXPECT_NE(x, y);
 }
+
+TEST(SimScene, ImpulsesStartWhereTheyAreSaidToWithTheirShape) {
+  SimOptions o;
+  o.noiseDbfs = -300;  // silence between impulses
+  o.impulseRate = 2;
+  o.impulseDbfs = -6;
+  const std::uint32_t rate = 64000;
+  hylo::sim::SimScene scene(o, rate);
+  std::vector<double> x(3 * rate);
+  scene.Next(x);
+  const double amplitude = hylo::sim::DbfsToAmplitude(-6);
+  for (std::uint64_t k = 0; k < 6; ++k) {
+    const std::uint64_t start = hylo::sim::SimImpulseStart(k, 2, rate);
+    EXPECT_EQ(start, (2 * k + 1) * rate / 4);
+    const std::uint64_t length = hylo::sim::SimImpulseLength(k, rate);
+    EXPECT_EQ(length, k % 2 == 0 ? 1280U : 2560U);
+    EXPECT_EQ(x[start - 1], 0.0) << "silence before impulse " << k;
+    double energy = 0, peak = 0;
+    for (std::uint64_t n = 0; n < length; ++n) {
+      EXPECT_EQ(x[start + n], hylo::sim::SimImpulseShape(k, n, rate, amplitude));
+      energy += x[start + n] * x[start + n];
+      peak = std::max(peak, std::abs(x[start + n]));
+    }
+    EXPECT_EQ(x[start + length], 0.0) << "silence after impulse " << k;
+    // A Hann burst holds 3/8 of A²/2 per sample; a decaying tone about A²·tau·rate/4.
+    const double expected =
+        k % 2 == 0 ? amplitude * amplitude * 0.375 * 0.5 * 1280 : amplitude * amplitude * 0.005 * rate / 4;
+    EXPECT_NEAR(energy / expected, 1.0, 0.02) << k;
+    EXPECT_NEAR(peak, amplitude, amplitude * 0.05);
+  }
+}
