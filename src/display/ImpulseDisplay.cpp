@@ -2,8 +2,6 @@
 
 #include <algorithm>
 
-#include "processing/ImpulseDsp.h"
-
 namespace hylo {
 
 void ImpulseDisplay::Add(const ImpulseRecord& r) {
@@ -13,7 +11,6 @@ void ImpulseDisplay::Add(const ImpulseRecord& r) {
   view_.bandCount = std::clamp<int>(r.bandCount, 0, kImpulseMaxBands);
   std::copy_n(r.bandLevels, view_.bandCount, view_.bandLevels.begin());
   view_.cumulativeSel = r.cumulativeSel;
-  for (double& e : view_.zoomExposure) e = AddExposure(e, r.sel);
   ++view_.updates;
 }
 
@@ -22,11 +19,6 @@ void ImpulseDisplay::Reset() {
   const std::uint64_t updates = view_.updates + 1;
   view_ = {};
   view_.updates = updates;
-}
-
-void ImpulseDisplay::ColumnStored(int level) {
-  std::lock_guard guard(lock_);
-  if (level >= 0 && level < static_cast<int>(view_.zoomExposure.size())) view_.zoomExposure[level] = 0;
 }
 
 ImpulseView ImpulseDisplay::View() const {

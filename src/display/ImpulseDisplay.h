@@ -1,6 +1,6 @@
 #pragma once
 // What the impulse displays draw: the newest impulses' levels, the latest band levels and
-// the exposure totals (since the chart reset, and per zoom level). Written by
+// the exposure total since the chart reset. Written by
 // UiUpdateThread, copied out by the window once per refresh.
 #include <array>
 #include <cstdint>
@@ -21,9 +21,8 @@ struct ImpulseView {
   std::deque<ImpulseEvent> events;  // oldest first, at most kImpulseViewEvents
   std::array<double, kImpulseMaxBands> bandLevels{};
   int bandCount = 0;
-  double cumulativeSel = 0;              // since the last chart reset; 0: none yet
-  std::array<double, 8> zoomExposure{};  // per zoom level, since that level's last column
-  std::uint64_t updates = 0;             // changes with every impulse and reset
+  double cumulativeSel = 0;   // since the last chart reset; 0: none yet
+  std::uint64_t updates = 0;  // changes with every impulse and reset
 };
 inline constexpr std::size_t kImpulseViewEvents = 200;
 
@@ -31,8 +30,6 @@ class ImpulseDisplay {
  public:
   void Add(const ImpulseRecord& r);
   void Reset();
-  // A column of zoom level `level` was stored: its exposure starts again.
-  void ColumnStored(int level);
   ImpulseView View() const;
 
  private:
