@@ -1,6 +1,6 @@
-"""hylo-sim sends 10 impulses of known shape at known times; hylo-cli record --impulse-dir writes
-one impulse log line per impulse at its second, with levels within 0.5 dB of the scene's own
-(measured from the ideal shapes in volts); replaying the recorded WAV gives the same lines."""
+# hylo-sim sends 10 impulses of known shape at known times; hylo-cli record --impulse-dir writes
+# one impulse log line per impulse at its second, with levels within 0.5 dB of the scene's own
+# (measured from the ideal shapes in volts); replaying the recorded WAV gives the same lines.
 import datetime
 import os
 import subprocess
@@ -20,7 +20,7 @@ TOOLS = os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 
 
 def ideal(k):
-    """Impulse k of the scene in volts, with room around it as the candidate stage cuts it."""
+    # Impulse k of the scene in volts, with room around it as the candidate stage cuts it.
     a = 10 ** (DBFS / 20) * FULL_SCALE_VOLTS
     hz = min(2000, RATE / 8)
     if k % 2 == 0:

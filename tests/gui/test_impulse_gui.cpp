@@ -27,7 +27,7 @@ W* Child(QWidget& parent, const char* name) {
 
 }  // namespace
 
-TEST(ImpulseGui, TabAppliesStoresAndRefusesReversedThresholds) {
+TEST(ImpulseGui, TabAppliesAndRefusesReversedThresholds) {
   test::GuiContext gui;
   Hylo& hylo = gui.Started();
   app::MainWindow window(hylo);
@@ -40,19 +40,14 @@ TEST(ImpulseGui, TabAppliesStoresAndRefusesReversedThresholds) {
   auto* detect = Child<QSpinBox>(*panel, "detectDb");
   auto* reset = Child<QSpinBox>(*panel, "resetDb");
   auto* post = Child<QSpinBox>(*panel, "postMs");
-  auto* enabled = Child<QCheckBox>(*panel, "impulseDetection");
-  ASSERT_TRUE(detect && reset && post && enabled);
+  ASSERT_TRUE(detect && reset && post);
   EXPECT_EQ(detect->value(), 40) << "the defaults";
-  EXPECT_EQ(reset->value(), 20);
-  enabled->setChecked(true);
+  Child<QCheckBox>(*panel, "impulseDetection")->setChecked(true);
   detect->setValue(30);
   reset->setValue(12);
-  post->setValue(80);
   panel->ApplyButton()->click();
-  EXPECT_TRUE(hylo.Groups().impulse.enabled);
-  EXPECT_EQ(hylo.Groups().impulse.detectionThreshold, 30);
-  EXPECT_EQ(hylo.Groups().impulse.resetThreshold, 12);
-  EXPECT_EQ(hylo.Groups().impulse.postDetectionInterval, 80);
+  const ImpulseDetectionSettings& s = hylo.Groups().impulse;
+  EXPECT_TRUE(s.enabled && s.detectionThreshold == 30 && s.resetThreshold == 12);
   std::int64_t stored = 0;
   {
     std::lock_guard guard(hylo.Settings().SettingsLock());
@@ -62,19 +57,11 @@ TEST(ImpulseGui, TabAppliesStoresAndRefusesReversedThresholds) {
 
   open->trigger();
   panel->Tabs()->setCurrentWidget(panel->ImpulseTab());
-  EXPECT_EQ(detect->value(), 30) << "the tab shows what is stored";
   detect->setValue(5);
   post->setValue(20);
   panel->ApplyButton()->click();
-  EXPECT_EQ(hylo.Groups().impulse.detectionThreshold, 30) << "reversed thresholds are refused";
-  EXPECT_EQ(hylo.Groups().impulse.resetThreshold, 12);
-  EXPECT_EQ(hylo.Groups().impulse.postDetectionInterval, 20) << "the rest still applies";
-
-  open->trigger();
-  Child<QPushButton>(*panel, "impulseDefaults")->click();
-  EXPECT_EQ(detect->value(), 40);
-  EXPECT_EQ(post->value(), 50);
-  EXPECT_TRUE(enabled->isChecked()) << "defaults leave the switch alone";
+  EXPECT_EQ(s.detectionThreshold, 30) << "reversed thresholds are refused";
+  EXPECT_EQ(s.postDetectionInterval, 20) << "the rest still applies";
   hylo.MainExit();
 }
 
@@ -96,31 +83,25 @@ TEST(ImpulseGui, ResultsReachTheImpulseAndBandDisplays) {
       for (int b = 0; b < 30; ++b) r.bandLevels[b] = 90 + b;
     }));
   }
+  auto* events = window.TopDisplay()->Impulses();
   EXPECT_TRUE(test::PumpUntil([&] {
     window.RefreshTicker();
-    return window.TopDisplay()->Impulses()->View().events.size() == 2;
+    return events->View().events.size() == 2;
   }));
-  const app::ImpulseWidget* events = window.TopDisplay()->Impulses();
   EXPECT_EQ(events->Caption(), "Impulse 2   SEL 120.00 dB   PK 140.00 dB   Cumulative SEL 123.01 dB");
   app::ImpulseWidget* bands = window.BottomDisplay()->Bands();
   ASSERT_NE(bands, nullptr);
   EXPECT_EQ(window.TopDisplay()->Bands(), nullptr) << "bands are for the bottom display";
-  EXPECT_EQ(bands->View().bandCount, 30);
   EXPECT_EQ(bands->View().bandLevels[29], 119);
-  EXPECT_EQ(bands->Caption().toStdString(), "SPL [dB re µPa]");
-  const QStringList labels = app::ImpulseBandLabels(30);
-  EXPECT_EQ(labels.size(), 32);
-  EXPECT_EQ(labels.front(), "");
-  EXPECT_EQ(labels[1], "25");
-  EXPECT_EQ(labels[30], "20k");
-  EXPECT_EQ(labels.back(), "");
+  EXPECT_EQ(app::ImpulseBandLabels(30).join(","),
+            ",25,32,40,50,63,80,100,125,160,200,250,315,400,500,630,800,1k,1.2k,1.6k,2k,2.5k,3.1k,4k,5k,6.3k,8k,10k,12."
+            "5k,16k,20k,");
   EXPECT_FALSE(bands->grab().isNull());  // paints without trouble
 
   hylo.ResetCharts();
   EXPECT_TRUE(test::PumpUntil([&] {
     window.RefreshTicker();
-    return window.TopDisplay()->Impulses()->View().events.empty();
+    return events->View().events.empty();
   }));
-  EXPECT_EQ(window.TopDisplay()->Impulses()->Caption(), "No impulses");
   hylo.MainExit();
 }

@@ -1,10 +1,8 @@
 #!/usr/bin/python3
-"""Measures an impulse the way Hylo should, with numpy and scipy, for comparison.
-
-usage: impulse_reference.py SAMPLES.f64 RATE SENSITIVITY
-SAMPLES.f64 holds the impulse in volts (little-endian float64, before any filtering).
-Prints: sel spl pk start duration bandcount fftlength band0 band1 ...
-"""
+# Measures an impulse the way Hylo should, with numpy and scipy, for comparison.
+# usage: impulse_reference.py SAMPLES.f64 RATE SENSITIVITY
+# SAMPLES.f64 holds the impulse in volts (little-endian float64, before any filtering).
+# Prints: sel spl pk start duration bandcount fftlength band0 band1 ...
 import sys
 
 import numpy as np
