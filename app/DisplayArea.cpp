@@ -40,6 +40,8 @@ DisplayArea::DisplayArea(const QString& title, const QString& id, bool bottom, Q
   spectrogram_ = new SpectrogramWidget(pages_);
   timeSeries_ = new TimeSeriesWidget(pages_);
   levels_ = new LevelsWidget(pages_);
+  impulses_ = new ImpulseWidget(ImpulseWidget::Mode::kEvents, pages_);
+  if (bottom_) bands_ = new ImpulseWidget(ImpulseWidget::Mode::kBands, pages_);
   for (int t = 0; t < kDisplayTypeCount; ++t) {
     QWidget* page = nullptr;
     switch (t) {
@@ -59,10 +61,10 @@ DisplayArea::DisplayArea(const QString& title, const QString& id, bool bottom, Q
         page = Placeholder("Click Detection", "clickDisplay", pages_);
         break;
       case kDisplayImpulse:
-        page = Placeholder("Impulse", "impulseDisplay", pages_);
+        page = impulses_;
         break;
       case kDisplayBands:
-        page = Placeholder("Third Octave Bands", "bandDisplay", pages_);
+        page = bands_ ? static_cast<QWidget*>(bands_) : Placeholder("", "noDisplay", pages_);
         break;
       default:
         page = Placeholder("", "noDisplay", pages_);
@@ -109,5 +111,10 @@ void DisplayArea::ShowSpectra(const std::shared_ptr<const SpectrogramView>& view
 }
 
 void DisplayArea::ShowTrace(const TraceView& trace) { timeSeries_->AddTrace(trace); }
+
+void DisplayArea::ShowImpulses(const ImpulseView& view) {
+  impulses_->SetView(view);
+  if (bands_) bands_->SetView(view);
+}
 
 }  // namespace hylo::app

@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "DisplayTypes.h"
+#include "ImpulseWidget.h"
 #include "LevelsWidget.h"
 #include "SpectrogramWidget.h"
 #include "SpectrumWidget.h"
@@ -33,12 +34,15 @@ class DisplayArea final : public QWidget {
 
   void ShowSpectra(const std::shared_ptr<const SpectrogramView>& view);
   void ShowTrace(const TraceView& trace);
+  void ShowImpulses(const ImpulseView& view);
   void ResetTraces() { timeSeries_->ResetTraces(); }
 
   SpectrumWidget* Spectrum() const { return spectrum_; }
   SpectrogramWidget* Spectrogram() const { return spectrogram_; }
   TimeSeriesWidget* TimeSeries() const { return timeSeries_; }
   LevelsWidget* Levels() const { return levels_; }
+  ImpulseWidget* Impulses() const { return impulses_; }
+  ImpulseWidget* Bands() const { return bands_; }  // bottom display only
 
  private:
   bool bottom_;
@@ -49,6 +53,8 @@ class DisplayArea final : public QWidget {
   SpectrogramWidget* spectrogram_ = nullptr;
   TimeSeriesWidget* timeSeries_ = nullptr;
   LevelsWidget* levels_ = nullptr;
+  ImpulseWidget* impulses_ = nullptr;
+  ImpulseWidget* bands_ = nullptr;
   std::function<bool(int)> accept_;
   std::function<void(int)> changed_;
 };

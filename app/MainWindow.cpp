@@ -207,6 +207,8 @@ void MainWindow::RefreshTicker() {
                                   hylo_.Data().Reference().GetSensitivity());
     area->ShowSpectra(view);
   }
+  const ImpulseView impulses = displays.Impulses().View();
+  for (DisplayArea* area : {top_, bottom_}) area->ShowImpulses(impulses);
   if (displays.TimeSeries().HasNewData()) {
     const TraceView trace = displays.TimeSeries().DrawTrace();
     for (DisplayArea* area : {top_, bottom_}) area->ShowTrace(trace);

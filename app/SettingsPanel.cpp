@@ -26,8 +26,7 @@ SettingsPanel::SettingsPanel(Hylo& hylo, QWidget* parent) : QWidget(parent, Qt::
   processingTab_ = BuildProcessingTab();
   hostEpochTab_ = new HostEpochTabWidget([this]() -> HostEpoch& { return hylo_.HostTriggerList(); }, hylo_.Operator(),
                                          [this] { Panel().TabChanged(ProgramTab::kHostEpoch); }, this);
-  impulseTab_ = new QWidget(this);
-  impulseTab_->setObjectName("impulseTab");
+  impulseTab_ = BuildImpulseTab();
   tabs_->addTab(loggingTab_, "Logging");
   tabs_->addTab(processingTab_, "Processing");
   tabs_->addTab(hostEpochTab_, "Host Epoch");
@@ -51,8 +50,10 @@ SettingsPanel::SettingsPanel(Hylo& hylo, QWidget* parent) : QWidget(parent, Qt::
     TakeProcessing();
     TakeLogging();
     hostEpochTab_->Take();
+    TakeImpulse();
     if (Panel().ApplyProgramSettings() == 0) hide();
     FillProcessing();
+    FillImpulse();
   });
   connect(cancel_, &QPushButton::clicked, this, [this] {
     Panel().CancelJobSetup();
@@ -148,8 +149,75 @@ void SettingsPanel::Open() {
   FillLogging();
   hylo_.HostTriggerList().ShowTab();
   hostEpochTab_->Fill();
+  FillImpulse();
   show();
   raise();
+}
+
+QWidget* SettingsPanel::BuildImpulseTab() {
+  auto* tab = new QWidget(this);
+  tab->setObjectName("impulseTab");
+  auto* f = new QFormLayout(tab);
+  impulseOn_ = new QCheckBox("Enable Impulse Detection", tab);
+  impulseOn_->setObjectName("impulseDetection");
+  f->addRow(impulseOn_);
+  struct Field {
+    const char* label;
+    const char* id;
+    int low, high;
+  };
+  static constexpr Field kFields[6] = {
+      {"Detection treshold:", "detectDb", 0, 120}, {"Reset threshold:", "resetDb", 0, 120},
+      {"Pre-detection:", "preMs", 0, 10000},       {"Post-detection:", "postMs", 0, 10000},
+      {"SEL maximum:", "selMax", 0, 300},          {"Band maximum:", "bandMax", 0, 300}};
+  for (int i = 0; i < 6; ++i) {
+    impulseSpin_[i] = new QSpinBox(tab);
+    impulseSpin_[i]->setObjectName(kFields[i].id);
+    impulseSpin_[i]->setRange(kFields[i].low, kFields[i].high);
+    impulseSpin_[i]->setSuffix(i == 2 || i == 3 ? " ms" : " dB");
+    f->addRow(kFields[i].label, impulseSpin_[i]);
+    connect(impulseSpin_[i], &QSpinBox::valueChanged, this, [this] {
+      if (!filling_) Panel().TabChanged(ProgramTab::kImpulse);
+    });
+  }
+  connect(impulseOn_, &QCheckBox::toggled, this, [this] {
+    if (!filling_) Panel().TabChanged(ProgramTab::kImpulse);
+  });
+  auto* buttons = new QHBoxLayout;
+  auto* undo = new QPushButton("Undo Changes", tab);
+  undo->setObjectName("undoImpulse");
+  auto* defaults = new QPushButton("Defaults", tab);
+  defaults->setObjectName("impulseDefaults");
+  buttons->addWidget(undo);
+  buttons->addWidget(defaults);
+  f->addRow(buttons);
+  connect(undo, &QPushButton::clicked, this, [this] {
+    Panel().UndoImpulseChanges();
+    FillImpulse();
+  });
+  connect(defaults, &QPushButton::clicked, this, [this] {
+    TakeImpulse();
+    Panel().SetImpDefaultsCb();
+    FillImpulse();
+    Panel().TabChanged(ProgramTab::kImpulse);
+  });
+  return tab;
+}
+
+void SettingsPanel::FillImpulse() {
+  const setup::ImpulseValues& v = Panel().Impulse();
+  filling_ = true;
+  impulseOn_->setChecked(v.enabled);
+  const int values[6] = {v.detectDb, v.resetDb, v.preMs, v.postMs, v.selMax, v.bandMax};
+  for (int i = 0; i < 6; ++i) impulseSpin_[i]->setValue(values[i]);
+  filling_ = false;
+}
+
+void SettingsPanel::TakeImpulse() {
+  setup::ImpulseValues& v = Panel().Impulse();
+  v.enabled = impulseOn_->isChecked();
+  int* fields[6] = {&v.detectDb, &v.resetDb, &v.preMs, &v.postMs, &v.selMax, &v.bandMax};
+  for (int i = 0; i < 6; ++i) *fields[i] = impulseSpin_[i]->value();
 }
 
 SettingsPanel::LogControls SettingsPanel::AddLogGroup(QWidget* tab, const QString& title, const QString& id,

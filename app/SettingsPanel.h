@@ -42,6 +42,9 @@ class SettingsPanel final : public QWidget {
   void TakeProcessing();
   void FillLogging();
   void TakeLogging();
+  QWidget* BuildImpulseTab();
+  void FillImpulse();
+  void TakeImpulse();
 
   // One log's naming controls: folder, prefix, a count, next index, name format.
   struct LogControls {
@@ -78,6 +81,9 @@ class SettingsPanel final : public QWidget {
   QCheckBox* epochOn_[2] = {};
   QLineEdit* epochFolder_[2] = {};
   QLineEdit* clickFile_ = nullptr;
+  // The impulse tab: enable, detection and reset thresholds, pre/post intervals, level maxima.
+  QCheckBox* impulseOn_ = nullptr;
+  QSpinBox* impulseSpin_[6] = {};
   std::string clickPath_;
 };
 

@@ -115,6 +115,7 @@ class RecordRun {
     out["files"] = Written(dirs, before);
     out["events"] = events_.Json();
     out["events"]["clips"] = hylo_->Data().Logging().Clips().ClipsWritten();
+    out["impulses"] = hylo_->Data().Impulse().Measured();
     out["seconds"] = o_.seconds;
     out["interrupted"] = interrupted;
     out["writeFailures"] = writeFailures;
@@ -189,6 +190,11 @@ class RecordRun {
     impulse.enabled = !o_.impulseDir.empty();
     if (impulse.enabled) impulse.folder = o_.impulseDir;
     logging.ApplyImpulseLogSettings(impulse);
+    if (impulse.enabled) {
+      // An impulse log asks for impulses: detection is on for the run.
+      groups.impulse.enabled = true;
+      hylo_->Data().ApplyImpulseSettings();
+    }
     if (o_.wavDir.empty()) {
       groups.wav.captureEnabled = false;
       logging.SetWavLogActive(false);
@@ -217,7 +223,7 @@ void AddRecordOptions(CLI::App& command, RecordOptions& o) {
   command.add_option("--setup", o.setupFile, "a setup file (.cfg) to apply before scanning");
   command.add_option("--wav-dir", o.wavDir, "log WAV files into this folder");
   command.add_option("--fft-dir", o.fftDir, "log FFT text files into this folder");
-  command.add_option("--impulse-dir", o.impulseDir, "log impulse text files into this folder");
+  command.add_option("--impulse-dir", o.impulseDir, "detect impulses and log them into this folder");
   command.add_option("--triggers", o.triggersFile, "host triggers from this trigger file (.cfg)")
       ->check(CLI::ExistingFile);
   command.add_option("--events-dir", o.eventsDir, "log the instrument's and the host's event texts into this folder");

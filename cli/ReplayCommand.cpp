@@ -45,8 +45,8 @@ class ReplayRun {
     link.settingsDir = o_.settingsDir;
     auto hylo = MakeContext(op, link);
     DataPath& data = hylo->Data();
-    const std::vector<std::string> dirs{o_.fftDir, o_.eventsDir};
-    const std::vector<Snapshot> before{Files(o_.fftDir), Files(o_.eventsDir)};
+    const std::vector<std::string> dirs{o_.fftDir, o_.impulseDir, o_.eventsDir};
+    const std::vector<Snapshot> before{Files(o_.fftDir), Files(o_.impulseDir), Files(o_.eventsDir)};
     SetUpLogging(*hylo);
     if (!o_.triggersFile.empty()) hylo->HostTriggerList().Load(o_.triggersFile);
     data.SetEpochTextTap([this](int side, std::string_view text) { events_.Text(side, text); });
@@ -126,7 +126,7 @@ class ReplayRun {
     out["inputs"] = replayed_;
     out["refused"] = refused_;
     out["events"] = events_.Json()["host"];  // a replay has no instrument to report its own
-    out["impulses"] = 0;
+    out["impulses"] = data.Impulse().Measured();
     out["files"] = Written(dirs, before);
     out["dataSeconds"] = dataSeconds;
     out["seconds"] = Seconds(start);
@@ -153,8 +153,11 @@ class ReplayRun {
     if (fft.enabled) fft.folder = o_.fftDir;
     logging.ApplyFftLogSettings(fft);
     ImpulseLogPanelValues impulse = logging.ShowImpulseLogSettings();
-    impulse.enabled = false;
+    impulse.enabled = !o_.impulseDir.empty();
+    if (impulse.enabled) impulse.folder = o_.impulseDir;
     logging.ApplyImpulseLogSettings(impulse);
+    hylo.Groups().impulse.enabled = impulse.enabled;
+    hylo.Data().ApplyImpulseSettings();
     hylo.Groups().wav.captureEnabled = false;
     logging.SetWavLogActive(false);
     hylo.Data().SetLogReplaySpectra(fft.enabled);
@@ -180,6 +183,7 @@ nlohmann::json RunJobs(const ReplayOptions& o, const std::vector<std::string>& i
   for (const auto& in : inputs) {
     std::vector<std::string> c{o.self, "replay", "--jobs", "1", "--no-progress"};
     if (!o.fftDir.empty()) c.insert(c.end(), {"--fft-dir", o.fftDir});
+    if (!o.impulseDir.empty()) c.insert(c.end(), {"--impulse-dir", o.impulseDir});
     if (!o.settingsDir.empty()) c.insert(c.end(), {"--settings-dir", o.settingsDir});
     if (!o.triggersFile.empty()) c.insert(c.end(), {"--triggers", o.triggersFile});
     if (!o.eventsDir.empty()) c.insert(c.end(), {"--events-dir", o.eventsDir});
@@ -237,6 +241,7 @@ std::vector<std::string> ReplayInputs(const std::vector<std::string>& paths, std
 
 void AddReplayOptions(CLI::App& command, ReplayOptions& o) {
   command.add_option("--fft-dir", o.fftDir, "log the spectra of the replay into this folder, one log per stream");
+  command.add_option("--impulse-dir", o.impulseDir, "detect impulses in the replay and log them into this folder");
   command.add_option("--settings-dir", o.settingsDir, "folder for Hylo.ini and the job files");
   command.add_option("--triggers", o.triggersFile, "host triggers from this trigger file (.cfg)")
       ->check(CLI::ExistingFile);

@@ -8,6 +8,7 @@ namespace hylo::cli {
 
 struct ReplayOptions {
   std::string fftDir;
+  std::string impulseDir;  // impulse detection on, with its log in this folder
   std::string settingsDir;
   std::string triggersFile;  // host triggers (.cfg) for the replay
   std::string eventsDir;     // the host epoch log of the replay's events

@@ -142,7 +142,12 @@ std::string SimUsage() {
          "                             a tone that sounds only from START for SECONDS, counted on the\n"
          "                             sample clock from the first sample (repeatable)\n"
          "  --noise DBFS               noise floor (default -70)\n"
-         "  --impulses RATE:DBFS       impulses per second and their peak level\n"
+         "  --impulses RATE:DBFS[:COUNT]\n"
+         "                             impulses per second and their peak level (COUNT of them, default\n"
+         "                             without end): impulse k starts at\n"
+         "                             sample (k + 0.5) * rate / RATE; even ones a Hann-windowed 20 ms\n"
+         "                             tone burst, odd ones a tone decaying with 5 ms for 40 ms, both at\n"
+         "                             min(2000, rate / 8) Hz\n"
          "  --drop-udp FRACTION        lose this share of UDP datagrams\n"
          "  --drop-log FILE            append \"first count\" for every lost waveform datagram\n"
          "  --close-link-after S       drop the command link S seconds after it was accepted (pty: after\n"
@@ -290,9 +295,14 @@ SimOptionsResult ParseSimOptions(const std::vector<std::string_view>& args) {
     } else if (a == "--noise") {
       ok = ParseNumber(v, o.noiseDbfs);
     } else if (a == "--impulses") {
-      ok = ParsePair(v, x, y) && x >= 0;
+      // RATE:DBFS or RATE:DBFS:COUNT
+      const std::size_t mid = v.find(':', v.find(':') + 1);
+      double count = 0;
+      ok = ParsePair(v.substr(0, mid), x, y) && x >= 0 && x <= 1000 &&
+           (mid == std::string_view::npos || (ParseNumber(v.substr(mid + 1), count) && count >= 0 && count <= 1e12));
       o.impulseRate = x;
       o.impulseDbfs = y;
+      o.impulseCount = static_cast<std::uint64_t>(count);
     } else if (a == "--drop-udp") {
       ok = ParseNumber(v, o.dropUdp) && o.dropUdp >= 0 && o.dropUdp <= 1;
     } else if (a == "--drop-log") {

@@ -66,6 +66,7 @@ struct SimOptions {
   double noiseDbfs = -70;
   double impulseRate = 0;
   double impulseDbfs = -6;
+  std::uint64_t impulseCount = 0;  // 0: without end
 
   // Faults.
   double dropUdp = 0;

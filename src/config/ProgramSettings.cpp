@@ -90,6 +90,7 @@ void ProgramSettings::OpenHyloSetupPanel() {
   flags_.Set(current_);
   processing_ = ProcessingFromSettings(display_);
   if (loggingPorts_.show) logging_ = loggingPorts_.show();
+  UndoImpulseChanges();
   open_ = true;
   if (ports_.setupOpenIndication) ports_.setupOpenIndication(true);
 }

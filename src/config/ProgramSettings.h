@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "config/ImpulseTab.h"
 #include "config/SetupTabs.h"
 #include "files/HyloLogging.h"
 #include "files/HyloWav.h"
@@ -63,6 +64,7 @@ struct ProgramSettingsPorts {
   std::function<int()> applyLogging;
   std::function<int()> applyHostEpoch;
   std::function<int()> applyImpulse;
+  std::function<ImpulseValues()> showImpulse;  // the impulse tab's values when the panel opens
   std::function<void()> saveSettings;
   std::function<void(bool)> setupOpenIndication;
   // Tells the operator what an Apply did not do.
@@ -90,6 +92,12 @@ class ProgramSettings {
   void UndoHyloProcChangesCb() { processing_ = ProcessingFromSettings(display_); }
 
   ProcessingValues& Processing() { return processing_; }
+  // The impulse tab; "Undo Changes" refills it from the settings, `SetImpDefaultsCb` puts the defaults.
+  ImpulseValues& Impulse() { return impulse_; }
+  void UndoImpulseChanges() {
+    if (ports_.showImpulse) impulse_ = ports_.showImpulse();
+  }
+  void SetImpDefaultsCb() { impulse_ = ImpulseValues{impulse_.enabled}; }
   // The logging tab's modules; filled again each time the panel opens.
   void AttachLogging(LoggingTabPorts ports) { loggingPorts_ = std::move(ports); }
   LoggingValues& Logging() { return logging_; }
@@ -102,6 +110,7 @@ class ProgramSettings {
   ProgramSettingsPorts ports_;
   ProgramTabFlags flags_;
   ProcessingValues processing_;
+  ImpulseValues impulse_;
   LoggingTabPorts loggingPorts_;
   LoggingValues logging_;
   bool open_ = false;

@@ -23,7 +23,8 @@ DataPath::DataPath(HyloNodes& nodes, HyloThreadControl& threads, HyloIni& ini, O
       wave_(nodes),
       fft_(nodes),
       trigger_(nodes),
-      logging_(ini, op, groups.logging, wav) {
+      logging_(ini, op, groups.logging, wav),
+      impulse_(nodes) {
   streamMessages_.Attach(streams_);
   streamMessages_.SetStatusSink(StatusSink());
   statusReplies_.SetStatusSink(StatusSink());
@@ -87,7 +88,22 @@ DataPath::DataPath(HyloNodes& nodes, HyloThreadControl& threads, HyloIni& ini, O
   t.postLog = [this](MessageNode* n) { return Forward(LOG_THREAD, n); };
   t.replayingFile = w.replayInProgress;
   t.eventFired = [this](const FiredEvent& e) { logging_.Clips().AddEvent({e.firstSample, e.time, e.slot}); };
+  t.postImpulse = [this](MessageNode* n) { return Forward(IMPULSE_THREAD, n); };
   trigger_.SetContext(t);
+
+  HyloImpulse::Context im;
+  im.postDisplay = [this](MessageNode* n) { return Forward(UI_UPDATE_THREAD, n); };
+  im.postLog = [this](MessageNode* n) { return Forward(LOG_THREAD, n); };
+  im.sensitivity = [this] { return reference_.GetSensitivity(); };
+  im.debugFolder = [this] {
+    std::lock_guard guard(impulseTapLock_);
+    return impulseDebugFolder_;
+  };
+  im.measured = [this](const ImpulseRecord& r) {
+    std::lock_guard guard(impulseTapLock_);
+    if (impulseTap_) impulseTap_(r);
+  };
+  impulse_.SetContext(im);
 
   auto headerInfo = [this] {
     WavHeaderInfo info;
@@ -222,7 +238,8 @@ void DataPath::SetLogStatusLine(std::function<void(std::string_view)> line) {
 
 void DataPath::DrainPipeline(std::chrono::milliseconds timeout) {
   if (!threads_.Started()) return;
-  for (const int slot : {MSG_PROC_THREAD, WAVE_THREAD, FFT_THREAD, TRIGGER_THREAD}) threads_.Barrier(slot, timeout);
+  for (const int slot : {MSG_PROC_THREAD, WAVE_THREAD, FFT_THREAD, TRIGGER_THREAD, IMPULSE_THREAD})
+    threads_.Barrier(slot, timeout);
 }
 
 void DataPath::FinishLogging(std::chrono::milliseconds timeout) {
@@ -269,8 +286,20 @@ bool DataPath::MsgProcWorker::Handle(MessageNode& node) {
   return false;
 }
 
-bool DataPath::ImpulsePassThrough::Handle(MessageNode& node) {
-  return node.type == MSG_RESET_CHARTS && path->Forward(UI_UPDATE_THREAD, &node) == 1;
+void DataPath::ApplyImpulseSettings() {
+  const ImpulseDetectionSettings& s = groups_.impulse;
+  trigger_.SetImpulseDetection(
+      s.enabled, {s.detectionThreshold, s.resetThreshold, s.preDetectionInterval, s.postDetectionInterval});
+}
+
+void DataPath::SetImpulseDebugFolder(const std::filesystem::path& folder) {
+  std::lock_guard guard(impulseTapLock_);
+  impulseDebugFolder_ = folder;
+}
+
+void DataPath::SetImpulseTap(std::function<void(const ImpulseRecord&)> tap) {
+  std::lock_guard guard(impulseTapLock_);
+  impulseTap_ = std::move(tap);
 }
 
 void DataPath::Initialise() {
@@ -278,6 +307,7 @@ void DataPath::Initialise() {
   statusReplies_.SetScanInterval(groups_.display.scanPeriod);
   status_.SetDisplayUtc(groups_.main.displayInUtc);
   ApplyClipSettings();
+  ApplyImpulseSettings();
 }
 
 bool DataPath::LoadClickTemplate(const std::filesystem::path& path) {
@@ -311,7 +341,6 @@ void DataPath::WorkersStarted() {
 
 void DataPath::RegisterWorkers() {
   msgProc_.path = this;
-  impulse_.path = this;
   threads_.SetWorker(MSG_PROC_THREAD, &msgProc_);
   threads_.SetWorker(IMPULSE_THREAD, &impulse_);
   threads_.SetWorker(UI_UPDATE_THREAD, &ui_);

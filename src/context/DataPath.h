@@ -15,6 +15,7 @@
 #include "platform/KeepAwake.h"
 #include "processing/HyloAudio.h"
 #include "processing/HyloCal.h"
+#include "processing/HyloImpulse.h"
 #include "processing/HyloProcFft.h"
 #include "processing/HyloProcWave.h"
 #include "processing/HyloReference.h"
@@ -79,6 +80,13 @@ class DataPath {
   HyloProcWave& Wave() { return wave_; }
   HyloProcFft& Fft() { return fft_; }
   HyloTrigger& Trigger() { return trigger_; }
+  HyloImpulse& Impulse() { return impulse_; }
+  // The impulse detection settings (the settings group) into TriggerThread's candidate stage.
+  void ApplyImpulseSettings();
+  // Where ImpulseThread writes the bins of the latest impulse ("FFT_OUT.txt"); empty: nowhere.
+  void SetImpulseDebugFolder(const std::filesystem::path& folder);
+  // Sees every measured impulse (ImpulseThread; may be set any time).
+  void SetImpulseTap(std::function<void(const ImpulseRecord&)> tap);
   HyloLogging& Logging() { return logging_; }
   HyloUIUpdate& Displays() { return ui_; }
   StreamChannels& Channels() { return channels_; }
@@ -142,11 +150,10 @@ class DataPath {
     std::function<void(MessageNode&)> replies;
     bool Handle(MessageNode& node) override;
   } msgProc_;
-  // ImpulseThread's slot until impulse measurement exists: chart resets go on to the displays.
-  struct ImpulsePassThrough final : Worker {
-    DataPath* path = nullptr;
-    bool Handle(MessageNode& node) override;
-  } impulse_;
+  HyloImpulse impulse_;
+  std::mutex impulseTapLock_;
+  std::function<void(const ImpulseRecord&)> impulseTap_;
+  std::filesystem::path impulseDebugFolder_;  // under impulseTapLock_
   std::atomic<bool> replayInProgress_{false};
   std::atomic<bool> replayActive_{false};
   std::atomic<bool> logReplaySpectra_{false};

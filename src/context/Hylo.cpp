@@ -75,6 +75,7 @@ void Hylo::BuildModules() {
   wav_.emplace(ini_, operator_, groups_->wav);
   dataPath_.emplace(nodes_, threads_, ini_, operator_, *groups_, *wav_);
   dataPath_->RegisterWorkers();
+  dataPath_->SetImpulseDebugFolder(dataFolder_);
   dataPath_->Logging().SetMainPanel(&mainPanel_);
   link_ = std::make_unique<LinkModules>(threads_, operator_, ini_, *groups_, mainPanel_, *dataPath_, mainWork_);
   StopHooks hooks;
@@ -204,6 +205,22 @@ void Hylo::BuildSetupModules() {
   programPorts.setupOpenIndication = indicate;
   programPorts.applyHostEpoch = [this] { return hostEpoch_ ? hostEpoch_->ApplyTab() : -1; };
   programPorts.showNotice = [this](std::string_view text) { operator_.ShowNotice(text); };
+  programPorts.showImpulse = [this] {
+    std::lock_guard guard(ini_.SettingsLock());
+    return setup::ImpulseFromSettings(groups_->impulse);
+  };
+  programPorts.applyImpulse = [this] {
+    bool thresholdsTaken = false;
+    {
+      std::lock_guard guard(ini_.SettingsLock());
+      thresholdsTaken = setup::ApplyImpulseValues(programSettings_->Impulse(), groups_->impulse);
+      SaveFields(ini_, groups_->impulse.Fields());
+    }
+    dataPath_->ApplyImpulseSettings();
+    if (!thresholdsTaken) operator_.ShowNotice(setup::kImpulseThresholdError);
+    programSettings_->UndoImpulseChanges();
+    return 0;
+  };
   programSettings_ = std::make_unique<setup::ProgramSettings>(groups_->display, std::move(programPorts));
 }
 

@@ -143,12 +143,16 @@ bool HyloUIUpdate::Handle(MessageNode& node) {
     case MSG_RESET_CHARTS: {
       spectrum_.Reset();
       timeSeries_.ResetTraces();
+      impulses_.Reset();
       std::lock_guard guard(chartLock_);
       charts_ = {};
       break;
     }
     case MSG_REFRESH:
       Refresh();
+      break;
+    case MSG_IMPULSE:
+      impulses_.Add(node.As<ImpulseRecord>());
       break;
     case MSG_TEXT: {
       const char* text = reinterpret_cast<const char*>(node.payload) + 6;

@@ -13,6 +13,7 @@
 #include "core/Worker.h"
 #include "display/HyloSpectrum.h"
 #include "display/HyloTimeSeries.h"
+#include "display/ImpulseDisplay.h"
 #include "link/Firmware.h"
 #include "shell/PanelModel.h"
 #include "stream/StatusStore.h"
@@ -93,6 +94,7 @@ class HyloUIUpdate final : public Worker {
 
   HyloSpectrum& Spectrum() { return spectrum_; }
   HyloTimeSeries& TimeSeries() { return timeSeries_; }
+  ImpulseDisplay& Impulses() { return impulses_; }
   OrientationCharts Orientation() const;
 
  private:
@@ -100,6 +102,7 @@ class HyloUIUpdate final : public Worker {
   PanelModel& panel_;
   HyloSpectrum spectrum_;
   HyloTimeSeries timeSeries_;
+  ImpulseDisplay impulses_;
   std::function<long()> localOffset_;
   std::function<void(const SpectrumRecord&)> spectrumSink_;
   std::atomic<bool> scanning_{false};

@@ -1,43 +1,16 @@
 #pragma once
-// The impulse record (node type 34) and the impulse log's header and lines.
+// The impulse log's header and lines.
 #include <cstdint>
 #include <string>
 #include <string_view>
 
 #include "core/HyloNodes.h"
 #include "files/HyloWav.h"
+#include "processing/ImpulseRecord.h"
 
 namespace hylo {
 
 struct LoggingSettings;
-
-inline constexpr int kImpulseMaxSamples = 25000;
-inline constexpr int kImpulseMaxBands = 30;
-
-struct ImpulseRecord {
-  std::uint32_t timeStamp = 0;  // UTC seconds of the block the impulse came from
-  std::int32_t sampleRate = 0;
-  std::uint32_t sampleCount = 0;
-  std::int32_t startIndex = 0;       // first sample of the 90 % energy part
-  std::int32_t durationSamples = 0;  // length of that part
-  std::int32_t eventNumber = 0;
-  std::int32_t blockStart = 0;  // start and end of the impulse within its block
-  std::int32_t blockEnd = 0;
-  std::uint64_t runningIndex = 0;  // sequence number of the first copied sample
-  double sel = 0;
-  double spl = 0;
-  double pk = 0;
-  double cumulativeSel = 0;
-  double candidatePeak = 0;
-  double voltsPerCount = 0;
-  double rangeVolts = 0;
-  std::uint16_t bandCount = 0;
-  std::uint16_t fftLength = 0;
-  std::int32_t bitsPerSample = 0;
-  double bandLevels[kImpulseMaxBands] = {};
-  double samples[kImpulseMaxSamples];
-};
-static_assert(sizeof(ImpulseRecord) <= kNodePayloadBytes);
 
 // The header block of an impulse log, column header line included.
 std::string ImpulseLogHeader(const ImpulseRecord& first, const WavHeaderInfo& info, const LoggingSettings& settings);

@@ -292,10 +292,46 @@ bool HyloTrigger::PostBlock(std::size_t samples) {
     return true;
   });
   if (!made) return false;
+  WaveformRecord header{};
+  StartBlock(header, nullptr, samples);
+  FindImpulses(header);
   pendingNewParameters_ = false;
   waveRead_ = (waveRead_ + samples) % kWaveRingSamples;
   wavePending_ -= samples;
   return true;
+}
+
+void HyloTrigger::SetImpulseDetection(bool enabled, const ImpulseCandidateSettings& settings) {
+  std::lock_guard guard(impulseLock_);
+  impulseEnabled_ = enabled;
+  impulseSettings_ = settings;
+}
+
+void HyloTrigger::FindImpulses(const WaveformRecord& block) {
+  ImpulseCandidateSettings settings;
+  {
+    std::lock_guard guard(impulseLock_);
+    if (!impulseEnabled_) return;
+    settings = impulseSettings_;
+  }
+  if (!context_.postImpulse) return;
+  blockSamples_.resize(block.sampleCount);
+  for (std::size_t i = 0; i < block.sampleCount; ++i) blockSamples_[i] = waveRing_[(waveRead_ + i) % kWaveRingSamples];
+  WaveBlockInfo info;
+  info.timeStamp = block.timeStamp;
+  info.sampleRate = block.sampleRate;
+  info.firstSample = block.firstSample;
+  info.voltsPerCount = block.voltsPerCount;
+  info.rangeVolts = block.rangeVolts;
+  info.bitsPerSample = 8 * std::clamp(block.sampleFormat & 0x7F, 1, 4);
+  const double sensitivity = context_.sensitivity ? context_.sensitivity() : 0;
+  for (const ImpulseCut& cut : candidates_.Find(info, blockSamples_, settings)) {
+    const bool posted = PostTo(nodes_, context_.postImpulse, MSG_IMPULSE, [&](MessageNode& node) {
+      candidates_.FillRecord(cut, info, sensitivity, node.As<ImpulseRecord>());
+    });
+    if (!posted) break;  // no node free: the rest of this block is not taken
+    ++impulsesPosted_;
+  }
 }
 
 }  // namespace hylo

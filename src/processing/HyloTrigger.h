@@ -2,13 +2,16 @@
 // TriggerThread's forwarding jobs: spectra to the displays in order after a restart, and
 // waveform samples through a ring into whole-second blocks for the displays and the WAV log.
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <vector>
 
 #include "core/Worker.h"
 #include "processing/HostTriggers.h"
+#include "processing/ImpulseDsp.h"
 #include "stream/Records.h"
 
 namespace hylo {
@@ -27,6 +30,7 @@ class HyloTrigger final : public Worker {
     std::function<int()> sensitivity;                       // dB re 1 V/uPa
     std::function<void(std::uint32_t)> countPeriodChanged;  // MSG_RESET_COUNTER took a period
     std::function<void(const FiredEvent&)> eventFired;      // each host event, on this thread
+    std::function<int(MessageNode*)> postImpulse;           // impulse candidates (type 34)
   };
 
   explicit HyloTrigger(HyloNodes& nodes);
@@ -43,6 +47,10 @@ class HyloTrigger final : public Worker {
   const HostTriggers& Triggers() const { return hostTriggers_; }
   // Only before TriggerThread runs (`TriggerInit`); afterwards triggers change by messages.
   HostTriggers& TriggersBeforeStart() { return hostTriggers_; }
+
+  // Impulse detection on every forwarded block; safe from any thread.
+  void SetImpulseDetection(bool enabled, const ImpulseCandidateSettings& settings);
+  std::uint64_t ImpulseCandidatesPosted() const { return impulsesPosted_.load(); }
 
   std::uint64_t SamplesDiscarded() const { return samplesDiscarded_; }
   // Lost samples written into the ring as zeros (gaps up to a quarter second).
@@ -91,6 +99,15 @@ class HyloTrigger final : public Worker {
   bool pendingNewParameters_ = false;
   std::uint64_t samplesDiscarded_ = 0;
   std::uint64_t samplesFilled_ = 0;
+
+  // Impulse candidate stage.
+  void FindImpulses(const WaveformRecord& block);
+  mutable std::mutex impulseLock_;
+  bool impulseEnabled_ = false;               // under impulseLock_
+  ImpulseCandidateSettings impulseSettings_;  // under impulseLock_
+  ImpulseCandidates candidates_;
+  std::vector<std::int32_t> blockSamples_;
+  std::atomic<std::uint64_t> impulsesPosted_{0};
 
   HyloNodes& nodes_;
   Context context_;

@@ -116,3 +116,23 @@ TEST(SimScene, SameSeedSameSamples) {
   c.Next(y);
   EXPECT_NE(x, y);
 }
+
+TEST(SimScene, ImpulsesStartWhereTheyAreSaidToWithTheirEnergy) {
+  SimOptions o;
+  o.noiseDbfs = -300;  // silence between impulses
+  o.impulseRate = 2;
+  o.impulseDbfs = -6;
+  hylo::sim::SimScene scene(o, 64000);
+  std::vector<double> x(3 * 64000);
+  scene.Next(x);
+  const double a = hylo::sim::DbfsToAmplitude(-6);
+  for (std::uint64_t k = 0; k < 6; ++k) {
+    const std::uint64_t start = (2 * k + 1) * 16000, length = k % 2 == 0 ? 1280 : 2560;
+    EXPECT_EQ(x[start - 1], 0.0);
+    EXPECT_EQ(x[start + length], 0.0);
+    double energy = 0;
+    for (std::uint64_t n = 0; n < length; ++n) energy += x[start + n] * x[start + n];
+    // A Hann burst holds 3/8 of A²/2 per sample; a decaying tone about A²·tau·rate/4.
+    EXPECT_NEAR(energy / (k % 2 == 0 ? a * a * 0.1875 * 1280 : a * a * 0.005 * 64000 / 4), 1.0, 0.02) << k;
+  }
+}
