@@ -120,6 +120,12 @@ MainWindow::MainWindow(Hylo& hylo, QWidget* parent) : QMainWindow(parent), hylo_
   layout->addLayout(scanning);
   replayPanel_ = new ReplayPanel(hylo_, central);
   layout->addWidget(replayPanel_);
+  // Scanning and a replay share the chain: Start waits until the replay ends.
+  connect(replayPanel_, &ReplayPanel::replayingChanged, this, [this](bool on) {
+    replaying_ = on;
+    hylo_.Status().Append(on ? "Replaying" : "Replay Ended");
+    Render(scanpanel::kStart);
+  });
   layout->addWidget(new AudioControls(hylo_, central));
   layout->addWidget(new CalibrationPanel(hylo_, central));
 
@@ -465,7 +471,7 @@ void MainWindow::Render(const std::string& id) {
     syncIndicator_->setText(state == 5 || state == 8 ? "Synced" : "Sync");
   } else if (id == scanpanel::kStart || id == scanpanel::kPause || id == scanpanel::kStop) {
     QPushButton* button = id == scanpanel::kStart ? startButton_ : id == scanpanel::kPause ? pauseButton_ : stopButton_;
-    button->setEnabled(!control.dimmed);
+    button->setEnabled(!control.dimmed && !(replaying_ && button == startButton_));
     if (!control.label.empty()) button->setText(QString::fromStdString(control.label));
   } else if (id == mainpanel::kMessageLine) {
     messageLine_->setText(QString::fromStdString(model.Text(id)));

@@ -106,6 +106,7 @@ class MainWindow final : public QMainWindow {
   Hylo& hylo_;
   ReplayPanel* replayPanel_ = nullptr;
   QPlainTextEdit* statusField_ = nullptr;
+  bool replaying_ = false;
   std::uint64_t statusLinesSeen_ = 0;
   QLabel* logIndicator_ = nullptr;
   QLabel* logKinds_ = nullptr;  // which logs are on, beside the indicator

@@ -121,6 +121,10 @@ void ReplayPanel::ShowProgress() {
   pause_->setEnabled(p.replaying);
   stop_->setEnabled(p.replaying);
   pause_->setText(p.paused ? "Resume" : "Pause");
+  if (p.replaying != replaying_) {
+    replaying_ = p.replaying;
+    emit replayingChanged(replaying_);
+  }
   if (!p.replaying) {
     current_->setText("Not replaying");
     return;

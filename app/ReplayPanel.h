@@ -38,6 +38,10 @@ class ReplayPanel final : public QGroupBox {
   QSpinBox* Rate() const { return rate_; }
   QLabel* Current() const { return current_; }
 
+ signals:
+  // A replay began or ended: the main window dims its scanning controls meanwhile.
+  void replayingChanged(bool replaying);
+
  private:
   Hylo& hylo_;
   std::vector<std::string> files_;
@@ -49,6 +53,7 @@ class ReplayPanel final : public QGroupBox {
   QLabel* chosen_ = nullptr;
   QLabel* current_ = nullptr;
   QDialog* details_ = nullptr;
+  bool replaying_ = false;
   QTimer timer_;
 };
 

@@ -6,6 +6,7 @@
 #include <atomic>
 
 #include "MainWindow.h"
+#include "shell/MainPanel.h"
 #include "support/GuiContext.h"
 
 using namespace hylo;
@@ -39,15 +40,20 @@ TEST(ReplayPanelGui, StartPauseStopAndReplayAgain) {
   test::WriteFile(b, Wav());
   panel->SetFiles({a.string(), b.string()});
 
+  auto* scanStart = window.findChild<QPushButton*>(scanpanel::kStart);
+  ASSERT_NE(scanStart, nullptr);
+  EXPECT_TRUE(scanStart->isEnabled());
   panel->StartButton()->click();
   // At the tick pace (about one block per 128 ms) ten seconds stay open long enough to pause.
   ASSERT_TRUE(test::PumpUntil([&] { return panel->PauseButton()->isEnabled(); }));
+  EXPECT_FALSE(scanStart->isEnabled()) << "no scanning while a replay runs";
   panel->PauseButton()->click();
   EXPECT_TRUE(test::PumpUntil([&] { return panel->Current()->text().contains("paused"); }));
   EXPECT_TRUE(hylo.Data().Replay().Replaying()) << "a paused replay keeps its file open";
   panel->StopButton()->click();
   EXPECT_TRUE(test::PumpUntil([&] { return panel->Current()->text() == "Not replaying"; }));
   EXPECT_FALSE(hylo.Data().Replay().Replaying());
+  EXPECT_TRUE(scanStart->isEnabled());
 
   hylo.Data().DrainPipeline(std::chrono::seconds(5));
   records = 0;
