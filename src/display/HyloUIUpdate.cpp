@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "core/TextMessage.h"
 #include "processing/HyloReference.h"
 
 namespace hylo {
@@ -155,8 +156,7 @@ bool HyloUIUpdate::Handle(MessageNode& node) {
       impulses_.Add(node.As<ImpulseRecord>());
       break;
     case MSG_TEXT: {
-      const char* text = reinterpret_cast<const char*>(node.payload) + 6;
-      panel_.AppendItem(statuspanel::kEventText, std::string(text, strnlen(text, kNodePayloadBytes - 6)));
+      panel_.AppendItem(statuspanel::kEventText, std::string(TextMessageText(node)));
       break;
     }
     case MSG_STATUS_LEDS: {

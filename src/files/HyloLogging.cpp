@@ -9,6 +9,7 @@
 
 #include "core/HyloThreadControl.h"
 #include "core/Post.h"
+#include "core/TextMessage.h"
 #include "files/HyloCalibrationFile.h"
 #include "files/HyloFiles.h"
 #include "platform/Folders.h"
@@ -221,12 +222,8 @@ bool HyloLogging::Handle(MessageNode& node) {
       break;
     }
     case MSG_TEXT: {
-      // 32-bit word 0, 16-bit side, NUL-terminated text.
-      const auto* bytes = reinterpret_cast<const char*>(node.payload);
-      std::uint16_t side = 0;
-      std::memcpy(&side, bytes + 4, 2);
-      const std::size_t room = kNodePayloadBytes - 6;
-      const std::string_view text(bytes + 6, strnlen(bytes + 6, room));
+      const std::uint16_t side = TextMessageSide(node);
+      const std::string_view text = TextMessageText(node);
       if (context_.epochText) context_.epochText(side, text);
       LogEpochText(side, text);
       break;

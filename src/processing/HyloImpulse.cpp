@@ -5,6 +5,7 @@
 #include <ctime>
 
 #include "core/Post.h"
+#include "core/TextMessage.h"
 
 namespace hylo {
 
@@ -79,14 +80,7 @@ void HyloImpulse::PostResults(MessageNode& node) {
 }
 
 void HyloImpulse::PostText(const std::string& line) {
-  // A 32-bit word 0, the 16-bit side 1 (host), the NUL-terminated text.
-  auto fill = [&](MessageNode& node) {
-    std::memset(node.payload, 0, 6);
-    node.payload[4] = std::byte{1};
-    const std::size_t n = std::min(line.size(), kNodePayloadBytes - 7);
-    std::memcpy(node.payload + 6, line.data(), n);
-    node.payload[6 + n] = std::byte{0};
-  };
+  auto fill = [&](MessageNode& node) { FillTextMessage(node, 1, line); };
   PostTo(nodes_, context_.postLog, MSG_TEXT, fill);
   PostTo(nodes_, context_.postDisplay, MSG_TEXT, fill);
 }

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "core/Post.h"
+#include "core/TextMessage.h"
 #include "link/LinkState.h"
 #include "platform/DataSockets.h"
 #include "stream/ParseStreams.h"
@@ -30,16 +31,7 @@ EpochChannel::EpochChannel(HyloThreadControl& threads) : threads_(threads) {}
 EpochChannel::~EpochChannel() { sockets_.reset(); }
 
 bool EpochChannel::PostText(int side, std::string_view text) {
-  auto fill = [&](MessageNode& node) {
-    auto* bytes = reinterpret_cast<char*>(node.payload);
-    const std::uint32_t zero = 0;
-    const auto s = static_cast<std::uint16_t>(side);
-    std::memcpy(bytes, &zero, 4);
-    std::memcpy(bytes + 4, &s, 2);
-    const std::size_t n = std::min(text.size(), kNodePayloadBytes - 7);
-    std::memcpy(bytes + 6, text.data(), n);
-    bytes[6 + n] = '\0';
-  };
+  auto fill = [&](MessageNode& node) { FillTextMessage(node, static_cast<std::uint16_t>(side), text); };
   const bool shown = Post(threads_, UI_UPDATE_THREAD, MSG_TEXT, fill);
   const bool logged = Post(threads_, LOG_THREAD, MSG_TEXT, fill);
   return shown && logged;

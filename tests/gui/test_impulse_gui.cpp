@@ -16,16 +16,7 @@
 
 using namespace hylo;
 
-namespace {
-
-template <typename W>
-W* Child(QWidget& parent, const char* name) {
-  W* w = parent.findChild<W*>(name);
-  EXPECT_NE(w, nullptr) << name;
-  return w;
-}
-
-}  // namespace
+using test::Child;
 
 TEST(ImpulseGui, TabAppliesAndRefusesReversedThresholds) {
   test::GuiContext gui;

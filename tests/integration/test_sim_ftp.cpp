@@ -4,9 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
-#include <random>
 
 #include "files/HyloFTP.h"
+#include "support/FileBytes.h"
 #include "support/SimSession.h"
 
 using namespace hylo;
@@ -15,28 +15,6 @@ namespace fs = std::filesystem;
 using files::HyloFTP;
 
 namespace {
-
-std::vector<char> Bytes(std::size_t n, unsigned seed) {
-  std::mt19937 rng(seed);
-  std::vector<char> out(n);
-  for (auto& c : out) c = static_cast<char>(rng());
-  return out;
-}
-void Put(const fs::path& file, const std::vector<char>& data) {
-  fs::create_directories(file.parent_path());
-  std::ofstream(file, std::ios::binary).write(data.data(), static_cast<std::streamsize>(data.size()));
-}
-std::vector<char> Read(const fs::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-std::vector<std::string> FilesUnder(const fs::path& dir) {
-  std::vector<std::string> out;
-  for (const auto& e : fs::recursive_directory_iterator(dir))
-    if (e.is_regular_file()) out.push_back(fs::relative(e.path(), dir).string());
-  std::sort(out.begin(), out.end());
-  return out;
-}
 
 // An HF v2.1.0 unit with storage on a command port whose data ports and FTP control port
 // (2021 + port base) are free.

@@ -51,6 +51,14 @@ bool PumpUntil(F done, int ms = 5000) {
   return true;
 }
 
+// The named child widget of type W; a missing one fails the test.
+template <typename W>
+W* Child(QWidget& parent, const char* name) {
+  W* w = parent.findChild<W*>(name);
+  EXPECT_NE(w, nullptr) << name;
+  return w;
+}
+
 // The menu entry titled `text` in any of the window's menus, or null.
 inline QAction* MenuAction(QMainWindow& window, const QString& text) {
   for (QAction* menu : window.menuBar()->actions())
