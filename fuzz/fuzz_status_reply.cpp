@@ -2,6 +2,7 @@
 // and waveform blocks, the tagged records, the skip rule, and the "A", "G", "Z", "[" ... handlers.
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 
 #include "stream/HyloProcMsg.h"
@@ -31,9 +32,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   constexpr double kIntervals[] = {0.001, 0.004, 0.0625, 0.25, 1.0, 0.0, -1.0, 1e9};
   hylo::StatusStore store;
   hylo::StreamStatusSink statusSink;
-  statusSink.environment = [&store](int t, int h) {
-    store.SetTemperature(t);
-    store.SetHumidity(h);
+  statusSink.environment = [&store](std::optional<int> t, std::optional<int> h) {
+    if (t) store.SetTemperature(*t);
+    if (h) store.SetHumidity(*h);
   };
   statusSink.orientation = [&store](const std::array<std::int16_t, 6>& v) { store.SetOrientation(v); };
   hylo::StatusReplyHandler handler(nodes, sink);
