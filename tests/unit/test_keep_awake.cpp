@@ -31,9 +31,9 @@ struct StandInLogind {
     int p[2];
     if (pipe(p) != 0) return -errno;
     s.lockRead = p[0];
+    ++s.calls;  // before the reply: the caller checks it as soon as the reply is in
     const int r = sd_bus_reply_method_return(m, "h", p[1]);
     close(p[1]);  // the reply carries its own copy
-    ++s.calls;
     return r;
   }
 };
