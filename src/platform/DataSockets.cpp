@@ -11,7 +11,8 @@
 namespace hylo::platform {
 namespace {
 constexpr std::size_t kReadBytes = 1460;
-}
+constexpr int kUdpReceiveBytes = 8 << 20;
+}  // namespace
 
 struct Channel {
   virtual ~Channel() = default;
@@ -132,6 +133,12 @@ int DataSockets::OpenUdp(const std::string& host, int port, std::span<const std:
       if (e) return nullptr;
     }
     c->socket.open(c->peer.protocol(), e);
+    // At 512000 samples/s the default buffer holds about a tenth of a second; a busy
+    // machine can stall the reader longer than that. The kernel caps this at rmem_max.
+    if (!e) {
+      std::error_code ignored;
+      c->socket.set_option(asio::socket_base::receive_buffer_size(kUdpReceiveBytes), ignored);
+    }
     if (!e) c->socket.bind(asio::ip::udp::endpoint(local, 0), e);
     if (!e) c->socket.connect(c->peer, e);
     if (e) return nullptr;
