@@ -39,7 +39,8 @@ DisplayArea::DisplayArea(const QString& title, const QString& id, bool bottom, Q
   spectrum_ = new SpectrumWidget(pages_);
   spectrogram_ = new SpectrogramWidget(pages_);
   timeSeries_ = new TimeSeriesWidget(pages_);
-  levels_ = new LevelsWidget(pages_);
+  levels_ = new LevelsWidget(LevelsWidget::Mode::kLevels, pages_);
+  clicks_ = new LevelsWidget(LevelsWidget::Mode::kClicks, pages_);
   impulses_ = new ImpulseWidget(ImpulseWidget::Mode::kEvents, pages_);
   if (bottom_) bands_ = new ImpulseWidget(ImpulseWidget::Mode::kBands, pages_);
   for (int t = 0; t < kDisplayTypeCount; ++t) {
@@ -58,7 +59,7 @@ DisplayArea::DisplayArea(const QString& title, const QString& id, bool bottom, Q
         page = levels_;
         break;
       case kDisplayClicks:
-        page = Placeholder("Click Detection", "clickDisplay", pages_);
+        page = clicks_;
         break;
       case kDisplayImpulse:
         page = impulses_;
@@ -108,6 +109,7 @@ void DisplayArea::ShowSpectra(const std::shared_ptr<const SpectrogramView>& view
   spectrum_->SetView(view);
   spectrogram_->SetView(view);
   levels_->SetView(view);
+  clicks_->SetView(view);
 }
 
 void DisplayArea::ShowTrace(const TraceView& trace) { timeSeries_->AddTrace(trace); }

@@ -41,6 +41,7 @@ class DisplayArea final : public QWidget {
   SpectrogramWidget* Spectrogram() const { return spectrogram_; }
   TimeSeriesWidget* TimeSeries() const { return timeSeries_; }
   LevelsWidget* Levels() const { return levels_; }
+  LevelsWidget* Clicks() const { return clicks_; }
   ImpulseWidget* Impulses() const { return impulses_; }
   ImpulseWidget* Bands() const { return bands_; }  // bottom display only
 
@@ -53,6 +54,7 @@ class DisplayArea final : public QWidget {
   SpectrogramWidget* spectrogram_ = nullptr;
   TimeSeriesWidget* timeSeries_ = nullptr;
   LevelsWidget* levels_ = nullptr;
+  LevelsWidget* clicks_ = nullptr;
   ImpulseWidget* impulses_ = nullptr;
   ImpulseWidget* bands_ = nullptr;
   std::function<bool(int)> accept_;

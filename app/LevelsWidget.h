@@ -1,5 +1,6 @@
 #pragma once
-// The signal levels over the spectrogram's columns: RMS, peak-to-peak and zero-to-peak.
+// Traces over the spectrogram's columns: the signal levels (RMS, peak-to-peak, zero-to-peak)
+// or the click-template correlation of each column.
 #include <QWidget>
 #include <memory>
 
@@ -10,14 +11,18 @@ namespace hylo::app {
 class LevelsWidget final : public QWidget {
   Q_OBJECT
  public:
-  explicit LevelsWidget(QWidget* parent = nullptr);
+  enum class Mode { kLevels, kClicks };
+  explicit LevelsWidget(Mode mode = Mode::kLevels, QWidget* parent = nullptr);
   void SetView(std::shared_ptr<const SpectrogramView> view);
   const SpectrogramView* View() const { return view_.get(); }
+  // The values drawn for each column, oldest first (0 where a column holds none).
+  std::vector<std::vector<double>> Traces() const;
 
  protected:
   void paintEvent(QPaintEvent* event) override;
 
  private:
+  Mode mode_;
   std::shared_ptr<const SpectrogramView> view_;
 };
 

@@ -99,9 +99,11 @@ void HyloSpectrum::ScrollIn(const std::uint8_t* bins, const ColumnLevels& levels
 void HyloSpectrum::Blank(int level, std::uint64_t n) {
   static const std::array<std::uint8_t, 512> zeros{};
   LevelStore& store = levels_[static_cast<std::size_t>(level)];
-  // Blank columns repeat the last levels, so the level traces do not drop to zero.
-  const ColumnLevels last =
+  // Blank columns repeat the last levels, so the level traces do not drop to zero; they hold
+  // no click, though: a repeated score would draw one click as lasting through the gap.
+  ColumnLevels last =
       store.levels[static_cast<std::size_t>((store.write + kSpectrogramColumns - 1) % kSpectrogramColumns)];
+  last.clickMax = last.clickMean = 0;
   if (n >= kSpectrogramColumns) {
     for (auto& v : store.columns) std::fill(v.begin(), v.end(), 0);
     std::fill(store.levels.begin(), store.levels.end(), last);
@@ -114,7 +116,8 @@ void HyloSpectrum::Blank(int level, std::uint64_t n) {
     std::memmove(image_.data(), image_.data() + bytes, image_.size() - bytes);
     std::fill(image_.end() - static_cast<std::ptrdiff_t>(bytes), image_.end(), 0);
     const auto kept = static_cast<std::ptrdiff_t>(shift);
-    const ColumnLevels shown = imageLevels_.back();
+    ColumnLevels shown = imageLevels_.back();
+    shown.clickMax = shown.clickMean = 0;
     std::move(imageLevels_.begin() + kept, imageLevels_.end(), imageLevels_.begin());
     std::fill(imageLevels_.end() - kept, imageLevels_.end(), shown);
     columnsAdded_ += shift;
@@ -132,8 +135,8 @@ void HyloSpectrum::AddSpectrum(const SpectrumRecord& in) {
   }
   if (r.recordSeconds > 0) columnSeconds_ = r.recordSeconds;
   if (r.missedRecords) Blank(0, r.missedRecords);
-  const ColumnLevels levels =
-      r.levelsValid ? ColumnLevels{r.rmsLevel, r.peakToPeakLevel, r.zeroToPeakLevel} : ColumnLevels{};
+  ColumnLevels levels = r.levelsValid ? ColumnLevels{r.rmsLevel, r.peakToPeakLevel, r.zeroToPeakLevel} : ColumnLevels{};
+  if (r.clickScoreValid) levels.clickMax = levels.clickMean = r.clickScore;
   StoreColumn(0, r.bins, r.bins, levels);
   if (zoom_ == 0) {
     ScrollIn(r.bins, levels);
@@ -154,7 +157,7 @@ void HyloSpectrum::AddPyramidColumn(const PyramidOutput& out) {
   std::lock_guard guard(lock_);
   if (out.level < 1 || out.level >= kZoomLevels) return;
   if (out.missedGroups) Blank(out.level, out.missedGroups);
-  const ColumnLevels levels{out.rmsLevel, out.peakToPeakLevel, out.zeroToPeakLevel};
+  const ColumnLevels levels{out.rmsLevel, out.peakToPeakLevel, out.zeroToPeakLevel, out.maxScore, out.meanScore};
   StoreColumn(out.level, out.maxBins, out.meanBins, levels);
   if (zoom_ == out.level) ScrollIn(variant_ == 0 ? out.maxBins : out.meanBins, levels);
 }

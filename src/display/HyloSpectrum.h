@@ -25,11 +25,14 @@ struct SpectrumTrace {
   double binWidthHz = 0;
 };
 
-// The signal levels of one column, in dB (0 where none was stored).
+// The signal levels of one column, in dB (0 where none was stored), and its click-template
+// correlation: the column's largest and its mean (the same at level 0; 0 where none was valid).
 struct ColumnLevels {
   double rms = 0;
   double peakToPeak = 0;
   double zeroToPeak = 0;
+  double clickMax = 0;
+  double clickMean = 0;
 };
 
 struct SpectrogramView {
