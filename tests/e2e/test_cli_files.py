@@ -1,6 +1,6 @@
 """hylo-cli files against hylo-sim's storage over both transports, the file protocol of an LF unit
 and the FTP server of an HF v2.1.0 unit: the same subcommands and JSON (list, get with checksums,
-rm with the home-folder refusal), then what only one transport has (put, a wrong update password,
+rm with the home-folder refusal, put), then what only one transport has (a wrong update password,
 update with the reboot that applies the package, clear) and SIGINT in the middle of a retrieve
 over a 115200 baud pty."""
 import hashlib
@@ -81,11 +81,11 @@ def main(build):
                 check(rc == 1 and not os.path.exists(os.path.join(data, "2026/DAY.TXT")) and refusal in err and
                       json.loads(out) == {"deleted": [folder + "/2026/DAY.TXT"]},
                       f"{name}: rm deletes a file and refuses the home folder (exit 1): {out} {err}")
+                put(os.path.join(tmp, "NOTE.TXT"), b"n" * 939)
+                rc, _, err = files(link, "put", os.path.join(tmp, "NOTE.TXT"), folder)
+                check(rc == 0 and md5(os.path.join(data, "NOTE.TXT")) == md5(os.path.join(tmp, "NOTE.TXT")),
+                      f"{name}: put writes the file: {err}")
                 if not ftp:
-                    put(os.path.join(tmp, "note.txt"), b"n" * 939)
-                    rc, _, _ = files(link, "put", os.path.join(tmp, "note.txt"), folder)
-                    check(rc == 0 and md5(os.path.join(data, "NOTE.TXT")) == md5(os.path.join(tmp, "note.txt")),
-                          "put writes the file")
                     put(os.path.join(tmp, "fw.bin"), os.urandom(3000))
                     rc, _, err = files(link, "update", os.path.join(tmp, "fw.bin"), "--password", "nope")
                     check(rc == 1 and "Invalid Password" in err, "a wrong password ends the update")
