@@ -365,45 +365,4 @@ void HyloWav::WavLogBegin() {
   armed_ = true;
 }
 
-std::optional<WavFileInfo> ReadWavInfo(const std::filesystem::path& path) {
-  std::error_code error;
-  const std::uint64_t fileSize = std::filesystem::file_size(path, error);
-  if (error) return std::nullopt;
-  std::unique_ptr<std::FILE, int (*)(std::FILE*)> in(std::fopen(path.c_str(), "rb"), std::fclose);
-  if (!in) return std::nullopt;
-  std::uint8_t head[12];
-  if (std::fread(head, 1, 12, in.get()) != 12 || std::memcmp(head, "RIFF", 4) != 0 || std::memcmp(head + 8, "WAVE", 4))
-    return std::nullopt;
-  WavFileInfo info;
-  bool haveFormat = false;
-  std::uint64_t at = 12;
-  // Walk the chunks; each size is checked against what is left of the file.
-  for (int chunks = 0; chunks < 64 && at + 8 <= fileSize; ++chunks) {
-    std::uint8_t chunk[8];
-    if (std::fseek(in.get(), static_cast<long>(at), SEEK_SET) != 0 || std::fread(chunk, 1, 8, in.get()) != 8) break;
-    const std::uint32_t size = bytes::GetU32LE(std::span<const std::uint8_t>(chunk, 8), 4);
-    if (std::memcmp(chunk, "fmt ", 4) == 0 && size >= 16) {
-      std::uint8_t fmt[16];
-      if (std::fread(fmt, 1, 16, in.get()) != 16) break;
-      const std::span<const std::uint8_t> f(fmt, 16);
-      if (bytes::GetU16LE(f, 0) != 1) return std::nullopt;  // PCM only
-      info.channels = bytes::GetU16LE(f, 2);
-      info.sampleRate = bytes::GetU32LE(f, 4);
-      info.bitsPerSample = bytes::GetU16LE(f, 14);
-      haveFormat = true;
-    } else if (std::memcmp(chunk, "data", 4) == 0) {
-      if (!haveFormat || info.channels == 0 || info.bitsPerSample == 0 || info.bitsPerSample % 8 != 0)
-        return std::nullopt;
-      info.dataOffset = at + 8;
-      info.announcedBytes = size;
-      const std::uint64_t frame = static_cast<std::uint64_t>(info.channels) * (info.bitsPerSample / 8);
-      std::uint64_t bytesThere = std::min<std::uint64_t>(size, fileSize - info.dataOffset);
-      info.dataBytes = bytesThere - bytesThere % frame;
-      return info;
-    }
-    at += 8 + static_cast<std::uint64_t>(size) + (size & 1U);
-  }
-  return std::nullopt;
-}
-
 }  // namespace hylo

@@ -74,18 +74,6 @@ struct WavPanelValues {
   bool operator==(const WavPanelValues&) const = default;
 };
 
-// What a reader of one of our files (or any PCM WAV file) needs, with the data size
-// clamped to the bytes the file really holds: a writer that died leaves the planned size.
-struct WavFileInfo {
-  std::uint32_t sampleRate = 0;
-  std::uint16_t channels = 0;
-  std::uint16_t bitsPerSample = 0;
-  std::uint64_t dataOffset = 0;
-  std::uint64_t dataBytes = 0;       // clamped to the file, whole samples only
-  std::uint32_t announcedBytes = 0;  // what the data chunk claims
-};
-std::optional<WavFileInfo> ReadWavInfo(const std::filesystem::path& path);
-
 class HyloWav {
  public:
   HyloWav(HyloIni& ini, OperatorPort& op, WavSettings& settings) : ini_(ini), operator_(op), settings_(settings) {}

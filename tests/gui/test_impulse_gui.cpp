@@ -1,60 +1,12 @@
-// Impulse detection in the desktop app offscreen: the impulse tab of the settings panel
-// reaching the settings file and refusing a detection threshold below the reset threshold,
-// and an impulse result reaching the impulse and band displays.
+// Impulse results reaching the desktop app's impulse and band displays, offscreen.
 #include <gtest/gtest.h>
-
-#include <QCheckBox>
-#include <QPushButton>
-#include <QSpinBox>
 
 #include "DisplayTypes.h"
 #include "MainWindow.h"
-#include "SettingsPanel.h"
 #include "core/Post.h"
-#include "settings/HyloIni.h"
 #include "support/GuiContext.h"
 
 using namespace hylo;
-
-using test::Child;
-
-TEST(ImpulseGui, TabAppliesAndRefusesReversedThresholds) {
-  test::GuiContext gui;
-  Hylo& hylo = gui.Started();
-  app::MainWindow window(hylo);
-  QAction* open = test::MenuAction(window, "Hylo Settings");
-  ASSERT_NE(open, nullptr);
-  open->trigger();
-  auto* panel = window.findChild<app::SettingsPanel*>();
-  ASSERT_NE(panel, nullptr);
-  panel->Tabs()->setCurrentWidget(panel->ImpulseTab());
-  auto* detect = Child<QSpinBox>(*panel, "detectDb");
-  auto* reset = Child<QSpinBox>(*panel, "resetDb");
-  auto* post = Child<QSpinBox>(*panel, "postMs");
-  ASSERT_TRUE(detect && reset && post);
-  EXPECT_EQ(detect->value(), 40) << "the defaults";
-  Child<QCheckBox>(*panel, "impulseDetection")->setChecked(true);
-  detect->setValue(30);
-  reset->setValue(12);
-  panel->ApplyButton()->click();
-  const ImpulseDetectionSettings& s = hylo.Groups().impulse;
-  EXPECT_TRUE(s.enabled && s.detectionThreshold == 30 && s.resetThreshold == 12);
-  std::int64_t stored = 0;
-  {
-    std::lock_guard guard(hylo.Settings().SettingsLock());
-    EXPECT_TRUE(hylo.Settings().GetInt("Impulse", "Detection Threshold", stored));
-  }
-  EXPECT_EQ(stored, 30) << "in the settings document at once";
-
-  open->trigger();
-  panel->Tabs()->setCurrentWidget(panel->ImpulseTab());
-  detect->setValue(5);
-  post->setValue(20);
-  panel->ApplyButton()->click();
-  EXPECT_EQ(s.detectionThreshold, 30) << "reversed thresholds are refused";
-  EXPECT_EQ(s.postDetectionInterval, 20) << "the rest still applies";
-  hylo.MainExit();
-}
 
 TEST(ImpulseGui, ResultsReachTheImpulseAndBandDisplays) {
   test::GuiContext gui;

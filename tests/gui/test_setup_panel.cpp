@@ -109,33 +109,6 @@ TEST(SetupPanelGui, AppliesASetupThroughThePanel) {
   }
 }
 
-TEST(SetupPanelGui, SettingsPanelAppliesTheProcessingTab) {
-  test::GuiContext gui;
-  Hylo& hylo = gui.Started();
-  app::MainWindow window(hylo);
-  int stops = 0;
-  hylo.SetStopScanning([&] { ++stops; });
-  QAction* open = test::MenuAction(window, "Hylo Settings");
-  ASSERT_NE(open, nullptr);
-  open->trigger();
-  auto* panel = window.findChild<app::SettingsPanel*>();
-  ASSERT_NE(panel, nullptr);
-  EXPECT_EQ(stops, 1);
-  EXPECT_EQ(panel->Tabs()->count(), 4);
-  EXPECT_EQ(panel->Tabs()->currentWidget(), panel->LoggingTab());
-  panel->Tabs()->setCurrentWidget(panel->ProcessingTab());
-  panel->findChild<QCheckBox*>("customScan")->setChecked(true);
-  auto* period = panel->findChild<QComboBox*>("scanPeriod");
-  period->setCurrentIndex(period->findData(0.125));
-  panel->findChild<QCheckBox*>("displayToNyquist")->setChecked(true);
-  panel->ApplyButton()->click();
-  EXPECT_FALSE(panel->isVisible());
-  EXPECT_TRUE(hylo.Groups().display.useCustomScanRate);
-  EXPECT_DOUBLE_EQ(hylo.Groups().display.scanPeriod, 0.125);
-  EXPECT_TRUE(hylo.Groups().display.displayToNyquist);
-  EXPECT_EQ(hylo.MainExit(), 0);
-}
-
 // The enquiry goes unanswered: the panel shows its progress and the event loop runs on.
 TEST(SetupPanelGui, OpeningOnAUnitThatStopsAnsweringKeepsTheEventLoopRunning) {
   const auto sim = test::StartSimOnFreePorts({"--model", "hf", "--firmware", "v2.1.0", "--withhold", "F"}, 60);

@@ -1,35 +1,25 @@
 // The unit-finder panel offscreen: the manual view of a found unit, refused keys, the gateway
 // pre-fill, and Accept sending the set command (to a loopback socket, never broadcast).
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <QKeyEvent>
 
 #include "ConnectionPanel.h"
 #include "link/HyloUnitFinder.h"
 #include "support/GuiContext.h"
+#include "support/SimProcess.h"
 
 using namespace hylo;
 
 TEST(UnitFinderGui, ManualViewEditsAndAccepts) {
-  const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof a;
-  ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-
+  test::LoopbackUdp peer;  // where the set command goes
+  ASSERT_NE(peer.port, 0);
   test::GuiContext gui;
   Hylo& hylo = gui.Started();
   HyloUnitFinder& finder = hylo.Link().Finder();
   finder.SetPing([](const std::string&, int) { return false; });
   finder.SetInterfaces([] { return std::vector<std::string>{"127.0.0.1"}; });
-  finder.SetDestination("127.0.0.1", ntohs(a.sin_port));
+  finder.SetDestination("127.0.0.1", peer.port);
   ASSERT_EQ(finder.OpenDiscoveryChannels(), 0);
   app::ConnectionPanel panel(hylo);
   panel.show();
@@ -65,15 +55,12 @@ TEST(UnitFinderGui, ManualViewEditsAndAccepts) {
   EXPECT_EQ(view->Octet("gw", 0)->text(), "192");
 
   view->AcceptButton()->click();
-  pollfd p{fd, POLLIN, 0};
-  ASSERT_EQ(::poll(&p, 1, 3000), 1);
-  std::uint8_t set[64];
-  ASSERT_EQ(::recv(fd, set, sizeof set, 0), 30);
+  const auto set = peer.Receive(3000);
+  ASSERT_EQ(set.size(), 30U);
   EXPECT_EQ(set[1], 'X');
   EXPECT_EQ(set[4], 7) << "model from the label";
   const std::uint8_t address[4] = {20, 1, 168, 192};
-  EXPECT_TRUE(std::equal(address, address + 4, set + 16));
+  EXPECT_TRUE(std::equal(address, address + 4, set.begin() + 16));
   EXPECT_TRUE(test::PumpUntil([&] { return !view->isVisible(); }, 5000));
-  ::close(fd);
   hylo.MainExit();
 }

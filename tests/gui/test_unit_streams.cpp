@@ -1,15 +1,11 @@
-// Every unit's data on screen: an LF and an HF unit on a serial link deliver in the status
-// replies, an HF unit on Ethernet by the transport the setup asks for. The codes come from
-// the settings file as a user's would, never set by the test on the context.
+// Every unit's data on screen over a serial link, where the status replies deliver it. The codes
+// come from the settings file as a user's would, never set by the test on the context. (An HF
+// unit on Ethernet streaming by UDP fills the displays in the scanning test.)
 #include <gtest/gtest.h>
 
 #include <QApplication>
 #include <QTimer>
-#include <algorithm>
-#include <chrono>
-#include <cstring>
 #include <fstream>
-#include <thread>
 
 #include "DisplayTypes.h"
 #include "MainWindow.h"
@@ -17,7 +13,6 @@
 #include "context/HyloSession.h"
 #include "support/GuiContext.h"
 #include "support/SimProcess.h"
-#include "support/TempDir.h"
 
 using namespace hylo;
 namespace fs = std::filesystem;
@@ -94,30 +89,4 @@ TEST(UnitStreamsGui, LfAndHfUnitsOnASerialLinkShowTheirDataFromTheStatusEnquiry)
     EXPECT_TRUE(hylo.Scan().LastPlan().periodicEnquiry);
     EXPECT_EQ(hylo.JobSetup().StreamTransports(), (StreamCodes{TRANSPORT_LINK, TRANSPORT_LINK}));
   }
-}
-
-// The settings ask for UDP: the simulator sees the waveform start request arrive by UDP.
-TEST(UnitStreamsGui, HfOnEthernetStreamsByUdpWhenTheSetupAsksForIt) {
-  test::TempDir logDir;
-  const fs::path log = logDir.Path() / "commands.txt";
-  const auto sim = test::StartSimOnFreePorts(
-      {"--model", "hf", "--rate", "8000", "--tone", "250:-6", "--command-log", log.string()}, 60);
-  ASSERT_TRUE(sim.Ready()) << sim.Line();
-  const int port = sim.port;
-  test::GuiContext gui;
-  WriteSettings(gui, TRANSPORT_UDP, TRANSPORT_OFF);
-  Hylo& hylo = gui.Started();
-  ASSERT_TRUE(HyloSession(hylo).Connect(TcpTarget{"127.0.0.1", port}).Ok());
-  const Seen seen = StartAndWatch(gui);
-  EXPECT_TRUE(seen.waveform);
-  EXPECT_TRUE(seen.spectrogram) << "spectra from the host FFT";
-  const auto lines = test::ReadLines(log);
-  EXPECT_NE(std::find(lines.begin(), lines.end(), "wave udp start"), lines.end());
-  EXPECT_EQ(std::find(lines.begin(), lines.end(), "wave tcp start"), lines.end());
-  // The codes go back to the settings file as they were.
-  HyloIni saved;
-  ASSERT_EQ(saved.SettingsLoad(hylo.Settings().SettingsPath()), HyloIni::kLoaded);
-  int wave = 0;
-  EXPECT_TRUE(saved.GetInt("Settings", "Collect Wave Mode", wave));
-  EXPECT_EQ(wave, TRANSPORT_UDP);
 }

@@ -200,39 +200,3 @@ TEST(SimFtp, AHostileListingWritesNothingOutsideTheChosenFolder) {
   EXPECT_EQ(FilesUnder(u.local.Path()), std::vector<std::string>{"inner/dest/real.wav"});
   EXPECT_EQ(tree.failed.size(), 6u) << "five names that name no place and the ghost the server cannot send";
 }
-
-TEST(SimFtp, JobsOfAConnectedHfUnitFromV2GoOverFtpAndTheUnitAppliesThePackageOnY) {
-  TempDir logDir, settings;
-  const fs::path log = logDir.Path() / "commands.log";
-  FtpUnit u({"--command-log", log.string(), "--reboot-delay", "0.2"},
-            [&](const fs::path& home) { Put(home / "Data/old.wav", Bytes(100, 7)); });
-  ASSERT_TRUE(u.Ready()) << (u.sim ? u.sim->FirstLine() : "");
-  ScriptedOperator op;
-  Hylo hylo{op, TestOptions(settings)};
-  ASSERT_EQ(hylo.Start(), 0);
-  ASSERT_TRUE(HyloSession(hylo).Connect(TcpTarget{"127.0.0.1", u.port}).Ok());
-  ASSERT_TRUE(hylo.FileSys().Ftp());
-
-  const auto package = Bytes(300000, 8);
-  Put(u.local.Path() / "hf.aup", package);
-  std::atomic<int> done{0};
-  std::vector<files::RemoteEntry> listed;
-  files::FilesResult update;
-  ASSERT_TRUE(hylo.FileSys().PostJob([&](files::InstrumentFiles& f) {
-    f.List(std::string(files::ftp::kData), true, listed);
-    ++done;
-  }));
-  ASSERT_TRUE(hylo.FileSys().PostJob([&](files::InstrumentFiles& f) {
-    update = f.UpdateFirmware(u.local.Path() / "hf.aup", {});
-    ++done;
-  }));
-  ASSERT_TRUE(WaitFor([&] { return done == 2; }, 20000));
-  ASSERT_EQ(listed.size(), 1u);
-  EXPECT_EQ(listed[0].path, "/home/Aurisond/Data/old.wav");
-  ASSERT_TRUE(update.Ok()) << update.error;
-  const std::string applied = "ftp update applied hf.aup " + std::to_string(package.size());
-  EXPECT_TRUE(WaitFor([&] { return ReadFile(log).find(applied) != std::string::npos; }, 5000)) << ReadFile(log);
-  EXPECT_FALSE(fs::exists(u.Home("update/hf.aup")));
-  EXPECT_FALSE(fs::exists(u.Home("Data/old.wav"))) << "an update clears the logged data";
-  hylo.MainExit();
-}

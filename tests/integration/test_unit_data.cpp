@@ -4,12 +4,10 @@
 
 #include <chrono>
 #include <cmath>
-#include <cstring>
-#include <fstream>
 #include <thread>
 
-#include "files/HyloWav.h"
 #include "support/SimSession.h"
+#include "support/SoundFile.h"
 
 using namespace hylo;
 using namespace hylo::test;
@@ -82,23 +80,17 @@ TEST(BadDescriptions, ARecordingKeepsItsSignalTo20RunsInARow) {
     EXPECT_GT(s.hylo.Data().StreamMessages().Malformed(), malformed + 6) << "the bad ones and their data are dropped";
 
     const fs::path file = folder / "Data_00001.wav";
-    const auto info = ReadWavInfo(file);
-    ASSERT_TRUE(info) << file;
-    ASSERT_EQ(info->bitsPerSample, 24);
-    const std::uint64_t samples = info->dataBytes / 3;
+    const auto sound = ReadSound(file);
+    ASSERT_TRUE(sound) << file;
+    ASSERT_EQ(sound->subtype, SF_FORMAT_PCM_24);
+    const std::uint64_t samples = sound->samples.size();
     ASSERT_GE(samples, 16000U) << "at least one whole second";
-    std::ifstream in(file, std::ios::binary);
-    std::vector<std::uint8_t> bytes(info->dataBytes);
-    in.seekg(static_cast<std::streamoff>(info->dataOffset));
-    in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
     // The last quarter second carries the -6 dBFS tone (0.35 rms; about a third of it is
     // missed under the bad descriptions), not silence.
     double sum = 0;
     const std::uint64_t tail = 4000;
     for (std::uint64_t i = samples - tail; i < samples; ++i) {
-      std::int32_t v = bytes[3 * i] | (bytes[3 * i + 1] << 8) | (bytes[3 * i + 2] << 16);
-      if (v & 0x800000) v -= 0x1000000;
-      const double x = v / 8388608.0;
+      const double x = sound->samples[i] / 2147483648.0;
       sum += x * x;
     }
     const double rms = std::sqrt(sum / tail);

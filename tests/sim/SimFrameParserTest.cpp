@@ -32,36 +32,32 @@ TEST(SimFrameParser, ParsesFrameSplitAcrossReads) {
   EXPECT_EQ(got[0].payload, Bytes({0x06, 0x00}));
 }
 
-TEST(SimFrameParser, DropsWrongCrcAndKeepsNextFrame) {
-  auto bad = BuildSimFrame('A', Bytes({0, 0, 0, 0}));
-  bad.back() ^= 0xFF;
-  const auto good = BuildSimFrame('E', {});
-  std::vector<std::uint8_t> stream = bad;
-  stream.insert(stream.end(), good.begin(), good.end());
-  SimFrameParser p;
-  const auto out = p.Feed(stream);
-  ASSERT_EQ(out.size(), 1u);
-  EXPECT_EQ(out[0].letter, 'E');
-  EXPECT_EQ(p.BadFrames(), 1u);
-}
-
-TEST(SimFrameParser, SkipsGarbageAndInvalidLetters) {
-  std::vector<std::uint8_t> stream = Bytes({0x00, 0x2A, 0x20, 0x2A, 0x5D, 0x01, 0xFF});
-  const auto good = BuildSimFrame('Z', {});
-  stream.insert(stream.end(), good.begin(), good.end());
-  SimFrameParser p;
-  const auto out = p.Feed(stream);
-  ASSERT_EQ(out.size(), 1u);
-  EXPECT_EQ(out[0].letter, 'Z');
-}
-
-TEST(SimFrameParser, RejectsOversizedLength) {
-  // Length 8000 is above what a receiver accepts; the frame inside the "payload" is still found.
-  std::vector<std::uint8_t> stream = Bytes({0x2A, 0x45, 0x40, 0x1F});
-  const auto good = BuildSimFrame('E', {});
-  stream.insert(stream.end(), good.begin(), good.end());
-  SimFrameParser p;
-  const auto out = p.Feed(stream);
-  ASSERT_EQ(out.size(), 1u);
-  EXPECT_EQ(out[0].letter, 'E');
+// Whatever comes before a good frame, the good frame is still found.
+TEST(SimFrameParser, AGoodFrameIsFoundAfterWhatCannotBeOne) {
+  auto badCrc = BuildSimFrame('A', Bytes({0, 0, 0, 0}));
+  badCrc.back() ^= 0xFF;
+  const struct {
+    const char* what;
+    std::vector<std::uint8_t> before;
+    char letter;
+    std::size_t badFrames;
+  } cases[] = {
+      {"a wrong CRC", badCrc, 'E', 1},
+      {"garbage and invalid letters", Bytes({0x00, 0x2A, 0x20, 0x2A, 0x5D, 0x01, 0xFF}), 'Z', 0},
+      // Length 8000 is above what a receiver accepts; the frame inside the "payload" is still found.
+      {"an oversized length", Bytes({0x2A, 0x45, 0x40, 0x1F}), 'E', 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::vector<std::uint8_t> stream = c.before;
+    const auto good = BuildSimFrame(c.letter, {});
+    stream.insert(stream.end(), good.begin(), good.end());
+    SimFrameParser p;
+    const auto out = p.Feed(stream);
+    ASSERT_EQ(out.size(), 1u);
+    EXPECT_EQ(out[0].letter, c.letter);
+    if (c.badFrames > 0) {
+      EXPECT_EQ(p.BadFrames(), c.badFrames);
+    }
+  }
 }

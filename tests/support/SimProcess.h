@@ -144,29 +144,16 @@ inline bool PortFree(std::uint16_t port, int type) {
   return ok;
 }
 
-// A command port whose data ports (command port + 1676 .. + 1681, TCP and UDP) are free too.
-inline std::uint16_t FreeCommandPort() {
-  std::mt19937 rng(static_cast<unsigned>(getpid()) * 7919u + static_cast<unsigned>(time(nullptr)));
+// A command port whose data ports (command port + 1676 .. + 1681, TCP and UDP) are free too;
+// with `ftp`, for a unit with FTP, whose control port (2021 + port base) must be free as well.
+// 0 when none was found.
+inline std::uint16_t FreeCommandPort(bool ftp = false) {
+  std::mt19937 rng(static_cast<unsigned>(getpid()) * (ftp ? 31u : 7919u) + static_cast<unsigned>(time(nullptr)));
   for (int i = 0; i < 200; ++i) {
     // Below the kernel's ephemeral range (32768 and up), so the data ports never meet the
-    // local ports of the tests' own outgoing connections.
-    const auto p = static_cast<std::uint16_t>(10000 + rng() % 20000);
-    bool ok = PortFree(p, SOCK_STREAM);
-    for (int d = 1676; ok && d <= 1681; ++d)
-      ok = PortFree(static_cast<std::uint16_t>(p + d), SOCK_STREAM) &&
-           PortFree(static_cast<std::uint16_t>(p + d), SOCK_DGRAM);
-    if (ok) return p;
-  }
-  return 0;
-}
-
-// A command port for a unit with FTP: its port base gives a control port (2021 + base) that is
-// free too, as are its data ports (0 when none was found).
-inline std::uint16_t FreeFtpCommandPort() {
-  std::mt19937 rng(static_cast<unsigned>(getpid()) * 31u + static_cast<unsigned>(time(nullptr)));
-  for (int i = 0; i < 200; ++i) {
-    const auto p = static_cast<std::uint16_t>(50200 + rng() % 12000);
-    bool ok = PortFree(p, SOCK_STREAM) && PortFree(static_cast<std::uint16_t>(p - 50000 + 2021), SOCK_STREAM);
+    // local ports of the tests' own outgoing connections; an FTP unit needs a port base.
+    const auto p = static_cast<std::uint16_t>(ftp ? 50200 + rng() % 12000 : 10000 + rng() % 20000);
+    bool ok = PortFree(p, SOCK_STREAM) && (!ftp || PortFree(static_cast<std::uint16_t>(p - 50000 + 2021), SOCK_STREAM));
     for (int d = 1676; ok && d <= 1681; ++d)
       ok = PortFree(static_cast<std::uint16_t>(p + d), SOCK_STREAM) &&
            PortFree(static_cast<std::uint16_t>(p + d), SOCK_DGRAM);
@@ -192,7 +179,7 @@ struct RunningSim {
 inline RunningSim StartSimOnFreePorts(const std::vector<std::string>& extra, int seconds = 120, bool ftp = false) {
   RunningSim r;
   for (int attempt = 0; attempt < 5 && !r.Ready(); ++attempt) {
-    r.port = ftp ? FreeFtpCommandPort() : FreeCommandPort();
+    r.port = FreeCommandPort(ftp);
     std::vector<std::string> args = {"--port", std::to_string(r.port), "--seconds", std::to_string(seconds)};
     args.insert(args.end(), extra.begin(), extra.end());
     r.sim = std::make_unique<SimProcess>(args);
@@ -217,6 +204,31 @@ class Fd {
 
  private:
   int fd_;
+};
+
+// A UDP socket on 127.0.0.1 (an ephemeral port), standing in for a unit or a broadcast address.
+struct LoopbackUdp {
+  Fd fd{socket(AF_INET, SOCK_DGRAM, 0)};
+  std::uint16_t port = 0;
+  LoopbackUdp() {
+    auto a = Loopback(0);
+    socklen_t len = sizeof a;
+    if (bind(fd.get(), reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
+        getsockname(fd.get(), reinterpret_cast<sockaddr*>(&a), &len) == 0)
+      port = ntohs(a.sin_port);
+  }
+  // The next datagram, or nothing after `timeoutMs`.
+  std::vector<std::uint8_t> Receive(int timeoutMs = 2000) {
+    pollfd p{fd.get(), POLLIN, 0};
+    if (poll(&p, 1, timeoutMs) <= 0) return {};
+    std::vector<std::uint8_t> b(600);
+    b.resize(static_cast<std::size_t>(std::max<ssize_t>(0, recv(fd.get(), b.data(), b.size(), 0))));
+    return b;
+  }
+  void SendTo(std::uint16_t to, const std::vector<std::uint8_t>& bytes) {
+    const auto a = Loopback(to);
+    sendto(fd.get(), bytes.data(), bytes.size(), 0, reinterpret_cast<const sockaddr*>(&a), sizeof a);
+  }
 };
 
 // A TCP connection to 127.0.0.1:port whose reads and writes give up after 5 s.

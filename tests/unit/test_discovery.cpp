@@ -1,10 +1,6 @@
 // Discovery datagrams, the unit finder's address rules, and the finder against loopback
 // sockets (enquiries and set commands go to 127.0.0.1 only).
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <map>
@@ -15,6 +11,7 @@
 #include "link/NetworkRules.h"
 #include "settings/HyloIni.h"
 #include "shell/ScriptedOperator.h"
+#include "support/SimProcess.h"
 #include "test_link_support.h"
 #include "wire/CRC_Update.h"
 
@@ -202,35 +199,7 @@ TEST(NetworkRules, SuggestAddressTakesTheFirstSilentAddressFromTheTop) {
 
 namespace {
 
-// A socket on 127.0.0.1 standing in for the broadcast address.
-struct Listener {
-  int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
-  std::uint16_t port = 0;
-  Listener() {
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    port = ntohs(a.sin_port);
-  }
-  ~Listener() { ::close(fd); }
-  std::vector<std::uint8_t> Receive(int timeoutMs = 2000) {
-    pollfd p{fd, POLLIN, 0};
-    if (::poll(&p, 1, timeoutMs) <= 0) return {};
-    std::vector<std::uint8_t> b(600);
-    b.resize(static_cast<std::size_t>(std::max<ssize_t>(0, ::recv(fd, b.data(), b.size(), 0))));
-    return b;
-  }
-  void SendTo(std::uint16_t to, const std::vector<std::uint8_t>& bytes) {
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = htons(to);
-    ::sendto(fd, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  }
-};
+using Listener = test::LoopbackUdp;
 
 struct Finder : ::testing::Test {
   HyloIni ini;

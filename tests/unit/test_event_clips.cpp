@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "files/EventClips.h"
+#include "support/SoundFile.h"
 #include "support/TempDir.h"
 
 namespace hylo {
@@ -30,13 +31,13 @@ void Feed(EventClips& clips, SampleBuffer& buffer, std::uint32_t s) {
   clips.AddBlock(r);
 }
 
-std::vector<std::int16_t> Samples(const std::filesystem::path& path) {
-  const auto info = ReadWavInfo(path);
-  EXPECT_TRUE(info.has_value());
-  std::ifstream in(path, std::ios::binary);
-  in.seekg(static_cast<std::streamoff>(info->dataOffset));
-  std::vector<std::int16_t> out(info->dataBytes / 2);
-  in.read(reinterpret_cast<char*>(out.data()), static_cast<std::streamsize>(info->dataBytes));
+// The clip's 16-bit samples as libsndfile reads them.
+std::vector<int> Samples(const std::filesystem::path& path) {
+  const auto sound = test::ReadSound(path);
+  EXPECT_TRUE(sound && sound->subtype == SF_FORMAT_PCM_16 && sound->rate == int{kRate}) << path;
+  std::vector<int> out;
+  if (sound)
+    for (const int v : sound->samples) out.push_back(v >> 16);
   return out;
 }
 

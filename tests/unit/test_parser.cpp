@@ -1,7 +1,16 @@
+// Command-link frames: the CRC, and the parser that cuts them from what a link reads.
 #include <gtest/gtest.h>
 
+#include <array>
+#include <random>
+
+#include "link/CommandLetters.h"
 #include "link/HyloParser.h"
+#include "link/LinkRecords.h"
+#include "link/LinkState.h"
+#include "support/SimProcess.h"
 #include "test_link_support.h"
+#include "wire/CRC_Update.h"
 
 using namespace hylo;
 using linktest::Bytes;
@@ -113,3 +122,28 @@ TEST_F(LinkParser, NoFreeNodeDropsTheRestOfTheRead) {
 }
 
 }  // namespace
+
+TEST(LinkCrc, KnownFramesAndLimits) {
+  EXPECT_EQ(CRC_Update(0, Bytes{'1', '2', '3', '4', '5', '6', '7', '8', '9'}), 0xBB3D) << "the check value";
+  EXPECT_EQ(linktest::Frame(cmd::kIdentify, {}), (Bytes{0x2A, 0x45, 0x00, 0x00, 0x19, 0xCD}));
+  EXPECT_EQ(linktest::Frame(cmd::kBaudRate, {0x00, 0x4B, 0x00, 0x00}),  // 19200
+            (Bytes{0x2A, 0x42, 0x04, 0x00, 0x00, 0x4B, 0x00, 0x00, 0x91, 0xF1}));
+  std::array<std::uint8_t, cmd::kFrameArea> area{};
+  EXPECT_EQ(BuildFrame('D', Bytes(cmd::kMaxCommandPayload, 7), area), 8004);
+  EXPECT_EQ(BuildFrame('D', Bytes(cmd::kMaxCommandPayload + 1, 7), area), -1);
+  EXPECT_FALSE(cmd::IsCommandLetter(']'));
+  EXPECT_EQ(SerialTimeoutForBaud(1200), 1100);
+  EXPECT_EQ(SerialTimeoutForBaud(1250000), 101);
+}
+
+// Against the bit-at-a-time CRC the tests read the simulator's frames with: no table, so a wrong
+// table entry cannot hide.
+TEST(LinkCrc, AgreesWithABitAtATimeCrc) {
+  std::mt19937 rng(4242);
+  Bytes data(4096);
+  for (auto& b : data) b = static_cast<std::uint8_t>(rng());
+  for (const std::size_t n : {1U, 17U, 500U, 4096U}) {
+    const std::span<const std::uint8_t> part(data.data(), n);
+    EXPECT_EQ(CRC_Update(0, part), test::FrameCrc(part)) << n << " bytes";
+  }
+}

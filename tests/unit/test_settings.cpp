@@ -32,6 +32,17 @@ std::vector<std::string> AllKeys(SettingsGroups& groups) {
   return keys;
 }
 
+// A context started on fresh folders, ended when the test ends.
+struct Started : ::testing::Test {
+  test::TempDir dir;
+  ScriptedOperator op;
+  Hylo hylo{op, Options(dir)};
+  void SetUp() override { ASSERT_EQ(hylo.Start(), 0); }
+  void TearDown() override { hylo.MainExit(); }
+};
+using FirstStart = Started;
+using Sessions = Started;
+
 }  // namespace
 
 TEST(HyloIniDocument, ValueKindsSurviveAWriteAndARead) {
@@ -75,11 +86,7 @@ TEST(HyloIniDocument, BrokenFilesAreUnreadableNotHalfLoaded) {
   EXPECT_TRUE(HyloIni::Parses("; comment\n\n[A]\nx = 1\r\n"));
 }
 
-TEST(SettingsFile, FirstStartCreatesTheFolderAndEveryKeyAfterExit) {
-  test::TempDir dir;
-  ScriptedOperator op;
-  Hylo hylo(op, Options(dir));
-  ASSERT_EQ(hylo.Start(), 0);
+TEST_F(FirstStart, CreatesTheSettingsFolderAndEveryKeyAfterExit) {
   EXPECT_TRUE(fs::is_directory(hylo.SettingsFolder()));
   EXPECT_TRUE(hylo.SettingsUnreadable());
   SettingsGroups reference(hylo.DataFolder(), "/prog");
@@ -139,11 +146,7 @@ TEST(SettingsFile, UnreadableFileIsKeptAndTheOperatorToldOnce) {
   EXPECT_EQ(next, 1);
 }
 
-TEST(Sessions, SavedSessionRestoresEveryKeyIncludingTheCounters) {
-  test::TempDir dir;
-  ScriptedOperator op;
-  Hylo hylo(op, Options(dir));
-  ASSERT_EQ(hylo.Start(), 0);
+TEST_F(Sessions, SavedSessionRestoresEveryKeyIncludingTheCounters) {
   auto& g = hylo.Groups();
   g.wav.nextIndex = 41;
   g.logging.nextImpulseIndex = 43;
@@ -167,14 +170,9 @@ TEST(Sessions, SavedSessionRestoresEveryKeyIncludingTheCounters) {
   EXPECT_EQ(back.logging.fileName, "FftName");
   EXPECT_DOUBLE_EQ(back.display.scanPeriod, 0.125);
   EXPECT_TRUE(hylo.Threads().Started()) << "modules run again after the load";
-  EXPECT_EQ(hylo.MainExit(), 0);
 }
 
-TEST(Sessions, DeclinedSaveWritesNothingAndUnreadableLoadKeepsCurrentSettings) {
-  test::TempDir dir;
-  ScriptedOperator op;
-  Hylo hylo(op, Options(dir));
-  ASSERT_EQ(hylo.Start(), 0);
+TEST_F(Sessions, DeclinedSaveWritesNothingAndUnreadableLoadKeepsCurrentSettings) {
   const fs::path session = dir.Path() / "declined.ini";
   op.QueueButton(1);
   EXPECT_EQ(hylo.SaveSession(), 0);
@@ -190,14 +188,9 @@ TEST(Sessions, DeclinedSaveWritesNothingAndUnreadableLoadKeepsCurrentSettings) {
   EXPECT_EQ(hylo.Groups().wav.nextIndex, 9);
   ASSERT_EQ(op.Notices().size(), 1U);
   EXPECT_NE(op.Notices()[0].find("current settings remain in force"), std::string::npos);
-  hylo.MainExit();
 }
 
-TEST(Sessions, SaveAppliesTheOpenSettingsPanelFirst) {
-  test::TempDir dir;
-  ScriptedOperator op;
-  Hylo hylo(op, Options(dir));
-  ASSERT_EQ(hylo.Start(), 0);
+TEST_F(Sessions, SaveAppliesTheOpenSettingsPanelFirst) {
   auto& panel = hylo.ProgramSettingsPanel();
   panel.OpenHyloSetupPanel();
   panel.TabChanged(setup::ProgramTab::kProcessing);
@@ -211,5 +204,4 @@ TEST(Sessions, SaveAppliesTheOpenSettingsPanelFirst) {
   op.QueuePath(session);
   ASSERT_EQ(hylo.LoadSession(), 0);
   EXPECT_DOUBLE_EQ(hylo.Groups().display.refreshRate, 2.0);
-  hylo.MainExit();
 }

@@ -1,12 +1,14 @@
 // The stream transport codes held once (the job setup), the settings that load them, and
-// status values a user sees.
+// status values a user sees, also while other threads write them.
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <thread>
 
 #include "config/HyloSetup.h"
 #include "context/Hylo.h"
 #include "shell/ScriptedOperator.h"
+#include "stream/StatusStore.h"
 #include "support/TestOptions.h"
 
 using namespace hylo;
@@ -110,4 +112,30 @@ TEST(StatusValues, OneEnvironmentValueLeavesTheOtherAndDisplayInUtcIsApplied) {
   EXPECT_EQ(hylo.Data().Status().GetHumidity(), 500);
   EXPECT_EQ(hylo.Data().Status().GetTemperature(), 225) << "a humidity-only reply keeps the temperature";
   hylo.MainExit();
+}
+
+TEST(StatusStore, OrientationIsTakenOnce) {
+  StatusStore store;
+  store.SetOrientation({1, 2, 3, 4, 5, 6});
+  EXPECT_TRUE(store.Copy(true).orientationNew);
+  EXPECT_FALSE(store.Copy(true).orientationNew);
+  EXPECT_EQ(store.Copy().orientation[5], 6);
+}
+
+TEST(StatusStore, ConcurrentWritersAndTheCopyingReaderStayConsistent) {
+  StatusStore store;
+  std::thread writer([&] {
+    for (int i = 0; i < 20000; ++i) {
+      store.SetTemperature(i % 500);
+      store.SetHumidity(i % 700);
+    }
+  });
+  for (int i = 0; i < 20000; ++i) {
+    const StatusValues v = store.Copy();
+    ASSERT_GE(v.temperature, 0);
+    ASSERT_LT(v.temperature, 500);
+  }
+  writer.join();
+  EXPECT_EQ(store.GetTemperature(), 19999 % 500);
+  EXPECT_EQ(store.GetHumidity(), 19999 % 700);
 }

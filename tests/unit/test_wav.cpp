@@ -9,6 +9,7 @@
 #include "support/DialogOperator.h"
 #include "support/FileSizeLimit.h"
 #include "support/RunTool.h"
+#include "support/SoundFile.h"
 #include "support/TempDir.h"
 
 using namespace hylo;
@@ -95,12 +96,8 @@ TEST_F(Wav, HeaderCarriesTheInstrumentAndCalibrationComment) {
 TEST_F(Wav, RealReadersAgreeOnFormatSamplesAndInfo) {
   if (!test::HaveTool("soxi") || !test::HaveTool("exiftool")) GTEST_SKIP() << "sox or exiftool missing";
   const int rate = 8000;
-  std::vector<std::uint8_t> all;
-  for (int block = 0; block < 10; ++block) {  // 10 s of a 1-minute file
-    const auto samples = Ramp24(rate, block * rate);
-    all.insert(all.end(), samples.begin(), samples.end());
-    ASSERT_EQ(wav.WavLogWrite(Block(samples, rate, kTime + block)), 0);
-  }
+  for (int block = 0; block < 10; ++block)  // 10 s of a 1-minute file
+    ASSERT_EQ(wav.WavLogWrite(Block(Ramp24(rate, block * rate), rate, kTime + block)), 0);
   const fs::path path = wav.FilePath();
   wav.WavLogClose();
   const auto soxi = test::RunTool("soxi " + test::Quoted(path));
@@ -115,25 +112,17 @@ TEST_F(Wav, RealReadersAgreeOnFormatSamplesAndInfo) {
     EXPECT_NE(exif.output.find(field), std::string::npos) << field << "\n" << exif.output;
   if (test::HaveTool("sndfile-info")) {  // the shortened file's sizes as libsndfile checks them
     const auto info = test::RunTool("sndfile-info " + test::Quoted(path));
-    EXPECT_NE(info.output.find("Frames      : 80000"), std::string::npos) << info.output;
-    EXPECT_NE(info.output.find("Bit Width     : 24"), std::string::npos) << info.output;
     EXPECT_EQ(info.output.find("Should be"), std::string::npos) << "no size libsndfile disagrees with\n" << info.output;
   }
-  // libsndfile (through python3-soundfile) reads back the very samples.
-  const fs::path raw = dir.Path() / "expected.raw";
-  std::ofstream(raw, std::ios::binary)
-      .write(reinterpret_cast<const char*>(all.data()), static_cast<std::streamsize>(all.size()));
-  const std::string script =
-      "import soundfile, numpy, sys\n"
-      "d, r = soundfile.read(sys.argv[1], dtype='int32')\n"
-      "b = numpy.fromfile(sys.argv[2], dtype=numpy.uint8).reshape(-1, 3).astype(numpy.int32)\n"
-      "e = (b[:,0] | (b[:,1] << 8) | (b[:,2] << 16)); e = numpy.where(e >= 1 << 23, e - (1 << 24), e) << 8\n"
-      "print('rate', r, 'match', int(numpy.array_equal(d, e)), 'n', len(d))\n";
-  const fs::path py = dir.Path() / "check.py";
-  std::ofstream(py) << script;
-  const auto check = test::RunTool(std::string(HYLO_PYTHON) + " " + test::Quoted(py) + " " + test::Quoted(path) + " " +
-                                   test::Quoted(raw));
-  EXPECT_NE(check.output.find("rate 8000 match 1 n 80000"), std::string::npos) << check.output;
+  // libsndfile reads back the very samples.
+  const auto sound = test::ReadSound(path);
+  ASSERT_TRUE(sound && sound->rate == rate && sound->subtype == SF_FORMAT_PCM_24);
+  ASSERT_EQ(sound->samples.size(), 80000U);
+  for (int k = 0; k < 80000; ++k)
+    if ((sound->samples[static_cast<std::size_t>(k)] >> 8) != k * 997 % 8000000 - 4000000) {
+      ADD_FAILURE() << "sample " << k;
+      break;
+    }
 }
 
 TEST_F(Wav, EarlierRecordingsSurviveAResetIndex) {
@@ -237,9 +226,6 @@ TEST_F(Wav, AFullDiskEndsTheFileAtItsLastWholeSampleOnce) {
   EXPECT_EQ(U32(bytes, 340), 399U);
   EXPECT_EQ(U32(bytes, 4), 399U + 336);
   EXPECT_FALSE(fs::exists(dir.Path() / "wav" / "Data_00002.wav")) << "no further file after the failure";
-  const auto info = ReadWavInfo(dir.Path() / "wav" / "Data_00001.wav");
-  ASSERT_TRUE(info.has_value());
-  EXPECT_EQ(info->announcedBytes, info->dataBytes);
 }
 
 TEST_F(Wav, AfterStopNoBlockOpensAFileUntilTheNextStart) {
