@@ -15,6 +15,7 @@
 #include "AudioControls.h"
 #include "CalibrationPanel.h"
 #include "TriggerControls.h"
+#include "UiPost.h"
 #include "display/HyloUIUpdate.h"
 #include "processing/HyloReference.h"
 #include "shell/MainPanel.h"
@@ -152,7 +153,7 @@ MainWindow::MainWindow(Hylo& hylo, QWidget* parent) : QMainWindow(parent), hylo_
   for (const char* id : {scanpanel::kStart, scanpanel::kPause, scanpanel::kStop}) Render(id);
   // Stops asked for by worker threads (a log that will not open) run here; setup panels stop
   // scanning through the same procedure.
-  hylo_.SetUiDispatch([this](std::function<void()> call) { QMetaObject::invokeMethod(this, std::move(call)); });
+  hylo_.SetUiDispatch([this](std::function<void()> call) { PostToUi(this, std::move(call)); });
   hylo_.SetStopScanning([this] { hylo_.Scan().StopCallback(); });
   statusBinding_ = std::make_unique<PanelBinding>(hylo_.Data().StatusPanel(), this,
                                                   [this](const std::string& id) { RenderStatus(id); });
