@@ -20,12 +20,14 @@ class UiCall {
   UiCall(const UiCall& other) : f_(other.f_) { Publish(); }
   UiCall& operator=(const UiCall&) = delete;
   UiCall& operator=(UiCall&&) = delete;
-  // Also on the receiving side: a call dropped with its receiver is freed there.
+  // Qt frees the call on whichever thread lets go of it last: the poster, after the receiver
+  // has run it, or the receiver, when the call is dropped with its receiver.
   ~UiCall() { (void)published_.load(std::memory_order_acquire); }
 
-  auto operator()() {
+  void operator()() {
     (void)published_.load(std::memory_order_acquire);
-    return f_();
+    f_();
+    Publish();  // what the call did is seen by the thread that frees it
   }
 
  private:
