@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "ConnectionPanel.h"
+#include "SettingsEdit.h"
 #include "UiPost.h"
 #include "files/HyloFTP.h"
 #include "link/Firmware.h"
@@ -67,8 +68,9 @@ FilePanel::FilePanel(Hylo& hylo, QWidget* parent) : QWidget(parent, Qt::Window),
     if (!IsFolder(item)) ProcDirEvent(item);
   });
   connect(browse, &QPushButton::clicked, this, [this] { SelectDir(); });
-  connect(destination_, &QLineEdit::editingFinished, this,
-          [this] { hylo_.Groups().fileUtility.destinationPath = destination_->text().toStdString(); });
+  connect(destination_, &QLineEdit::editingFinished, this, [this] {
+    EditSettings(hylo_, [&](SettingsGroups& g) { g.fileUtility.destinationPath = destination_->text().toStdString(); });
+  });
   connect(retrieve_, &QPushButton::clicked, this, [this] { RetrieveCallback(); });
   connect(delete_, &QPushButton::clicked, this, [this] { DeleteCallback(); });
   connect(write_, &QPushButton::clicked, this, [this] { SendWriteComm(); });
@@ -471,7 +473,7 @@ void FilePanel::CancelAction() {
 void FilePanel::SelectDir() {
   if (const auto dir = hylo_.Operator().ChooseFolder("Select Directory", destination_->text().toStdString())) {
     destination_->setText(QString::fromStdString(dir->string()));
-    hylo_.Groups().fileUtility.destinationPath = dir->string();
+    EditSettings(hylo_, [&](SettingsGroups& g) { g.fileUtility.destinationPath = dir->string(); });
   }
 }
 
