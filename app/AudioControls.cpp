@@ -2,8 +2,24 @@
 
 #include <QHBoxLayout>
 #include <QLabel>
+#include <algorithm>
+
+#include "settings/SettingsGroups.h"
 
 namespace hylo::app {
+
+std::vector<SettingField> AudioSettings::Fields() {
+  return {{"Audio", "Audio Enabled", &enabled},
+          {"Audio", "Volume", &volume},
+          {"Audio", "Mute", &mute},
+          {"Audio", "Filter", &filter}};
+}
+
+template <class Edit>
+void AudioControls::Keep(Edit edit) {
+  edit(settings_);
+  SaveFields(hylo_.Settings(), settings_.Fields());
+}
 
 AudioControls::AudioControls(Hylo& hylo, QWidget* parent) : QGroupBox("Audio", parent), hylo_(hylo) {
   setObjectName("audioControls");
@@ -33,13 +49,36 @@ AudioControls::AudioControls(Hylo& hylo, QWidget* parent) : QGroupBox("Audio", p
     hylo_.Data().ToggleAudioActive(on);
     ShowControls(on);
   });
-  connect(volume_, &QSlider::valueChanged, this, [&audio](int v) { audio.SetVolume(v); });
-  connect(mute_, &QCheckBox::toggled, this, [&audio](bool on) { audio.SetMute(on); });
-  connect(filter_, &QComboBox::activated, this, [this, &audio](int index) {
-    audio.SetFilterChoice(static_cast<AudioFilter::Choice>(filter_->itemData(index).toInt()));
+  // Only the operator's own switching is kept: a rate too high to play turns audio off, and
+  // the next start should still play once the rate allows.
+  connect(enabled_, &QCheckBox::clicked, this, [this](bool on) { Keep([&](AudioSettings& a) { a.enabled = on; }); });
+  connect(volume_, &QSlider::valueChanged, this, [this, &audio](int v) {
+    audio.SetVolume(v);
+    Keep([&](AudioSettings& a) { a.volume = v; });
   });
-  enabled_->setChecked(audio.AudioOn());
-  ShowControls(audio.AudioOn());
+  connect(mute_, &QCheckBox::toggled, this, [this, &audio](bool on) {
+    audio.SetMute(on);
+    Keep([&](AudioSettings& a) { a.mute = on; });
+  });
+  connect(filter_, &QComboBox::activated, this, [this, &audio](int index) {
+    const int choice = filter_->itemData(index).toInt();
+    audio.SetFilterChoice(static_cast<AudioFilter::Choice>(choice));
+    Keep([&](AudioSettings& a) { a.filter = choice; });
+  });
+
+  // As the operator left them; values from a hand-edited file outside the ranges are ignored.
+  LoadFields(hylo_.Settings(), settings_.Fields());
+  const AudioSettings saved = settings_;
+  volume_->setValue(std::clamp(saved.volume, 0, 100));
+  audio.SetVolume(volume_->value());
+  mute_->setChecked(saved.mute);
+  if (const int index = filter_->findData(saved.filter); index >= 0) {
+    filter_->setCurrentIndex(index);
+    audio.SetFilterChoice(static_cast<AudioFilter::Choice>(saved.filter));
+  }
+  enabled_->setChecked(saved.enabled || audio.AudioOn());
+  ShowControls(enabled_->isChecked());
+  Keep([](AudioSettings&) {});  // a first start writes the keys too
   connect(&poll_, &QTimer::timeout, this, [this] { Poll(); });
   poll_.start(500);
 }

@@ -6,10 +6,13 @@
 #include <QHeaderView>
 #include <QMetaObject>
 #include <QVBoxLayout>
+#include <atomic>
 #include <chrono>
 #include <thread>
 
 #include "ConnectionPanel.h"
+#include "SettingsEdit.h"
+#include "UiPost.h"
 #include "files/HyloFTP.h"
 #include "link/Firmware.h"
 
@@ -65,8 +68,9 @@ FilePanel::FilePanel(Hylo& hylo, QWidget* parent) : QWidget(parent, Qt::Window),
     if (!IsFolder(item)) ProcDirEvent(item);
   });
   connect(browse, &QPushButton::clicked, this, [this] { SelectDir(); });
-  connect(destination_, &QLineEdit::editingFinished, this,
-          [this] { hylo_.Groups().fileUtility.destinationPath = destination_->text().toStdString(); });
+  connect(destination_, &QLineEdit::editingFinished, this, [this] {
+    EditSettings(hylo_, [&](SettingsGroups& g) { g.fileUtility.destinationPath = destination_->text().toStdString(); });
+  });
   connect(retrieve_, &QPushButton::clicked, this, [this] { RetrieveCallback(); });
   connect(delete_, &QPushButton::clicked, this, [this] { DeleteCallback(); });
   connect(write_, &QPushButton::clicked, this, [this] { SendWriteComm(); });
@@ -76,7 +80,7 @@ FilePanel::FilePanel(Hylo& hylo, QWidget* parent) : QWidget(parent, Qt::Window),
   connect(cancel_, &QPushButton::clicked, this, [this] { CancelAction(); });
 
   hylo_.FileSys().SetProgress([this](const files::Progress& p) {
-    QMetaObject::invokeMethod(this, [this, p] {
+    PostToUi(this, [this, p] {
       progress_->setValue(p.percent);
       progressText_->setText(QString::fromStdString(p.name + "  " + p.text));
     });
@@ -112,7 +116,7 @@ void FilePanel::Open() {
   Run("Volumes", [this](files::InstrumentFiles& fs) {
     std::vector<files::RemoteEntry> volumes;
     fs.List("", false, volumes);
-    QMetaObject::invokeMethod(this, [this, volumes] { Fill(nullptr, volumes); });
+    PostToUi(this, [this, volumes] { Fill(nullptr, volumes); });
   });
 }
 
@@ -174,7 +178,7 @@ bool FilePanel::RunJob(const QString& title, std::function<void(files::Instrumen
   progressText_->setText(title);
   const bool posted = hylo_.FileSys().PostJob([this, job = std::move(job), done](files::InstrumentFiles& fs) {
     job(fs);
-    QMetaObject::invokeMethod(this, [this, done] {
+    PostToUi(this, [this, done] {
       if (done) done();
       if (--running_ == 0) SetBusy(false);
     });
@@ -226,7 +230,7 @@ void FilePanel::ProcDirEvent(QTreeWidgetItem* item) {
       if (!r.cancelled) hylo_.Operator().ShowNotice(r.error);
       return;
     }
-    QMetaObject::invokeMethod(this, [this, path, entries] {
+    PostToUi(this, [this, path, entries] {
       if (auto* folder = ItemFor(QString::fromStdString(path))) Fill(folder, entries);
     });
   });
@@ -282,7 +286,7 @@ void FilePanel::DeleteCallback() {
         if (!r.cancelled) hylo_.Operator().ShowNotice(r.error);
         return;
       }
-      QMetaObject::invokeMethod(this, [this, path] { delete ItemFor(QString::fromStdString(path)); });
+      PostToUi(this, [this, path] { delete ItemFor(QString::fromStdString(path)); });
     });
   }
 }
@@ -296,8 +300,7 @@ void FilePanel::SendWriteComm() {
   Run(QString::fromStdString(file->filename().string()), [this, folder, file = *file](files::InstrumentFiles& fs) {
     const auto r = fs.Write(file, folder);
     if (!r.Ok() && !r.cancelled) hylo_.Operator().ShowNotice(r.error);
-    if (r.Ok())
-      QMetaObject::invokeMethod(this, [this, folder] { ProcDirEvent(ItemFor(QString::fromStdString(folder))); });
+    if (r.Ok()) PostToUi(this, [this, folder] { ProcDirEvent(ItemFor(QString::fromStdString(folder))); });
   });
 }
 
@@ -310,7 +313,7 @@ void FilePanel::UpdateFirmware() {
     Run(QString::fromStdString(package->filename().string()), [this, package = *package](files::InstrumentFiles& fs) {
       const auto r = fs.UpdateFirmware(package, [] { return true; });
       if (!r.cancelled) hylo_.Operator().ShowNotice(r.Ok() ? r.note : r.error);
-      if (r.Ok()) QMetaObject::invokeMethod(this, [this] { ShowConnectionPanel(); });
+      if (r.Ok()) PostToUi(this, [this] { ShowConnectionPanel(); });
     });
     return;
   }
@@ -325,14 +328,16 @@ void FilePanel::UpdateFirmware() {
   if (!package) return;
   Run("UPDATE.BIN", [this, package = *package](files::InstrumentFiles& fs) {
     auto confirm = [this] {
-      bool yes = false;
-      QMetaObject::invokeMethod(
+      // Atomic: Qt's wake-up of this thread is invisible to the race checker.
+      std::atomic<bool> yes{false};
+      PostToUi(
           this,
           [this, &yes] {
-            yes = hylo_.Operator().Confirm("Continue Update", files::text::kContinueUpdate, {"Yes", "No"}) == 0;
+            yes.store(hylo_.Operator().Confirm("Continue Update", files::text::kContinueUpdate, {"Yes", "No"}) == 0,
+                      std::memory_order_release);
           },
           Qt::BlockingQueuedConnection);
-      return yes;
+      return yes.load(std::memory_order_acquire);
     };
     const auto r = fs.UpdateFirmware(package, confirm);
     if (!r.cancelled) hylo_.Operator().ShowNotice(r.Ok() ? std::string(files::text::kFirmwareDone) : r.error);
@@ -358,7 +363,7 @@ void FilePanel::ClearData() {
   Run("CleanData", [this](files::InstrumentFiles& fs) {
     const auto r = fs.ClearData();
     if (!r.cancelled) hylo_.Operator().ShowNotice(r.Ok() ? r.note : r.error);
-    if (r.Ok()) QMetaObject::invokeMethod(this, [this] { ShowConnectionPanel(); });
+    if (r.Ok()) PostToUi(this, [this] { ShowConnectionPanel(); });
   });
 }
 
@@ -377,7 +382,7 @@ bool FilePanel::FtpList(const std::string& path) {
     std::vector<files::RemoteEntry> entries;
     const auto r = fs.List(path, true, entries);
     if (!r.Ok()) return;  // shown only as an empty folder
-    QMetaObject::invokeMethod(this, [this, path, entries] {
+    PostToUi(this, [this, path, entries] {
       QTreeWidgetItem* folder = FtpItem(path);
       if (!folder) return;
       Fill(folder, entries);
@@ -453,7 +458,7 @@ void FilePanel::FtpDelete() {
         if (!r.cancelled) hylo_.Operator().ShowNotice(r.error);
         return;
       }
-      QMetaObject::invokeMethod(this, [this, path] { delete ItemFor(QString::fromStdString(path)); });
+      PostToUi(this, [this, path] { delete ItemFor(QString::fromStdString(path)); });
     }
   });
 }
@@ -468,7 +473,7 @@ void FilePanel::CancelAction() {
 void FilePanel::SelectDir() {
   if (const auto dir = hylo_.Operator().ChooseFolder("Select Directory", destination_->text().toStdString())) {
     destination_->setText(QString::fromStdString(dir->string()));
-    hylo_.Groups().fileUtility.destinationPath = dir->string();
+    EditSettings(hylo_, [&](SettingsGroups& g) { g.fileUtility.destinationPath = dir->string(); });
   }
 }
 

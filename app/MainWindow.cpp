@@ -14,7 +14,9 @@
 
 #include "AudioControls.h"
 #include "CalibrationPanel.h"
+#include "SettingsEdit.h"
 #include "TriggerControls.h"
+#include "UiPost.h"
 #include "display/HyloUIUpdate.h"
 #include "processing/HyloReference.h"
 #include "shell/MainPanel.h"
@@ -81,14 +83,16 @@ MainWindow::MainWindow(Hylo& hylo, QWidget* parent) : QMainWindow(parent), hylo_
   layout->addWidget(BuildDisplayControls(central));
   top_ = new DisplayArea("Top Display", "topDisplay", false, central);
   bottom_ = new DisplayArea("Bottom Display", "bottomDisplay", true, central);
-  auto& display = hylo_.Groups().display;
   // A type this build does not know keeps the default.
-  if (!top_->SetType(display.topDisplay)) top_->SetType(display.topDisplay = kDisplaySpectrogram);
-  if (!bottom_->SetType(display.bottomDisplay)) bottom_->SetType(display.bottomDisplay = kDisplayTimeSeries);
+  EditSettings(hylo_, [&](SettingsGroups& g) {
+    if (!top_->SetType(g.display.topDisplay)) top_->SetType(g.display.topDisplay = kDisplaySpectrogram);
+    if (!bottom_->SetType(g.display.bottomDisplay)) bottom_->SetType(g.display.bottomDisplay = kDisplayTimeSeries);
+  });
   for (DisplayArea* area : {top_, bottom_}) {
     area->SetAcceptType([this](int type) { return AcceptDisplayType(type); });
     area->SetTypeChanged([this, area](int type) {
-      (area == top_ ? hylo_.Groups().display.topDisplay : hylo_.Groups().display.bottomDisplay) = type;
+      EditSettings(hylo_,
+                   [&](SettingsGroups& g) { (area == top_ ? g.display.topDisplay : g.display.bottomDisplay) = type; });
     });
     layout->addWidget(area, 3);
   }
@@ -152,7 +156,7 @@ MainWindow::MainWindow(Hylo& hylo, QWidget* parent) : QMainWindow(parent), hylo_
   for (const char* id : {scanpanel::kStart, scanpanel::kPause, scanpanel::kStop}) Render(id);
   // Stops asked for by worker threads (a log that will not open) run here; setup panels stop
   // scanning through the same procedure.
-  hylo_.SetUiDispatch([this](std::function<void()> call) { QMetaObject::invokeMethod(this, std::move(call)); });
+  hylo_.SetUiDispatch([this](std::function<void()> call) { PostToUi(this, std::move(call)); });
   hylo_.SetStopScanning([this] { hylo_.Scan().StopCallback(); });
   statusBinding_ = std::make_unique<PanelBinding>(hylo_.Data().StatusPanel(), this,
                                                   [this](const std::string& id) { RenderStatus(id); });
@@ -375,7 +379,7 @@ void MainWindow::SetColourMap(int span) {
     colourMap_->setValue(clamped);
   }
   hylo_.Data().Displays().Spectrum().SetColourMap(clamped);
-  hylo_.Groups().spectrum.colourMapPeak = static_cast<std::uint32_t>(clamped);
+  EditSettings(hylo_, [&](SettingsGroups& g) { g.spectrum.colourMapPeak = static_cast<std::uint32_t>(clamped); });
   hylo_.Data().RefreshAudioLevel();
 }
 

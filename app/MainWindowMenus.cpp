@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "MainWindow.h"
+#include "SettingsEdit.h"
 #include "platform/Folders.h"
 #include "shell/MainPanel.h"
 
@@ -60,21 +61,22 @@ void MainWindow::BuildMenus() {
                               "Take a screenshot at the set interval", [] {});
   autoShotAction_->setCheckable(true);
   connect(autoShotAction_, &QAction::toggled, this, [this](bool on) { SetAutoScreenshots(on); });
-  AddAction(file, "Screenshot Interval...", "actionScreenshotInterval", {}, "Seconds between automatic screenshots",
-            [this] {
-              auto& main = hylo_.Groups().main;
-              bool ok = false;
-              const int seconds = QInputDialog::getInt(
-                  this, "Screenshot Interval", "Seconds between screenshots",
-                  static_cast<int>(std::max<std::uint32_t>(main.timeScreenshotDuration, 1)), 1, 86400, 1, &ok);
-              if (!ok) return;
-              main.timeScreenshotDuration = static_cast<std::uint32_t>(seconds);
-              if (autoShot_.isActive()) SetAutoScreenshots(true);
-            });
+  AddAction(
+      file, "Screenshot Interval...", "actionScreenshotInterval", {}, "Seconds between automatic screenshots", [this] {
+        auto& main = hylo_.Groups().main;
+        bool ok = false;
+        const int seconds = QInputDialog::getInt(
+            this, "Screenshot Interval", "Seconds between screenshots",
+            static_cast<int>(std::max<std::uint32_t>(main.timeScreenshotDuration, 1)), 1, 86400, 1, &ok);
+        if (!ok) return;
+        EditSettings(hylo_,
+                     [&](SettingsGroups& g) { g.main.timeScreenshotDuration = static_cast<std::uint32_t>(seconds); });
+        if (autoShot_.isActive()) SetAutoScreenshots(true);
+      });
   AddAction(file, "Screenshot Folder...", "actionScreenshotFolder", {}, "Choose where screenshots are saved", [this] {
     auto& main = hylo_.Groups().main;
     if (auto folder = hylo_.Operator().ChooseFolder("Select Screenshot Folder", main.screenshotPath))
-      main.screenshotPath = folder->string();
+      EditSettings(hylo_, [&](SettingsGroups& g) { g.main.screenshotPath = folder->string(); });
   });
   file->addSeparator();
   AddAction(file, "Exit", "actionExit", QKeySequence::Quit, "Stop scanning, save the settings and leave",
@@ -246,7 +248,7 @@ QString MainWindow::TakeScreenshot() {
 
 void MainWindow::SetAutoScreenshots(bool on) {
   auto& main = hylo_.Groups().main;
-  main.timeScreenshotActive = on;
+  EditSettings(hylo_, [&](SettingsGroups& g) { g.main.timeScreenshotActive = on; });
   if (!on) {
     autoShot_.stop();
     return;

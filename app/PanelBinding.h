@@ -6,6 +6,7 @@
 #include <functional>
 #include <string>
 
+#include "UiPost.h"
 #include "shell/PanelModel.h"
 
 namespace hylo::app {
@@ -17,7 +18,7 @@ class PanelBinding {
     QPointer<QObject> guard(owner);
     token_ = model_.Subscribe([guard, render](const std::string& id) {
       if (!guard) return;
-      QMetaObject::invokeMethod(
+      PostToUi(
           guard.data(),
           [guard, render, id] {
             if (guard) render(id);

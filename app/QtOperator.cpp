@@ -6,6 +6,8 @@
 #include <QPushButton>
 #include <algorithm>
 
+#include "UiPost.h"
+
 namespace hylo::app {
 namespace {
 constexpr std::size_t kNoticeLimit = 3999;
@@ -25,7 +27,7 @@ void QtOperator::ShowNotice(std::string_view text) {
   std::size_t cut = std::min(text.size(), kNoticeLimit);
   while (cut > 0 && cut < text.size() && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
   QString copy = Q(text.substr(0, cut));
-  QMetaObject::invokeMethod(
+  PostToUi(
       this, [this, copy = std::move(copy)] { Enqueue(copy); }, Qt::QueuedConnection);
 }
 

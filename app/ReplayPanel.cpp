@@ -6,6 +6,7 @@
 #include <QHBoxLayout>
 #include <filesystem>
 
+#include "SettingsEdit.h"
 #include "files/HyloReplay.h"
 
 namespace hylo::app {
@@ -32,7 +33,7 @@ ReplayPanel::ReplayPanel(Hylo& hylo, QWidget* parent) : QGroupBox("Replay", pare
   rate_->setToolTip("Records read per tick");
   row->addWidget(rate_);
   connect(rate_, &QSpinBox::valueChanged, this, [this](int v) {
-    hylo_.Groups().replay.replayRate = v;
+    EditSettings(hylo_, [&](SettingsGroups& g) { g.replay.replayRate = v; });
     hylo_.Data().Replay().SetReplayRate(v);
   });
   chosen_ = new QLabel("No files chosen", this);
@@ -94,7 +95,9 @@ void ReplayPanel::ShowDetails() {
 void ReplayPanel::SetFiles(std::vector<std::string> files) {
   files_ = std::move(files);
   if (!files_.empty())
-    hylo_.Groups().replay.replayDirectory = std::filesystem::path(files_.front()).parent_path().string();
+    EditSettings(hylo_, [&](SettingsGroups& g) {
+      g.replay.replayDirectory = std::filesystem::path(files_.front()).parent_path().string();
+    });
   chosen_->setText(QString("%1 file(s)").arg(files_.size()));
 }
 

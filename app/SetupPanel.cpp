@@ -9,6 +9,7 @@
 #include <QPointer>
 #include <QVBoxLayout>
 
+#include "UiPost.h"
 #include "config/SetupDerived.h"
 #include "link/DeviceIdentity.h"
 
@@ -129,7 +130,7 @@ void SetupPanel::StartExchange(const QString& what, std::function<int()> job, st
   QPointer<SetupPanel> self(this);
   // The result comes back through the application object, which outlives any panel.
   const bool started = Cmds().RunInBackground(std::move(job), [self, then = std::move(then)](int rc) {
-    QMetaObject::invokeMethod(
+    PostToUi(
         QCoreApplication::instance(),
         [self, then, rc] {
           if (!self) return;

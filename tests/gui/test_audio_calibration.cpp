@@ -31,6 +31,30 @@ TEST(AudioCalibrationGui, AudioSwitchShowsItsControlsAndReachesTheOutput) {
   EXPECT_FALSE(audio->Enabled()->isEnabled() || hylo.Data().Audio().AudioOn()) << "above 512 000 S/s: off, dimmed";
 }
 
+TEST(AudioCalibrationGui, TheListeningControlsComeBackAsTheOperatorLeftThem) {
+  test::GuiContext gui;
+  Hylo& hylo = gui.Started();
+  {
+    app::AudioControls first(hylo);
+    first.Enabled()->click();
+    first.Volume()->setValue(35);
+    first.Mute()->setChecked(true);
+    first.Filter()->setCurrentIndex(3);
+    emit first.Filter()->activated(3);
+  }
+  // Through the settings file, as the next start reads it.
+  ASSERT_EQ(hylo.Settings().SettingsWrite(), 0);
+  HyloIni file;
+  ASSERT_EQ(file.SettingsLoad(hylo.Settings().SettingsPath()), HyloIni::kLoaded);
+  int volume = 0;
+  EXPECT_TRUE(file.GetInt("Audio", "Volume", volume) && volume == 35) << volume;
+  app::AudioControls again(hylo);
+  EXPECT_TRUE(again.Enabled()->isChecked());
+  EXPECT_EQ(again.Volume()->value(), 35);
+  EXPECT_TRUE(again.Mute()->isChecked());
+  EXPECT_EQ(again.Filter()->currentText(), "No filter");
+}
+
 TEST(AudioCalibrationGui, CalibrationPanelStartsShowsTimeAndInstalls) {
   test::GuiContext gui;
   Hylo& hylo = gui.Started();
