@@ -155,6 +155,7 @@ void HyloTrigger::ForwardWaveform(const WaveformRecord& r) {
     }
     samplesFilled_ += gap;
   } else if (r.missedSamples || r.restart || !haveTemplate_) {
+    if (haveTemplate_ && !waveResync_) ForwardWaveBlocks(true);  // whole seconds held back go on
     waveTemplate_ = r;
     waveTemplate_.sampleBuffer = nullptr;
     haveTemplate_ = true;
@@ -206,7 +207,7 @@ std::uint64_t HyloTrigger::FillableGap(const WaveformRecord& r) const {
   return gap <= r.sampleRate / kFillableGapDivisor ? gap : 0;
 }
 
-void HyloTrigger::ForwardWaveBlocks() {
+void HyloTrigger::ForwardWaveBlocks(bool flush) {
   const std::size_t rate = waveTemplate_.sampleRate;
   if (!waveForwarded_) {
     // First block after a resync: start at the newest complete second, not a backlog.
@@ -223,7 +224,7 @@ void HyloTrigger::ForwardWaveBlocks() {
   // still finds its place (where the stop's tail buffer can hold that much).
   const bool replaying = context_.replayingFile && context_.replayingFile();
   const std::size_t hold =
-      replaying || block < rate ? 0 : std::min(rate / kFillableGapDivisor, kWaveBlockMaxSamples - rate);
+      flush || replaying || block < rate ? 0 : std::min(rate / kFillableGapDivisor, kWaveBlockMaxSamples - rate);
   while (wavePending_ >= rate + hold) {
     if (!PostBlock(block)) return;
     if (block < rate) {  // a second larger than a buffer: the rest of it is not carried
