@@ -4,29 +4,11 @@ other faults are rows of test_fault_matrix.py.)"""
 import os
 import subprocess
 import sys
-import wave
-
-import soundfile
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from e2e import Checks, Sim, find_in, scratch, wav_counts  # noqa: E402
+from e2e import Checks, Sim, find_in, readable, scratch, wav_counts  # noqa: E402
 
 WIDTH = 3
-
-
-def readable(check, path, what):
-    """Frames as Python's wave module and libsndfile see them; None when either refuses."""
-    try:
-        with wave.open(path, "rb") as w:
-            frames = w.getnframes()
-            w.readframes(frames)
-        info = soundfile.info(path)
-        if info.frames != frames:
-            raise RuntimeError(f"libsndfile reads {info.frames} frames, wave {frames}")
-        return frames
-    except (wave.Error, EOFError, RuntimeError, OSError) as e:
-        check(False, f"{what}: {os.path.basename(path)} unreadable: {e}")
-        return None
 
 
 def shared_folder(check, build, seconds=60, file_seconds=5):
