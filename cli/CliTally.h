@@ -1,5 +1,6 @@
 #pragma once
 // What the recording and replay commands count and list for their JSON summaries.
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <map>
@@ -19,6 +20,12 @@ class Tally {
  public:
   void Wave(const WaveformRecord& r) {
     std::lock_guard guard(lock_);
+    if (r.late == 2) return;  // a repeated datagram: nothing new
+    if (r.late == 1) {        // a reordered one fills samples counted missed before
+      missedSamples_ -= std::min<std::uint64_t>(missedSamples_, r.sampleCount);
+      ++waveRecords_;
+      return;
+    }
     if (waveRecords_ == 0) {
       firstSample_ = r.firstSample;
       firstTime_ = r.timeStamp;

@@ -25,6 +25,8 @@ class SimCommandLink {
   void Stop();
   std::uint16_t Port() const { return port_; }
   bool Connected() const { return socket_.has_value(); }
+  // The link and the command port go away for the reboot delay, then come back.
+  void Reboot();
 
  private:
   void Listen();
@@ -33,7 +35,6 @@ class SimCommandLink {
   void Write(std::vector<std::uint8_t> frame);
   void Flush();
   void Close();
-  void Reboot();
 
   asio::io_context& io_;
   SimInstrument& instrument_;

@@ -149,7 +149,13 @@ std::string SimUsage() {
          "                             tone burst, odd ones a tone decaying with 5 ms for 40 ms, both at\n"
          "                             min(2000, rate / 8) Hz\n"
          "  --drop-udp FRACTION        lose this share of UDP datagrams\n"
-         "  --drop-log FILE            append \"first count\" for every lost waveform datagram\n"
+         "  --drop-log FILE            append \"STREAM WHAT FIRST COUNT\" for every fault done to a data\n"
+         "                             message (wave/fft/status; lost, reordered, duplicated, corrupt)\n"
+         "  --reorder-udp FRACTION     hold this share of UDP data datagrams back, sent after the next one\n"
+         "  --duplicate-udp FRACTION   send this share of UDP data datagrams twice\n"
+         "  --corrupt-stream FRACTION  flip one header byte a receiver can check in this share of data and\n"
+         "                             status messages (UDP and TCP)\n"
+         "  --reboot-after S           reboot by itself S seconds after the first stream started, as on \"Y\"\n"
          "  --close-link-after S       drop the command link S seconds after it was accepted (pty: after\n"
          "                             the host's first bytes the pty goes away, as an unplugged unit)\n"
          "  --start-timeout S          time out a TCP data connection without a start request (default 10)\n"
@@ -308,6 +314,14 @@ SimOptionsResult ParseSimOptions(const std::vector<std::string_view>& args) {
     } else if (a == "--drop-log") {
       o.dropLog = std::string(v);
       ok = !o.dropLog.empty();
+    } else if (a == "--reorder-udp") {
+      ok = ParseNumber(v, o.reorderUdp) && o.reorderUdp >= 0 && o.reorderUdp <= 1;
+    } else if (a == "--duplicate-udp") {
+      ok = ParseNumber(v, o.duplicateUdp) && o.duplicateUdp >= 0 && o.duplicateUdp <= 1;
+    } else if (a == "--corrupt-stream") {
+      ok = ParseNumber(v, o.corruptStream) && o.corruptStream >= 0 && o.corruptStream <= 1;
+    } else if (a == "--reboot-after") {
+      ok = ParseNumber(v, o.rebootAfter) && o.rebootAfter > 0;
     } else if (a == "--command-log") {
       o.commandLog = std::string(v);
       ok = !o.commandLog.empty();

@@ -70,7 +70,11 @@ struct SimOptions {
 
   // Faults.
   double dropUdp = 0;
-  std::string dropLog;           // one line "first count" per lost waveform datagram
+  std::string dropLog;           // one line "stream what first count" per fault done to a data message
+  double reorderUdp = 0;         // share of UDP data datagrams held back and sent after the next one
+  double duplicateUdp = 0;       // share of UDP data datagrams sent twice
+  double corruptStream = 0;      // share of data and status messages with one checkable byte flipped
+  double rebootAfter = 0;        // the unit reboots by itself this long after the first stream start
   std::string commandLog;        // one line per "A", "E", "V", "Y", "Z" received
   std::int64_t clockOffset = 0;  // the instrument clock's start, seconds from the host's
   // Every this many waveform messages, a run of unusable descriptions (zero rate, extreme

@@ -48,6 +48,10 @@ std::string SimServer::Start() {
     if (options_.port + 1681 > 65535) throw std::runtime_error("command port too high for the data channel ports");
     const auto ports = SimStreamPorts::FromPortBase(options_.PortBase());
     streams_ = std::make_unique<SimStreams>(io_, instrument_, address, ports, dataChannels);
+    streams_->SetRebootHook([this] {
+      streams_->EndConnections(kConnectionStopped);
+      if (link_) link_->Reboot();
+    });
     streams_->Start();
     if (dataChannels)
       line << " wave-udp " << ports.waveUdp << " fft-udp " << ports.fftUdp << " wave-tcp " << ports.waveTcp

@@ -53,6 +53,7 @@ SimStreams::SimStreams(asio::io_context& io, SimInstrument& instrument, asio::ip
       ports_(ports),
       tick_(io),
       statusTimer_(io),
+      rebootTimer_(io),
       rng_(instrument.Options().seed * 0x2545F4914F6CDD1Dull + 7),
       dataChannels_(dataChannels) {}
 
@@ -96,6 +97,7 @@ void SimStreams::Stop() {
   stopped_ = true;
   tick_.cancel();
   statusTimer_.cancel();
+  rebootTimer_.cancel();
   asio::error_code ec;
   for (auto* ch : {&udpWave_, &udpFft_})
     if (ch->socket) ch->socket->close(ec);
@@ -201,6 +203,7 @@ void SimStreams::OnRequest(SimStreamKind kind, std::span<const std::uint8_t> byt
     }
     const char* name = kind == SimStreamKind::kWave ? "wave" : "fft";
     if (start) instrument_.LogCommand(std::string(name) + (client ? " tcp start" : " udp start"));
+    if (start) ArmReboot();
     if (client) {
       client->active = start;
       if (start) {
@@ -321,6 +324,7 @@ void SimStreams::NoticeAndClose(const std::shared_ptr<Client>& c, SimNotice code
 // A UDP stream has no connection to close: the peer gets the notice and no more data.
 void SimStreams::NoticeUdp(UdpChannel& ch, SimNotice code) {
   if (!ch.peer || !ch.socket) return;
+  FlushHeld(ch);
   const auto m = SimStreamMessages::Notice(code);
   asio::error_code ec;
   ch.socket->send_to(asio::buffer(m), *ch.peer, 0, ec);
@@ -342,43 +346,118 @@ void SimStreams::EndConnections(SimNotice code) {
   fft_.running = false;
 }
 
-bool SimStreams::SendUdp(SimStreamKind kind, const std::vector<std::uint8_t>& m) {
+bool SimStreams::Chance(double share) {
+  if (share <= 0) return false;
+  rng_ ^= rng_ << 13;
+  rng_ ^= rng_ >> 7;
+  rng_ ^= rng_ << 17;
+  return static_cast<double>(rng_ >> 11) / 9007199254740992.0 < share;
+}
+
+void SimStreams::SendDatagram(UdpChannel& ch, const std::vector<std::uint8_t>& m) {
+  asio::error_code ec;
+  ch.socket->send_to(asio::buffer(m), *ch.peer, 0, ec);
+}
+
+// A datagram still held when its stream ends goes out before the end, in its place.
+void SimStreams::FlushHeld(UdpChannel& ch) {
+  if (ch.held && ch.peer && ch.socket) SendDatagram(ch, *ch.held);
+  ch.held.reset();
+}
+
+void SimStreams::SendUdp(SimStreamKind kind, const std::vector<std::uint8_t>& m, std::uint64_t first,
+                         std::size_t count) {
   auto& ch = kind == SimStreamKind::kWave ? udpWave_ : udpFft_;
-  if (!ch.peer || !ch.socket) return false;
-  const double drop = instrument_.Options().dropUdp;
-  if (drop > 0) {
+  if (!ch.peer || !ch.socket) return;
+  const auto& o = instrument_.Options();
+  if (Chance(o.dropUdp)) {
+    ++udpDropped_;
+    LogFault(kind, "lost", first, count);
+    return;
+  }
+  if (!ch.held && Chance(o.reorderUdp)) {
+    ch.held = m;
+    ch.heldFirst = first;
+    ch.heldCount = count;
+    return;
+  }
+  SendDatagram(ch, m);
+  if (Chance(o.duplicateUdp)) {
+    SendDatagram(ch, m);
+    LogFault(kind, "duplicated", first, count);
+  }
+  if (ch.held) {
+    SendDatagram(ch, *ch.held);
+    LogFault(kind, "reordered", ch.heldFirst, ch.heldCount);
+    ch.held.reset();
+  }
+}
+
+void SimStreams::Publish(SimStreamKind kind, const std::vector<std::uint8_t>& m) {
+  if (kind == SimStreamKind::kWave || kind == SimStreamKind::kFft) {
+    auto& ch = kind == SimStreamKind::kWave ? udpWave_ : udpFft_;
+    FlushHeld(ch);  // a description or notice never overtakes data sent before it
+    if (ch.peer && ch.socket) SendDatagram(ch, m);
+  }
+  for (auto& c : std::vector(clients_))
+    if (c->kind == kind && c->active) SendClient(c, m);
+}
+
+void SimStreams::PublishData(SimStreamKind kind, std::vector<std::uint8_t> m, std::uint64_t first, std::size_t count) {
+  if (Chance(instrument_.Options().corruptStream)) {
+    Corrupt(kind, m);
+    LogFault(kind, "corrupt", first, count);
+  }
+  if (kind == SimStreamKind::kWave || kind == SimStreamKind::kFft) SendUdp(kind, m, first, count);
+  for (auto& c : std::vector(clients_))
+    if (c->kind == kind && c->active) SendClient(c, m);
+}
+
+// Flips one byte a receiver can check: the "*", the length, a block's format byte, the
+// channel count, the sample format or the high byte of the sample count. A flipped sample,
+// time or counter byte cannot be told from data by anyone, so it is never played.
+void SimStreams::Corrupt(SimStreamKind kind, std::vector<std::uint8_t>& m) {
+  static constexpr std::array<std::size_t, 8> kWave{1, 2, 3, 5, 21, 28, 29, 30};
+  static constexpr std::array<std::size_t, 7> kFft{1, 2, 3, 5, 21, 28, 30};
+  static constexpr std::array<std::size_t, 2> kStatus{1, 5};
+  const auto pick = [&](std::span<const std::size_t> offsets) {
     rng_ ^= rng_ << 13;
     rng_ ^= rng_ >> 7;
     rng_ ^= rng_ << 17;
-    if (static_cast<double>(rng_ >> 11) / 9007199254740992.0 < drop) {
-      ++udpDropped_;
-      return true;
-    }
-  }
-  asio::error_code ec;
-  ch.socket->send_to(asio::buffer(m), *ch.peer, 0, ec);
-  return false;
+    return offsets[(rng_ >> 17) % offsets.size()];
+  };
+  const std::size_t at = kind == SimStreamKind::kWave  ? pick(kWave)
+                         : kind == SimStreamKind::kFft ? pick(kFft)
+                                                       : pick(kStatus);
+  if (at < m.size()) m[at] ^= 0xFF;
 }
 
-bool SimStreams::Publish(SimStreamKind kind, const std::vector<std::uint8_t>& m) {
-  bool dropped = false;
-  if (kind == SimStreamKind::kWave || kind == SimStreamKind::kFft) dropped = SendUdp(kind, m);
-  for (auto& c : std::vector(clients_))
-    if (c->kind == kind && c->active) SendClient(c, m);
-  return dropped;
-}
-
-// Tests compare the host's missed-sample count with exactly what was lost.
-void SimStreams::LogDrop(std::uint64_t first, std::size_t count) {
+// One line per fault done to a data message, so a test knows exactly what arrived intact.
+void SimStreams::LogFault(SimStreamKind kind, const char* what, std::uint64_t first, std::size_t count) {
   const std::string& path = instrument_.Options().dropLog;
   if (path.empty()) return;
+  const char* name = kind == SimStreamKind::kWave ? "wave" : kind == SimStreamKind::kFft ? "fft" : "status";
   if (std::FILE* f = std::fopen(path.c_str(), "a")) {
-    std::fprintf(f, "%llu %zu\n", static_cast<unsigned long long>(first), count);
+    std::fprintf(f, "%s %s %llu %zu\n", name, what, static_cast<unsigned long long>(first), count);
     std::fclose(f);
   }
 }
 
+void SimStreams::ArmReboot() {
+  const double after = instrument_.Options().rebootAfter;
+  if (after <= 0 || rebootArmed_) return;
+  rebootArmed_ = true;
+  rebootTimer_.expires_after(Seconds(after));
+  rebootTimer_.async_wait([this](const asio::error_code& ec) {
+    if (ec || stopped_) return;
+    instrument_.LogCommand("reboot");
+    if (rebootHook_) rebootHook_();
+  });
+}
+
 void SimStreams::StopAll() {
+  FlushHeld(udpWave_);
+  FlushHeld(udpFft_);
   udpWave_.peer.reset();
   udpFft_.peer.reset();
   for (auto& c : std::vector(clients_)) {
@@ -404,7 +483,8 @@ void SimStreams::ScheduleStatus() {
   statusTimer_.async_wait([this](const asio::error_code& ec) {
     if (ec || stopped_) return;
     if (HasConsumers(SimStreamKind::kStatus))
-      Publish(SimStreamKind::kStatus, SimStreamMessages::StatusRecords(instrument_.Options(), instrument_.Now()));
+      PublishData(SimStreamKind::kStatus, SimStreamMessages::StatusRecords(instrument_.Options(), instrument_.Now()), 0,
+                  0);
     ScheduleStatus();
   });
 }
@@ -470,7 +550,7 @@ void SimStreams::RunWave(Clock::time_point now) {
     const std::uint64_t first = wave_.scene->SampleIndex();
     const auto t = TimeOfSample(wave_.t0, first, wave_.rate);
     wave_.scene->Next(chunk);
-    if (Publish(SimStreamKind::kWave, SimStreamMessages::WaveData(f, t, chunk))) LogDrop(first, n);
+    PublishData(SimStreamKind::kWave, SimStreamMessages::WaveData(f, t, chunk), first, n);
     wave_.paced += n;
     wave_.sent += n;
     need -= n;
@@ -484,7 +564,7 @@ void SimStreams::RunWave(Clock::time_point now) {
         Publish(SimStreamKind::kWave, SimStreamMessages::BadWaveDescription(instrument_.Options(), f, when, kind));
         chunk.resize(per);
         wave_.scene->Next(chunk);
-        Publish(SimStreamKind::kWave, SimStreamMessages::WaveData(f, when, chunk));
+        PublishData(SimStreamKind::kWave, SimStreamMessages::WaveData(f, when, chunk), at, per);
         wave_.paced += per;
         wave_.sent += per;
         need -= std::min<std::uint64_t>(need, per);
@@ -528,7 +608,8 @@ void SimStreams::RunFft(Clock::time_point now) {
     std::array<std::uint8_t, 512> bins{};
     for (std::size_t k = 0; k < 512; ++k) bins[k] = SimSpectrum::WireByte(r.dbv[k], ff.refLevel);
     if (HasConsumers(SimStreamKind::kFft))
-      Publish(SimStreamKind::kFft, SimStreamMessages::FftData(TimeOfSample(fft_.t0, r.firstSample, fft_.rate), bins));
+      PublishData(SimStreamKind::kFft,
+                  SimStreamMessages::FftData(TimeOfSample(fft_.t0, r.firstSample, fft_.rate), bins), r.firstSample, 1);
     ++fft_.sent;
     if (epochs) CheckEpochs(r);
   }

@@ -6,6 +6,7 @@
 #include <asio.hpp>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -43,6 +44,9 @@ class SimStreams {
   void EndConnections(SimNotice code);  // notice to every data connection and UDP peer, then close
   void SetupChanged();                  // a new job setup: new formats, new descriptions
 
+  // Called when --reboot-after runs out: the owner takes the unit away as on "Y".
+  void SetRebootHook(std::function<void()> hook) { rebootHook_ = std::move(hook); }
+
   std::uint64_t WaveSamplesSent() const { return wave_.sent; }
   std::uint64_t UdpDatagramsDropped() const { return udpDropped_; }
 
@@ -67,6 +71,10 @@ class SimStreams {
     std::chrono::steady_clock::time_point startedAt{};
     std::array<std::uint8_t, 1500> in{};
     asio::ip::udp::endpoint from;
+    // A datagram held back by --reorder-udp, sent after the next one.
+    std::optional<std::vector<std::uint8_t>> held;
+    std::uint64_t heldFirst = 0;
+    std::size_t heldCount = 0;
   };
 
   void ReceiveUdp(SimStreamKind kind);
@@ -80,10 +88,17 @@ class SimStreams {
   void CloseAfterFlush(const std::shared_ptr<Client>& c);
   void NoticeAndClose(const std::shared_ptr<Client>& c, SimNotice code);
   void NoticeUdp(UdpChannel& ch, SimNotice code);
-  // Both true when the fault setting lost the UDP copy.
-  bool SendUdp(SimStreamKind kind, const std::vector<std::uint8_t>& m);
-  bool Publish(SimStreamKind kind, const std::vector<std::uint8_t>& m);
-  void LogDrop(std::uint64_t first, std::size_t count);
+  // Data messages (first sample or record index, count) meet the datagram and corruption
+  // faults, each logged; everything else goes out as it is.
+  void SendUdp(SimStreamKind kind, const std::vector<std::uint8_t>& m, std::uint64_t first, std::size_t count);
+  void SendDatagram(UdpChannel& ch, const std::vector<std::uint8_t>& m);
+  void FlushHeld(UdpChannel& ch);
+  void Publish(SimStreamKind kind, const std::vector<std::uint8_t>& m);
+  void PublishData(SimStreamKind kind, std::vector<std::uint8_t> m, std::uint64_t first, std::size_t count);
+  bool Chance(double share);
+  void Corrupt(SimStreamKind kind, std::vector<std::uint8_t>& m);
+  void LogFault(SimStreamKind kind, const char* what, std::uint64_t first, std::size_t count);
+  void ArmReboot();
   bool HasConsumers(SimStreamKind kind) const;
   std::vector<std::uint8_t> Description(SimStreamKind kind) const;
   SimWaveFormat WaveFormat() const;
@@ -108,6 +123,9 @@ class SimStreams {
   Generator wave_, fft_;
   asio::steady_timer tick_;
   asio::steady_timer statusTimer_;
+  asio::steady_timer rebootTimer_;
+  std::function<void()> rebootHook_;
+  bool rebootArmed_ = false;
   std::uint64_t rng_;
   std::uint64_t udpDropped_ = 0;
   std::vector<std::uint8_t> scratch_;

@@ -358,7 +358,7 @@ void DataPath::HandleStreamBytes(MessageNode& node) {
   if (node.type == MSG_STATUS_STREAM_BYTES) stream = STREAM_STATUS;
   if (stream < 0) return;
   const auto read = node.As<StreamBytes>().View();
-  if (!read.empty()) streams_.ReassembleStream(stream, read);
+  if (!read.empty()) streams_.ReassembleStream(stream, read, node.As<StreamBytes>().datagram != 0);
 }
 
 }  // namespace hylo

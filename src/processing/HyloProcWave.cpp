@@ -69,6 +69,7 @@ HyloProcWave::HyloProcWave(HyloNodes& nodes) : nodes_(nodes), fft_(std::make_uni
 void HyloProcWave::Reset() {
   ClearHostFft();
   expectedIndex_ = 0;
+  gaps_ = {};
   framesPerRecord_ = 0;
   smoothedStd_ = 0;
   maxPeakToPeak_ = 0;
@@ -139,6 +140,13 @@ void HyloProcWave::ProcessWaveform(WaveformRecord& r) {
   }
   r.restart = FormatChanged(r) ? 1 : 0;
   if (r.restart) NewFormat(r);
+  r.late = r.restart ? 0 : LateKind(r, count);
+  if (r.late) {
+    // Not a restart of the unit's counter: the ring puts a reordered datagram in its place,
+    // and a repeated one is dropped. Neither moves the expected index or the levels.
+    r.missedSamples = 0;
+    return;
+  }
 
   std::int64_t missed = 0;
   if (r.firstSample < expectedIndex_ && expectedIndex_ + count != r.firstSample) {
@@ -149,6 +157,7 @@ void HyloProcWave::ProcessWaveform(WaveformRecord& r) {
     missed = std::max<std::int64_t>(missed, 0);
   } else {
     missed = static_cast<std::int64_t>(IndexGap(r.firstSample, expectedIndex_));
+    if (missed > 0 && r.firstSample > expectedIndex_) RememberGap(expectedIndex_, r.firstSample);
   }
   r.missedSamples = static_cast<std::uint64_t>(missed);
   expectedIndex_ = r.firstSample + count;
@@ -167,6 +176,33 @@ void HyloProcWave::ProcessWaveform(WaveformRecord& r) {
   const bool replayActive = context_.replayActive && context_.replayActive();
   const bool noFftStream = !context_.fftTransport || context_.fftTransport() == 0;
   if (replayActive || noFftStream) HostFft(r);
+}
+
+// A datagram within a quarter second behind the expected index came late or twice; further
+// back it is the instrument's counter starting again, handled as a loss.
+std::int32_t HyloProcWave::LateKind(const WaveformRecord& r, std::uint32_t count) {
+  if (expectedIndex_ == 0 || r.firstSample + count > expectedIndex_) return 0;
+  if (expectedIndex_ - r.firstSample > r.sampleRate / 4) return 0;
+  const std::uint64_t end = r.firstSample + count;
+  for (Gap& g : gaps_) {
+    if (g.begin > r.firstSample || end > g.end) continue;
+    if (g.begin == r.firstSample) {
+      g.begin = end;
+    } else if (g.end == end) {
+      g.end = r.firstSample;
+    } else {
+      const Gap after{end, g.end};
+      g.end = r.firstSample;
+      RememberGap(after.begin, after.end);
+    }
+    return 1;
+  }
+  return 2;
+}
+
+void HyloProcWave::RememberGap(std::uint64_t begin, std::uint64_t end) {
+  gaps_[nextGap_] = {begin, end};
+  nextGap_ = (nextGap_ + 1) % gaps_.size();
 }
 
 void HyloProcWave::AttachLevels(SpectrumRecord& r) {

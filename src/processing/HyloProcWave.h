@@ -58,6 +58,9 @@ class HyloProcWave final : public Worker {
 
  private:
   bool FormatChanged(const WaveformRecord& r) const;
+  // 0 unless the record lies just behind the expected index; see WaveformRecord::late.
+  std::int32_t LateKind(const WaveformRecord& r, std::uint32_t count);
+  void RememberGap(std::uint64_t begin, std::uint64_t end);
   void NewFormat(const WaveformRecord& r);
   void ClearHostFft();
   void HostFft(const WaveformRecord& r);
@@ -71,6 +74,12 @@ class HyloProcWave final : public Worker {
   std::uint32_t rate_ = 0;
   double rangeVolts_ = 0;
   std::uint64_t expectedIndex_ = 0;
+  // Recent short gaps [begin, end) a late datagram may still fill.
+  struct Gap {
+    std::uint64_t begin = 0, end = 0;
+  };
+  std::array<Gap, 16> gaps_{};
+  std::size_t nextGap_ = 0;
   std::uint32_t lastTimeStamp_ = 0;
   std::uint32_t lastBlockOffset_ = 0;
   double alpha_ = 0;

@@ -134,6 +134,17 @@ void HyloTrigger::ForwardOneSpectrum() {
 void HyloTrigger::ForwardWaveform(const WaveformRecord& r) {
   const std::uint32_t count = std::min<std::uint32_t>(r.sampleCount, kWaveformRecordSamples);
   if (r.sampleRate == 0 || count == 0) return;
+  if (r.late) {
+    // A reordered datagram goes to its own place while its second is still in the ring.
+    const std::uint64_t end = oldestIndex_ + wavePending_;
+    if (r.late == 1 && haveTemplate_ && !waveResync_ && r.sampleFormat == waveTemplate_.sampleFormat &&
+        r.firstSample >= oldestIndex_ && r.firstSample + count <= end) {
+      const std::size_t at = waveRead_ + static_cast<std::size_t>(r.firstSample - oldestIndex_);
+      for (std::uint32_t i = 0; i < count; ++i) waveRing_[(at + i) % kWaveRingSamples] = r.samples[i];
+      samplesFilled_ -= std::min<std::uint64_t>(samplesFilled_, count);
+    }
+    return;
+  }
   const std::uint64_t gap = FillableGap(r);
   if (gap > 0) {
     // A short loss keeps the sample clock: the lost samples are logged as silence, so a
@@ -144,6 +155,7 @@ void HyloTrigger::ForwardWaveform(const WaveformRecord& r) {
     }
     samplesFilled_ += gap;
   } else if (r.missedSamples || r.restart || !haveTemplate_) {
+    if (haveTemplate_ && !waveResync_) ForwardWaveBlocks(true);  // whole seconds held back go on
     waveTemplate_ = r;
     waveTemplate_.sampleBuffer = nullptr;
     haveTemplate_ = true;
@@ -195,7 +207,7 @@ std::uint64_t HyloTrigger::FillableGap(const WaveformRecord& r) const {
   return gap <= r.sampleRate / kFillableGapDivisor ? gap : 0;
 }
 
-void HyloTrigger::ForwardWaveBlocks() {
+void HyloTrigger::ForwardWaveBlocks(bool flush) {
   const std::size_t rate = waveTemplate_.sampleRate;
   if (!waveForwarded_) {
     // First block after a resync: start at the newest complete second, not a backlog.
@@ -208,7 +220,12 @@ void HyloTrigger::ForwardWaveBlocks() {
     }
   }
   const std::size_t block = std::min(rate, kWaveBlockMaxSamples);
-  while (wavePending_ >= rate) {
+  // A second goes on only when a quarter second past it has arrived, so a reordered datagram
+  // still finds its place (where the stop's tail buffer can hold that much).
+  const bool replaying = context_.replayingFile && context_.replayingFile();
+  const std::size_t hold =
+      flush || replaying || block < rate ? 0 : std::min(rate / kFillableGapDivisor, kWaveBlockMaxSamples - rate);
+  while (wavePending_ >= rate + hold) {
     if (!PostBlock(block)) return;
     if (block < rate) {  // a second larger than a buffer: the rest of it is not carried
       waveRead_ = (waveRead_ + (rate - block)) % kWaveRingSamples;
@@ -230,6 +247,7 @@ void HyloTrigger::StartBlock(WaveformRecord& rec, SampleBuffer* buffer, std::siz
   rec.blockOffset = 0;
   rec.missedSamples = 0;
   rec.restart = pendingNewParameters_ ? 1 : 0;
+  rec.late = 0;
 }
 
 void HyloTrigger::TakeWaveTail(MessageNode& tail) {

@@ -81,7 +81,8 @@ class HyloTrigger final : public Worker {
   std::size_t OldestFft() const { return (fftWrite_ + kFftRingRecords - fftPending_) % kFftRingRecords; }
 
   // Wave ring.
-  void ForwardWaveBlocks();
+  // `flush`: every whole second goes on now, none held back for late datagrams.
+  void ForwardWaveBlocks(bool flush = false);
   // The samples lost just before `r` when they can be filled in; 0 when the ring resyncs.
   std::uint64_t FillableGap(const WaveformRecord& r) const;
   bool PostBlock(std::size_t samples);

@@ -54,12 +54,13 @@ void ParseStreams::Deliver(int stream, Reassembler& slot) const {
   DispatchStreamMessage(stream, message);
 }
 
-void ParseStreams::ReassembleStream(int stream, std::span<const std::uint8_t> bytes) {
+void ParseStreams::ReassembleStream(int stream, std::span<const std::uint8_t> bytes, bool datagram) {
   if (stream < 0 || stream >= kStreamKinds) return;
   if (resetRequested_.exchange(false)) {
     for (auto& s : slots_) s.state = 0;
   }
   Reassembler& slot = slots_[static_cast<std::size_t>(stream)];
+  if (datagram) slot.state = 0;
   std::size_t at = 0;
   while (at < bytes.size()) {
     const std::uint8_t byte = bytes[at];

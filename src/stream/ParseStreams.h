@@ -45,8 +45,10 @@ class ParseStreams {
 
   // Handler per message type "0".."5"; an unset type is ignored.
   void SetHandler(char type, Handler handler);
-  // Feeds one block of stream bytes; whole messages are dispatched as they complete.
-  void ReassembleStream(int stream, std::span<const std::uint8_t> bytes);
+  // Feeds one block of stream bytes; whole messages are dispatched as they complete. A UDP
+  // datagram (`datagram`) starts afresh: a message cut short by a damaged length must not
+  // take the next datagram's bytes with it.
+  void ReassembleStream(int stream, std::span<const std::uint8_t> bytes, bool datagram = false);
   void DispatchStreamMessage(int stream, const StreamMessage& message) const;
   // Safe from any thread: the reassembly state starts over before the next block.
   void Reset() { resetRequested_ = true; }

@@ -22,6 +22,9 @@ struct WaveformRecord {
   double voltsPerCount = 0;
   double rangeVolts = 0;
   std::int32_t restart = 0;  // 1 when this record changed the current format
+  // Set by WaveThread for a record behind the expected index: 1 when it fills samples counted
+  // missed (a reordered datagram), 2 when its samples are already had (a repeated one).
+  std::int32_t late = 0;
   std::int32_t samples[kWaveformRecordSamples];
 };
 

@@ -23,7 +23,10 @@ int StreamChannels::ConnectStatusStream(const Peer& peer) {
 int StreamChannels::Connect(int stream, const Peer& peer, int transport, int udpPort, int tcpPort, bool statusChannel) {
   if (transport != TRANSPORT_UDP && transport != TRANSPORT_TCP) return 0;
   const auto request = StreamStartRequest(statusChannel);
-  auto onData = [this, stream](std::span<const std::uint8_t> bytes) { ReadStreamData(stream, bytes); };
+  const bool datagram = transport == TRANSPORT_UDP;
+  auto onData = [this, stream, datagram](std::span<const std::uint8_t> bytes) {
+    ReadStreamData(stream, bytes, datagram);
+  };
   int handle = 0;
   if (transport == TRANSPORT_UDP) {
     handle = sockets_.OpenUdp(peer.host, udpPort, request, onData);
@@ -53,7 +56,7 @@ int StreamChannels::Connect(int stream, const Peer& peer, int transport, int udp
   return 0;
 }
 
-void StreamChannels::ReadStreamData(int stream, std::span<const std::uint8_t> bytes) {
+void StreamChannels::ReadStreamData(int stream, std::span<const std::uint8_t> bytes, bool datagram) {
   if (bytes.empty() || bytes.size() > kStreamReadBytes) return;
   if (discard_) {
     ++discarded_;
@@ -62,7 +65,7 @@ void StreamChannels::ReadStreamData(int stream, std::span<const std::uint8_t> by
   const std::int32_t type = stream == STREAM_WAVE  ? MSG_WAVE_STREAM_BYTES
                             : stream == STREAM_FFT ? MSG_FFT_STREAM_BYTES
                                                    : MSG_STATUS_STREAM_BYTES;
-  if (!PostStreamBytes(threads_, type, bytes)) ++lost_;
+  if (!PostStreamBytes(threads_, type, bytes, datagram)) ++lost_;
 }
 
 void StreamChannels::CloseStreams() {

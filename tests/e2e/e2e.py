@@ -9,6 +9,7 @@ import tempfile
 import wave
 
 import numpy as np
+import soundfile
 
 DATA_PORT_OFFSETS = range(51676, 51682)  # waveform/FFT UDP and TCP, epoch, status
 
@@ -150,3 +151,23 @@ def fft_log_rows(path):
 
 def scratch():
     return tempfile.TemporaryDirectory(prefix="hylo-e2e-")
+
+
+def readable(check, path, what):
+    """Frames as Python's wave module, libsndfile and sox all see them, with the header announcing
+    all but at most a second of the samples on disk; None (and a failed check) otherwise."""
+    try:
+        with wave.open(path, "rb") as w:
+            frames, width, rate = w.getnframes(), w.getsampwidth(), w.getframerate()
+            w.readframes(frames)
+        info = soundfile.info(path)
+        sox = subprocess.run(["sox", "--i", "-s", path], capture_output=True, text=True, timeout=30)
+        if info.frames != frames or sox.returncode != 0 or int(sox.stdout.strip()) != frames:
+            raise RuntimeError(f"wave {frames}, libsndfile {info.frames}, sox {sox.stdout.strip()} frames")
+    except (wave.Error, EOFError, RuntimeError, OSError, ValueError) as e:
+        check(False, f"{what}: {os.path.basename(path)} unreadable: {e}")
+        return None
+    on_disk = (os.path.getsize(path) - 344) // width
+    check(on_disk - rate <= frames <= on_disk, f"{what}: {os.path.basename(path)} announces {frames} of the "
+          f"{on_disk} samples on disk")
+    return frames

@@ -100,3 +100,13 @@ TEST_P(Lengths, PayloadsUpTo1460AreDeliveredWholeOnceAcrossThreeReads) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Streams, Lengths, ::testing::Values(1456, 1457, 1458, 1459, 1460));
+
+TEST_F(Streams, ADatagramWhoseLengthGrewDoesNotSwallowTheNext) {
+  auto damaged = Message('1', {1, 2, 3, 4});
+  damaged[3] = 9;  // claims five bytes more than the datagram holds
+  const auto next = Message('1', {5, 6});
+  parser.ReassembleStream(STREAM_WAVE, damaged, true);
+  parser.ReassembleStream(STREAM_WAVE, next, true);
+  ASSERT_EQ(seen.size(), 1U);
+  EXPECT_EQ(seen[0].payload, (std::vector<std::uint8_t>{5, 6}));
+}

@@ -294,3 +294,32 @@ TEST_F(Wave, IndexesThatGoBackAreEstimatedFromTheTime) {
   wave.ProcessWaveform(c);
   EXPECT_EQ(c.missedSamples, 4U * 1000 - 40) << "no time passed: four seconds assumed";
 }
+
+TEST_F(Wave, LateAndRepeatedDatagramsAreNeitherRestartsNorLosses) {
+  const std::uint32_t rate = 64000;
+  auto feed = [&](std::uint64_t first) {
+    auto r = Record(rate, first, Tone(480, 1000, rate, 1e6, static_cast<int>(first)));
+    wave.ProcessWaveform(r);
+    return std::pair{r.missedSamples, r.late};
+  };
+  struct Step {
+    std::uint64_t first, missed;
+    std::int32_t late;
+  };
+  const Step steps[] = {
+      {0, 0, 0},
+      {480, 0, 0},
+      {1440, 480, 0},  // 960 overtaken: counted missed for now
+      {960, 0, 1},     // ...and here it is, filling its gap
+      {960, 0, 2},     // the same again: already had
+      {1440, 0, 2},
+      {1920, 0, 0},  // the next one in order
+      {3 * rate, 3 * rate - 2400, 0},
+      {rate, 4 * rate, 0},  // far behind: the counter started again (no time passed: four seconds)
+  };
+  for (const Step& s : steps) {
+    const auto [missed, late] = feed(s.first);
+    EXPECT_EQ(missed, s.missed) << "record at " << s.first;
+    EXPECT_EQ(late, s.late) << "record at " << s.first;
+  }
+}

@@ -165,8 +165,8 @@ TEST_F(Forwarding, RingWrapsGapsAndRestartsNeitherLoseNorRepeatSamples) {
     segments.push_back({at, 0});
     feed(11ULL * rate + 77, 300007, 0);
     segments.back().end = at;
-    segments.push_back({at, 0});  // a new format, no gap: the rest of this second is dropped
-    feed(15ULL * rate + 123, 0, 1);
+    segments.push_back({at, 0});                // a new format, no gap: the rest of this second is dropped
+    feed(15ULL * rate + rate / 4 + 123, 0, 1);  // the last second waits for a quarter past it
     segments.back().end = at;
 
     const auto expected = SecondsOf(segments, rate);
@@ -228,7 +228,7 @@ TEST_F(Forwarding, ShortLossesAreLoggedAsSilenceAtTheirTimesLongOnesResync) {
   const std::vector<std::uint64_t> lost{20 * 480, 133 * 480, 200 * 480};
   std::uint64_t at = 0;
   std::uint64_t missed = 0;
-  while (at < 4ULL * rate + 100) {
+  while (at < 4ULL * rate + rate / 4 + 100) {
     auto r = Wave(at, rate, 480);
     const bool gone = std::find(lost.begin(), lost.end(), at) != lost.end();
     at += 480;
@@ -284,4 +284,28 @@ TEST_F(Forwarding, TheTailAtStopCarriesThePartialSecondOnce) {
   trigger->TakeWaveTail(*again);
   EXPECT_EQ(again->As<WaveformRecord>().sampleBuffer, nullptr) << "a second stop has nothing left";
   nodes.ReleaseNode(again);
+}
+
+TEST_F(Forwarding, AReorderedDatagramTakesItsPlaceAndARepeatIsDropped) {
+  const std::uint32_t rate = 8000;
+  std::vector<WaveformRecord> order;
+  for (std::uint64_t first = 0; first < 3 * rate; first += 500) order.push_back(Wave(first, rate, 500));
+  // Swap pairs, one of them across a second boundary, and repeat one record.
+  std::swap(order[3], order[4]);
+  std::swap(order[15], order[16]);
+  order.insert(order.begin() + 8, order[7]);
+  std::uint64_t expected = 0;
+  for (auto r : order) {
+    if (r.firstSample + r.sampleCount <= expected) {
+      // What WaveThread marks: a fill of a counted gap, or samples already had.
+      r.late = r.firstSample == 1500 || r.firstSample == 7500 ? 1 : 2;
+    } else {
+      r.missedSamples = r.firstSample - expected;
+      expected = r.firstSample + r.sampleCount;
+    }
+    trigger->ForwardWaveform(r);
+  }
+  ASSERT_EQ(shown.size(), 2U) << "the last second waits for a quarter second past it";
+  for (const auto& b : shown) EXPECT_TRUE(Intact(b)) << "second at " << b.firstSample;
+  EXPECT_EQ(trigger->SamplesFilled(), 0U) << "both gaps were filled by the late records";
 }
