@@ -171,7 +171,7 @@ def live(args, out, scratch, table, checks):
     port = free_command_port()
     sim_bin = os.path.join(args.build, "sim", "hylo-sim")
     cli_bin = os.path.join(args.build, "cli", "hylo-cli")
-    sim = subprocess.Popen([sim_bin, "--model", "hf", "--firmware", "v2.1.0", "--rate", str(RATE), "--bits", str(BITS),
+    sim = subprocess.Popen([sim_bin, "--model", "hf", "--firmware", "v2.1.0", "--rate", str(args.rate), "--bits", str(BITS),
                             "--seed", "7", "--tone", "1000:-20", "--tone", "37000:-30", "--noise", "-60",
                             "--port", str(port), "--stream-limit", "0", "--seconds", str(int(seconds) + 300)],
                            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
@@ -185,7 +185,7 @@ def live(args, out, scratch, table, checks):
                                     "--file-seconds", str(args.file_seconds), "--settings-dir",
                                     os.path.join(scratch, "settings"), "--status-file", status],
                                    stdout=subprocess.PIPE, stderr=err, text=True)
-            files = FileChecker(wav_dir, RATE, args.keep)
+            files = FileChecker(wav_dir, args.rate, args.keep)
             start = time.monotonic()
             n = 0
             log(f"recording {seconds:.0f} s (hylo-cli PID {rec.pid}, hylo-sim PID {sim.pid}), a row every "
@@ -224,7 +224,7 @@ def live(args, out, scratch, table, checks):
     wanted = summary.get("nextSample", 0) - summary.get("firstSample", 0)
     got = sum(files.frames.values())
     checks(got == wanted and got > 0, f"the files hold every sample that arrived ({got} of {wanted})")
-    whole = args.file_seconds * RATE
+    whole = args.file_seconds * args.rate
     middle = [v for _, v in sorted(files.frames.items())][1:-1]
     checks(all(v == whole for v in middle), f"every file but the first and last holds {args.file_seconds} s "
            f"({len(middle)} files, {sorted(set(middle))[:4]} frames)")
@@ -299,7 +299,7 @@ def plot(table, path):
         cpu = np.array([r["cpu_s"] for r in rows])
         wall = np.array([r["wall_s"] for r in rows])
         cpu_share = np.diff(cpu, prepend=0) / np.diff(wall, prepend=0).clip(min=1e-9) * 100
-        title = "recording 512000 S/s 24-bit" if phase == "live" else "accelerated day (replay)"
+        title = f"recording {table.rate} S/s {BITS}-bit" if phase == "live" else "accelerated day (replay)"
         row[0].plot(minutes, [r["rss_kb"] / 1024 for r in rows], marker=".")
         row[0].set(title=f"{title}: RSS", xlabel="minutes (wall time)", ylabel="MiB")
         row[1].plot(minutes, cpu_share, marker=".", color="tab:orange")
@@ -328,6 +328,7 @@ def main():
     p.add_argument("--hours", type=float, required=True, help="recording time (may be fractional, e.g. 0.05)")
     p.add_argument("--out", help="folder for soak.csv, soak.png and the logs (default BUILD/soak)")
     p.add_argument("--interval", type=float, help="seconds between samples (default 60, less for short runs)")
+    p.add_argument("--rate", type=int, default=RATE, help=f"samples/s of the recording (default {RATE})")
     p.add_argument("--file-seconds", type=int, default=60, help="seconds per WAV file (default 60)")
     p.add_argument("--day-hours", type=float, default=24, help="hours of signal in the accelerated day (0: none)")
     p.add_argument("--day-interval", type=float, default=5, help="seconds between samples of the replay")
@@ -352,6 +353,7 @@ def main():
             failures.append(what)
 
     table = Table(os.path.join(out, "soak.csv"))
+    table.rate = args.rate
     try:
         live(args, out, scratch, table, checks)
         if args.day_hours > 0:
