@@ -226,9 +226,11 @@ double SnapOverlap(double overlap) {
 double SnapAccumulationTime(double seconds) {
   if (!std::isfinite(seconds) || seconds < 0) return 0.0;
   if (seconds >= 5000) return seconds;
-  double best = 0;
+  // A positive time takes at least the first non-zero choice: 0 rebuilds as one FFT per step,
+  // more spectra a second than the unit takes, so a record it accepted would come back refused.
+  double best = seconds > 0 ? kAccumulationSnaps[1] : 0;
   for (double v : kAccumulationSnaps)
-    if (v <= seconds) best = v;
+    if (v <= seconds && v > best) best = v;
   return best;
 }
 
