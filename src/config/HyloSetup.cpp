@@ -300,6 +300,17 @@ WaveSetup BuildWaveSetup(JobSetup& s, const SetupContext& ctx, Notices& notices)
     r.sampleRate = 256000;
     s.waveBandwidthHz = BandwidthForSampleRate(r.sampleRate);
   }
+  // The unit refuses a log file over 1 GB. The format chosen here may be wider than the one
+  // the length was read with, so the length shrinks to the longest file that still fits.
+  if (r.logMode != 0 && r.sampleRate > 0 && BytesPerSample(format) > 0) {
+    const std::uint64_t perMinute =
+        std::uint64_t{r.sampleRate} * static_cast<std::uint64_t>(BytesPerSample(format)) * 60;
+    const std::uint64_t longest = std::max<std::uint64_t>(1, 1'000'000'000ULL / perMinute);
+    if (r.logLength > longest) {
+      r.logLength = static_cast<std::uint8_t>(longest);
+      s.waveMaxLogLength = r.logLength;
+    }
+  }
   r.reserved = 0;
   return r;
 }

@@ -36,3 +36,30 @@ TEST(FuzzFindings, ShortAccumulationSurvivesSaveAndLoad) {
   EXPECT_NE(text.find("$FFT_ACCUM = 16\n"), std::string::npos) << text;
   EXPECT_EQ(text, test::ReadFile(twice));
 }
+
+// A 16-bit wave log of 63 minutes at 128000 samples/s (968 MB) is accepted; the panel sends
+// 24-bit, so the built record must shorten the file to stay under the unit's 1 GB, or the
+// saved setup comes back refused.
+TEST(FuzzFindings, WiderLogFormatKeepsFilesUnderOneGigabyte) {
+  test::TempDir dir;
+  const auto in = dir.Path() / "in.cfg";
+  std::ofstream(in) << "$WAVE_SAMPLE_RATE = 128000\n$WAVE_LOG_MODE = 1\n$WAVE_LOG_LENGTH = 63\n"
+                       "$WAVE_BIT_DEPTH = 16\n";
+  const SetupContext hf = test::SetupUnit(kModelHf, "v1.4.0", 0);
+  Notices notices;
+  JobSetup first;
+  ReadSetupFile(in, first, hf, notices, 0);
+  ASSERT_TRUE(std::find(notices.begin(), notices.end(), kWaveFileErrorText) == notices.end());
+  const WaveSetup built = BuildWaveSetup(first, hf, notices);
+  EXPECT_EQ(built.dataFormat & 0x7F, 3);
+  EXPECT_EQ(built.logLength, 43) << "1e9 / (128000 × 3 × 60) minutes";
+  EXPECT_EQ(CheckSetupRecord(built), 0);
+
+  const auto once = dir.Path() / "once.cfg", twice = dir.Path() / "twice.cfg";
+  ASSERT_TRUE(WriteSetupFile(once, first, hf, notices));
+  JobSetup second;
+  ReadSetupFile(once, second, hf, notices, 0);
+  EXPECT_TRUE(std::find(notices.begin(), notices.end(), kWaveFileErrorText) == notices.end());
+  ASSERT_TRUE(WriteSetupFile(twice, second, hf, notices));
+  EXPECT_EQ(test::ReadFile(once), test::ReadFile(twice));
+}
