@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <deque>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
 #include <map>
 #include <mutex>
@@ -78,6 +79,7 @@ class RecordRun {
     if (clean) {
       const bool progress = platform::StderrIsTerminal();
       const auto start = std::chrono::steady_clock::now();
+      double statusAt = 0;
       for (;;) {
         queue_.RunPending();
         const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
@@ -97,6 +99,10 @@ class RecordRun {
           break;
         }
         if (progress) std::cerr << tally_.Progress(elapsed) << std::flush;
+        if (!o_.statusFile.empty() && elapsed >= statusAt) {
+          WriteStatus(elapsed);
+          statusAt = elapsed + 1;
+        }
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
       }
       if (progress) std::cerr << "\n";
@@ -136,6 +142,21 @@ class RecordRun {
     hylo_->Data().SetEpochTextTap({});
     hylo_->SetUiDispatch({});
     hylo_->MainExit();
+  }
+
+  // Written beside the target and renamed over it, so a reader never sees half a file.
+  void WriteStatus(double elapsed) {
+    nlohmann::json status = tally_.Json();
+    status["elapsed"] = elapsed;
+    status["writeFailures"] = hylo_->Data().Logging().WriteFailures();
+    const std::string temp = o_.statusFile + ".tmp";
+    {
+      std::ofstream out(temp, std::ios::trunc);
+      out << status.dump() << "\n";
+      if (!out) return;
+    }
+    std::error_code ec;
+    fs::rename(temp, o_.statusFile, ec);
   }
 
   bool ReadSetup() { return Check(Session().ReadJobSetup()); }
@@ -241,6 +262,8 @@ void AddRecordOptions(CLI::App& command, RecordOptions& o) {
                   "how often WAV data is synced to the disk with its header (default 1; 0: only at rollover and "
                   "close)")
       ->check(CLI::NonNegativeNumber);
+  command.add_option("--status-file", o.statusFile,
+                     "rewrite this file once a second with the counts so far (JSON, replaced atomically)");
   command.add_flag("--yes", o.yes, "answer Yes to questions (default: the safe answer, No or Cancel)");
 }
 

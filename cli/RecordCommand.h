@@ -20,6 +20,7 @@ struct RecordOptions {
   bool yes = false;                 // answer "Yes" to the questions instead of the safe answer
   int fileSeconds = 0;              // seconds per WAV file; 0: the stored minutes per file
   double syncSeconds = 1;           // WAV header patch and disk sync period; 0: only at rollover and close
+  std::string statusFile;           // rewritten once a second with the counts so far, for monitors
 };
 
 void AddRecordOptions(CLI::App& command, RecordOptions& o);

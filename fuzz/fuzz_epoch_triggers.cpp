@@ -1,14 +1,14 @@
 // Arbitrary bytes as an "R" reply (walked into a trigger list and shown on the epoch tab),
 // to the epoch channel's text cutter, and as a trigger file.
-#include <unistd.h>
 
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
-#include <fstream>
 #include <span>
 #include <string>
 
+#include "FileFuzz.h"
+#include "config/HostEpoch.h"
 #include "config/HyloEpoch.h"
 #include "files/TriggerFile.h"
 #include "stream/EpochChannel.h"
@@ -35,14 +35,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     return text.size() <= EpochTextSplitter::kReadBytes;
   });
 
-  // The file reader takes a path: one file per process, rewritten for every input.
-  static const std::filesystem::path path =
-      std::filesystem::temp_directory_path() / ("fuzz-epoch-" + std::to_string(getpid()) + ".cfg");
-  {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
-  }
+  // The file reader takes a path: one file in memory-backed storage, rewritten for every input.
+  const auto path = WriteFuzzFile("triggers.cfg", data, size);
   TriggerList fromFile{};
-  (void)ReadTriggerFile(fromFile, path);
+  if (ReadTriggerFile(fromFile, path) == TriggerFileStatus::kOk) {
+    // As the host's trigger list loads it: rows for its tab, and back to records.
+    (void)RowsToList(ListToRows(fromFile));
+  }
   return 0;
 }

@@ -71,6 +71,29 @@ try:
                     put("fuzz_epoch_triggers", f"triggers_{i}", fr[4:-2])
             replies += got
         put("fuzz_reply_parser", "all_replies", replies)
+    # The waveform and FFT streams as they arrive over TCP, from the start request on.
+    base = port - 50000
+    for stream, offset, what in [(0, 51678, "wave"), (1, 51679, "fft")]:
+        with socket.create_connection(("127.0.0.1", base + offset), timeout=5) as s:
+            s.sendall(b"3*" + struct.pack(">H", 4) + bytes(4))
+            got = b""
+            end = time.monotonic() + 3
+            s.settimeout(0.5)
+            while len(got) < 12000 and time.monotonic() < end:
+                try:
+                    chunk = s.recv(65536)
+                except socket.timeout:
+                    continue
+                if not chunk:
+                    break
+                got += chunk
+            s.sendall(b"4*" + struct.pack(">H", 0))
+        got = got[:12000]
+        put("fuzz_stream_messages", f"{what}_tcp", bytes([stream]) + got)
+        # Dispatch: stream, then the transports the threads believe in (wave TCP; FFT off
+        # so the host computes spectra, or TCP), then the firmware choice.
+        for fft_code in (0, 2):
+            put("fuzz_stream_dispatch", f"{what}_tcp_fft{fft_code}", bytes([stream | 2 << 2 | fft_code << 4, 0]) + got)
     rec = subprocess.run([os.path.join(build, "cli", "hylo-cli"), "record", "--host", "127.0.0.1", "--port",
                           str(port), "--seconds", "2", "--wav-dir", os.path.join(work, "wav"), "--fft-dir",
                           os.path.join(work, "fft"), "--settings-dir", os.path.join(work, "set")],
@@ -92,6 +115,14 @@ fft = os.path.join(work, "fft", sorted(os.listdir(os.path.join(work, "fft")))[0]
 put("fuzz_replay_text", "ours_fft_log", head(fft, 8000))
 put("fuzz_calibration_file", "ours_fft_log", head(fft, 8000))
 put("fuzz_calibration_file", "noise_compare", "".join(f"{-60 - i % 7}\n" for i in range(512)).encode())
+# A job setup file as the program writes it, for an HF unit (first byte 0: HF, firmware 1.4.0)
+# and an AF unit at 2.1.0 with feature level 2 (0x27).
+cfg = ("$WAVE_GAIN = 0\n$WAVE_SAMPLE_RATE = 128000\n$WAVE_LOG_MODE = 1\n$WAVE_LOG_LENGTH = 15\n"
+       "$WAVE_BIT_DEPTH = 24\n$WAVE_ENDIAN = 1\n$FFT_REF_LEVEL = -150\n$FFT_SAMPLE_RATE = 32000\n$FFT_TYPE = 6\n"
+       "$FFT_ACCUM = 63\n$FFT_WEIGHT = 21\n$FFT_LOG_MODE = 2\n$FFT_LOG_LENGTH = 20\n$LOG_START_TIME = -1\n"
+       "$DUTY_RUN_TIME = 10\n$DUTY_CYCLE_TIME = 60\n$DUTY_IGNORE_TIME_CHANGE = 0\n$AUX_PIN = 33\n").encode()
+put("fuzz_setup_file", "hf_140", bytes([0]) + cfg)
+put("fuzz_setup_file", "af_210", bytes([7 | 2 << 4]) + cfg)
 put("fuzz_settings_file", "Hylo.ini", head(os.path.join(work, "set", "Hylo.ini"), 20000))
 # A binary .fft file: "FFT_", header length, a setup chunk (type 0) and a status chunk, then
 # two records of 64 one-byte values.

@@ -1,15 +1,25 @@
 #!/usr/bin/env bash
-# Runs every fuzz target in turn for SECONDS each, seeded from the checked-in corpus
+# Runs every fuzz target in turn, SECONDS in all split evenly over them, seeded from the checked-in corpus
 # (fuzz/corpus/<target>/, read only) and the corpus the earlier runs grew in the build tree.
 # Prints executions and findings per target and in total; fails when any target finds one.
 set -euo pipefail
-build="$1"; seconds="${2:-30}"
+build="$1"; budget="${2:-600}"
 top="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+targets=()
+for target in "$build"/fuzz/fuzz_*; do
+  [[ -x "$target" ]] && targets+=("$target")
+done
+if [[ ${#targets[@]} -eq 0 || ! "$budget" =~ ^[0-9]+$ ]]; then
+  echo "run-fuzz: no fuzz targets in $build/fuzz, or SECONDS ($budget) is not a whole number" >&2
+  exit 2
+fi
+seconds=$((budget / ${#targets[@]}))
+[[ $seconds -lt 1 ]] && seconds=1
+echo "== ${#targets[@]} targets, ${seconds}s each (${budget}s in all)" >&2
 status=0
 total=0
 summary=()
-for target in "$build"/fuzz/fuzz_*; do
-  [[ -x "$target" ]] || continue
+for target in "${targets[@]}"; do
   name="$(basename "$target")"
   corpus="$build/fuzz-corpus/$name"
   artifacts="$build/fuzz-findings/$name"

@@ -226,9 +226,11 @@ double SnapOverlap(double overlap) {
 double SnapAccumulationTime(double seconds) {
   if (!std::isfinite(seconds) || seconds < 0) return 0.0;
   if (seconds >= 5000) return seconds;
-  double best = 0;
+  // A positive time takes at least the first non-zero choice: 0 rebuilds as one FFT per step,
+  // more spectra a second than the unit takes, so a record it accepted would come back refused.
+  double best = seconds > 0 ? kAccumulationSnaps[1] : 0;
   for (double v : kAccumulationSnaps)
-    if (v <= seconds) best = v;
+    if (v <= seconds && v > best) best = v;
   return best;
 }
 
@@ -297,6 +299,17 @@ WaveSetup BuildWaveSetup(JobSetup& s, const SetupContext& ctx, Notices& notices)
     notices.emplace_back(kNo512kText);
     r.sampleRate = 256000;
     s.waveBandwidthHz = BandwidthForSampleRate(r.sampleRate);
+  }
+  // The unit refuses a log file over 1 GB. The format chosen here may be wider than the one
+  // the length was read with, so the length shrinks to the longest file that still fits.
+  if (r.logMode != 0 && r.sampleRate > 0 && BytesPerSample(format) > 0) {
+    const std::uint64_t perMinute =
+        std::uint64_t{r.sampleRate} * static_cast<std::uint64_t>(BytesPerSample(format)) * 60;
+    const std::uint64_t longest = std::max<std::uint64_t>(1, 1'000'000'000ULL / perMinute);
+    if (r.logLength > longest) {
+      r.logLength = static_cast<std::uint8_t>(longest);
+      s.waveMaxLogLength = r.logLength;
+    }
   }
   r.reserved = 0;
   return r;

@@ -197,7 +197,7 @@ int FftLogChoiceFor(std::uint8_t logMode);
 std::optional<int> FftTypeChoiceFor(std::uint16_t fftType);
 // The nearest overlap of the list.
 double SnapOverlap(double overlap);
-// Largest of 0, 0.25 … 3600 not above `seconds`; 5000 s or more is kept.
+// Largest of 0, 0.25 … 3600 not above `seconds`, at least 0.25 when positive; 5000 s or more is kept.
 double SnapAccumulationTime(double seconds);
 
 // Panel consistency: run time not above cycle time, wave streaming cleared while wave

@@ -264,10 +264,14 @@ void ReadSetupFile(const std::filesystem::path& path, JobSetup& s, const SetupCo
   std::string text;
   if (std::ifstream file(path, std::ios::binary); file) {
     // A setup file is a few hundred bytes; anything past 1 MB is not one.
+    // Read in small steps: a few hundred bytes should not cost a megabyte buffer.
     constexpr std::size_t kMaxBytes = 1 << 20;
-    text.resize(kMaxBytes);
-    file.read(text.data(), static_cast<std::streamsize>(kMaxBytes));
-    text.resize(static_cast<std::size_t>(file.gcount()));
+    char chunk[4096];
+    while (text.size() < kMaxBytes) {
+      file.read(chunk, static_cast<std::streamsize>(std::min(sizeof chunk, kMaxBytes - text.size())));
+      if (file.gcount() <= 0) break;
+      text.append(chunk, static_cast<std::size_t>(file.gcount()));
+    }
   }
   ApplySetupFileRecords(s, ctx, SetupFileToRecords(ParseSetupFileText(text), notices), now);
 }
