@@ -96,6 +96,12 @@ class HyloThreadControl {
   // passed on what it makes), or false after `timeout`.
   bool Barrier(int slot, std::chrono::milliseconds timeout);
 
+  // A worker holds the data records it posts while it handles one batch of its queue and
+  // writes them per slot when the batch ends, so the next stage wakes once per batch rather
+  // than once per record. Any other message, a barrier, a pause or this call writes what is
+  // held first, so order per slot and every wait on a control message are kept.
+  void FlushPosts();
+
   // Runs an on-demand task in its fixed place (12..19) and marks the place running.
   void StartTask(int place, std::function<void()> task);
   bool TaskRunning(int place) const { return running_.at(static_cast<std::size_t>(place)).load(); }
@@ -110,11 +116,20 @@ class HyloThreadControl {
   HyloNodes& Nodes() { return nodes_; }
 
  private:
+  struct Outbox;
   void WorkerLoop(int slot);
+  // Handles one received node; false when it was the quit message.
+  bool HandleNode(int slot, Worker* worker, MessageNode* node);
+  // A received node passes the pause and stop rules: false when it was dropped.
+  bool Admit(int slot, MessageNode* node);
+  void FlushSlot(Outbox& box, int slot);
   void WaitWhilePaused(std::int32_t type);
   void WaitPlace(int place);
   // Bounded by the stop limit; a place that does not end is abandoned and reported.
   void StopPlace(int place);
+
+  // The outbox of the worker running on this thread, if any.
+  static thread_local Outbox* current_;
 
   HyloNodes& nodes_;
   std::unique_ptr<ThreadPool> pool_;

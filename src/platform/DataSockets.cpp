@@ -12,6 +12,22 @@ namespace hylo::platform {
 namespace {
 constexpr std::size_t kReadBytes = 1460;
 constexpr int kUdpReceiveBytes = 8 << 20;
+constexpr std::size_t kBatchReads = 32;
+
+// Reads gathered in one wake-up: the first by the asynchronous read, the rest by reads
+// that do not wait, so a burst of datagrams costs one hand-on instead of one each.
+struct ReadBatch {
+  std::array<std::array<std::uint8_t, kReadBytes>, kBatchReads> buffers{};
+  std::array<std::span<const std::uint8_t>, kBatchReads> reads{};
+  std::size_t count = 0;
+  asio::mutable_buffer Next() { return asio::buffer(buffers[count]); }
+  void Keep(std::size_t n) {
+    reads[count] = {buffers[count].data(), n};
+    ++count;
+  }
+  bool Full() const { return count == kBatchReads; }
+  DataSockets::Reads Taken() const { return {reads.data(), count}; }
+};
 }  // namespace
 
 struct Channel {
@@ -24,28 +40,42 @@ struct UdpChannel final : Channel, std::enable_shared_from_this<UdpChannel> {
   asio::ip::udp::socket socket;
   asio::ip::udp::endpoint peer;
   asio::ip::udp::endpoint from;
-  std::array<std::uint8_t, kReadBytes> buffer{};
+  ReadBatch batch;
   DataSockets::OnData onData;
   explicit UdpChannel(asio::io_context& io) : socket(io) {}
   void Read() {
-    socket.async_receive_from(asio::buffer(buffer), from,
-                              [self = shared_from_this()](std::error_code e, std::size_t n) {
-                                // A connected UDP socket reports an ICMP "port unreachable" on
-                                // the next read (the unit not yet listening): read on.
-                                if (e == asio::error::connection_refused) {
-                                  self->Read();
-                                  return;
-                                }
-                                if (e) return;
-                                // Only the instrument's stream port may feed this stream (the
-                                // connected socket filters too; this holds where it does not).
-                                if (self->from == self->peer && n > 0) self->onData({self->buffer.data(), n});
-                                self->Read();
-                              });
+    batch.count = 0;
+    socket.async_receive_from(batch.Next(), from, [self = shared_from_this()](std::error_code e, std::size_t n) {
+      // A connected UDP socket reports an ICMP "port unreachable" on
+      // the next read (the unit not yet listening): read on.
+      if (e == asio::error::connection_refused) {
+        self->Read();
+        return;
+      }
+      if (e) return;
+      // Only the instrument's stream port may feed this stream (the
+      // connected socket filters too; this holds where it does not).
+      if (self->from == self->peer && n > 0) self->batch.Keep(n);
+      self->TakeWaiting();
+      if (self->batch.count > 0) self->onData(self->batch.Taken());
+      self->Read();
+    });
+  }
+  // The socket does not block: this ends at the first read that would.
+  void TakeWaiting() {
+    for (std::size_t tries = 1; tries < kBatchReads && !batch.Full(); ++tries) {
+      std::error_code e;
+      const std::size_t n = socket.receive_from(batch.Next(), from, 0, e);
+      if (e) return;  // nothing more waiting; an ICMP report is taken and read past
+      if (from == peer && n > 0) batch.Keep(n);
+    }
   }
   void Send(std::span<const std::uint8_t> bytes) override {
     std::error_code e;
+    const bool nonBlocking = socket.non_blocking();
+    socket.non_blocking(false, e);
     socket.send_to(asio::buffer(bytes.data(), bytes.size()), peer, 0, e);
+    socket.non_blocking(nonBlocking, e);
   }
   void Close() override {
     std::error_code e;
@@ -55,23 +85,48 @@ struct UdpChannel final : Channel, std::enable_shared_from_this<UdpChannel> {
 
 struct TcpChannel final : Channel, std::enable_shared_from_this<TcpChannel> {
   asio::ip::tcp::socket socket;
-  std::array<std::uint8_t, kReadBytes> buffer{};
+  ReadBatch batch;
   DataSockets::OnData onData;
   DataSockets::OnClosed onClosed;
   explicit TcpChannel(asio::io_context& io) : socket(io) {}
   void Read() {
-    socket.async_read_some(asio::buffer(buffer), [self = shared_from_this()](std::error_code e, std::size_t n) {
+    batch.count = 0;
+    socket.async_read_some(batch.Next(), [self = shared_from_this()](std::error_code e, std::size_t n) {
       if (e) {
-        if (e != asio::error::operation_aborted && self->onClosed) self->onClosed();
+        self->Closed(e);
         return;
       }
-      if (n > 0) self->onData({self->buffer.data(), n});
+      if (n > 0) self->batch.Keep(n);
+      const std::error_code later = self->TakeWaiting();
+      if (self->batch.count > 0) self->onData(self->batch.Taken());
+      // The end of the stream met while taking what was waiting ends it after those bytes.
+      if (later && later != asio::error::would_block && later != asio::error::try_again) {
+        self->Closed(later);
+        return;
+      }
       self->Read();
     });
   }
-  void Send(std::span<const std::uint8_t> bytes) override {
+  // The socket does not block: this ends at the first read that would (or fails).
+  std::error_code TakeWaiting() {
     std::error_code e;
+    while (!batch.Full()) {
+      const std::size_t n = socket.read_some(batch.Next(), e);
+      if (e) return e;
+      if (n > 0) batch.Keep(n);
+    }
+    return e;
+  }
+  void Closed(std::error_code e) {
+    if (e != asio::error::operation_aborted && onClosed) onClosed();
+  }
+  void Send(std::span<const std::uint8_t> bytes) override {
+    // Requests are written whole: the socket waits while writing, as it does not while reading.
+    std::error_code e;
+    const bool nonBlocking = socket.non_blocking();
+    socket.non_blocking(false, e);
     asio::write(socket, asio::buffer(bytes.data(), bytes.size()), e);
+    socket.non_blocking(nonBlocking, e);
   }
   void Close() override {
     std::error_code e;
@@ -141,6 +196,7 @@ int DataSockets::OpenUdp(const std::string& host, int port, std::span<const std:
     }
     if (!e) c->socket.bind(asio::ip::udp::endpoint(local, 0), e);
     if (!e) c->socket.connect(c->peer, e);
+    if (!e) c->socket.non_blocking(true, e);
     if (e) return nullptr;
     c->onData = std::move(onData);
     c->Read();
@@ -178,6 +234,8 @@ int DataSockets::OpenTcp(const std::string& host, int port, int timeoutMs, std::
   c->onClosed = std::move(onClosed);
   impl_->OnThread([&] {
     c->Send(copy);
+    std::error_code ignored;  // without it each wake-up takes one read
+    c->socket.non_blocking(true, ignored);
     c->Read();
     return 0;
   });

@@ -1,6 +1,7 @@
 #pragma once
-// UDP and TCP data channels on one socket event thread. Each channel hands every read
-// (at most 1460 bytes) to its callback on that thread; the callback only copies bytes.
+// UDP and TCP data channels on one socket event thread. Each channel hands the reads of
+// one wake-up (each at most 1460 bytes: what was waiting, up to 32 reads) to its callback
+// on that thread at once; the callback only copies bytes.
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -11,7 +12,9 @@ namespace hylo::platform {
 
 class DataSockets {
  public:
-  using OnData = std::function<void(std::span<const std::uint8_t>)>;
+  // The reads of one wake-up, in order.
+  using Reads = std::span<const std::span<const std::uint8_t>>;
+  using OnData = std::function<void(Reads)>;
   using OnClosed = std::function<void()>;
 
   DataSockets();

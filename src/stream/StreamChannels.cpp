@@ -23,7 +23,7 @@ int StreamChannels::ConnectStatusStream(const Peer& peer) {
 int StreamChannels::Connect(int stream, const Peer& peer, int transport, int udpPort, int tcpPort, bool statusChannel) {
   if (transport != TRANSPORT_UDP && transport != TRANSPORT_TCP) return 0;
   const auto request = StreamStartRequest(statusChannel);
-  auto onData = [this, stream](std::span<const std::uint8_t> bytes) { ReadStreamData(stream, bytes); };
+  auto onData = [this, stream](platform::DataSockets::Reads reads) { ReadStreamData(stream, reads); };
   int handle = 0;
   if (transport == TRANSPORT_UDP) {
     handle = sockets_.OpenUdp(peer.host, udpPort, request, onData);
@@ -53,16 +53,15 @@ int StreamChannels::Connect(int stream, const Peer& peer, int transport, int udp
   return 0;
 }
 
-void StreamChannels::ReadStreamData(int stream, std::span<const std::uint8_t> bytes) {
-  if (bytes.empty() || bytes.size() > kStreamReadBytes) return;
+void StreamChannels::ReadStreamData(int stream, platform::DataSockets::Reads reads) {
   if (discard_) {
-    ++discarded_;
+    discarded_ += reads.size();
     return;
   }
   const std::int32_t type = stream == STREAM_WAVE  ? MSG_WAVE_STREAM_BYTES
                             : stream == STREAM_FFT ? MSG_FFT_STREAM_BYTES
                                                    : MSG_STATUS_STREAM_BYTES;
-  if (!PostStreamBytes(threads_, type, bytes)) ++lost_;
+  lost_ += PostStreamBytes(threads_, type, reads);
 }
 
 void StreamChannels::CloseStreams() {
