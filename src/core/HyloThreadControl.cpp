@@ -63,7 +63,9 @@ void HyloThreadControl::WorkerLoop(int slot) {
   std::array<MessageNode*, NodeQueue::kCapacity> batch{};
   for (;;) {
     const int timeout = worker ? worker->ReceiveTimeoutMs() : -1;
-    const int got = queue_[i] ? queue_[i]->ReadAll(batch, timeout) : -1;
+    // Nothing behind a quit is taken: it stays queued for the drain after the stop.
+    const auto quit = [](const MessageNode* node) { return node->type == MSG_QUIT; };
+    const int got = queue_[i] ? queue_[i]->ReadAll(batch, timeout, quit) : -1;
     if (got < 0) {
       // A queue error does not end the worker; don't spin on it either.
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -74,12 +76,8 @@ void HyloThreadControl::WorkerLoop(int slot) {
       FlushPosts();
       continue;
     }
-    for (int k = 0; k < got; ++k) {
-      if (HandleNode(slot, worker, batch[static_cast<std::size_t>(k)])) continue;
-      // Quit: what came after it is freed, as the drain after the stop would.
-      for (int rest = k + 1; rest < got; ++rest) nodes_.ReleaseNode(batch[static_cast<std::size_t>(rest)]);
-      return;
-    }
+    for (int k = 0; k < got; ++k)
+      if (!HandleNode(slot, worker, batch[static_cast<std::size_t>(k)])) return;
     FlushPosts();
   }
 }
@@ -158,7 +156,9 @@ bool HyloThreadControl::Barrier(int slot, std::chrono::milliseconds timeout) {
 }
 
 void HyloThreadControl::WaitWhilePaused(std::int32_t type) {
-  if (!IsDataRecord(type)) return;
+  // The flag alone on the way through: a lock every record would make the stages wait on
+  // each other.
+  if (!IsDataRecord(type) || !scanPaused_) return;
   std::unique_lock guard(pauseMutex_);
   // Re-read after each step; a resume wakes the wait early.
   while (scanPaused_) pauseChanged_.wait_for(guard, kPauseStep);

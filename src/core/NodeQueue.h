@@ -53,14 +53,19 @@ class NodeQueue {
     return 1;
   }
 
-  // Takes everything queued (up to out.size()) at once, in order: the count, 0 on time-out,
-  // −1 when discarded and empty.
-  int ReadAll(std::span<MessageNode*> out, int timeoutMs) {
+  // Takes everything queued (up to out.size()) at once, in order, but nothing after a node
+  // for which `last` is true: the count, 0 on time-out, −1 when discarded and empty.
+  template <typename Last>
+  int ReadAll(std::span<MessageNode*> out, int timeoutMs, Last last) {
     std::unique_lock guard(mutex_);
     if (!WaitForItems(guard, timeoutMs)) return 0;
     if (count_ == 0) return discarded_ ? -1 : 0;
-    const std::size_t n = std::min(count_, out.size());
-    for (std::size_t i = 0; i < n; ++i) out[i] = Pop();
+    const std::size_t most = std::min(count_, out.size());
+    std::size_t n = 0;
+    while (n < most) {
+      out[n] = Pop();
+      if (last(out[n++])) break;
+    }
     return static_cast<int>(n);
   }
 

@@ -1,7 +1,8 @@
 #pragma once
-// UDP and TCP data channels on one socket event thread. Each channel hands the reads of
-// one wake-up (each at most 1460 bytes: what was waiting, up to 32 reads) to its callback
-// on that thread at once; the callback only copies bytes.
+// UDP and TCP data channels. TCP channels share one socket event thread; a UDP channel has a
+// reader thread of its own that lets about 10 ms of datagrams gather per wake-up. Each
+// channel hands the reads of one wake-up (each at most 1460 bytes, up to 32 at once) to its
+// callback on its thread; the callback only copies bytes.
 #include <cstdint>
 #include <functional>
 #include <memory>
