@@ -176,7 +176,11 @@ int HyloThreadControl::PostNode(int slot, MessageNode* node) {
   auto& queue = queue_[i];
   assert(queue && "PostNode before start or after the queues were drained");
   if (!queue) return -1;
-  if (box && data) {
+  // A record with a sample buffer (a whole second, one a second) goes at once: the buffers
+  // are few, and one held back could leave the next second without one.
+  const bool buffered = CarriesSampleBuffer(node->type) && WaveformSampleBuffer(*node) != nullptr;
+  if (box && data && buffered) FlushSlot(*box, slot);
+  if (box && data && !buffered) {
     std::size_t& held = box->count[i];
     box->held[i][held++] = node;
     if (held == Outbox::kHold) FlushSlot(*box, slot);
