@@ -65,7 +65,7 @@ void HyloThreadControl::WorkerLoop(int slot) {
     const int timeout = worker ? worker->ReceiveTimeoutMs() : -1;
     // Nothing behind a quit is taken: it stays queued for the drain after the stop.
     const auto quit = [](const MessageNode* node) { return node->type == MSG_QUIT; };
-    const int got = queue_[i] ? queue_[i]->ReadAll(batch, timeout, quit) : -1;
+    const int got = queue_[i] ? queue_[i]->ReadAll(batch, timeout, quit, inHand_[i]) : -1;
     if (got < 0) {
       // A queue error does not end the worker; don't spin on it either.
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -76,9 +76,15 @@ void HyloThreadControl::WorkerLoop(int slot) {
       FlushPosts();
       continue;
     }
-    for (int k = 0; k < got; ++k)
-      if (!HandleNode(slot, worker, batch[static_cast<std::size_t>(k)])) return;
+    for (int k = 0; k < got; ++k) {
+      inHand_[i] = static_cast<std::size_t>(got - k);
+      if (!HandleNode(slot, worker, batch[static_cast<std::size_t>(k)])) {
+        inHand_[i] = 0;
+        return;
+      }
+    }
     FlushPosts();
+    inHand_[i] = 0;
   }
 }
 
@@ -293,7 +299,7 @@ void HyloThreadControl::SetScanStopped(bool stopped) { scanStopped_ = stopped; }
 
 std::size_t HyloThreadControl::QueueSize(int slot) const {
   const auto& queue = queue_.at(static_cast<std::size_t>(slot));
-  return queue ? queue->Size() : 0;
+  return (queue ? queue->Size() : 0) + inHand_.at(static_cast<std::size_t>(slot)).load();
 }
 
 }  // namespace hylo

@@ -112,6 +112,8 @@ class HyloThreadControl {
   bool ScanPaused() const { return scanPaused_.load(); }
   bool ScanStopped() const { return scanStopped_.load(); }
 
+  // What waits for the slot's worker: queued, or taken with its batch and not yet handled
+  // and passed on.
   std::size_t QueueSize(int slot) const;
   HyloNodes& Nodes() { return nodes_; }
 
@@ -137,6 +139,7 @@ class HyloThreadControl {
   std::array<std::unique_ptr<NodeQueue>, kWorkerSlots> queue_{};
   std::array<std::mutex, kWorkerSlots> slotLock_{};
   std::array<Worker*, kWorkerSlots> workers_{};
+  std::array<std::atomic<std::size_t>, kWorkerSlots> inHand_{};
   std::function<void()> serialReaderTask_;
   StopHooks stopHooks_;
   std::function<void()> eventPump_;

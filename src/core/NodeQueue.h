@@ -4,6 +4,7 @@
 // waiting writer only when it goes from full to not full, so a burst costs one wake-up.
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
@@ -54,9 +55,11 @@ class NodeQueue {
   }
 
   // Takes everything queued (up to out.size()) at once, in order, but nothing after a node
-  // for which `last` is true: the count, 0 on time-out, −1 when discarded and empty.
+  // for which `last` is true: the count, 0 on time-out, −1 when discarded and empty. The
+  // count is also stored in `taken` before the lock is let go, so a reader of Size() and
+  // `taken` never sees the nodes in neither.
   template <typename Last>
-  int ReadAll(std::span<MessageNode*> out, int timeoutMs, Last last) {
+  int ReadAll(std::span<MessageNode*> out, int timeoutMs, Last last, std::atomic<std::size_t>& taken) {
     std::unique_lock guard(mutex_);
     if (!WaitForItems(guard, timeoutMs)) return 0;
     if (count_ == 0) return discarded_ ? -1 : 0;
@@ -66,6 +69,7 @@ class NodeQueue {
       out[n] = Pop();
       if (last(out[n++])) break;
     }
+    taken = n;
     return static_cast<int>(n);
   }
 

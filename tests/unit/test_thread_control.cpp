@@ -300,20 +300,3 @@ TEST(ThreadBatches, RecordsPassedOnInOrderBeforeABarrierAndNoneLostAtAStop) {
     EXPECT_EQ(nodes.FreeCount(), kNodeCount) << (stopInFlight ? "stopped in flight" : "drained");
   }
 }
-
-TEST(NodeQueue, BatchWriteWaitsForRoomAndBatchReadStopsAfterTheLastWanted) {
-  NodeQueue queue;
-  std::vector<MessageNode> fake(3);
-  std::vector<MessageNode*> many(NodeQueue::kCapacity + 2, &fake[0]);
-  many[5] = &fake[1];
-  auto write = std::async(std::launch::async, [&] { return queue.WriteAll(many); });
-  EXPECT_EQ(write.wait_for(300ms), std::future_status::timeout) << "two do not fit yet";
-  std::array<MessageNode*, NodeQueue::kCapacity> out{};
-  EXPECT_EQ(queue.ReadAll(out, 0, [&](const MessageNode* n) { return n == &fake[1]; }), 6);
-  EXPECT_EQ(out[5], &fake[1]);
-  EXPECT_EQ(write.get(), many.size());
-  EXPECT_EQ(queue.ReadAll(out, 0, [](const MessageNode*) { return false; }), static_cast<int>(many.size() - 6));
-  EXPECT_EQ(queue.ReadAll(out, 0, [](const MessageNode*) { return false; }), 0);
-  queue.Discard();
-  EXPECT_EQ(queue.WriteAll(many), 0U);
-}
