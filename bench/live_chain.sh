@@ -2,7 +2,7 @@
 # Live chain: hylo-sim streams 512000 samples/s, 24-bit, over UDP on loopback; hylo-cli
 # records it (WAV log on) for DURATION seconds. Prints hylo-cli's CPU seconds per second of
 # data, its peak RSS and the missed samples, against a floor receiver that only reads the
-# same datagrams. The run is made twice: with the WAV header patched and the data synced to the
+# same datagrams, and the ratio of the two (hylo-cli CPU / floor CPU) from the same run. The run is made twice: with the WAV header patched and the data synced to the
 # disk once a second (the default), and without (--sync-seconds 0: only at close).
 #   Usage: bench/live_chain.sh BUILD   (env: DURATION, PORT)
 set -euo pipefail
@@ -56,5 +56,7 @@ for sync, what in (("1", "patch+sync 1 s"), ("0", "no patch/sync")):
           f"peak RSS {int(rss_kb) / 1024:.0f} MB, missed samples {summary['missedSamples']}, "
           f"waveform records {summary['waveformRecords']}")
 print(f"  floor      {floor:.4f} CPU s per s (reads {datagrams} datagrams, nothing else)")
+for sync, what in (("1", "patch+sync 1 s"), ("0", "no patch/sync")):
+    print(f"  ratio hylo-cli / floor, {what:15} {cpu[sync] / floor:.2f}")
 print(f"  patch+sync costs {100 * (cpu['1'] - cpu['0']):+.2f} % of one core")
 PY

@@ -35,7 +35,13 @@ int main(int argc, char** argv) {
   const auto begin = std::chrono::steady_clock::now();
   while (std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count() < seconds) {
     pollfd p{fd, POLLIN, 0};
-    if (poll(&p, 1, 200) <= 0) continue;
+    if (poll(&p, 1, 200) <= 0) {
+      // A start request sent before the simulator's socket was ready is lost: ask again
+      // (every 200 ms, only until the stream comes).
+      if (datagrams == 0)
+        sendto(fd, start.data(), start.size(), 0, reinterpret_cast<const sockaddr*>(&peer), sizeof peer);
+      continue;
+    }
     const ssize_t n = recv(fd, in.data(), in.size(), 0);
     if (n > 0) {
       ++datagrams;

@@ -357,8 +357,11 @@ void DataPath::HandleStreamBytes(MessageNode& node) {
   if (node.type == MSG_FFT_STREAM_BYTES) stream = STREAM_FFT;
   if (node.type == MSG_STATUS_STREAM_BYTES) stream = STREAM_STATUS;
   if (stream < 0) return;
-  const auto read = node.As<StreamBytes>().View();
-  if (!read.empty()) streams_.ReassembleStream(stream, read, node.As<StreamBytes>().datagram != 0);
+  const auto& reads = node.As<StreamBytes>();
+  for (std::size_t i = 0; i < reads.Reads(); ++i) {
+    const auto read = reads.View(i);
+    if (!read.empty()) streams_.ReassembleStream(stream, read, reads.datagram != 0);
+  }
 }
 
 }  // namespace hylo

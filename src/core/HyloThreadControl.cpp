@@ -2,7 +2,9 @@
 
 #include <cassert>
 #include <chrono>
+#include <span>
 #include <thread>
+#include <utility>
 
 #include "core/Post.h"
 
@@ -41,38 +43,103 @@ int HyloThreadControl::StartWorkerThreads() {
   return 0;
 }
 
+struct HyloThreadControl::Outbox {
+  // Enough to make a wake-up worth it; small enough that the pool never runs short.
+  static constexpr std::size_t kHold = 64;
+  HyloThreadControl* owner = nullptr;
+  std::array<std::array<MessageNode*, kHold>, kWorkerSlots> held{};
+  std::array<std::size_t, kWorkerSlots> count{};
+};
+
+thread_local HyloThreadControl::Outbox* HyloThreadControl::current_ = nullptr;
+
 void HyloThreadControl::WorkerLoop(int slot) {
-  Worker* worker = workers_[static_cast<std::size_t>(slot)];
+  const auto i = static_cast<std::size_t>(slot);
+  Worker* worker = workers_[i];
+  Outbox box;
+  box.owner = this;
+  current_ = &box;
+  // The whole queue is taken per wake-up: one lock and one wake-up for a burst.
+  std::array<MessageNode*, NodeQueue::kCapacity> batch{};
   for (;;) {
-    MessageNode* node = nullptr;
     const int timeout = worker ? worker->ReceiveTimeoutMs() : -1;
-    const int got = ReceiveNode(slot, node, timeout);
+    // Nothing behind a quit is taken: it stays queued for the drain after the stop.
+    const auto quit = [](const MessageNode* node) { return node->type == MSG_QUIT; };
+    const int got = queue_[i] ? queue_[i]->ReadAll(batch, timeout, quit, inHand_[i]) : -1;
     if (got < 0) {
       // A queue error does not end the worker; don't spin on it either.
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
       continue;
     }
-    if (!node) {
+    if (got == 0) {
       if (worker) worker->OnTimeout();
+      FlushPosts();
       continue;
     }
-    if (node->type == MSG_BARRIER) {
-      nodes_.ReleaseNode(node);
-      {
-        std::lock_guard guard(barrierMutex_);
-        ++barriersPassed_[static_cast<std::size_t>(slot)];
+    for (int k = 0; k < got; ++k) {
+      inHand_[i] = static_cast<std::size_t>(got - k);
+      if (!HandleNode(slot, worker, batch[static_cast<std::size_t>(k)])) {
+        inHand_[i] = 0;
+        return;
       }
-      barrierPassed_.notify_all();
-      continue;
     }
-    if (node->type == MSG_QUIT) {
-      if (worker) worker->OnQuit();
-      nodes_.ReleaseNode(node);
-      return;
-    }
-    const bool passedOn = worker && worker->Handle(*node);
-    if (!passedOn) nodes_.ReleaseNode(node);
+    FlushPosts();
+    inHand_[i] = 0;
   }
+}
+
+bool HyloThreadControl::HandleNode(int slot, Worker* worker, MessageNode* node) {
+  if (!Admit(slot, node)) return true;
+  if (node->type == MSG_BARRIER) {
+    FlushPosts();  // what this worker made before the barrier is passed on
+    nodes_.ReleaseNode(node);
+    {
+      std::lock_guard guard(barrierMutex_);
+      ++barriersPassed_[static_cast<std::size_t>(slot)];
+    }
+    barrierPassed_.notify_all();
+    return true;
+  }
+  if (node->type == MSG_QUIT) {
+    FlushPosts();
+    current_ = nullptr;
+    if (worker) worker->OnQuit();
+    nodes_.ReleaseNode(node);
+    return false;
+  }
+  const bool passedOn = worker && worker->Handle(*node);
+  if (!passedOn) nodes_.ReleaseNode(node);
+  return true;
+}
+
+bool HyloThreadControl::Admit(int slot, MessageNode* node) {
+  if (IsDataRecord(node->type) && scanPaused_) FlushPosts();  // nothing held through a pause
+  WaitWhilePaused(node->type);
+  // What reached LogThread was received before the stop: it is written, not dropped.
+  if (scanStopped_ && IsDataRecord(node->type) && slot != LOG_THREAD) {
+    nodes_.ReleaseNode(node);
+    return false;
+  }
+  return true;
+}
+
+void HyloThreadControl::FlushPosts() {
+  Outbox* box = current_;
+  if (!box || box->owner != this) return;
+  for (int slot = 0; slot < kWorkerSlots; ++slot)
+    if (box->count[static_cast<std::size_t>(slot)] > 0) FlushSlot(*box, slot);
+}
+
+void HyloThreadControl::FlushSlot(Outbox& box, int slot) {
+  const auto i = static_cast<std::size_t>(slot);
+  const std::size_t n = std::exchange(box.count[i], 0);
+  std::size_t written = 0;
+  if (auto& queue = queue_[i]) {
+    std::lock_guard guard(slotLock_[i]);
+    written = queue->WriteAll(std::span<MessageNode* const>(box.held[i].data(), n));
+  }
+  // A discarded or missing queue takes nothing: the rest go back to the pool.
+  for (std::size_t k = written; k < n; ++k) nodes_.ReleaseNode(box.held[i][k]);
 }
 
 bool HyloThreadControl::Barrier(int slot, std::chrono::milliseconds timeout) {
@@ -80,6 +147,7 @@ bool HyloThreadControl::Barrier(int slot, std::chrono::milliseconds timeout) {
   const auto i = static_cast<std::size_t>(slot);
   // Tickets in queue order, so the n-th barrier handled is the n-th posted; a count rather
   // than a flag in the node, so a caller that gives up leaves nothing behind to touch.
+  FlushPosts();  // this thread's own records come before its barrier
   std::uint64_t ticket = 0;
   {
     std::lock_guard post(barrierPostLock_[i]);
@@ -94,7 +162,9 @@ bool HyloThreadControl::Barrier(int slot, std::chrono::milliseconds timeout) {
 }
 
 void HyloThreadControl::WaitWhilePaused(std::int32_t type) {
-  if (!IsDataRecord(type)) return;
+  // The flag alone on the way through: a lock every record would make the stages wait on
+  // each other.
+  if (!IsDataRecord(type) || !scanPaused_) return;
   std::unique_lock guard(pauseMutex_);
   // Re-read after each step; a resume wakes the wait early.
   while (scanPaused_) pauseChanged_.wait_for(guard, kPauseStep);
@@ -102,12 +172,27 @@ void HyloThreadControl::WaitWhilePaused(std::int32_t type) {
 
 int HyloThreadControl::PostNode(int slot, MessageNode* node) {
   if (!node || slot < 0 || slot >= kWorkerSlots) return -1;
+  Outbox* box = current_ && current_->owner == this ? current_ : nullptr;
+  const bool data = IsDataRecord(node->type);
+  // Anything else overtakes nothing held, and a pause holds nothing back.
+  if (box && (!data || scanPaused_)) FlushPosts();
   WaitWhilePaused(node->type);
-  if (scanStopped_ && IsDataRecord(node->type)) return 0;
-  auto& queue = queue_[static_cast<std::size_t>(slot)];
+  if (scanStopped_ && data) return 0;
+  const auto i = static_cast<std::size_t>(slot);
+  auto& queue = queue_[i];
   assert(queue && "PostNode before start or after the queues were drained");
   if (!queue) return -1;
-  std::lock_guard guard(slotLock_[static_cast<std::size_t>(slot)]);
+  // A record with a sample buffer (a whole second, one a second) goes at once: the buffers
+  // are few, and one held back could leave the next second without one.
+  const bool buffered = CarriesSampleBuffer(node->type) && WaveformSampleBuffer(*node) != nullptr;
+  if (box && data && buffered) FlushSlot(*box, slot);
+  if (box && data && !buffered) {
+    std::size_t& held = box->count[i];
+    box->held[i][held++] = node;
+    if (held == Outbox::kHold) FlushSlot(*box, slot);
+    return 1;
+  }
+  std::lock_guard guard(slotLock_[i]);
   return queue->Write(node);
 }
 
@@ -118,12 +203,7 @@ int HyloThreadControl::ReceiveNode(int slot, MessageNode*& node, int timeoutMs) 
   MessageNode* got = nullptr;
   const int result = queue->Read(got, timeoutMs);
   if (!got) return result;
-  WaitWhilePaused(got->type);
-  // What reached LogThread was received before the stop: it is written, not dropped.
-  if (scanStopped_ && IsDataRecord(got->type) && slot != LOG_THREAD) {
-    nodes_.ReleaseNode(got);
-    return 0;
-  }
+  if (!Admit(slot, got)) return 0;
   node = got;
   return result;
 }
@@ -219,7 +299,7 @@ void HyloThreadControl::SetScanStopped(bool stopped) { scanStopped_ = stopped; }
 
 std::size_t HyloThreadControl::QueueSize(int slot) const {
   const auto& queue = queue_.at(static_cast<std::size_t>(slot));
-  return queue ? queue->Size() : 0;
+  return (queue ? queue->Size() : 0) + inHand_.at(static_cast<std::size_t>(slot)).load();
 }
 
 }  // namespace hylo

@@ -96,6 +96,12 @@ class HyloThreadControl {
   // passed on what it makes), or false after `timeout`.
   bool Barrier(int slot, std::chrono::milliseconds timeout);
 
+  // A worker holds the data records it posts while it handles one batch of its queue and
+  // writes them per slot when the batch ends, so the next stage wakes once per batch rather
+  // than once per record. Any other message, a barrier, a pause or this call writes what is
+  // held first, so order per slot and every wait on a control message are kept.
+  void FlushPosts();
+
   // Runs an on-demand task in its fixed place (12..19) and marks the place running.
   void StartTask(int place, std::function<void()> task);
   bool TaskRunning(int place) const { return running_.at(static_cast<std::size_t>(place)).load(); }
@@ -106,15 +112,26 @@ class HyloThreadControl {
   bool ScanPaused() const { return scanPaused_.load(); }
   bool ScanStopped() const { return scanStopped_.load(); }
 
+  // What waits for the slot's worker: queued, or taken with its batch and not yet handled
+  // and passed on.
   std::size_t QueueSize(int slot) const;
   HyloNodes& Nodes() { return nodes_; }
 
  private:
+  struct Outbox;
   void WorkerLoop(int slot);
+  // Handles one received node; false when it was the quit message.
+  bool HandleNode(int slot, Worker* worker, MessageNode* node);
+  // A received node passes the pause and stop rules: false when it was dropped.
+  bool Admit(int slot, MessageNode* node);
+  void FlushSlot(Outbox& box, int slot);
   void WaitWhilePaused(std::int32_t type);
   void WaitPlace(int place);
   // Bounded by the stop limit; a place that does not end is abandoned and reported.
   void StopPlace(int place);
+
+  // The outbox of the worker running on this thread, if any.
+  static thread_local Outbox* current_;
 
   HyloNodes& nodes_;
   std::unique_ptr<ThreadPool> pool_;
@@ -122,6 +139,7 @@ class HyloThreadControl {
   std::array<std::unique_ptr<NodeQueue>, kWorkerSlots> queue_{};
   std::array<std::mutex, kWorkerSlots> slotLock_{};
   std::array<Worker*, kWorkerSlots> workers_{};
+  std::array<std::atomic<std::size_t>, kWorkerSlots> inHand_{};
   std::function<void()> serialReaderTask_;
   StopHooks stopHooks_;
   std::function<void()> eventPump_;

@@ -221,6 +221,7 @@ MessageNode* ReplayThread::TakeNode(std::int32_t type) {
   for (;;) {
     if (MessageNode* node = threads_.Nodes().AllocNode(type, kReplayNodeReserve)) return node;
     if (stopping_ || threads_.ScanStopped()) return nullptr;
+    threads_.FlushPosts();  // the records held back are what frees nodes
     std::this_thread::sleep_for(kNodeWaitStep);
   }
 }

@@ -1,6 +1,8 @@
 #pragma once
-// UDP and TCP data channels on one socket event thread. Each channel hands every read
-// (at most 1460 bytes) to its callback on that thread; the callback only copies bytes.
+// UDP and TCP data channels. TCP channels share one socket event thread; a UDP channel has a
+// reader thread of its own that lets about 10 ms of datagrams gather per wake-up. Each
+// channel hands the reads of one wake-up (each at most 1460 bytes, up to 32 at once) to its
+// callback on its thread; the callback only copies bytes.
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -11,7 +13,9 @@ namespace hylo::platform {
 
 class DataSockets {
  public:
-  using OnData = std::function<void(std::span<const std::uint8_t>)>;
+  // The reads of one wake-up, in order.
+  using Reads = std::span<const std::span<const std::uint8_t>>;
+  using OnData = std::function<void(Reads)>;
   using OnClosed = std::function<void()>;
 
   DataSockets();

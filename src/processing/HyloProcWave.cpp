@@ -21,10 +21,24 @@ BlockStats ComputeBlockStats(std::span<const std::int32_t> x) {
   __int128 sumSquares = 0;  // 1000 full-scale 32-bit samples pass 2^63
   std::int32_t lo = x[0], hi = x[0];
   for (std::int32_t v : x) {
-    sum += v;
-    sumSquares += static_cast<__int128>(v) * v;
     lo = std::min(lo, v);
     hi = std::max(hi, v);
+  }
+  // Samples below 2^26 in size (every 24-bit one) keep the sum of a record's squares inside
+  // 64 bits, so it stays exact in a loop the compiler vectorises; larger ones take 128 bits.
+  constexpr std::int32_t kNarrow = 1 << 26;
+  if (lo > -kNarrow && hi < kNarrow && x.size() <= 2048) {
+    std::int64_t squares = 0;
+    for (std::int32_t v : x) {
+      sum += v;
+      squares += static_cast<std::int64_t>(v) * v;
+    }
+    sumSquares = squares;
+  } else {
+    for (std::int32_t v : x) {
+      sum += v;
+      sumSquares += static_cast<__int128>(v) * v;
+    }
   }
   s.mean = sum >= 0 ? (sum + n / 2) / n : (sum - n / 2) / n;
   s.peakToPeak = static_cast<std::int64_t>(hi) - lo;
@@ -222,8 +236,12 @@ void HyloProcWave::AttachLevels(SpectrumRecord& r) {
 
 void HyloProcWave::HostFft(const WaveformRecord& r) {
   const std::uint32_t count = std::min<std::uint32_t>(r.sampleCount, kWaveformRecordSamples);
-  for (std::uint32_t i = 0; i < count; ++i) {
-    frame_[frameFill_++] = r.samples[i];
+  // Whole runs into the frame rather than one sample at a time.
+  for (std::uint32_t i = 0; i < count;) {
+    const auto take = static_cast<std::uint32_t>(std::min<std::size_t>(count - i, frame_.size() - frameFill_));
+    std::copy_n(r.samples + i, take, frame_.begin() + static_cast<std::ptrdiff_t>(frameFill_));
+    frameFill_ += take;
+    i += take;
     if (frameFill_ < frame_.size()) continue;
     if (framesPerRecord_ == 0) framesPerRecord_ = static_cast<int>((r.sampleRate + 4095) / 4096);
     double mean = 0;
@@ -236,7 +254,7 @@ void HyloProcWave::HostFft(const WaveformRecord& r) {
     for (std::size_t k = 0; k < 512; ++k) power_[k] += std::norm(out[k]);
     ++frames_;
     frameFill_ = 0;
-    if (frames_ >= framesPerRecord_ && !EmitHostRecord(r, i + 1)) {
+    if (frames_ >= framesPerRecord_ && !EmitHostRecord(r, i)) {
       ClearHostFft();  // no node: the rest of this record is not used
       return;
     }

@@ -180,9 +180,14 @@ void HyloTrigger::ForwardWaveform(const WaveformRecord& r) {
     waveResync_ = false;
     waveForwarded_ = false;
   }
-  for (std::uint32_t i = skip; i < count; ++i) {
-    waveRing_[(waveRead_ + wavePending_) % kWaveRingSamples] = r.samples[i];
-    ++wavePending_;
+  if (skip < count) {
+    // In at most two runs: a record (≤ 1000 samples) wraps the ring at most once.
+    const std::size_t n = count - skip;
+    const std::size_t at = (waveRead_ + wavePending_) % kWaveRingSamples;
+    const std::size_t first = std::min(n, kWaveRingSamples - at);
+    std::copy_n(r.samples + skip, first, waveRing_.begin() + static_cast<std::ptrdiff_t>(at));
+    std::copy_n(r.samples + skip + first, n - first, waveRing_.begin());
+    wavePending_ += n;
   }
   if (wavePending_ > kWaveRingSamples) {
     // Too far behind: drop the oldest whole seconds.
@@ -286,7 +291,10 @@ bool HyloTrigger::PostBlock(std::size_t samples) {
     if (!fillRecord(display)) return false;
     made = true;
     auto* out = reinterpret_cast<std::int32_t*>(WaveformSampleBuffer(display)->data);
-    for (std::size_t i = 0; i < samples; ++i) out[i] = waveRing_[(waveRead_ + i) % kWaveRingSamples];
+    const std::size_t first = std::min(samples, kWaveRingSamples - waveRead_);
+    const auto read = waveRing_.begin() + static_cast<std::ptrdiff_t>(waveRead_);
+    std::copy_n(read, first, out);
+    std::copy_n(waveRing_.begin(), samples - first, out + first);
     // The log copy goes first, while the display block is still ours to read.
     if (!replaying && context_.postLog) {
       PostTo(nodes_, context_.postLog, MSG_WAVEFORM, [&](MessageNode& log) {

@@ -51,7 +51,10 @@ int EpochChannel::ConnectEpochChannel(const StreamChannels::Peer& peer, bool eth
   connected_ = true;  // before the first read can arrive
   handle_ = sockets_->OpenTcp(
       peer.host, EpochTcpPort(peer.portBase), peer.timeoutMs, {},
-      [this](std::span<const std::uint8_t> bytes) { OnData(bytes); }, [this] { OnClosed(); });
+      [this](platform::DataSockets::Reads reads) {
+        for (const auto read : reads) OnData(read);
+      },
+      [this] { OnClosed(); });
   if (handle_ == 0) {
     connected_ = false;
     if (notice_) notice_(kEpochConnectFailedText);

@@ -24,8 +24,8 @@ int StreamChannels::Connect(int stream, const Peer& peer, int transport, int udp
   if (transport != TRANSPORT_UDP && transport != TRANSPORT_TCP) return 0;
   const auto request = StreamStartRequest(statusChannel);
   const bool datagram = transport == TRANSPORT_UDP;
-  auto onData = [this, stream, datagram](std::span<const std::uint8_t> bytes) {
-    ReadStreamData(stream, bytes, datagram);
+  auto onData = [this, stream, datagram](platform::DataSockets::Reads reads) {
+    ReadStreamData(stream, reads, datagram);
   };
   int handle = 0;
   if (transport == TRANSPORT_UDP) {
@@ -56,16 +56,15 @@ int StreamChannels::Connect(int stream, const Peer& peer, int transport, int udp
   return 0;
 }
 
-void StreamChannels::ReadStreamData(int stream, std::span<const std::uint8_t> bytes, bool datagram) {
-  if (bytes.empty() || bytes.size() > kStreamReadBytes) return;
+void StreamChannels::ReadStreamData(int stream, platform::DataSockets::Reads reads, bool datagram) {
   if (discard_) {
-    ++discarded_;
+    discarded_ += reads.size();
     return;
   }
   const std::int32_t type = stream == STREAM_WAVE  ? MSG_WAVE_STREAM_BYTES
                             : stream == STREAM_FFT ? MSG_FFT_STREAM_BYTES
                                                    : MSG_STATUS_STREAM_BYTES;
-  if (!PostStreamBytes(threads_, type, bytes, datagram)) ++lost_;
+  lost_ += PostStreamBytes(threads_, type, reads, datagram);
 }
 
 void StreamChannels::CloseStreams() {

@@ -45,7 +45,7 @@ class StreamChannels {
     bool udp = false;
   };
   int Connect(int stream, const Peer& peer, int transport, int udpPort, int tcpPort, bool statusChannel);
-  void ReadStreamData(int stream, std::span<const std::uint8_t> bytes, bool datagram = false);
+  void ReadStreamData(int stream, platform::DataSockets::Reads reads, bool datagram = false);
 
   HyloThreadControl& threads_;
   ParseStreams& parser_;

@@ -251,3 +251,52 @@ TEST(ThreadControlMisuse, PostAfterShutdownFailsAndLeavesTheNodeWithTheCaller) {
   EXPECT_EQ(nodes.FreeCount(), kNodeCount);
 }
 #endif
+
+namespace {
+// Passes each record on to TRIGGER_THREAD; there a second one notes the order they came in.
+struct ForwardWorker final : Worker {
+  HyloThreadControl* threads = nullptr;
+  bool Handle(MessageNode& node) override { return threads->PostNode(TRIGGER_THREAD, &node) == 1; }
+};
+struct OrderWorker final : Worker {
+  std::mutex mutex;
+  std::vector<std::uint64_t> order;
+  bool Handle(MessageNode& node) override {
+    std::lock_guard guard(mutex);
+    order.push_back(node.As<std::uint64_t>());
+    return false;
+  }
+};
+}  // namespace
+
+// Records a worker passes on while it handles a batch travel on together: in order across
+// the held-back limit, all of them passed on before a barrier behind them returns, and none
+// left out of the pool by a stop that meets them in flight.
+TEST(ThreadBatches, RecordsPassedOnInOrderBeforeABarrierAndNoneLostAtAStop) {
+  for (const bool stopInFlight : {false, true}) {
+    HyloNodes nodes;
+    ASSERT_EQ(nodes.CreateNodePool(), 0);
+    HyloThreadControl threads{nodes};
+    ForwardWorker forward;
+    forward.threads = &threads;
+    OrderWorker order;
+    threads.SetWorker(WAVE_THREAD, &forward);
+    threads.SetWorker(TRIGGER_THREAD, &order);
+    ASSERT_EQ(threads.StartWorkerThreads(), 0);
+    constexpr std::uint64_t kRecords = 300;  // several times what a worker holds back
+    for (std::uint64_t i = 0; i < kRecords; ++i)
+      ASSERT_TRUE(Post(threads, WAVE_THREAD, MSG_SPECTRUM, [i](MessageNode& n) { n.As<std::uint64_t>() = i; }));
+    if (!stopInFlight) {
+      ASSERT_TRUE(threads.Barrier(WAVE_THREAD, 5s));
+      ASSERT_TRUE(threads.Barrier(TRIGGER_THREAD, 5s));
+      std::vector<std::uint64_t> expected(kRecords);
+      for (std::uint64_t i = 0; i < kRecords; ++i) expected[i] = i;
+      std::lock_guard guard(order.mutex);
+      EXPECT_EQ(order.order, expected);
+    }
+    threads.StopWorkerThreads();
+    nodes.CloseNodePool();
+    threads.DrainQueues();
+    EXPECT_EQ(nodes.FreeCount(), kNodeCount) << (stopInFlight ? "stopped in flight" : "drained");
+  }
+}
