@@ -53,11 +53,13 @@ ROWS = [
     Row("corrupt UDP messages", [*HF, "--corrupt-stream", "0.02"], ["--wave", "udp", "--fft", "udp"],
         missed="logged", kinds=("corrupt",)),
     Row("corrupt TCP messages", [*HF, "--corrupt-stream", "0.02"], ["--wave", "tcp", "--fft", "tcp"],
-        missed="some", loose_gaps=2, kinds=("corrupt",)),
+        # A damaged length on a byte stream can claim several of the messages behind it.
+        missed="some", loose_gaps=8, kinds=("corrupt",)),
     Row("command link dropped", [*HF, "--close-link-after", "1"], seconds=4, job_status="Ethernet reconnected"),
     Row("reboot mid-scan", [*HF, "--reboot-after", "1.5", "--reboot-delay", "1"], seconds=4, exit=1, clean=False,
-        says=("Wave Stream Connection Stopped", "Ethernet connection lost.",
-              "scanning stopped before the end of the run")),
+        # The stream's own stop notice races the host's reaction to the lost link: either may
+        # come first, so only the link's message is the operator's sure sign.
+        says=("Ethernet connection lost.", "scanning stopped before the end of the run")),
     Row("stream stops", [*HF, "--stop-streams-after", "1.5"], ["--wave", "tcp", "--fft", "off"],
         says=("Wave Stream Connection Stopped",)),
     Row("pty vanishes", [*LF, "--close-link-after", "3"], ["--wave", "link", "--fft", "off"], seconds=5, exit=1,
