@@ -125,6 +125,7 @@ class RecordRun {
     out["seconds"] = o_.seconds;
     out["interrupted"] = interrupted;
     out["writeFailures"] = writeFailures;
+    out["unqueued"] = Unqueued();
     out["clean"] = clean;
     std::cout << out.dump() << std::endl;
     return clean ? 0 : 1;
@@ -145,10 +146,17 @@ class RecordRun {
   }
 
   // Written beside the target and renamed over it, so a reader never sees half a file.
+  // Socket reads and decoded records dropped inside the program because no node was free or a
+  // queue was full: non-zero names the host, not the network, as the cause of a loss.
+  std::uint64_t Unqueued() {
+    return hylo_->Data().Channels().LostReads() + hylo_->Data().StreamMessages().Unqueued();
+  }
+
   void WriteStatus(double elapsed) {
     nlohmann::json status = tally_.Json();
     status["elapsed"] = elapsed;
     status["writeFailures"] = hylo_->Data().Logging().WriteFailures();
+    status["unqueued"] = Unqueued();
     const std::string temp = o_.statusFile + ".tmp";
     {
       std::ofstream out(temp, std::ios::trunc);

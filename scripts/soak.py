@@ -27,7 +27,7 @@ DAY_RATE = 64000  # the accelerated day's signal rate: a day of it replays in mi
 DATA_PORT_OFFSETS = range(51676, 51682)
 CLK_TCK = os.sysconf("SC_CLK_TCK")
 FIELDS = ["phase", "wall_s", "signal_s", "rss_kb", "cpu_s", "fds", "waveform_records", "missed_samples",
-          "missed_records", "files_checked"]
+          "missed_records", "unqueued", "files_checked"]
 
 
 def log(text):
@@ -201,10 +201,11 @@ def live(args, out, scratch, table, checks):
                            "signal_s": round(s.get("elapsed", 0), 1), "rss_kb": sample[0], "cpu_s": sample[1],
                            "fds": sample[2], "waveform_records": s.get("waveformRecords", 0),
                            "missed_samples": s.get("missedSamples", 0), "missed_records": s.get("missedRecords", 0),
-                           "files_checked": files.count()})
+                           "unqueued": s.get("unqueued", 0), "files_checked": files.count()})
                 r = table.rows[-1]
                 log(f"{r['wall_s']:>8} s  RSS {r['rss_kb']} kB  CPU {r['cpu_s']:.1f} s  fds {r['fds']}  "
-                    f"missed {r['missed_samples']} samples {r['missed_records']} records  files {r['files_checked']}")
+                    f"missed {r['missed_samples']} samples {r['missed_records']} records  "
+                    f"unqueued {r['unqueued']}  files {r['files_checked']}")
             stdout = rec.stdout.read()
         files.poll(final=True)
     finally:
@@ -217,7 +218,8 @@ def live(args, out, scratch, table, checks):
     checks(rec.returncode == 0 and summary.get("clean") is True,
            f"the recording ended clean (exit {rec.returncode}, clean {summary.get('clean')})")
     checks(summary.get("missedSamples") == 0 and summary.get("missedRecords") == 0,
-           f"missed samples {summary.get('missedSamples')}, missed records {summary.get('missedRecords')}")
+           f"missed samples {summary.get('missedSamples')}, missed records {summary.get('missedRecords')} "
+           f"(dropped inside hylo-cli: {summary.get('unqueued')})")
     verdict_rows(checks, rows, "live")
     checks(not files.bad and files.frames, f"{len(files.frames)} WAV files valid (sox --i and libsndfile)"
            + "".join(f"; {k}: {v}" for k, v in files.bad.items()))
@@ -277,7 +279,7 @@ def day(args, out, scratch, table, checks):
                 continue
             table.add({"phase": "replay", "wall_s": round(time.monotonic() - start, 1), "signal_s": "",
                        "rss_kb": sample[0], "cpu_s": sample[1], "fds": sample[2], "waveform_records": "",
-                       "missed_samples": "", "missed_records": "", "files_checked": ""})
+                       "missed_samples": "", "missed_records": "", "unqueued": "", "files_checked": ""})
         stdout = rep.stdout.read()
     summary = summary_of(stdout)
     summary.pop("files", None)

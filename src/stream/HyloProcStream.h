@@ -51,6 +51,9 @@ class HyloProcStream {
   void HandleConnectionNotice(int stream, const StreamMessage& message);
 
   std::uint64_t Malformed() const { return malformed_.load(); }
+  // Decoded records the next stage never got (no free node, or its queue refused): a loss on
+  // this side of the socket, told apart from the datagrams the network lost.
+  std::uint64_t Unqueued() const { return unqueued_.load(); }
   bool HasDescription(int stream) const;
 
  private:
@@ -64,7 +67,9 @@ class HyloProcStream {
   // 0 when queued, −1 without a free node, −43 when the next stage refused it.
   template <typename Fill>
   int Emit(std::int32_t type, Fill&& fill) {
-    return PostToResult(nodes_, post_, type, std::forward<Fill>(fill));
+    const int result = PostToResult(nodes_, post_, type, std::forward<Fill>(fill));
+    if (result != 0) ++unqueued_;
+    return result;
   }
 
   HyloNodes& nodes_;
@@ -73,6 +78,7 @@ class HyloProcStream {
   Firmware firmwareVersion_;
   std::array<Description, kStreamKinds> descriptions_{};
   std::atomic<std::uint64_t> malformed_{0};
+  std::atomic<std::uint64_t> unqueued_{0};
 };
 
 }  // namespace hylo
