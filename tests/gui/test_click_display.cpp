@@ -12,6 +12,7 @@
 #include "context/Hylo.h"
 #include "context/HyloSession.h"
 #include "support/GuiContext.h"
+#include "support/ScanUntil.h"
 #include "support/SimProcess.h"
 
 using namespace hylo;
@@ -44,25 +45,13 @@ TEST(ClickDisplayGui, RefusedWithoutATemplateThenDrawsTheScoreOfEveryLiveSpectru
   pick(app::kDisplayClicks);
   ASSERT_EQ(top.Type(), app::kDisplayClicks);
 
-  hylo.SetEndEventLoop([] { QCoreApplication::quit(); });
-  QTimer::singleShot(0, [&] { window.StartButton()->click(); });
   std::vector<double> scores;
   bool shown = false;
-  QTimer poll;
-  QObject::connect(&poll, &QTimer::timeout, [&] {
+  test::ScanUntil(gui, window, [&] {
     scores = top.Clicks()->Traces().front();
-    if (std::count_if(scores.begin(), scores.end(), [](double s) { return s != 0; }) < 3) return;
-    poll.stop();
     shown = top.Clicks()->isVisible();
-    window.StopButton()->click();
-    QTimer::singleShot(100, [&] { hylo.MainExit(); });
+    return std::count_if(scores.begin(), scores.end(), [](double s) { return s != 0; }) >= 3;
   });
-  poll.start(50);
-  QTimer::singleShot(25000, [&] { hylo.MainExit(); });
-  hylo.RecordUiThread();
-  gui.notices.Open();
-  QApplication::exec();
-  gui.notices.Close();
   ASSERT_EQ(scores.size(), std::size_t{kSpectrogramColumns});
   EXPECT_GE(std::count_if(scores.begin(), scores.end(), [](double s) { return s != 0; }), 3)
       << "scores of the live spectra reach the display";

@@ -12,6 +12,7 @@
 #include "context/Hylo.h"
 #include "context/HyloSession.h"
 #include "support/GuiContext.h"
+#include "support/ScanUntil.h"
 #include "support/SimProcess.h"
 
 using namespace hylo;
@@ -33,24 +34,12 @@ Seen StartAndWatch(test::GuiContext& gui) {
   app::MainWindow window(hylo);
   window.show();
   Seen seen;
-  hylo.SetEndEventLoop([] { QCoreApplication::quit(); });
-  QTimer::singleShot(0, [&] { window.StartButton()->click(); });
-  QTimer poll;
-  QObject::connect(&poll, &QTimer::timeout, [&] {
+  test::ScanUntil(gui, window, [&] {
     seen.waveform = seen.waveform || !window.TimeSeries()->Latest().volts.empty();
     const auto* view = window.Spectrogram()->View();
     seen.spectrogram = seen.spectrogram || (view && view->columnsAdded > 2);
-    if (!seen.waveform || !seen.spectrogram) return;
-    poll.stop();
-    window.StopButton()->click();
-    QTimer::singleShot(100, [&] { hylo.MainExit(); });
+    return seen.waveform && seen.spectrogram;
   });
-  poll.start(50);
-  QTimer::singleShot(25000, [&] { hylo.MainExit(); });
-  hylo.RecordUiThread();
-  gui.notices.Open();
-  QApplication::exec();
-  gui.notices.Close();
   return seen;
 }
 
