@@ -260,10 +260,13 @@ def day(args, out, scratch, table, checks):
     soundfile.write(minute, x, DAY_RATE, subtype=f"PCM_{BITS}")
     count = int(args.day_hours * 60)
     cli_bin = os.path.join(args.build, "cli", "hylo-cli")
-    with open(os.path.join(out, "replay.stderr"), "w") as err:
+    # The summary names every input (a day is 1440 of them): to a file, not a pipe nobody
+    # reads until the end, which would fill and stop the replay at its last write.
+    summary_path = os.path.join(out, "replay.stdout")
+    with open(os.path.join(out, "replay.stderr"), "w") as err, open(summary_path, "w") as summary_out:
         rep = subprocess.Popen([cli_bin, "replay", "--jobs", "1", "--no-progress", "--settings-dir",
                                 os.path.join(scratch, "day", "settings"), *([minute] * count)],
-                               stdout=subprocess.PIPE, stderr=err, text=True)
+                               stdout=summary_out, stderr=err, text=True)
         start = time.monotonic()
         n = 0
         log(f"replaying {count} minutes of {DAY_RATE} samples/s (PID {rep.pid}), a row every {args.day_interval:g} s")
@@ -280,7 +283,8 @@ def day(args, out, scratch, table, checks):
             table.add({"phase": "replay", "wall_s": round(time.monotonic() - start, 1), "signal_s": "",
                        "rss_kb": sample[0], "cpu_s": sample[1], "fds": sample[2], "waveform_records": "",
                        "missed_samples": "", "missed_records": "", "unqueued": "", "files_checked": ""})
-        stdout = rep.stdout.read()
+    with open(summary_path) as f:
+        stdout = f.read()
     summary = summary_of(stdout)
     summary.pop("files", None)
     with open(os.path.join(out, "replay.json"), "w") as f:
