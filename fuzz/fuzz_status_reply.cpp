@@ -5,17 +5,13 @@
 #include <optional>
 #include <span>
 
+#include "FuzzNodes.h"
 #include "stream/HyloProcMsg.h"
 #include "stream/StatusReply.h"
 #include "stream/StatusStore.h"
 
 namespace {
-hylo::HyloNodes& Nodes() {
-  static hylo::HyloNodes nodes;
-  static const bool made = nodes.CreateNodePool() == 0;
-  (void)made;
-  return nodes;
-}
+using hylo::fuzz::Nodes;
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <span>
 
+#include "FuzzNodes.h"
 #include "core/MessageTypes.h"
 #include "processing/HyloProcFft.h"
 #include "processing/HyloProcWave.h"
@@ -13,12 +14,7 @@
 #include "stream/ParseStreams.h"
 
 namespace {
-hylo::HyloNodes& Nodes() {
-  static hylo::HyloNodes nodes;
-  static const bool made = nodes.CreateNodePool() == 0;
-  (void)made;
-  return nodes;
-}
+using hylo::fuzz::Nodes;
 
 // The threads' workers, built once (the host FFT's plan is costly) and reset before each
 // input as a new scan resets them.

@@ -4,17 +4,13 @@
 #include <cstdint>
 #include <span>
 
+#include "FuzzNodes.h"
 #include "stream/HyloProcStream.h"
 #include "stream/ParseStreams.h"
 #include "stream/StatusReply.h"
 
 namespace {
-hylo::HyloNodes& Nodes() {
-  static hylo::HyloNodes nodes;
-  static const bool made = nodes.CreateNodePool() == 0;
-  (void)made;
-  return nodes;
-}
+using hylo::fuzz::Nodes;
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
