@@ -46,7 +46,15 @@ void ParseStreams::SetHandler(char type, Handler handler) {
   if (type >= '0' && type <= '5') handlers_[static_cast<std::size_t>(type - '0')] = std::move(handler);
 }
 
-void ParseStreams::Deliver(int stream, Reassembler& slot) const {
+namespace {
+
+bool IsType(std::uint8_t byte) { return byte >= '0' && byte <= '5'; }
+
+}  // namespace
+
+void ParseStreams::Deliver(int stream, Reassembler& slot) {
+  slot.state = 0;
+  slot.delivered = true;
   StreamMessage message;
   message.type = slot.buffer[0];
   message.payload = std::span<const std::uint8_t>(slot.buffer).subspan(4, slot.length);
@@ -57,57 +65,100 @@ void ParseStreams::Deliver(int stream, Reassembler& slot) const {
 void ParseStreams::ReassembleStream(int stream, std::span<const std::uint8_t> bytes, bool datagram) {
   if (stream < 0 || stream >= kStreamKinds) return;
   if (resetRequested_.exchange(false)) {
-    for (auto& s : slots_) s.state = 0;
+    for (auto& s : slots_) s = Reassembler{};
   }
   Reassembler& slot = slots_[static_cast<std::size_t>(stream)];
-  if (datagram) slot.state = 0;
+  if (datagram) {
+    slot.state = 0;
+    slot.delivered = false;
+  }
+  Feed(stream, slot, bytes, true);
+}
+
+// Bytes that cannot start the next message came right after the last one: its length was
+// damaged. Its own bytes from the first plausible header after its type byte, then the header
+// bytes read since, are fed again. Only one level deep, so a hostile stream cannot nest it.
+void ParseStreams::Rescan(int stream, Reassembler& slot, std::size_t headerBytes) {
+  slot.delivered = false;
+  slot.state = 0;
+  const std::size_t end = 4 + slot.length;
+  for (std::size_t p = 1; p < end; ++p) {
+    if (!IsType(slot.buffer[p])) continue;
+    if (p + 1 < end && slot.buffer[p + 1] != '*') continue;
+    if (p + 3 < end && ((std::size_t{slot.buffer[p + 2]} << 8) | slot.buffer[p + 3]) > kStreamReadBytes) continue;
+    std::array<std::uint8_t, kStreamMessageBytes + 4> again{};
+    const auto from = slot.buffer.begin() + static_cast<std::ptrdiff_t>(p);
+    auto to = std::copy(from, slot.buffer.begin() + static_cast<std::ptrdiff_t>(end), again.begin());
+    to = std::copy_n(slot.header.begin(), headerBytes, to);
+    ++resynced_;
+    Feed(stream, slot, std::span<const std::uint8_t>(again.begin(), to), false);
+    return;
+  }
+}
+
+void ParseStreams::Feed(int stream, Reassembler& slot, std::span<const std::uint8_t> bytes, bool rescan) {
   std::size_t at = 0;
   while (at < bytes.size()) {
     const std::uint8_t byte = bytes[at];
     switch (slot.state) {
       case 0:
-        slot.received = 0;
-        slot.buffer[0] = byte;
-        slot.state = 1;
-        ++at;
+        if (IsType(byte)) {
+          slot.header[0] = byte;
+          slot.state = 1;
+          ++at;
+        } else if (slot.delivered && rescan) {
+          Rescan(stream, slot, 0);  // the byte is taken again after what was rescanned
+        } else {
+          slot.delivered = false;
+          ++at;
+        }
         break;
       case 1:
         if (byte == '*') {
-          slot.buffer[1] = byte;
+          slot.header[1] = byte;
           slot.state = 2;
           ++at;
+        } else if (slot.delivered && rescan) {
+          Rescan(stream, slot, 1);
         } else {
           slot.state = 0;  // taken again as a type byte
         }
         break;
       case 2:
-        slot.buffer[2] = byte;
+        slot.header[2] = byte;
         slot.state = 3;
         ++at;
         break;
-      case 3:
-        slot.buffer[3] = byte;
+      case 3: {
+        slot.header[3] = byte;
         ++at;
-        slot.length = (static_cast<std::size_t>(slot.buffer[2]) << 8) | slot.buffer[3];
-        if (slot.length == 0) {
-          slot.state = 0;
-          Deliver(stream, slot);
-        } else if (slot.length > kStreamReadBytes) {
+        const std::size_t length = (static_cast<std::size_t>(slot.header[2]) << 8) | byte;
+        if (length > kStreamReadBytes) {
           ++oversized_;
-          slot.state = 0;
+          if (slot.delivered && rescan) {
+            Rescan(stream, slot, 4);
+          } else {
+            slot.state = 0;
+          }
+          break;
+        }
+        std::copy(slot.header.begin(), slot.header.end(), slot.buffer.begin());
+        slot.length = length;
+        slot.received = 0;
+        slot.delivered = false;
+        if (length == 0) {
+          Deliver(stream, slot);
         } else {
           slot.state = 4;
         }
         break;
+      }
       default: {
         const std::size_t take = std::min(bytes.size() - at, slot.length - slot.received);
         std::memcpy(&slot.buffer[4 + slot.received], &bytes[at], take);
         slot.received += take;
         at += take;
-        if (slot.received == slot.length) {
-          slot.state = 0;
-          Deliver(stream, slot);
-        }
+        if (slot.received == slot.length) Deliver(stream, slot);
         break;
       }
     }

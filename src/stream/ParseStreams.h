@@ -47,7 +47,9 @@ class ParseStreams {
   void SetHandler(char type, Handler handler);
   // Feeds one block of stream bytes; whole messages are dispatched as they complete. A UDP
   // datagram (`datagram`) starts afresh: a message cut short by a damaged length must not
-  // take the next datagram's bytes with it.
+  // take the next datagram's bytes with it. On a byte stream, a message followed by a byte
+  // that cannot start the next one had a damaged length: the messages it swallowed are
+  // taken again from its own bytes.
   void ReassembleStream(int stream, std::span<const std::uint8_t> bytes, bool datagram = false);
   void DispatchStreamMessage(int stream, const StreamMessage& message) const;
   // Safe from any thread: the reassembly state starts over before the next block.
@@ -55,6 +57,8 @@ class ParseStreams {
 
   // Messages dropped for a length past the slot.
   std::uint64_t Oversized() const { return oversized_; }
+  // Messages taken again from inside one whose length was damaged.
+  std::uint64_t Resynced() const { return resynced_; }
 
  private:
   struct Reassembler {
@@ -62,12 +66,18 @@ class ParseStreams {
     std::array<std::uint8_t, kStreamMessageBytes> buffer{};
     std::size_t length = 0;
     std::size_t received = 0;
+    std::array<std::uint8_t, 4> header{};  // kept apart until it is taken, so a rescan still
+                                           // has the last message whole
+    bool delivered = false;                // no header taken since the last message
   };
-  void Deliver(int stream, Reassembler& slot) const;
+  void Deliver(int stream, Reassembler& slot);
+  void Feed(int stream, Reassembler& slot, std::span<const std::uint8_t> bytes, bool rescan);
+  void Rescan(int stream, Reassembler& slot, std::size_t headerBytes);
 
   std::array<Reassembler, kStreamKinds> slots_{};
   std::array<Handler, 6> handlers_{};
   std::uint64_t oversized_ = 0;
+  std::uint64_t resynced_ = 0;
   std::atomic<bool> resetRequested_{false};
 };
 

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "stream/ParseStreams.h"
@@ -110,3 +111,39 @@ TEST_F(Streams, ADatagramWhoseLengthGrewDoesNotSwallowTheNext) {
   ASSERT_EQ(seen.size(), 1U);
   EXPECT_EQ(seen[0].payload, (std::vector<std::uint8_t>{5, 6}));
 }
+
+// A byte stream has no boundaries: a damaged header must cost its own message at most, and
+// every message behind it arrives whole.
+struct Damage {
+  const char* what;
+  std::size_t offset;
+  std::uint8_t flip;
+};
+
+struct DamagedHeaders : Streams, ::testing::WithParamInterface<Damage> {};
+
+TEST_P(DamagedHeaders, OnlyTheDamagedMessageIsLost) {
+  const Damage d = GetParam();
+  std::vector<std::vector<std::uint8_t>> sent;
+  std::vector<std::uint8_t> stream;
+  for (int k = 0; k < 4; ++k) {
+    std::vector<std::uint8_t> payload(600 + 37 * k);
+    for (std::size_t i = 0; i < payload.size(); ++i) payload[i] = static_cast<std::uint8_t>(i * 13 + k * 7 + 1);
+    auto m = Message('1', payload);
+    if (k == 1) m[d.offset] ^= d.flip;
+    sent.push_back(payload);
+    stream.insert(stream.end(), m.begin(), m.end());
+  }
+  for (std::size_t at = 0; at < stream.size(); at += 500)  // reads that cut messages anywhere
+    parser.ReassembleStream(STREAM_WAVE, std::span(stream).subspan(at, std::min<std::size_t>(500, stream.size() - at)));
+  std::vector<std::vector<std::uint8_t>> whole;
+  for (const auto& s : seen) {
+    if (std::find(sent.begin(), sent.end(), s.payload) != sent.end()) whole.push_back(s.payload);
+  }
+  EXPECT_EQ(whole, (std::vector<std::vector<std::uint8_t>>{sent[0], sent[2], sent[3]})) << d.what;
+}
+
+INSTANTIATE_TEST_SUITE_P(Streams, DamagedHeaders,
+                         ::testing::Values(Damage{"star", 1, 0xFF}, Damage{"length grew", 3, 0xF0},
+                                           Damage{"length shrank", 2, 0x02}, Damage{"length past the slot", 2, 0xF0}),
+                         [](const auto& info) { return std::to_string(info.index); });
