@@ -10,6 +10,7 @@
 #include "core/Post.h"
 #include "link/Firmware.h"
 #include "platform/Folders.h"
+#include "platform/PageRelease.h"
 #include "shell/MainPanel.h"
 
 namespace hylo {
@@ -23,6 +24,7 @@ Hylo::Hylo(OperatorPort& operatorPort, HyloOptions options) : operator_(operator
   statusLog_.SetFileWriter([this](std::string_view text) { files_.WriteJobStatus(text, false); });
   nodes_.SetOutOfMemoryReporter(
       [](void* self, const char* text) { static_cast<Hylo*>(self)->operator_.ShowNotice(text); }, this);
+  nodes_.SetPageRelease(&platform::ReleaseWholePages);
   threads_.SetWorker(MAIN_WORK_THREAD, &mainWork_);
   threads_.SetStuckReporter([this](int place) {
     statusLog_.Append("Thread " + std::to_string(place) + " did not stop; exit went on without it");

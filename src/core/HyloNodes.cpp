@@ -7,7 +7,8 @@
 
 namespace hylo {
 namespace {
-constexpr std::uint32_t kInPool = 0x504F4F4C;  // "POOL"
+constexpr std::uint32_t kInPool = 0x504F4F4C;      // "POOL": free, its pages possibly touched
+constexpr std::uint32_t kInPoolCold = 0x434F4C44;  // "COLD": free, its pages given back
 constexpr std::uint32_t kHandedOut = 0x4F555421;
 }  // namespace
 
@@ -25,7 +26,7 @@ int HyloNodes::CreateNodePool() {
   freeHead_ = nullptr;
   for (int i = kNodeCount - 1; i >= 0; --i) {
     nodes_[i].next = freeHead_;
-    nodes_[i].poolState = kInPool;
+    nodes_[i].poolState = kInPoolCold;  // never touched yet
     freeHead_ = &nodes_[i];
   }
   freeCount_ = kNodeCount;
@@ -65,6 +66,25 @@ void HyloNodes::FreeNode(MessageNode* node) {
   node->next = freeHead_;
   freeHead_ = node;
   ++freeCount_;
+  if (release_ && ++freesSinceTrim_ >= kTrimEveryFrees) TrimLocked();
+}
+
+void HyloNodes::TrimIdleNodes() {
+  std::lock_guard guard(lock_);
+  TrimLocked();
+}
+
+// The free list is last-in first-out, so the nodes deep in it are the ones a burst used and
+// steady running does not reach. Only their payload goes; the header keeps the list's link.
+void HyloNodes::TrimLocked() {
+  freesSinceTrim_ = 0;
+  if (!release_) return;
+  int depth = 0;
+  for (MessageNode* node = freeHead_; node; node = node->next) {
+    if (depth++ < keepWarm_ || node->poolState != kInPool) continue;
+    release_(node->payload, sizeof(node->payload));
+    node->poolState = kInPoolCold;
+  }
 }
 
 void HyloNodes::ReleaseNode(MessageNode* node) {

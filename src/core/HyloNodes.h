@@ -74,6 +74,20 @@ class HyloNodes {
   void DestroySampleBufferPool(bool leak = false);
   int FreeSampleBuffers() const;
 
+  // How idle nodes give their pages back (none: they stay resident once touched). Nodes
+  // below the `keepWarm` most recently freed are left alone, as the next ones taken.
+  using PageRelease = void (*)(void* begin, std::size_t bytes);
+  void SetPageRelease(PageRelease release, int keepWarm = kKeepWarmNodes) {
+    std::lock_guard guard(lock_);
+    release_ = release;
+    keepWarm_ = keepWarm;
+  }
+  // Gives back the pages of free nodes past the warm ones that were used since. FreeNode runs
+  // it every kTrimEveryFrees frees, so memory a burst of deep queues took returns.
+  void TrimIdleNodes();
+  static constexpr int kKeepWarmNodes = 32;
+  static constexpr int kTrimEveryFrees = 4096;
+
   // Who to tell when the pool cannot be built.
   void SetOutOfMemoryReporter(void (*report)(void*, const char*), void* context) {
     reportOom_ = report;
@@ -82,12 +96,16 @@ class HyloNodes {
 
  private:
   bool Owns(const MessageNode* node) const;
+  void TrimLocked();
 
   std::unique_ptr<MessageNode[]> nodes_;
   mutable std::mutex lock_;
   MessageNode* freeHead_ = nullptr;
   int freeCount_ = 0;
   int totalCount_ = 0;
+  PageRelease release_ = nullptr;
+  int keepWarm_ = kKeepWarmNodes;
+  int freesSinceTrim_ = 0;
   std::atomic<bool> closed_{true};
 
   std::unique_ptr<SampleBuffer[]> buffers_;

@@ -2,11 +2,13 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstring>
 #include <future>
 #include <thread>
 #include <vector>
 
 #include "core/HyloNodes.h"
+#include "platform/PageRelease.h"
 
 using namespace hylo;
 using namespace std::chrono_literals;
@@ -98,4 +100,29 @@ TEST_F(Pools, TwentyOneSampleBuffersAndReleaseWithTheirNode) {
   for (auto* b : buffers) nodes.ReleaseSampleBuffer(b);
   EXPECT_EQ(nodes.FreeSampleBuffers(), kSampleBufferCount);
   EXPECT_EQ(nodes.FreeCount(), kNodeCount);
+}
+
+// Nodes a burst took deep into the free list give their pages back; the warm ones keep theirs,
+// every node stays usable, and a trim comes by itself after enough frees, once per used node.
+TEST_F(Pools, IdleNodesPastTheWarmOnesGiveTheirPagesBack) {
+  nodes.SetPageRelease(&platform::ReleaseWholePages, 4);
+  auto burst = Take(10);
+  for (auto* n : burst) std::memset(n->payload, 0xAB, sizeof(n->payload));
+  const std::vector<MessageNode*> freedInOrder = burst;  // the last freed is taken first
+  Give(burst);
+  nodes.TrimIdleNodes();
+  for (int i = 0; i < 10; ++i) {
+    const std::byte middle = freedInOrder[static_cast<std::size_t>(i)]->payload[kNodePayloadBytes / 2];
+    EXPECT_EQ(middle, i >= 6 ? std::byte{0xAB} : std::byte{0}) << "node " << i << " of the burst";
+  }
+  auto all = Take(kNodeCount);
+  EXPECT_EQ(nodes.FreeCount(), 0);
+  Give(all);
+
+  static int releases = 0;
+  nodes.SetPageRelease([](void*, std::size_t) { ++releases; }, 0);
+  nodes.TrimIdleNodes();
+  releases = 0;  // from here one node is used over and over
+  for (int i = 0; i < 2 * HyloNodes::kTrimEveryFrees - 1; ++i) nodes.FreeNode(nodes.AllocNode(MSG_TEXT, 1));
+  EXPECT_EQ(releases, 1) << "one trim in that many frees, and only the node used since";
 }
