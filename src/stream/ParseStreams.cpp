@@ -90,7 +90,6 @@ void ParseStreams::Rescan(int stream, Reassembler& slot, std::size_t headerBytes
     const auto from = slot.buffer.begin() + static_cast<std::ptrdiff_t>(p);
     auto to = std::copy(from, slot.buffer.begin() + static_cast<std::ptrdiff_t>(end), again.begin());
     to = std::copy_n(slot.header.begin(), headerBytes, to);
-    ++resynced_;
     Feed(stream, slot, std::span<const std::uint8_t>(again.begin(), to), false);
     return;
   }

@@ -57,8 +57,6 @@ class ParseStreams {
 
   // Messages dropped for a length past the slot.
   std::uint64_t Oversized() const { return oversized_; }
-  // Messages taken again from inside one whose length was damaged.
-  std::uint64_t Resynced() const { return resynced_; }
 
  private:
   struct Reassembler {
@@ -77,7 +75,6 @@ class ParseStreams {
   std::array<Reassembler, kStreamKinds> slots_{};
   std::array<Handler, 6> handlers_{};
   std::uint64_t oversized_ = 0;
-  std::uint64_t resynced_ = 0;
   std::atomic<bool> resetRequested_{false};
 };
 
